@@ -1,0 +1,124 @@
+#include "data/Connection.h"
+
+#include "data/Error.h"
+
+#include <QAtomicInt>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <sqlite3.h>
+
+namespace dravon {
+
+namespace {
+QAtomicInt connectionCounter;
+const QString dataSourceKey = QStringLiteral("Data Source=");
+const QString persistKey = QStringLiteral(";Persist Security Info=");
+}
+
+QString dataSourceOf(const QString &connectionString)
+{
+    const int start = connectionString.indexOf(dataSourceKey, 0, Qt::CaseInsensitive);
+    if (start < 0)
+        return {};
+    const int from = start + dataSourceKey.size();
+    int end = connectionString.lastIndexOf(persistKey, -1, Qt::CaseInsensitive);
+    if (end < from)
+        end = connectionString.indexOf(QLatin1Char(';'), from);
+    return end < 0 ? connectionString.mid(from) : connectionString.mid(from, end - from);
+}
+
+Connection::Connection()
+    : m_name(QStringLiteral("dravon-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+{
+}
+
+Connection::~Connection()
+{
+    close();
+}
+
+void Connection::setConnectionString(const QString &text)
+{
+    m_connectionString = text;
+}
+
+QString Connection::databasePath() const
+{
+    return dataSourceOf(m_connectionString);
+}
+
+void Connection::open()
+{
+    close();
+    const QString path = databasePath();
+    if (path.isEmpty())
+        throw Error(QStringLiteral("没有指定数据库文件。"));
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw Error(QStringLiteral("数据库文件不存在: %1").arg(path));
+    if (!info.isFile())
+        throw Error(QStringLiteral("不是数据库文件: %1").arg(path));
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        // mode=rw: SQLite must not create a missing file behind our back.
+        const QString uri = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
+                            + QStringLiteral("?mode=rw");
+        db.setDatabaseName(uri);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
+        QString failure;
+        if (!db.open()) {
+            failure = db.lastError().text();
+        } else {
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                failure = probe.lastError().text();
+            else if (sqlite3_db_readonly(static_cast<sqlite3 *>(nativeHandle()), "main") != 0)
+                failure = QStringLiteral("只能以只读方式打开");
+        }
+        if (!failure.isEmpty()) {
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_name);
+            throw Error(QStringLiteral("无法打开数据库 %1: %2").arg(path, failure));
+        }
+    }
+}
+
+void Connection::close()
+{
+    if (!QSqlDatabase::contains(m_name))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+bool Connection::isOpen() const
+{
+    return QSqlDatabase::contains(m_name) && QSqlDatabase::database(m_name, false).isOpen();
+}
+
+QSqlDatabase Connection::database() const
+{
+    if (!isOpen())
+        throw Error(QStringLiteral("数据库没有连接。"));
+    return QSqlDatabase::database(m_name, false);
+}
+
+void *Connection::nativeHandle() const
+{
+    if (!QSqlDatabase::contains(m_name))
+        return nullptr;
+    const QVariant handle = QSqlDatabase::database(m_name, false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.data());
+}
+
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The database connection. It takes the program's connection string
+// ("...;Data Source=<path>;Persist Security Info=False"), opens the file named
+// after "Data Source=" with SQLite read-write, and never creates a file.
+#include <QSqlDatabase>
+#include <QString>
+
+namespace dravon {
+
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    void setConnectionString(const QString &text);
+    QString connectionString() const { return m_connectionString; }
+    // The path after "Data Source=", up to ";Persist Security Info=" or the next ";".
+    QString databasePath() const;
+
+    // Throws dravon::Error when the file is missing, not a database, or not writable.
+    void open();
+    void close();
+    bool isOpen() const;
+
+    // The open database; throws dravon::Error when the connection is closed.
+    QSqlDatabase database() const;
+    // The engine's own handle (sqlite3*), for what Qt SQL does not offer.
+    void *nativeHandle() const;
+
+private:
+    QString m_connectionString;
+    QString m_name;
+};
+
+// The path part of a connection string.
+QString dataSourceOf(const QString &connectionString);
+
+}

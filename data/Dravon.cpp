@@ -1,0 +1,36 @@
+#include "data/Dravon.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QString failure(const QString &sql, const QSqlQuery &query)
+{
+    const QSqlError e = query.lastError();
+    const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, text);
+}
+
+}
+
+bool SQLSearch(const QString &sql, dravon::Connection &connection)
+{
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    if (!query.exec(dravon::translateSql(sql)))
+        throw dravon::Error(failure(sql, query));
+    return query.next();
+}
+
+void SQLExecute(const QString &sql, dravon::Connection &connection)
+{
+    QSqlQuery query(connection.database());
+    if (!query.exec(dravon::translateSql(sql)))
+        throw dravon::Error(failure(sql, query));
+}
+
+std::unique_ptr<dravon::RecordSet> SQLDataSet(const QString &sql, dravon::Connection &connection)
+{
+    return std::make_unique<dravon::RecordSet>(connection, sql);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The short date format in which dates are shown, typed and written in "#"
+// literals: the system locale's, with a two-digit year widened to four, and
+// yyyy/M/d for the C/POSIX locale.
+#include <QDate>
+#include <QString>
+
+namespace dravon {
+
+QString shortDateFormat();
+// Tests may fix the format; empty text returns to the locale's.
+void setShortDateFormatForTesting(const QString &format);
+QString formatShortDate(const QDate &date);
+// Reads a date in the short format, or in ISO form yyyy-MM-dd; invalid QDate otherwise.
+QDate parseShortDate(const QString &text);
+
+}
