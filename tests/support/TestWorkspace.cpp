@@ -1,0 +1,115 @@
+#include "support/TestWorkspace.h"
+
+#include "data/SettingsClient.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <sqlite3.h>
+
+namespace testsupport {
+
+QString schemaFile()
+{
+    return QStringLiteral(VELTRANA_SCHEMA_FILE);
+}
+
+QString buildBinDir()
+{
+    return QStringLiteral(VELTRANA_BIN_DIR);
+}
+
+QString connectionStringFor(const QString &dbPath)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + dbPath
+           + QStringLiteral(";Persist Security Info=False");
+}
+
+namespace {
+
+sqlite3 *openDb(const QString &path, int flags)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        const QString error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        qFatal("cannot open %s: %s", qPrintable(path), qPrintable(error));
+    }
+    sqlite3_busy_timeout(db, 2000);
+    return db;
+}
+
+}
+
+void createDatabase(const QString &path)
+{
+    QFile schema(schemaFile());
+    if (!schema.open(QIODevice::ReadOnly))
+        qFatal("cannot read the schema %s", qPrintable(schemaFile()));
+    if (QFile::exists(path))
+        qFatal("database %s exists already", qPrintable(path));
+    execSql(path, QString::fromUtf8(schema.readAll()));
+}
+
+void execSql(const QString &dbPath, const QString &sql)
+{
+    sqlite3 *db = openDb(dbPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    char *message = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    const QString error = message ? QString::fromUtf8(message) : QString();
+    sqlite3_free(message);
+    sqlite3_close(db);
+    if (rc != SQLITE_OK)
+        qFatal("SQL failed: %s\n%s", qPrintable(error), qPrintable(sql.left(500)));
+}
+
+QStringList querySql(const QString &dbPath, const QString &sql)
+{
+    sqlite3 *db = openDb(dbPath, SQLITE_OPEN_READONLY);
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        qFatal("query failed: %s", sqlite3_errmsg(db));
+    QStringList rows;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const unsigned char *text = sqlite3_column_text(stmt, 0);
+        rows << (text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString());
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+}
+
+TestWorkspace::TestWorkspace(bool withSettingsLibrary, const QString &dbName)
+{
+    if (!m_dir.isValid())
+        qFatal("no temporary folder");
+    m_dbPath = QDir(m_dir.path()).filePath(dbName);
+    createDatabase(m_dbPath);
+    if (withSettingsLibrary
+        && !QFile::copy(QDir(buildBinDir()).filePath(QStringLiteral("libQuelmi.so")),
+                        QDir(m_dir.path()).filePath(QStringLiteral("libQuelmi.so"))))
+        qFatal("cannot copy the settings library");
+    writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(m_dbPath).toUtf8());
+    settings::setExecutableDirForTesting(m_dir.path());
+}
+
+TestWorkspace::~TestWorkspace()
+{
+    settings::setExecutableDirForTesting(QString());
+}
+
+QString TestWorkspace::iniPath() const
+{
+    return QDir(m_dir.path()).filePath(QStringLiteral("ConfigDB.ini"));
+}
+
+void TestWorkspace::writeIni(const QByteArray &content) const
+{
+    QFile file(iniPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(iniPath()));
+}
+
+}

@@ -1,0 +1,44 @@
+#pragma once
+// A test's own folder: a fresh database built from the schema, a ConfigDB.ini
+// pointing to it, and a copy of the settings library. The program is pointed
+// at this folder while the workspace lives, so the delivered database and ini
+// file are never touched.
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+QString schemaFile();
+// The folder where the build put the program and its libraries.
+QString buildBinDir();
+// "Provider=...;Data Source=<path>;Persist Security Info=False".
+QString connectionStringFor(const QString &dbPath);
+// Creates a database from the schema at path (which must not exist).
+void createDatabase(const QString &path);
+// Runs SQL statements on their own connection (to seed or inspect rows).
+void execSql(const QString &dbPath, const QString &sql);
+// First column of every row of a query, as text ("" for NULL).
+QStringList querySql(const QString &dbPath, const QString &sql);
+
+class TestWorkspace
+{
+public:
+    explicit TestWorkspace(bool withSettingsLibrary = true, const QString &dbName = QStringLiteral("Teach.mdb"));
+    ~TestWorkspace();
+
+    QString dir() const { return m_dir.path(); }
+    QString dbPath() const { return m_dbPath; }
+    QString iniPath() const;
+    QString connectionString() const { return connectionStringFor(m_dbPath); }
+    void exec(const QString &sql) const { execSql(m_dbPath, sql); }
+    QStringList query(const QString &sql) const { return querySql(m_dbPath, sql); }
+    // Rewrites ConfigDB.ini with this content.
+    void writeIni(const QByteArray &content) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_dbPath;
+};
+
+}
