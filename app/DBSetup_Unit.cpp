@@ -1,0 +1,128 @@
+#include "app/DBSetup_Unit.h"
+
+#include "app/Common_Unit.h"
+#include "app/DM_Unit.h"
+#include "app/Login_Unit.h"
+#include "app/Shell_Unit.h"
+#include "data/SettingsClient.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+QPointer<TfrmDBSetup> frmDBSetup;
+
+TfrmDBSetup::TfrmDBSetup(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmDBSetup"));
+    setWindowTitle(QStringLiteral("数据库配置"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    setModal(true);
+
+    auto *label = new QLabel(QStringLiteral("数据库路径："), this);
+    edtDBFilePath = new QLineEdit(this);
+    edtDBFilePath->setObjectName(QStringLiteral("edtDBFilePath"));
+    edtDBFilePath->setReadOnly(true);
+    edtDBFilePath->setMinimumWidth(360);
+    btnFilePath = new QPushButton(QStringLiteral("浏览(&T)"), this);
+    btnFilePath->setObjectName(QStringLiteral("btnFilePath"));
+    btnOk = new QPushButton(QStringLiteral("确定(&O)"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    for (QPushButton *b : {btnFilePath, btnOk})
+        b->setAutoDefault(false);
+
+    OpenPath = new QFileDialog(this, QString(), QString(), QStringLiteral("Access(*.mdb)"));
+    OpenPath->setObjectName(QStringLiteral("OpenPath"));
+    OpenPath->setOption(QFileDialog::DontUseNativeDialog);
+    OpenPath->setAcceptMode(QFileDialog::AcceptOpen);
+    // A typed name of a missing file is taken as it is; OK then reports the failure.
+    OpenPath->setFileMode(QFileDialog::AnyFile);
+
+    auto *row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(edtDBFilePath, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnFilePath);
+    buttons->addWidget(btnOk);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setTabOrder(btnFilePath, btnOk);
+
+    connect(btnFilePath, &QPushButton::clicked, this, [this] { Guarded([this] { btnFilePathClick(); }); });
+    connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
+}
+
+void TfrmDBSetup::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        Guarded([this] { FormShow(); });
+}
+
+void TfrmDBSetup::FormShow()
+{
+    edtDBFilePath->setText(ReadDBFileName(GetConfigFileName()));
+    btnFilePath->setFocus();
+}
+
+void TfrmDBSetup::btnFilePathClick()
+{
+    if (ExecDialog(OpenPath) != QDialog::Accepted)
+        return;
+    const QStringList files = OpenPath->selectedFiles();
+    if (!files.isEmpty())
+        edtDBFilePath->setText(QDir::toNativeSeparators(files.first()));
+}
+
+void TfrmDBSetup::btnOkClick()
+{
+    if (edtDBFilePath->text().isEmpty()) {
+        ShowMessage(QStringLiteral("请选择数据库路径!"), QStringLiteral("错误"), QMessageBox::Critical);
+        edtDBFilePath->setFocus();
+        return;
+    }
+    try {
+        DM->ADOConn.close();
+        DM->ADOConn.setConnectionString(BuildConnectionString(edtDBFilePath->text()));
+        DM->ADOConn.open();
+    } catch (const std::exception &) {
+        ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
+        return;
+    }
+    // The library is loaded for the write and released again whatever happens.
+    settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
+                       edtDBFilePath->text());
+    ShowMessage(QStringLiteral("数据连接成功,请重新启动程序!"), QStringLiteral("提示"), QMessageBox::Information);
+    RequestApplicationEnd();
+}
+
+void TfrmDBSetup::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QDialog::closeEvent(event);
+}
+
+void TfrmDBSetup::FormClose()
+{
+    // During start-up no login window exists yet: closing ends the run.
+    if (!LoginWindowCreated())
+        RequestApplicationEnd();
+}
+
+void TfrmDBSetup::keyPressEvent(QKeyEvent *event)
+{
+    // No cancel button: Escape does not close the dialog.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

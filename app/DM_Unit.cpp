@@ -1,0 +1,46 @@
+#include "app/DM_Unit.h"
+
+#include "app/Common_Unit.h"
+#include "app/DBSetup_Unit.h"
+#include "app/Shell_Unit.h"
+
+TDM *DM = nullptr;
+
+TDM::TDM(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("DM"));
+    DM = this;
+    DataModuleCreate();
+}
+
+TDM::~TDM()
+{
+    m_startupSetup.reset();
+    ADOConn.close();
+    if (DM == this)
+        DM = nullptr;
+}
+
+bool TDM::ConnectDB()
+{
+    try {
+        ADOConn.close();
+        const QString path = ReadDBFileName(GetConfigFileName());
+        ADOConn.setConnectionString(BuildConnectionString(path));
+        ADOConn.open();
+        return true;
+    } catch (const std::exception &) {
+        // The cause is not shown: the caller reports a failed connection.
+        return false;
+    }
+}
+
+void TDM::DataModuleCreate()
+{
+    if (ConnectDB())
+        return;
+    ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
+    m_startupSetup = std::make_unique<TfrmDBSetup>(nullptr);
+    frmDBSetup = m_startupSetup.get();
+    ExecDialog(m_startupSetup.get());
+}

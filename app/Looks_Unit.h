@@ -1,0 +1,4 @@
+#pragma once
+// Fonts and looks: "宋体" mapped to an installed CJK serif, with a sans fallback.
+class QApplication;
+void ApplyLooks(QApplication &app);

@@ -1,0 +1,204 @@
+#include "app/TeachMain_Unit.h"
+
+#include "app/Common_Unit.h"
+#include "app/DBSetup_Unit.h"
+#include "app/Login_Unit.h"
+#include "app/Shell_Unit.h"
+#include "forms/base/Base_Unit.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <memory>
+
+TfrmTeachMain *frmTeachMain = nullptr;
+
+namespace {
+// The windows and dialogs each command opens; a command whose window does not
+// exist yet is shown disabled.
+struct MenuEntry
+{
+    const char *name;
+    const char *caption;
+    void (TfrmTeachMain::*handler)();  // nullptr: no action
+    bool available;
+};
+}
+
+TfrmTeachMain::TfrmTeachMain(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmTeachMain"));
+    frmTeachMain = this;
+    setWindowTitle(QStringLiteral("Veltrana"));
+    m_mdiArea = new QMdiArea(this);
+    m_mdiArea->setObjectName(QStringLiteral("MDIClient"));
+    m_mdiArea->setBackground(QColor(128, 128, 128));
+    setCentralWidget(m_mdiArea);
+
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 2; ++i) {
+        m_panels[i] = new QLabel(bar);
+        m_panels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        m_panels[i]->setFixedWidth(150);
+        m_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        bar->addWidget(m_panels[i]);
+    }
+    buildMenu();
+    resize(1024, 720);
+}
+
+TfrmTeachMain::~TfrmTeachMain()
+{
+    if (frmTeachMain == this)
+        frmTeachMain = nullptr;
+}
+
+void TfrmTeachMain::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto addMenu = [this](QMenuBar *bar, const char *name, const QString &caption) {
+        QMenu *menu = bar->addMenu(caption);
+        menu->setObjectName(QString::fromLatin1(name));
+        menu->menuAction()->setObjectName(QString::fromLatin1(name));
+        return menu;
+    };
+    auto addItem = [this](QMenu *menu, const char *name, const QString &caption,
+                          void (TfrmTeachMain::*handler)(), bool available) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setEnabled(available);
+        if (handler)
+            connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+        return action;
+    };
+    auto separator = [](QMenu *menu, const char *name) { menu->addSeparator()->setObjectName(QString::fromLatin1(name)); };
+
+    QMenu *s1 = addMenu(bar, "S1", QStringLiteral("系统设置(&S)"));
+    addItem(s1, "S2", QStringLiteral("学校信息"), &TfrmTeachMain::S2Click, false);
+    addItem(s1, "S3", QStringLiteral("用户管理"), &TfrmTeachMain::S3Click, false);
+    addItem(s1, "S4", QStringLiteral("更改密码"), &TfrmTeachMain::S4Click, false);
+    QMenu *s5 = s1->addMenu(QStringLiteral("数据维护"));
+    s5->setObjectName(QStringLiteral("S5"));
+    s5->menuAction()->setObjectName(QStringLiteral("S5"));
+    addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, false);
+    separator(s5, "N4");
+    addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
+    separator(s1, "N1");
+    addItem(s1, "S6", QStringLiteral("退出"), &TfrmTeachMain::S6Click, true);
+
+    QMenu *d1 = addMenu(bar, "D1", QStringLiteral("基础字典(&D)"));
+    addItem(d1, "D2", QStringLiteral("老师信息"), &TfrmTeachMain::D2Click, false);
+    addItem(d1, "D3", QStringLiteral("学生信息"), &TfrmTeachMain::D3Click, false);
+    addItem(d1, "D4", QStringLiteral("教学科目"), &TfrmTeachMain::D4Click, false);
+    addItem(d1, "D5", QStringLiteral("院系维护"), &TfrmTeachMain::D5Click, false);
+    addItem(d1, "D6", QStringLiteral("班级维护"), &TfrmTeachMain::D6Click, false);
+    addItem(d1, "D7", QStringLiteral("宿舍信息"), &TfrmTeachMain::D7Click, false);
+
+    QMenu *m1 = addMenu(bar, "M1", QStringLiteral("学生管理(&M)"));
+    addItem(m1, "M2", QStringLiteral("学生成绩"), &TfrmTeachMain::M2Click, false);
+    addItem(m1, "M3", QStringLiteral("社会实践"), &TfrmTeachMain::M3Click, false);
+    addItem(m1, "M4", QStringLiteral("品德成绩"), &TfrmTeachMain::M4Click, false);
+    addItem(m1, "M5", QStringLiteral("宿舍安排"), &TfrmTeachMain::M5Click, false);
+    addItem(m1, "M6", QStringLiteral("缴费记录"), &TfrmTeachMain::M6Click, false);
+
+    QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
+    addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, false);
+    addItem(n3, "N7", QStringLiteral("课程查询"), &TfrmTeachMain::N7Click, false);
+
+    QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
+    addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
+    addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, false);
+}
+
+QAction *TfrmTeachMain::menuItem(const QString &name) const
+{
+    const auto actions = findChildren<QAction *>(name);
+    for (QAction *a : actions)
+        if (!a->isSeparator() || name.startsWith(QLatin1Char('N')))
+            return a;
+    return nullptr;
+}
+
+QString TfrmTeachMain::statusPanelText(int panel) const
+{
+    return panel >= 0 && panel < 2 ? m_panels[panel]->text() : QString();
+}
+
+void TfrmTeachMain::setVisible(bool visible)
+{
+    if (visible && !m_shown) {
+        m_shown = true;
+        Guarded([this] { FormShow(); });
+        // The login's exit button ended the run: the window never appears.
+        if (ApplicationEndRequested())
+            return;
+    }
+    QMainWindow::setVisible(visible);
+}
+
+void TfrmTeachMain::FormShow()
+{
+    if (!ApplicationEndRequested()) {
+        std::unique_ptr<TfrmLogin> login(new TfrmLogin(nullptr));
+        frmLogin = login.get();
+        ExecDialog(login.get());
+    }
+    m_panels[0]->setText(QStringLiteral("登录用户编号:") + CurrentUserID);
+}
+
+template<typename T>
+void TfrmTeachMain::openChild(QPointer<T> &reference)
+{
+    if (reference) {
+        if (QMdiSubWindow *sub = reference->mdiSubWindow()) {
+            sub->raise();
+            m_mdiArea->setActiveSubWindow(sub);
+        }
+        return;
+    }
+    T *window = new T(this);
+    reference = window;
+    window->showAsChild(m_mdiArea);
+    window->FormCreate();
+}
+
+void TfrmTeachMain::S2Click() {}
+void TfrmTeachMain::S3Click() {}
+void TfrmTeachMain::S4Click() {}
+void TfrmTeachMain::N2Click() {}
+
+void TfrmTeachMain::N5Click()
+{
+    std::unique_ptr<TfrmDBSetup> dialog(new TfrmDBSetup(this));
+    frmDBSetup = dialog.get();
+    ExecDialog(dialog.get());
+}
+
+void TfrmTeachMain::S6Click()
+{
+    if (ShowMessage(QStringLiteral("你确定要出退系统吗?"), QStringLiteral("提示"), QMessageBox::Information,
+                    QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes)
+        RequestApplicationEnd();
+}
+
+void TfrmTeachMain::D2Click() {}
+void TfrmTeachMain::D3Click() {}
+void TfrmTeachMain::D4Click() {}
+void TfrmTeachMain::D5Click() {}
+void TfrmTeachMain::D6Click() {}
+void TfrmTeachMain::D7Click() {}
+void TfrmTeachMain::M2Click() {}
+void TfrmTeachMain::M3Click() {}
+void TfrmTeachMain::M4Click() {}
+void TfrmTeachMain::M5Click() {}
+void TfrmTeachMain::M6Click() {}
+void TfrmTeachMain::N6Click() {}
+void TfrmTeachMain::N7Click() {}
+void TfrmTeachMain::H3Click() {}

@@ -1,0 +1,63 @@
+#pragma once
+// The main window: the workspace of all working windows, the command menu,
+// and the status bar with the logged-in user number.
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class TfrmBase;
+
+class TfrmTeachMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TfrmTeachMain(QWidget *parent = nullptr);
+    ~TfrmTeachMain() override;
+
+    QMdiArea *mdiArea() const { return m_mdiArea; }
+    QString statusPanelText(int panel) const;
+    QAction *menuItem(const QString &name) const;
+
+    // Menu commands.
+    void S2Click();
+    void S3Click();
+    void S4Click();
+    void N2Click();
+    void N5Click();
+    void S6Click();
+    void D2Click();
+    void D3Click();
+    void D4Click();
+    void D5Click();
+    void D6Click();
+    void D7Click();
+    void M2Click();
+    void M3Click();
+    void M4Click();
+    void M5Click();
+    void M6Click();
+    void N6Click();
+    void N7Click();
+    void H3Click();
+
+    void setVisible(bool visible) override;
+
+protected:
+    // Runs once before the window is first on screen: the login, then the status text.
+    void FormShow();
+
+private:
+    void buildMenu();
+    // Brings the open window of a class to the front, or creates, opens and shows one.
+    template<typename T>
+    void openChild(QPointer<T> &reference);
+
+    QMdiArea *m_mdiArea = nullptr;
+    QLabel *m_panels[2] = {nullptr, nullptr};
+    bool m_shown = false;
+};
+
+extern TfrmTeachMain *frmTeachMain;

@@ -1,0 +1,292 @@
+#include "data/controls/DataControls.h"
+
+#include "app/Shell_Unit.h"
+#include "data/controls/DataGrid.h"
+
+#include <QHeaderView>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTableView>
+
+using dravon::DataSetState;
+
+FieldLink::FieldLink(QWidget *control, std::function<QString()> read, std::function<void(const QString &)> write)
+    : m_control(control), m_read(std::move(read)), m_write(std::move(write))
+{
+}
+
+FieldLink::~FieldLink()
+{
+    detach();
+}
+
+void FieldLink::bind(DataSource *source, const QString &field)
+{
+    detach();
+    for (const auto &c : std::as_const(m_connections))
+        QObject::disconnect(c);
+    m_connections.clear();
+    m_source = source;
+    m_field = field;
+    if (source)
+        m_connections << connect(source, &DataSource::dataSetChanged, this, [this] {
+            detach();
+            attach();
+            load();
+        });
+    attach();
+    load();
+}
+
+void FieldLink::attach()
+{
+    dravon::RecordSet *rs = dataSet();
+    if (!rs)
+        return;
+    m_attached = rs;
+    m_linkId = rs->addEditorLink({[this] { updateRecord(); }, [this] { return m_modified; }});
+    m_connections << connect(rs, &dravon::RecordSet::recordChanged, this, &FieldLink::load);
+    m_connections << connect(rs, &dravon::RecordSet::fieldChanged, this, [this](int field) {
+        if (m_attached && field == m_attached->fieldIndex(m_field))
+            load();
+    });
+}
+
+void FieldLink::detach()
+{
+    if (m_attached) {
+        m_attached->removeEditorLink(m_linkId);
+        disconnect(m_attached, nullptr, this, nullptr);
+    }
+    m_attached = nullptr;
+    m_linkId = 0;
+}
+
+void FieldLink::load()
+{
+    QString text;
+    if (dravon::RecordSet *rs = dataSet(); rs && rs->recNo() >= 0) {
+        try {
+            text = rs->fieldText(m_field);
+        } catch (const std::exception &e) {
+            qWarning("%s", e.what());
+        }
+    }
+    m_loading = true;
+    if (m_read() != text)
+        m_write(text);
+    m_loading = false;
+    m_modified = false;
+}
+
+bool FieldLink::userEdited(const QString &newText, const std::function<void()> &restoreCursor)
+{
+    dravon::RecordSet *rs = dataSet();
+    if (!rs) {
+        load();
+        return false;
+    }
+    if (rs->state() == DataSetState::Browse) {
+        if (!m_source->beginUserEdit()) {
+            load();
+            return false;
+        }
+        // Starting the edit read the record again; the user's text goes back in.
+        m_write(newText);
+        if (restoreCursor)
+            restoreCursor();
+    }
+    m_modified = true;
+    return true;
+}
+
+void FieldLink::updateRecord()
+{
+    dravon::RecordSet *rs = dataSet();
+    if (!m_modified || !rs || rs->state() == DataSetState::Browse)
+        return;
+    const QString text = m_read();
+    m_modified = false;
+    rs->setFieldText(m_field, text);
+}
+
+DBEdit::DBEdit(QWidget *parent)
+    : QLineEdit(parent),
+      m_link(this, [this] { return text(); }, [this](const QString &t) { setText(t); })
+{
+    connect(this, &QLineEdit::textEdited, this, [this](const QString &t) {
+        const int cursor = cursorPosition();
+        m_link.userEdited(t, [this, cursor] { setCursorPosition(cursor); });
+    });
+    // A text set by code marks the field changed; it is stored with the record.
+    connect(this, &QLineEdit::textChanged, this, [this] { m_link.setModified(); });
+}
+
+DBMemo::DBMemo(QWidget *parent)
+    : QPlainTextEdit(parent),
+      m_link(this, [this] { return toPlainText(); }, [this](const QString &t) { setPlainText(t); })
+{
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_link.isLoading() || m_reentered)
+            return;
+        m_reentered = true;
+        const QString t = toPlainText();
+        const int cursor = textCursor().position();
+        m_link.userEdited(t, [this, cursor] {
+            QTextCursor c = textCursor();
+            c.setPosition(qMin(cursor, int(toPlainText().size())));
+            setTextCursor(c);
+        });
+        m_reentered = false;
+    });
+}
+
+DBComboBox::DBComboBox(bool open, const QStringList &items, QWidget *parent)
+    : QComboBox(parent),
+      m_link(this, [this] { return valueText(); }, [this](const QString &t) { showValue(t); })
+{
+    setEditable(open);
+    addItems(items);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCurrentIndex(-1);
+    if (open) {
+        connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString &t) {
+            const int cursor = lineEdit()->cursorPosition();
+            m_link.userEdited(t, [this, cursor] { lineEdit()->setCursorPosition(cursor); });
+        });
+    }
+    connect(this, &QComboBox::activated, this, [this](int index) { m_link.userEdited(itemText(index)); });
+}
+
+QString DBComboBox::valueText() const
+{
+    if (isEditable())
+        return currentText();
+    return currentIndex() >= 0 ? itemText(currentIndex()) : QString();
+}
+
+void DBComboBox::showValue(const QString &text)
+{
+    if (isEditable()) {
+        const QSignalBlocker block(this);
+        setCurrentIndex(findText(text));
+        setEditText(text);
+    } else {
+        setCurrentIndex(findText(text));
+    }
+}
+
+DBText::DBText(QWidget *parent)
+    : QLabel(parent),
+      m_link(this, [this] { return text(); }, [this](const QString &t) { setText(t); })
+{
+    setTextFormat(Qt::PlainText);
+}
+
+DBLookupComboBox::DBLookupComboBox(QWidget *parent)
+    : QComboBox(parent),
+      m_link(this, [this] { return m_key; }, [this](const QString &t) { showKey(t); })
+{
+    setEditable(false);
+    // The list may hold many rows: never measure them all.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(8);
+    auto *view = new QTableView(this);
+    view->horizontalHeader()->hide();
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setShowGrid(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setView(view);
+    connect(this, &QComboBox::activated, this, &DBLookupComboBox::pickRow);
+}
+
+void DBLookupComboBox::setList(DataSource *listSource, const QString &keyField, const QString &listFields,
+                               int dropDownWidth)
+{
+    if (m_listSource)
+        disconnect(m_listSource, nullptr, this, nullptr);
+    m_listSource = listSource;
+    m_keyField = keyField;
+    m_listFields = listFields.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    m_dropDownWidth = dropDownWidth;
+    if (listSource)
+        connect(listSource, &DataSource::dataSetChanged, this, &DBLookupComboBox::rebuildList);
+    rebuildList();
+}
+
+void DBLookupComboBox::rebuildList()
+{
+    QList<GridColumn> columns;
+    for (const QString &f : std::as_const(m_listFields))
+        columns.append({f, f});
+    QAbstractItemModel *old = model();
+    dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+    auto *list = new GridColumnsModel(rs, columns, this);
+    {
+        const QSignalBlocker block(this);
+        setModel(list);
+        setModelColumn(0);
+        setCurrentIndex(-1);
+    }
+    if (old && old->parent() == this)
+        old->deleteLater();
+    if (auto *table = qobject_cast<QTableView *>(view())) {
+        const int keyWidth = m_dropDownWidth / 2;
+        table->setColumnWidth(0, keyWidth);
+        if (columns.size() > 1)
+            table->setColumnWidth(1, m_dropDownWidth - keyWidth - 4);
+    }
+    showKey(m_key);
+}
+
+void DBLookupComboBox::showKey(const QString &key)
+{
+    m_key = key;
+    m_shown.clear();
+    dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+    if (rs && !key.isEmpty()) {
+        try {
+            if (rs->lookup(m_keyField, key, m_keyField).has_value())
+                m_shown = key;
+        } catch (const std::exception &e) {
+            qWarning("%s", e.what());
+        }
+    }
+    update();
+}
+
+void DBLookupComboBox::pickRow(int row)
+{
+    dravon::RecordSet *list = m_listSource ? m_listSource->dataSet() : nullptr;
+    if (!list || row < 0 || row >= list->recordCount() || !m_link.dataSet())
+        return;
+    Guarded([&] {
+        list->moveTo(row);
+        const QString key = list->fieldText(m_keyField);
+        if (!m_link.dataSource()->beginUserEdit()) {
+            m_link.load();
+            return;
+        }
+        m_link.dataSet()->setFieldText(m_link.field(), key);
+        emit picked();
+    });
+}
+
+void DBLookupComboBox::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText = m_shown;
+    option.currentIcon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+void DBLookupComboBox::showPopup()
+{
+    view()->setMinimumWidth(qMax(m_dropDownWidth, width()));
+    QComboBox::showPopup();
+}

@@ -1,0 +1,225 @@
+#include "data/controls/DataGrid.h"
+
+#include "app/Shell_Unit.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+using dravon::DataSetState;
+
+GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
+    : QAbstractTableModel(parent), m_dataSet(dataSet), m_columns(columns)
+{
+    for (const GridColumn &c : columns)
+        m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
+    if (!dataSet)
+        return;
+    using RS = dravon::RecordSet;
+    connect(dataSet, &RS::rowsAboutToBeInserted, this,
+            [this](const QModelIndex &, int first, int last) { beginInsertRows({}, first, last); });
+    connect(dataSet, &RS::rowsInserted, this, [this] { endInsertRows(); });
+    connect(dataSet, &RS::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) { beginRemoveRows({}, first, last); });
+    connect(dataSet, &RS::rowsRemoved, this, [this] { endRemoveRows(); });
+    connect(dataSet, &RS::modelAboutToBeReset, this, [this] { beginResetModel(); });
+    connect(dataSet, &RS::modelReset, this, [this] { endResetModel(); });
+    connect(dataSet, &RS::dataChanged, this, [this](const QModelIndex &tl, const QModelIndex &br) {
+        if (!m_columns.isEmpty())
+            emit dataChanged(index(tl.row(), 0), index(br.row(), int(m_columns.size()) - 1));
+    });
+    connect(dataSet, &RS::headerDataChanged, this, [this](Qt::Orientation o, int first, int last) {
+        if (o == Qt::Vertical)
+            emit headerDataChanged(o, first, last);
+    });
+    connect(dataSet, &QObject::destroyed, this, [this] {
+        beginResetModel();
+        m_dataSet = nullptr;
+        endResetModel();
+    });
+}
+
+int GridColumnsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_dataSet ? 0 : m_dataSet->recordCount();
+}
+
+int GridColumnsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || !m_dataSet)
+        return {};
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    const int field = m_fieldIndex.value(index.column(), -1);
+    if (field < 0)
+        return {};
+    try {
+        return m_dataSet->text(index.row(), field);
+    } catch (const std::exception &e) {
+        qWarning("%s", e.what());
+        return {};
+    }
+}
+
+QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (orientation == Qt::Horizontal) {
+        if (role == Qt::DisplayRole && section >= 0 && section < m_columns.size())
+            return m_columns[section].title;
+        return {};
+    }
+    return m_dataSet ? m_dataSet->headerData(section, orientation, role) : QVariant();
+}
+
+DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setAlternatingRowColors(false);
+    setWordWrap(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    horizontalHeader()->setHighlightSections(false);
+    // Rows have one height: the header then copes with millions of them.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setMinimumWidth(18);
+    verticalHeader()->setHighlightSections(false);
+    verticalHeader()->setSectionsClickable(false);
+}
+
+void DataGrid::setDataSource(DataSource *source)
+{
+    if (m_source)
+        disconnect(m_source, nullptr, this, nullptr);
+    m_source = source;
+    if (source)
+        connect(source, &DataSource::dataSetChanged, this, &DataGrid::rebind);
+    rebind();
+}
+
+void DataGrid::setColumns(const QList<GridColumn> &columns)
+{
+    m_columns = columns;
+    rebind();
+}
+
+void DataGrid::setMultiSelect(bool on)
+{
+    setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+    QPalette p = palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
+    setPalette(p);
+}
+
+void DataGrid::rebind()
+{
+    QAbstractItemModel *old = model();
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    setModel(new GridColumnsModel(rs, m_columns, this));
+    if (old && old->parent() == this)
+        old->deleteLater();
+    if (rs)
+        connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);
+    followRecordSet();
+}
+
+void DataGrid::followRecordSet()
+{
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    if (!rs || !model())
+        return;
+    const int row = rs->recNo();
+    if (row < 0 || row >= model()->rowCount()) {
+        return;
+    }
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && current.row() == row)
+        return;
+    m_following = true;
+    const QModelIndex target = model()->index(row, qMax(0, current.column()));
+    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_following = false;
+}
+
+void DataGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_following || !current.isValid())
+        return;
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    if (!rs || current.row() == rs->recNo())
+        return;
+    m_following = true;
+    Guarded([&] { rs->moveTo(current.row()); });
+    m_following = false;
+    // A refused implicit store keeps the record set where it was.
+    if (rs->recNo() != currentIndex().row())
+        QMetaObject::invokeMethod(this, &DataGrid::followRecordSet, Qt::QueuedConnection);
+}
+
+QList<int> DataGrid::rowsToDelete() const
+{
+    QList<int> rows;
+    if (selectionModel())
+        for (const QModelIndex &i : selectionModel()->selectedRows())
+            rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    if (rows.isEmpty()) {
+        if (dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr; rs && rs->recNo() >= 0)
+            rows << rs->recNo();
+    }
+    return rows;
+}
+
+void DataGrid::deleteWithConfirmation()
+{
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    if (!rs || rs->isEmpty())
+        return;
+    const QList<int> rows = rowsToDelete();
+    const bool many = rows.size() > 1;
+    const QString question = many ? QStringLiteral("Delete all selected records?") : QStringLiteral("Delete record?");
+    if (ShowMessage(question, QStringLiteral("Confirm"), QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel)
+        != QMessageBox::Ok)
+        return;
+    Guarded([&] {
+        if (many)
+            rs->deleteRows(rows);
+        else if (rows.size() == 1 && rows.first() != rs->recNo() && rs->state() == DataSetState::Browse)
+            rs->deleteRows(rows);
+        else
+            rs->remove();
+    });
+}
+
+void DataGrid::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
+        deleteWithConfirmation();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DataGrid::focusOutEvent(QFocusEvent *event)
+{
+    QTableView::focusOutEvent(event);
+    if (event->reason() == Qt::PopupFocusReason)
+        return;
+    // Leaving the grid drops a new record nobody has touched.
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    if (rs && rs->state() == DataSetState::Insert && !rs->hasPendingChanges())
+        Guarded([&] { rs->cancel(); });
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The data-aware grid: declared columns with centred titles over the record
+// set of a data source; the grid's current row is the record set's current
+// row. Options: row indicator, resizable columns, lines, whole-row selection,
+// no editing in the grid, confirmation before Ctrl+Del, cancel on exit, and
+// optionally several selected rows kept highlighted without focus.
+#include "data/controls/DataSource.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+#include <QTableView>
+
+struct GridColumn
+{
+    QString field;
+    QString title;
+};
+
+// The declared columns of a record set, in order, with their titles.
+class GridColumnsModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent = nullptr);
+
+    dravon::RecordSet *dataSet() const { return m_dataSet; }
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    QPointer<dravon::RecordSet> m_dataSet;
+    QList<GridColumn> m_columns;
+    QVector<int> m_fieldIndex;
+};
+
+class DataGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit DataGrid(QWidget *parent = nullptr);
+
+    void setDataSource(DataSource *source);
+    DataSource *dataSource() const { return m_source; }
+    void setColumns(const QList<GridColumn> &columns);
+    const QList<GridColumn> &columns() const { return m_columns; }
+    // Several rows can be selected (Ctrl-click, Shift-click) and stay
+    // highlighted while the grid has no focus.
+    void setMultiSelect(bool on);
+    // The rows Ctrl+Del would delete: the selected rows, or the current one.
+    QList<int> rowsToDelete() const;
+    // Ctrl+Del: the grid's own question, then the delete.
+    void deleteWithConfirmation();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    void rebind();
+    void followRecordSet();
+
+    QPointer<DataSource> m_source;
+    QList<GridColumn> m_columns;
+    bool m_following = false;
+};

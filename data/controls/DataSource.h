@@ -1,0 +1,37 @@
+#pragma once
+// A data source: points at one record set (which it owns), with automatic
+// edit on. Grids and bound controls attach to a data source, never to the
+// record set directly, so a find command can replace the record set.
+#include "data/RecordSet.h"
+
+#include <QObject>
+#include <memory>
+
+class DataSource : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DataSource(const QString &name, QObject *parent = nullptr);
+    ~DataSource() override;
+
+    dravon::RecordSet *dataSet() const { return m_dataSet.get(); }
+    // Takes the record set; the previous one is dropped.
+    void setDataSet(std::unique_ptr<dravon::RecordSet> dataSet);
+    // The state as the data source reports it (browse without a record set).
+    dravon::DataSetState state() const;
+    bool autoEdit() const { return m_autoEdit; }
+    void setAutoEdit(bool on) { m_autoEdit = on; }
+
+    // Typing into a bound control: puts the record into edit state when it is
+    // browsing (automatic edit). Reports a refusal and returns false when the
+    // record cannot be edited.
+    bool beginUserEdit();
+
+signals:
+    // The record set was replaced (or set for the first time).
+    void dataSetChanged();
+
+private:
+    std::unique_ptr<dravon::RecordSet> m_dataSet;
+    bool m_autoEdit = true;
+};
