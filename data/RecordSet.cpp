@@ -131,6 +131,12 @@ void RecordSet::openTable(const QString &table, const QString &condition)
 void RecordSet::openQuery()
 {
     m_readOnly = true;
+    // The statement is wrapped as a subquery for counting and paging: a closing
+    // ";" must go, and a trailing comment must not swallow the ")".
+    m_translated = m_translated.trimmed();
+    while (m_translated.endsWith(QLatin1Char(';')))
+        m_translated = m_translated.chopped(1).trimmed();
+    m_translated += QLatin1Char('\n');
     // Column names and declared types from the engine itself, so that a date
     // column shows as a date also in a join.
     auto *handle = static_cast<sqlite3 *>(m_connection.nativeHandle());
