@@ -5,6 +5,13 @@
 #include "app/Login_Unit.h"
 #include "app/Shell_Unit.h"
 #include "forms/base/Base_Unit.h"
+#include "forms/master/ClassSet_Unit.h"
+#include "forms/master/CollegeSet_Unit.h"
+#include "forms/master/DormSet_Unit.h"
+#include "forms/master/StudentSet_Unit.h"
+#include "forms/master/SubjectSet_Unit.h"
+#include "forms/master/TeacherSet_Unit.h"
+#include "forms/master/UserSet_Unit.h"
 
 #include <QAction>
 #include <QLabel>
@@ -15,18 +22,6 @@
 #include <memory>
 
 TfrmTeachMain *frmTeachMain = nullptr;
-
-namespace {
-// The windows and dialogs each command opens; a command whose window does not
-// exist yet is shown disabled.
-struct MenuEntry
-{
-    const char *name;
-    const char *caption;
-    void (TfrmTeachMain::*handler)();  // nullptr: no action
-    bool available;
-};
-}
 
 TfrmTeachMain::TfrmTeachMain(QWidget *parent) : QMainWindow(parent)
 {
@@ -72,6 +67,7 @@ void TfrmTeachMain::buildMenu()
                           void (TfrmTeachMain::*handler)(), bool available) {
         QAction *action = menu->addAction(caption);
         action->setObjectName(QString::fromLatin1(name));
+        // A command whose window is not part of the program yet stays disabled.
         action->setEnabled(available);
         if (handler)
             connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
@@ -80,40 +76,40 @@ void TfrmTeachMain::buildMenu()
     auto separator = [](QMenu *menu, const char *name) { menu->addSeparator()->setObjectName(QString::fromLatin1(name)); };
 
     QMenu *s1 = addMenu(bar, "S1", QStringLiteral("系统设置(&S)"));
-    addItem(s1, "S2", QStringLiteral("学校信息"), &TfrmTeachMain::S2Click, false);
-    addItem(s1, "S3", QStringLiteral("用户管理"), &TfrmTeachMain::S3Click, false);
-    addItem(s1, "S4", QStringLiteral("更改密码"), &TfrmTeachMain::S4Click, false);
+    addItem(s1, "S2", QStringLiteral("学校信息"), nullptr, false);
+    addItem(s1, "S3", QStringLiteral("用户管理"), &TfrmTeachMain::S3Click, true);
+    addItem(s1, "S4", QStringLiteral("更改密码"), nullptr, false);
     QMenu *s5 = s1->addMenu(QStringLiteral("数据维护"));
     s5->setObjectName(QStringLiteral("S5"));
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
-    addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, false);
+    addItem(s5, "N2", QStringLiteral("备份/还原数据库"), nullptr, false);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
     addItem(s1, "S6", QStringLiteral("退出"), &TfrmTeachMain::S6Click, true);
 
     QMenu *d1 = addMenu(bar, "D1", QStringLiteral("基础字典(&D)"));
-    addItem(d1, "D2", QStringLiteral("老师信息"), &TfrmTeachMain::D2Click, false);
-    addItem(d1, "D3", QStringLiteral("学生信息"), &TfrmTeachMain::D3Click, false);
-    addItem(d1, "D4", QStringLiteral("教学科目"), &TfrmTeachMain::D4Click, false);
-    addItem(d1, "D5", QStringLiteral("院系维护"), &TfrmTeachMain::D5Click, false);
-    addItem(d1, "D6", QStringLiteral("班级维护"), &TfrmTeachMain::D6Click, false);
-    addItem(d1, "D7", QStringLiteral("宿舍信息"), &TfrmTeachMain::D7Click, false);
+    addItem(d1, "D2", QStringLiteral("老师信息"), &TfrmTeachMain::D2Click, true);
+    addItem(d1, "D3", QStringLiteral("学生信息"), &TfrmTeachMain::D3Click, true);
+    addItem(d1, "D4", QStringLiteral("教学科目"), &TfrmTeachMain::D4Click, true);
+    addItem(d1, "D5", QStringLiteral("院系维护"), &TfrmTeachMain::D5Click, true);
+    addItem(d1, "D6", QStringLiteral("班级维护"), &TfrmTeachMain::D6Click, true);
+    addItem(d1, "D7", QStringLiteral("宿舍信息"), &TfrmTeachMain::D7Click, true);
 
     QMenu *m1 = addMenu(bar, "M1", QStringLiteral("学生管理(&M)"));
-    addItem(m1, "M2", QStringLiteral("学生成绩"), &TfrmTeachMain::M2Click, false);
-    addItem(m1, "M3", QStringLiteral("社会实践"), &TfrmTeachMain::M3Click, false);
-    addItem(m1, "M4", QStringLiteral("品德成绩"), &TfrmTeachMain::M4Click, false);
-    addItem(m1, "M5", QStringLiteral("宿舍安排"), &TfrmTeachMain::M5Click, false);
-    addItem(m1, "M6", QStringLiteral("缴费记录"), &TfrmTeachMain::M6Click, false);
+    addItem(m1, "M2", QStringLiteral("学生成绩"), nullptr, false);
+    addItem(m1, "M3", QStringLiteral("社会实践"), nullptr, false);
+    addItem(m1, "M4", QStringLiteral("品德成绩"), nullptr, false);
+    addItem(m1, "M5", QStringLiteral("宿舍安排"), nullptr, false);
+    addItem(m1, "M6", QStringLiteral("缴费记录"), nullptr, false);
 
     QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
-    addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, false);
-    addItem(n3, "N7", QStringLiteral("课程查询"), &TfrmTeachMain::N7Click, false);
+    addItem(n3, "N6", QStringLiteral("课程安排"), nullptr, false);
+    addItem(n3, "N7", QStringLiteral("课程查询"), nullptr, false);
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
-    addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, false);
+    addItem(h1, "H3", QStringLiteral("关于(&A)..."), nullptr, false);
 }
 
 QAction *TfrmTeachMain::menuItem(const QString &name) const
@@ -164,14 +160,16 @@ void TfrmTeachMain::openChild(QPointer<T> &reference)
     }
     T *window = new T(this);
     reference = window;
+    // A failing query is reported; the window still opens, as far as it got.
+    Guarded([window] { window->FormCreate(); });
     window->showAsChild(m_mdiArea);
-    window->FormCreate();
 }
 
-void TfrmTeachMain::S2Click() {}
-void TfrmTeachMain::S3Click() {}
-void TfrmTeachMain::S4Click() {}
-void TfrmTeachMain::N2Click() {}
+void TfrmTeachMain::S3Click()
+{
+    openChild(frmUserSet);
+}
+
 
 void TfrmTeachMain::N5Click()
 {
@@ -188,17 +186,33 @@ void TfrmTeachMain::S6Click()
         RequestApplicationEnd();
 }
 
-void TfrmTeachMain::D2Click() {}
-void TfrmTeachMain::D3Click() {}
-void TfrmTeachMain::D4Click() {}
-void TfrmTeachMain::D5Click() {}
-void TfrmTeachMain::D6Click() {}
-void TfrmTeachMain::D7Click() {}
-void TfrmTeachMain::M2Click() {}
-void TfrmTeachMain::M3Click() {}
-void TfrmTeachMain::M4Click() {}
-void TfrmTeachMain::M5Click() {}
-void TfrmTeachMain::M6Click() {}
-void TfrmTeachMain::N6Click() {}
-void TfrmTeachMain::N7Click() {}
-void TfrmTeachMain::H3Click() {}
+void TfrmTeachMain::D2Click()
+{
+    openChild(frmTeacherSet);
+}
+
+void TfrmTeachMain::D3Click()
+{
+    openChild(frmStudentSet);
+}
+
+void TfrmTeachMain::D4Click()
+{
+    openChild(frmSubjectSet);
+}
+
+void TfrmTeachMain::D5Click()
+{
+    openChild(frmCollegeSet);
+}
+
+void TfrmTeachMain::D6Click()
+{
+    openChild(frmClassSet);
+}
+
+void TfrmTeachMain::D7Click()
+{
+    openChild(frmDormSet);
+}
+

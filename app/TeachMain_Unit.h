@@ -22,10 +22,7 @@ public:
     QAction *menuItem(const QString &name) const;
 
     // Menu commands.
-    void S2Click();
     void S3Click();
-    void S4Click();
-    void N2Click();
     void N5Click();
     void S6Click();
     void D2Click();
@@ -34,14 +31,6 @@ public:
     void D5Click();
     void D6Click();
     void D7Click();
-    void M2Click();
-    void M3Click();
-    void M4Click();
-    void M5Click();
-    void M6Click();
-    void N6Click();
-    void N7Click();
-    void H3Click();
 
     void setVisible(bool visible) override;
 

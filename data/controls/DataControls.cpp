@@ -221,17 +221,15 @@ void DBLookupComboBox::rebuildList()
     QList<GridColumn> columns;
     for (const QString &f : std::as_const(m_listFields))
         columns.append({f, f});
-    QAbstractItemModel *old = model();
     dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
     auto *list = new GridColumnsModel(rs, columns, this);
+    // The combo box deletes its previous model itself.
     {
         const QSignalBlocker block(this);
         setModel(list);
         setModelColumn(0);
         setCurrentIndex(-1);
     }
-    if (old && old->parent() == this)
-        old->deleteLater();
     if (auto *table = qobject_cast<QTableView *>(view())) {
         const int keyWidth = m_dropDownWidth / 2;
         table->setColumnWidth(0, keyWidth);

@@ -129,13 +129,14 @@ public:
     // Picks the list row as the user does (tests and keyboard use it too).
     void pickRow(int row);
 
+    void showPopup() override;
+
 signals:
     // A row was picked and written into the record.
     void picked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void showPopup() override;
 
 private:
     void rebuildList();

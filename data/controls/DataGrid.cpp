@@ -90,6 +90,7 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(true);
     // Rows have one height: the header then copes with millions of them.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);

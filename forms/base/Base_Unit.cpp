@@ -125,7 +125,6 @@ QMdiSubWindow *TfrmBase::showAsChild(QMdiArea *area)
     QMdiSubWindow *sub = area->addSubWindow(this, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                                                       | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    sub->setWindowIcon(QIcon());
     // The system menu keeps restore, move, minimize and close; no size, no maximize.
     if (QMenu *menu = sub->systemMenu()) {
         for (QAction *action : menu->actions()) {

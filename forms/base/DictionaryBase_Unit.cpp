@@ -3,6 +3,7 @@
 #include "app/DM_Unit.h"
 #include "app/Shell_Unit.h"
 #include "data/Dravon.h"
+#include "forms/base/DateChoice_Unit.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -108,6 +109,56 @@ QLabel *TfrmDictionaryBase::makeLabel(const QString &name, const QString &text)
     return label;
 }
 
+DBEdit *TfrmDictionaryBase::makeEdit(const QString &name, const QString &field)
+{
+    auto *edit = new DBEdit(Panel2);
+    edit->setObjectName(name);
+    edit->bind(m_main, field);
+    return edit;
+}
+
+DBComboBox *TfrmDictionaryBase::makeComboBox(const QString &name, const QString &field, const QStringList &items)
+{
+    auto *combo = new DBComboBox(true, items, Panel2);
+    combo->setObjectName(name);
+    combo->bind(m_main, field);
+    return combo;
+}
+
+DBLookupComboBox *TfrmDictionaryBase::makeLookup(const QString &name, const QString &field, DataSource *list,
+                                                 const QString &listFields, int dropDownWidth)
+{
+    auto *lookup = new DBLookupComboBox(Panel2);
+    lookup->setObjectName(name);
+    lookup->setList(list, listFields.section(QLatin1Char(';'), 0, 0), listFields, dropDownWidth);
+    lookup->bind(m_main, field);
+    return lookup;
+}
+
+QWidget *TfrmDictionaryBase::makeDateBox(const QString &editName, const QString &buttonName, const QString &field,
+                                         DBEdit **edit, QPushButton **button)
+{
+    auto *box = new QWidget(Panel2);
+    auto *layout = new QHBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    *edit = new DBEdit(box);
+    (*edit)->setObjectName(editName);
+    (*edit)->setReadOnly(true);
+    (*edit)->bind(m_main, field);
+    *button = new QPushButton(QStringLiteral("…"), box);
+    (*button)->setObjectName(buttonName);
+    (*button)->setFocusPolicy(Qt::NoFocus);
+    (*button)->setAutoDefault(false);
+    (*button)->setFixedWidth((*button)->fontMetrics().horizontalAdvance(QStringLiteral("…")) + 16);
+    layout->addWidget(*edit, 1);
+    layout->addWidget(*button);
+    DBEdit *target = *edit;
+    connect(*button, &QPushButton::clicked, this, [this, target] { Guarded([&] { PickDateInto(this, target); }); });
+    box->setFocusProxy(*edit);
+    return box;
+}
+
 void TfrmDictionaryBase::setPanelRows(const QList<PanelRow> &rows, QLabel *remarkLabel)
 {
     int widest = 0;
@@ -162,9 +213,15 @@ void TfrmDictionaryBase::FormCreate()
     openInto(m_main, QStringLiteral("Select * From %1").arg(m_declaration.table == QLatin1String("User")
                                                                  ? QStringLiteral("[User]")
                                                                  : m_declaration.table));
+    // Columns as wide as their titles and first rows; the grid as wide as
+    // its columns, within reason.
     DBGrid->resizeColumnsToContents();
-    for (int c = 0; c < m_declaration.columns.size(); ++c)
-        DBGrid->setColumnWidth(c, qMax(DBGrid->columnWidth(c) + 16, 72));
+    int total = DBGrid->verticalHeader()->sizeHint().width() + 4;
+    for (int c = 0; c < m_declaration.columns.size(); ++c) {
+        DBGrid->setColumnWidth(c, qBound(72, DBGrid->columnWidth(c) + 16, 240));
+        total += DBGrid->columnWidth(c);
+    }
+    DBGrid->setMinimumWidth(qBound(640, total, 1000));
 }
 
 void TfrmDictionaryBase::btnAddClick()

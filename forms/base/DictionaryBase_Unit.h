@@ -10,6 +10,7 @@ class QFrame;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QToolButton;
 
 namespace dravon { class Connection; }
 
@@ -70,6 +71,14 @@ protected:
     // Lays the panel out: the given rows, then the remark row, then the buttons.
     void setPanelRows(const QList<PanelRow> &rows, QLabel *remarkLabel = nullptr);
     QLabel *makeLabel(const QString &name, const QString &text);
+    DBEdit *makeEdit(const QString &name, const QString &field);
+    DBComboBox *makeComboBox(const QString &name, const QString &field, const QStringList &items);
+    DBLookupComboBox *makeLookup(const QString &name, const QString &field, DataSource *list,
+                                 const QString &listFields, int dropDownWidth);
+    // A date box: a bound field, read-only for typing, with a small "…" button
+    // that never takes the focus and fills the field from the date picker.
+    QWidget *makeDateBox(const QString &editName, const QString &buttonName, const QString &field,
+                         DBEdit **edit, QPushButton **button);
     // Opens "Select * From <table>" on the shared connection into a data source.
     void openInto(DataSource *source, const QString &sql);
 
