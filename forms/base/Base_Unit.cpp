@@ -207,8 +207,16 @@ bool TfrmBase::eventFilter(QObject *watched, QEvent *event)
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || !(widget == this || isAncestorOf(widget)))
         return false;
-    if (type == QEvent::KeyPress)
+    if (type == QEvent::KeyPress) {
+        // An ignored key travels up to the parents; it is previewed once, at
+        // the control it was typed into.
+        if (event == m_previewedKey && m_previewedTarget && m_previewedTarget != widget
+            && widget->isAncestorOf(m_previewedTarget))
+            return false;
+        m_previewedKey = event;
+        m_previewedTarget = widget;
         return FormKeyPress(watched, static_cast<QKeyEvent *>(event));
+    }
     // The clipboard menu replaces the controls' own context menus.
     if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QPlainTextEdit *>(widget)
         || qobject_cast<QPlainTextEdit *>(widget->parentWidget())) {

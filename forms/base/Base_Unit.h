@@ -3,6 +3,7 @@
 // Enter moves to the next field, the clipboard context menu, and a closed
 // window frees itself.
 #include <QDialog>
+#include <QPointer>
 
 class QAction;
 class QMenu;
@@ -50,4 +51,7 @@ private:
     void buildEditActions();
     void updateEditActions();
     QWidget *focusedTextField() const;
+
+    const QEvent *m_previewedKey = nullptr;
+    QPointer<QWidget> m_previewedTarget;
 };

@@ -1,0 +1,54 @@
+#pragma once
+// Helpers for driving real windows headless: the message-box seam answered
+// from a queue and recorded, and modal dialogs handled when they appear.
+#include "app/Shell_Unit.h"
+
+#include <QApplication>
+#include <QList>
+#include <QTimer>
+#include <functional>
+
+namespace testsupport {
+
+struct Message
+{
+    QString text;
+    QString title;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Installs the message handler while it lives. Each box takes the next queued
+// answer, or else the first of Yes / OK / the box's only button.
+class MessageRecorder
+{
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    void answer(QMessageBox::StandardButton button) { m_answers << button; }
+    QList<Message> messages;
+    QStringList texts() const;
+    Message last() const { return messages.isEmpty() ? Message{} : messages.last(); }
+
+private:
+    QList<QMessageBox::StandardButton> m_answers;
+};
+
+// Calls action with the first modal dialog of type T that becomes active
+// within the time limit; the caller then runs whatever opens the dialog.
+template<typename T>
+void whenModal(std::function<void(T *)> action, int remainingMs = 5000)
+{
+    QTimer::singleShot(10, [action, remainingMs] {
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            action(dialog);
+            return;
+        }
+        if (remainingMs > 0)
+            whenModal<T>(action, remainingMs - 10);
+        else
+            qWarning("no modal dialog appeared");
+    });
+}
+
+}

@@ -1,0 +1,493 @@
+// The application shell driven headless: start-up paths, the setup dialog,
+// the login, the main window and its menu, the child-window base.
+#include "app/Common_Unit.h"
+#include "app/DBSetup_Unit.h"
+#include "app/DM_Unit.h"
+#include "app/Login_Unit.h"
+#include "app/Program_Unit.h"
+#include "app/Shell_Unit.h"
+#include "app/TeachMain_Unit.h"
+#include "data/SettingsClient.h"
+#include "data/ShortDate.h"
+#include "forms/master/CollegeSet_Unit.h"
+#include "support/GuiHelpers.h"
+#include "support/TestWorkspace.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+using testsupport::MessageRecorder;
+using testsupport::TestWorkspace;
+using testsupport::whenModal;
+
+namespace {
+QByteArray fileContent(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}
+
+class ShellTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestWorkspace> ws;
+    std::unique_ptr<MessageRecorder> rec;
+
+    void connectDataModule()
+    {
+        QVERIFY(CreateApplicationWindows());
+        QVERIFY(DM->ADOConn.isOpen());
+    }
+    // Shows the main window; the login that runs first is answered with these credentials.
+    void showMainWindowLoggingIn(const QString &user, const QString &password)
+    {
+        whenModal<TfrmLogin>([user, password](TfrmLogin *login) {
+            login->edtUserID->setText(user);
+            login->edtUserPwd->setText(password);
+            login->btnLogin->click();
+        });
+        frmTeachMain->show();
+    }
+
+private slots:
+    void init()
+    {
+        ResetApplicationEndForTesting();
+        SetLoginWindowCreated(false);
+        CurrentUserID.clear();
+        dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d"));
+        ws = std::make_unique<TestWorkspace>();
+        rec = std::make_unique<MessageRecorder>();
+    }
+    void cleanup()
+    {
+        DestroyApplicationWindows();
+        rec.reset();
+        ws.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void goodPathConnectsWithoutAQuestion()
+    {
+        connectDataModule();
+        QVERIFY(rec->messages.isEmpty());
+        QVERIFY(!frmTeachMain->isVisible());
+        QVERIFY(!LoginWindowCreated());
+        QCOMPARE(DM->ADOConn.connectionString(),
+                 QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(ws->dbPath()));
+    }
+
+    void unusableSettingsReportThenSetupEndsTheRun_data()
+    {
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<QString>("shownPath");
+        QTest::newRow("no ini file") << QString() << QString();
+        QTest::newRow("no section") << QStringLiteral("[Info]\nSchoolName=一中\n") << QString();
+        QTest::newRow("garbage") << QStringLiteral("\x01\x02 garbage\n=\n[[[\nDBConFileName\n") << QString();
+        QTest::newRow("empty value") << QStringLiteral("[BDConn]\nDBConFileName=\n") << QString();
+        QTest::newRow("missing file") << QStringLiteral("[BDConn]\nDBConFileName=/nonexistent/无.mdb\n")
+                                      << QStringLiteral("/nonexistent/无.mdb");
+        QTest::newRow("directory") << QStringLiteral("[BDConn]\nDBConFileName=/tmp\n") << QStringLiteral("/tmp");
+        QTest::newRow("text file") << QStringLiteral("[BDConn]\nDBConFileName=%TEXT%\n") << QStringLiteral("%TEXT%");
+    }
+    void unusableSettingsReportThenSetupEndsTheRun()
+    {
+        QFETCH(QString, ini);
+        QFETCH(QString, shownPath);
+        const QString textFile = QDir(ws->dir()).filePath(QStringLiteral("notes.mdb"));
+        QFile notes(textFile);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("plain text, not a database\n");
+        notes.close();
+        ini.replace(QStringLiteral("%TEXT%"), textFile);
+        shownPath.replace(QStringLiteral("%TEXT%"), textFile);
+        if (ini.isNull())
+            QFile::remove(ws->iniPath());
+        else
+            ws->writeIni(ini.toUtf8());
+
+        QString seenPath;
+        bool mainVisibleMeanwhile = true;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            seenPath = setup->edtDBFilePath->text();
+            mainVisibleMeanwhile = frmTeachMain->isVisible();
+            setup->close();
+        });
+        QVERIFY(!CreateApplicationWindows());
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!"}));
+        QCOMPARE(rec->last().title, QStringLiteral("错误"));
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QCOMPARE(rec->last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(seenPath, shownPath);
+        QVERIFY(!mainVisibleMeanwhile);
+        QVERIFY(ApplicationEndRequested());
+        QVERIFY(!LoginWindowCreated());
+        // The end request keeps every later window away, the login first.
+        frmTeachMain->show();
+        QVERIFY(!frmTeachMain->isVisible());
+        QVERIFY(!LoginWindowCreated());
+    }
+
+    void missingSettingsLibraryReadsNothing()
+    {
+        QFile::remove(QDir(ws->dir()).filePath(QStringLiteral("libQuelmi.so")));
+        whenModal<TfrmDBSetup>([](TfrmDBSetup *setup) { setup->close(); });
+        QVERIFY(!CreateApplicationWindows());
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!"}));
+    }
+
+    void setupAtStartupWalksItsFourMessages()
+    {
+        QFile::remove(ws->iniPath());
+        const QString textFile = QDir(ws->dir()).filePath(QStringLiteral("坏 文件.mdb"));
+        QFile bad(textFile);
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("not a database");
+        bad.close();
+        bool dialogOpenAfterFailure = false, connectionClosedAfterFailure = false, focusOnPath = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            QVERIFY(setup->edtDBFilePath->isReadOnly());
+            setup->btnOk->click();  // empty path
+            focusOnPath = QApplication::focusWidget() == setup->edtDBFilePath;
+            whenModal<QFileDialog>([&](QFileDialog *files) {
+                QVERIFY(files->nameFilters().contains(QStringLiteral("Access(*.mdb)")));
+                files->setDirectory(QFileInfo(textFile).absolutePath());
+                files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QFileInfo(textFile).fileName());
+                static_cast<QDialog *>(files)->accept();
+            });
+            setup->btnFilePath->click();
+            setup->btnOk->click();  // not a database
+            dialogOpenAfterFailure = setup->isVisible();
+            connectionClosedAfterFailure = !DM->ADOConn.isOpen();
+            setup->edtDBFilePath->setText(ws->dbPath());
+            setup->btnOk->click();  // good
+        });
+        QVERIFY(!CreateApplicationWindows());
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!", "请选择数据库路径!", "数据库连接失败!", "数据连接成功,请重新启动程序!"}));
+        QCOMPARE(rec->messages[1].title, QStringLiteral("错误"));
+        QCOMPARE(rec->messages[3].title, QStringLiteral("提示"));
+        QCOMPARE(rec->messages[3].icon, QMessageBox::Information);
+        QVERIFY(focusOnPath);
+        QVERIFY(dialogOpenAfterFailure);
+        QVERIFY(connectionClosedAfterFailure);
+        QVERIFY(ApplicationEndRequested());
+        QCOMPARE(fileContent(ws->iniPath()), QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
+    }
+
+    void fileDialogCancelKeepsThePath()
+    {
+        connectDataModule();
+        TfrmDBSetup setup(frmTeachMain);
+        setup.show();
+        QCOMPARE(setup.edtDBFilePath->text(), ws->dbPath());
+        whenModal<QFileDialog>([](QFileDialog *files) { files->reject(); });
+        setup.btnFilePath->click();
+        QCOMPARE(setup.edtDBFilePath->text(), ws->dbPath());
+        QTest::keyClicks(setup.edtDBFilePath, QStringLiteral("typed"));
+        QCOMPARE(setup.edtDBFilePath->text(), ws->dbPath());
+    }
+
+    void setupFromMenu()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        whenModal<TfrmDBSetup>([](TfrmDBSetup *setup) { setup->close(); });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        QVERIFY(!ApplicationEndRequested());
+        QVERIFY(DM->ADOConn.isOpen());
+        QVERIFY(rec->messages.isEmpty());
+
+        const QString other = QDir(ws->dir()).filePath(QStringLiteral("另一个 数据库.mdb"));
+        testsupport::createDatabase(other);
+        bool closedAfterFailure = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            setup->edtDBFilePath->setText(QDir(ws->dir()).filePath(QStringLiteral("missing.mdb")));
+            setup->btnOk->click();
+            closedAfterFailure = !DM->ADOConn.isOpen();
+            setup->edtDBFilePath->setText(other);
+            setup->btnOk->click();
+        });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        QVERIFY(closedAfterFailure);
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!", "数据连接成功,请重新启动程序!"}));
+        QVERIFY(ApplicationEndRequested());
+        QCOMPARE(ReadDBFileName(GetConfigFileName()), other);
+        QVERIFY(QFile::exists(ws->dbPath()));
+        QVERIFY(!QFile::exists(QDir(ws->dir()).filePath(QStringLiteral("missing.mdb"))));
+    }
+
+    void configFileIsBesideTheExecutable()
+    {
+        const QString before = GetConfigFileName();
+        QCOMPARE(before, QDir(ws->dir()).filePath(QStringLiteral("ConfigDB.ini")));
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(QDir::tempPath());
+        QCOMPARE(GetConfigFileName(), before);
+        QDir::setCurrent(cwd);
+        settings::setExecutableDirForTesting(QString());
+        QCOMPARE(GetConfigFileName(), QCoreApplication::applicationDirPath() + QStringLiteral("/ConfigDB.ini"));
+        settings::setExecutableDirForTesting(ws->dir());
+    }
+
+    void loginFailureKeepsTheNumberAndEmptiesThePassword()
+    {
+        connectDataModule();
+        TfrmLogin login;
+        login.show();
+        QCOMPARE(login.windowTitle(), QStringLiteral("Veltrana登录"));
+        QCOMPARE(login.edtUserPwd->echoMode(), QLineEdit::Password);
+        login.edtUserID->setText(QStringLiteral("1001"));
+        login.edtUserPwd->setText(QStringLiteral("wrong"));
+        login.edtUserPwd->setFocus();
+        login.btnLogin->click();
+        QCOMPARE(rec->texts(), QStringList({"登录信息错误,请重新登录!"}));
+        QCOMPARE(rec->last().title, QStringLiteral("错误"));
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QCOMPARE(login.edtUserID->text(), QStringLiteral("1001"));
+        QCOMPARE(login.edtUserPwd->text(), QString());
+        QCOMPARE(login.focusWidget(), login.edtUserID);
+        QVERIFY(login.isVisible());
+        QVERIFY(CurrentUserID.isEmpty());
+    }
+
+    void loginQuotesWhatIsTyped_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right") << "1001" << "admin" << true;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("quote in number") << "1001' OR '1'='1" << "x" << false;
+        QTest::newRow("quote in password") << "1001" << "' OR UserPassword<>'" << false;
+        QTest::newRow("comment") << "1001' --" << "" << false;
+        QTest::newRow("quoted account") << "O'Neil" << "it's" << true;
+    }
+    void loginQuotesWhatIsTyped()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        ws->exec(QStringLiteral("INSERT INTO \"User\" VALUES ('O''Neil', 'x', 'it''s', NULL)"));
+        connectDataModule();
+        TfrmLogin login;
+        login.show();
+        login.edtUserID->setText(user);
+        login.edtUserPwd->setText(password);
+        login.btnLogin->click();
+        QCOMPARE(login.result() == QDialog::Accepted, accepted);
+        QCOMPARE(CurrentUserID, accepted ? user : QString());
+        QCOMPARE(rec->messages.size(), accepted ? 0 : 1);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM \"User\"")), QStringList({"2"}));
+    }
+
+    void returnMovesThroughTheLogin()
+    {
+        connectDataModule();
+        TfrmLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowActive(&login));
+        login.edtUserID->setFocus();
+        QTest::keyClicks(login.edtUserID, QStringLiteral("1001"));
+        QTest::keyClick(login.edtUserID, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), login.edtUserPwd);
+        QTest::keyClicks(login.edtUserPwd, QStringLiteral("admin"));
+        QTest::keyClick(login.edtUserPwd, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), login.btnLogin);
+        QVERIFY(CurrentUserID.isEmpty());
+        QVERIFY(login.result() != QDialog::Accepted);
+        QTest::keyClick(login.btnLogin, Qt::Key_Return);
+        QCOMPARE(login.result(), int(QDialog::Accepted));
+        QCOMPARE(CurrentUserID, QStringLiteral("1001"));
+        QVERIFY(rec->messages.isEmpty());
+    }
+
+    void loginErrorsReachTheGeneralReport()
+    {
+        connectDataModule();
+        TfrmLogin login;
+        login.show();
+        DM->ADOConn.close();
+        login.edtUserID->setText(QStringLiteral("1001"));
+        login.btnLogin->click();
+        QCOMPARE(rec->messages.size(), 1);
+        QCOMPARE(rec->last().title, QStringLiteral("Veltrana"));
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QVERIFY(!rec->last().text.isEmpty());
+        QVERIFY(login.isVisible());
+    }
+
+    void mainWindowRunsLoginThenShowsTheUser()
+    {
+        connectDataModule();
+        bool mainVisibleDuringLogin = true;
+        whenModal<TfrmLogin>([&](TfrmLogin *login) {
+            mainVisibleDuringLogin = frmTeachMain->isVisible();
+            login->edtUserID->setText(QStringLiteral("1001"));
+            login->edtUserPwd->setText(QStringLiteral("wrong"));
+            login->btnLogin->click();
+            login->edtUserPwd->setText(QStringLiteral("admin"));
+            login->btnLogin->click();
+        });
+        frmTeachMain->show();
+        QVERIFY(!mainVisibleDuringLogin);
+        QVERIFY(frmTeachMain->isVisible());
+        QVERIFY(LoginWindowCreated());
+        QCOMPARE(frmTeachMain->statusPanelText(0), QStringLiteral("登录用户编号:1001"));
+        QCOMPARE(frmTeachMain->statusPanelText(1), QString());
+        QCOMPARE(frmTeachMain->windowTitle(), QStringLiteral("Veltrana"));
+        QVERIFY(frmLogin.isNull());  // released after it closed
+    }
+
+    void loginExitEndsWithoutTheMainWindow()
+    {
+        connectDataModule();
+        whenModal<TfrmLogin>([](TfrmLogin *login) { login->btnExit->click(); });
+        frmTeachMain->show();
+        QVERIFY(ApplicationEndRequested());
+        QVERIFY(!frmTeachMain->isVisible());
+        QVERIFY(CurrentUserID.isEmpty());
+    }
+
+    void menuTreeInOrder()
+    {
+        connectDataModule();
+        QStringList tree;
+        for (QAction *top : frmTeachMain->menuBar()->actions()) {
+            tree << top->objectName() + QLatin1Char('=') + top->text();
+            std::function<void(QMenu *, const QString &)> walk = [&](QMenu *menu, const QString &indent) {
+                for (QAction *a : menu->actions()) {
+                    tree << indent + a->objectName() + QLatin1Char('=') + (a->isSeparator() ? QStringLiteral("-") : a->text());
+                    if (a->menu())
+                        walk(a->menu(), indent + QStringLiteral("  "));
+                }
+            };
+            walk(top->menu(), QStringLiteral("  "));
+        }
+        const QStringList expected = {
+            "S1=系统设置(&S)", "  S2=学校信息", "  S3=用户管理", "  S4=更改密码", "  S5=数据维护",
+            "    N2=备份/还原数据库", "    N4=-", "    N5=数据库连接设置", "  N1=-", "  S6=退出",
+            "D1=基础字典(&D)", "  D2=老师信息", "  D3=学生信息", "  D4=教学科目", "  D5=院系维护", "  D6=班级维护", "  D7=宿舍信息",
+            "M1=学生管理(&M)", "  M2=学生成绩", "  M3=社会实践", "  M4=品德成绩", "  M5=宿舍安排", "  M6=缴费记录",
+            "N3=排课管理(&P)", "  N6=课程安排", "  N7=课程查询",
+            "H1=使用帮助(&H)", "  H2=使用说明", "  H3=关于(&A)..."};
+        QCOMPARE(tree, expected);
+    }
+
+    void helpItemDoesNothing()
+    {
+        connectDataModule();
+        QAction *help = frmTeachMain->menuItem(QStringLiteral("H2"));
+        QVERIFY(help->isEnabled());
+        help->trigger();
+        QVERIFY(rec->messages.isEmpty());
+        QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void exitAsksFirst()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        rec->answer(QMessageBox::No);
+        frmTeachMain->menuItem(QStringLiteral("S6"))->trigger();
+        QCOMPARE(rec->texts(), QStringList({"你确定要出退系统吗?"}));
+        QCOMPARE(rec->last().title, QStringLiteral("提示"));
+        QCOMPARE(rec->last().icon, QMessageBox::Information);
+        QCOMPARE(rec->last().buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY(!ApplicationEndRequested());
+        rec->answer(QMessageBox::Yes);
+        frmTeachMain->menuItem(QStringLiteral("S6"))->trigger();
+        QVERIFY(ApplicationEndRequested());
+    }
+
+    void closeBoxEndsWithoutAQuestion()
+    {
+        connectDataModule();
+        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        QVERIFY(frmTeachMain->isVisible());
+        QVERIFY(frmTeachMain->close());
+        QVERIFY(rec->messages.isEmpty());
+        QVERIFY(!frmTeachMain->isVisible());
+    }
+
+    void endRequestCancelsOpenModalWindows()
+    {
+        connectDataModule();
+        int result = -1;
+        whenModal<TfrmDBSetup>([](TfrmDBSetup *) { RequestApplicationEnd(); });
+        SetLoginWindowCreated(true);
+        auto *dialog = new TfrmDBSetup(frmTeachMain);
+        result = ExecDialog(dialog);
+        QCOMPARE(result, int(QDialog::Rejected));
+        QVERIFY(!dialog->isVisible());
+        delete dialog;
+        // Nothing modal opens any more.
+        TfrmLogin login;
+        QCOMPARE(ExecDialog(&login), int(QDialog::Rejected));
+    }
+
+    void childWindowEnterKeyAndContextMenu()
+    {
+        ws->exec(QStringLiteral("INSERT INTO GradeInfo VALUES ('2007001', '计算机学院', NULL)"));
+        connectDataModule();
+        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        frmTeachMain->menuItem(QStringLiteral("D5"))->trigger();
+        QVERIFY(frmCollegeSet);
+        TfrmCollegeSet *w = frmCollegeSet;
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->activateWindow();
+        w->edtName->setFocus();
+        QTest::keyClick(w->edtName, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), w->edtRemark);
+        w->btnCancel->setFocus();
+        QTest::keyClick(w->btnCancel, Qt::Key_Return);
+        QVERIFY(QApplication::focusWidget() != w->btnCancel);
+        QVERIFY(w->isAncestorOf(QApplication::focusWidget()));
+
+        QStringList items;
+        for (QAction *a : w->PopupMenu1->actions())
+            items << (a->isSeparator() ? QStringLiteral("-") : a->text() + QLatin1Char('|') + a->shortcut().toString());
+        QCOMPARE(items, QStringList({"剪切(Cu&t)|Ctrl+X", "复制(&Copy)|Ctrl+C", "粘贴(&Paste)|Ctrl+V", "-",
+                                     "删除(&Delete)|Del", "撤销(&Undo)|Ctrl+Z", "全选(Select &All)|Ctrl+A"}));
+        w->btnAdd->setFocus();
+        emit w->PopupMenu1->aboutToShow();
+        for (QAction *a : w->PopupMenu1->actions())
+            if (!a->isSeparator())
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+
+        // Pasting into a bound field starts edit state by itself.
+        QApplication::clipboard()->setText(QStringLiteral("信息学院"));
+        w->edtName->setFocus();
+        w->edtName->selectAll();
+        emit w->PopupMenu1->aboutToShow();
+        QVERIFY(w->EditCut1->isEnabled() && w->EditCopy1->isEnabled() && w->EditPaste1->isEnabled());
+        QVERIFY(w->EditDelete1->isEnabled() && w->EditSelectAll1->isEnabled());
+        w->EditPaste1->trigger();
+        QCOMPARE(w->edtName->text(), QStringLiteral("信息学院"));
+        QCOMPARE(w->mainSource()->state(), dravon::DataSetState::Edit);
+        w->btnSave->click();
+        QCOMPARE(ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo")), QStringList({"信息学院"}));
+
+        // Closing frees the window and empties its reference.
+        w->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(frmCollegeSet.isNull());
+        QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+    }
+};
+
+QTEST_MAIN(ShellTest)
+#include "tst_shell.moc"
