@@ -161,7 +161,7 @@ private slots:
         whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
             QVERIFY(setup->edtDBFilePath->isReadOnly());
             setup->btnOk->click();  // empty path
-            focusOnPath = QApplication::focusWidget() == setup->edtDBFilePath;
+            focusOnPath = setup->focusWidget() == setup->edtDBFilePath;
             whenModal<QFileDialog>([&](QFileDialog *files) {
                 QVERIFY(files->nameFilters().contains(QStringLiteral("Access(*.mdb)")));
                 files->setDirectory(QFileInfo(textFile).absolutePath());
