@@ -1,5 +1,7 @@
 #include "support/GuiHelpers.h"
 
+#include <QKeyEvent>
+
 namespace testsupport {
 
 MessageRecorder::MessageRecorder()
@@ -19,6 +21,16 @@ MessageRecorder::MessageRecorder()
 MessageRecorder::~MessageRecorder()
 {
     SetMessageHandler(nullptr);
+}
+
+void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
 }
 
 QStringList MessageRecorder::texts() const

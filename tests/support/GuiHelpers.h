@@ -34,6 +34,9 @@ private:
     QList<QMessageBox::StandardButton> m_answers;
 };
 
+// Types text into a widget as key presses (also characters QTest::keyClicks cannot send).
+void typeText(QWidget *widget, const QString &text);
+
 // Calls action with the first modal dialog of type T that becomes active
 // within the time limit; the caller then runs whatever opens the dialog.
 template<typename T>

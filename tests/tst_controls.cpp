@@ -1,0 +1,294 @@
+// Data-aware controls on their own: binding, automatic edit, text set by
+// code, drop-downs, the lookup drop-down, and the grid's options.
+#include "app/Shell_Unit.h"
+#include "data/Dravon.h"
+#include "data/controls/DataControls.h"
+#include "data/controls/DataGrid.h"
+#include "support/GuiHelpers.h"
+#include "support/TestWorkspace.h"
+
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+using dravon::DataSetState;
+using testsupport::MessageRecorder;
+using testsupport::TestWorkspace;
+
+class ControlsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestWorkspace> ws;
+    std::unique_ptr<dravon::Connection> conn;
+    std::unique_ptr<MessageRecorder> rec;
+    std::unique_ptr<QWidget> form;
+    DataSource *source = nullptr;
+
+    dravon::RecordSet *rs() const { return source->dataSet(); }
+    void openDorms()
+    {
+        source->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+    }
+
+private slots:
+    void init()
+    {
+        ResetApplicationEndForTesting();
+        ws = std::make_unique<TestWorkspace>();
+        ws->exec(QStringLiteral("INSERT INTO DormInfo VALUES ('2007001', '东一', '备注一'), ('2007002', '西二', NULL), "
+                                "('2007003', '南三', NULL)"));
+        conn = std::make_unique<dravon::Connection>();
+        conn->setConnectionString(ws->connectionString());
+        conn->open();
+        rec = std::make_unique<MessageRecorder>();
+        form = std::make_unique<QWidget>();
+        new QVBoxLayout(form.get());
+        source = new DataSource(QStringLiteral("DataDorm"), form.get());
+    }
+    void cleanup()
+    {
+        form.reset();
+        rec.reset();
+        conn.reset();
+        ws.reset();
+    }
+
+    void editShowsCurrentRowAndTypingStartsEdit()
+    {
+        auto *edit = new DBEdit(form.get());
+        edit->bind(source, QStringLiteral("DormName"));
+        QCOMPARE(edit->text(), QString());  // no record set yet
+        openDorms();
+        QCOMPARE(edit->text(), QStringLiteral("东一"));
+        rs()->moveTo(1);
+        QCOMPARE(edit->text(), QStringLiteral("西二"));
+        testsupport::typeText(edit, QStringLiteral("楼"));
+        QCOMPARE(rs()->state(), DataSetState::Edit);
+        QCOMPARE(edit->text(), QStringLiteral("西二楼"));
+        // The text reaches the column when the record is stored.
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormName")), QStringLiteral("西二"));
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007002'")), QStringList({"西二楼"}));
+    }
+
+    void textSetByCodeIsStoredOnlyOutsideBrowse()
+    {
+        auto *edit = new DBEdit(form.get());
+        edit->bind(source, QStringLiteral("Remark"));
+        openDorms();
+        edit->setText(QStringLiteral("浏览时设置"));
+        QCOMPARE(rs()->state(), DataSetState::Browse);
+        rs()->post();
+        rs()->edit();  // reading the record again replaces the shown text
+        QCOMPARE(edit->text(), QStringLiteral("备注一"));
+        edit->setText(QStringLiteral("编辑时设置"));
+        QVERIFY(rs()->hasPendingChanges());
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT Remark FROM DormInfo WHERE DormID='2007001'")), QStringList({"编辑时设置"}));
+        // Moving away stores a changed record implicitly.
+        rs()->edit();
+        edit->setText(QStringLiteral("移动时保存"));
+        rs()->next();
+        QCOMPARE(ws->query(QStringLiteral("SELECT Remark FROM DormInfo WHERE DormID='2007001'")), QStringList({"移动时保存"}));
+    }
+
+    void readOnlyEditRefusesTyping()
+    {
+        auto *edit = new DBEdit(form.get());
+        edit->setReadOnly(true);
+        edit->bind(source, QStringLiteral("DormName"));
+        openDorms();
+        QTest::keyClicks(edit, QStringLiteral("x"));
+        QCOMPARE(edit->text(), QStringLiteral("东一"));
+        QCOMPARE(rs()->state(), DataSetState::Browse);
+    }
+
+    void memoAndLabel()
+    {
+        auto *memo = new DBMemo(form.get());
+        memo->bind(source, QStringLiteral("Remark"));
+        auto *label = new DBText(form.get());
+        label->bind(source, QStringLiteral("DormID"));
+        openDorms();
+        QCOMPARE(memo->toPlainText(), QStringLiteral("备注一"));
+        QCOMPARE(label->text(), QStringLiteral("2007001"));
+        memo->moveCursor(QTextCursor::End);
+        testsupport::typeText(memo, QStringLiteral("甲"));
+        QTest::keyClick(memo, Qt::Key_Return);
+        testsupport::typeText(memo, QStringLiteral("乙"));
+        QCOMPARE(rs()->state(), DataSetState::Edit);
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT Remark FROM DormInfo WHERE DormID='2007001'")),
+                 QStringList({"备注一甲\n乙"}));
+        rs()->insert();
+        QCOMPARE(label->text(), QString());
+        rs()->setFieldText(QStringLiteral("DormID"), QStringLiteral("2007009"));
+        QCOMPARE(label->text(), QStringLiteral("2007009"));
+        rs()->cancel();
+        QCOMPARE(label->text(), QStringLiteral("2007001"));
+    }
+
+    void openAndClosedDropDowns()
+    {
+        auto *open = new DBComboBox(true, {QStringLiteral("东一"), QStringLiteral("西二")}, form.get());
+        open->bind(source, QStringLiteral("DormName"));
+        auto *closed = new DBComboBox(false, {QStringLiteral("男"), QStringLiteral("女")}, form.get());
+        closed->bind(source, QStringLiteral("Remark"));
+        openDorms();
+        QCOMPARE(open->currentText(), QStringLiteral("东一"));
+        QCOMPARE(closed->currentIndex(), -1);  // "备注一" is not in the closed list
+        rs()->moveTo(2);
+        QCOMPARE(open->currentText(), QStringLiteral("南三"));  // a text outside the list still shows
+        emit closed->activated(1);
+        QCOMPARE(rs()->state(), DataSetState::Edit);
+        QCOMPARE(closed->currentText(), QStringLiteral("女"));
+        testsupport::typeText(open->lineEdit(), QStringLiteral("楼"));
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT DormName || '/' || Remark FROM DormInfo WHERE DormID='2007003'")),
+                 QStringList({"南三楼/女"}));
+    }
+
+    void lookupShowsKnownNumbersAndWritesPicks()
+    {
+        ws->exec(QStringLiteral("INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班'), ('2007002', '二班');"
+                                "INSERT INTO StudentInfo (StudentID, ClassID) VALUES ('2007001', '2007002'), ('2007002', '2009999')"));
+        auto *students = new DataSource(QStringLiteral("DataStudent"), form.get());
+        auto *classes = new DataSource(QStringLiteral("DataClassName"), form.get());
+        auto *lookup = new DBLookupComboBox(form.get());
+        lookup->setList(classes, QStringLiteral("ClassID"), QStringLiteral("ClassID;ClaName"), 200);
+        lookup->bind(students, QStringLiteral("ClassID"));
+        students->setDataSet(SQLDataSet(QStringLiteral("Select * From StudentInfo"), *conn));
+        classes->setDataSet(SQLDataSet(QStringLiteral("Select * From ClassInfo"), *conn));
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007002"));
+        QCOMPARE(lookup->count(), 2);
+        QCOMPARE(lookup->model()->columnCount(), 2);
+        QCOMPARE(lookup->model()->index(1, 1).data().toString(), QStringLiteral("二班"));
+        students->dataSet()->moveTo(1);
+        QCOMPARE(lookup->shownText(), QString());  // 2009999 is no stored class
+        QSignalSpy picked(lookup, &DBLookupComboBox::picked);
+        lookup->pickRow(0);
+        QCOMPARE(picked.count(), 1);
+        QCOMPARE(students->dataSet()->state(), DataSetState::Edit);
+        QCOMPARE(students->dataSet()->fieldText(QStringLiteral("ClassID")), QStringLiteral("2007001"));
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007001"));
+        QCOMPARE(classes->dataSet()->recNo(), 0);
+        lookup->pickRow(1);
+        QCOMPARE(classes->dataSet()->recNo(), 1);
+        students->dataSet()->cancel();
+        QCOMPARE(lookup->shownText(), QString());
+    }
+
+    void replacingTheRecordSetRebindsEverything()
+    {
+        auto *edit = new DBEdit(form.get());
+        edit->bind(source, QStringLiteral("DormName"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+        grid->setDataSource(source);
+        openDorms();
+        QCOMPARE(grid->model()->rowCount(), 3);
+        source->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo where DormID > '2007001'"), *conn));
+        QCOMPARE(grid->model()->rowCount(), 2);
+        QCOMPARE(edit->text(), QStringLiteral("西二"));
+        QTest::keyClicks(edit, QStringLiteral("!"));
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007002'")), QStringList({"西二!"}));
+    }
+
+    void gridFollowsTheRecordSetBothWays()
+    {
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormName"), QStringLiteral("名称")}, {QStringLiteral("DormID"), QStringLiteral("编号")}});
+        grid->setDataSource(source);
+        openDorms();
+        QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("名称"));
+        QCOMPARE(grid->model()->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+        QCOMPARE(grid->model()->index(0, 1).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+        QCOMPARE(grid->model()->index(2, 0).data().toString(), QStringLiteral("南三"));
+        QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+        grid->setCurrentIndex(grid->model()->index(2, 0));
+        QCOMPARE(rs()->recNo(), 2);
+        QCOMPARE(grid->model()->headerData(2, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+        rs()->moveTo(1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        rs()->insert();
+        QCOMPARE(grid->model()->rowCount(), 4);
+        QCOMPARE(grid->model()->headerData(1, Qt::Vertical).toString(), QStringLiteral("*"));
+        rs()->cancel();
+
+        // A refused implicit store keeps the record where it was.
+        rs()->insert();
+        rs()->setFieldText(QStringLiteral("DormID"), QStringLiteral("2007001"));  // duplicate
+        grid->setCurrentIndex(grid->model()->index(3, 0));
+        QCOMPARE(rec->messages.size(), 1);
+        QVERIFY(rec->last().text.contains(QLatin1String("DormID")));
+        QCOMPARE(rs()->state(), DataSetState::Insert);
+        QCoreApplication::processEvents();
+        QCOMPARE(grid->currentIndex().row(), rs()->recNo());
+    }
+
+    void ctrlDeleteAsksAndDeletes()
+    {
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}});
+        grid->setMultiSelect(true);
+        grid->setDataSource(source);
+        openDorms();
+        QCOMPARE(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(grid->palette().color(QPalette::Inactive, QPalette::Highlight),
+                 grid->palette().color(QPalette::Active, QPalette::Highlight));
+
+        rec->answer(QMessageBox::Cancel);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(rec->last().text, QStringLiteral("Delete record?"));
+        QCOMPARE(rec->last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"3"}));
+
+        grid->selectionModel()->select(grid->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        grid->selectionModel()->select(grid->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        rec->answer(QMessageBox::Ok);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(rec->last().text, QStringLiteral("Delete all selected records?"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT DormID FROM DormInfo")), QStringList({"2007002"}));
+        QCOMPARE(grid->model()->rowCount(), 1);
+
+        rec->answer(QMessageBox::Ok);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QVERIFY(ws->query(QStringLiteral("SELECT DormID FROM DormInfo")).isEmpty());
+        const int asked = rec->messages.size();
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);  // empty: no question
+        QCOMPARE(rec->messages.size(), asked);
+    }
+
+    void leavingTheGridDropsAnUntouchedNewRecord()
+    {
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}});
+        grid->setDataSource(source);
+        auto *edit = new DBEdit(form.get());
+        edit->bind(source, QStringLiteral("DormName"));
+        form->layout()->addWidget(grid);
+        form->layout()->addWidget(edit);
+        openDorms();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        grid->setFocus();
+        rs()->insert();
+        edit->setFocus();
+        QCOMPARE(rs()->state(), DataSetState::Browse);
+        QCOMPARE(rs()->recordCount(), 3);
+
+        grid->setFocus();
+        rs()->insert();
+        rs()->setFieldText(QStringLiteral("DormID"), QStringLiteral("2007004"));
+        edit->setFocus();
+        QCOMPARE(rs()->state(), DataSetState::Insert);  // touched: kept
+    }
+};
+
+QTEST_MAIN(ControlsTest)
+#include "tst_controls.moc"
