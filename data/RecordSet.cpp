@@ -841,6 +841,42 @@ std::optional<QString> RecordSet::lookup(const QString &keyField, const QString 
     return result;
 }
 
+bool RecordSet::locate(const QString &keyField, const QString &key)
+{
+    const int k = fieldIndex(keyField);
+    if (k < 0)
+        throw Error(QStringLiteral("找不到字段 \"%1\"").arg(keyField));
+    checkBrowseMode();
+    if (m_readOnly) {
+        for (int row = 0; row < m_queryCount; ++row)
+            if (displayText(valuesAt(row).value(k), m_fields[k].type) == key) {
+                moveTo(row);
+                return true;
+            }
+        return false;
+    }
+    // The database finds the rows with that key; the first of them in this
+    // set's order is the one meant.
+    QSqlQuery q = prepared(m_connection.database(),
+                           QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?")
+                               .arg(quotedIdentifier(m_table), quotedIdentifier(m_fields[k].name)));
+    q.addBindValue(key);
+    run(q, QStringLiteral("查找记录失败"));
+    QSet<qint64> matches;
+    while (q.next())
+        matches.insert(q.value(0).toLongLong());
+    if (matches.isEmpty())
+        return false;
+    for (int i = 0;; ++i) {
+        if (!ensureKnown(i))
+            return false;
+        if (matches.contains(m_order.at(i))) {
+            moveTo(i);
+            return true;
+        }
+    }
+}
+
 int RecordSet::addEditorLink(const EditorLink &link)
 {
     const int id = m_nextLinkId++;

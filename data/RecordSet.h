@@ -89,6 +89,10 @@ public:
     std::optional<QString> lookup(const QString &keyField, const QString &key,
                                   const QString &resultField) const;
 
+    // Makes the first row whose key column equals key the current row (a
+    // pending record is stored first, as when moving). False when no row matches.
+    bool locate(const QString &keyField, const QString &key);
+
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);
 

@@ -379,6 +379,22 @@ private slots:
         QCOMPARE(rs->lookup(QStringLiteral("ClassID"), QStringLiteral("2007004"), QStringLiteral("ClaName")).value(), QStringLiteral("四班"));
     }
 
+    void locateMovesToTheFirstMatchingRow()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 3000) "
+                                "INSERT INTO Score (StudentID, Term) SELECT printf('%07d', i), '第一学期' FROM n;"
+                                "INSERT INTO Score (StudentID, Term) VALUES ('0002500', '第二学期')"));
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QVERIFY(rs->locate(QStringLiteral("StudentID"), QStringLiteral("0002500")));
+        QCOMPARE(rs->recNo(), 2499);
+        QCOMPARE(rs->fieldText(QStringLiteral("Term")), QStringLiteral("第一学期"));
+        QVERIFY(!rs->locate(QStringLiteral("StudentID"), QStringLiteral("none")));
+        QCOMPARE(rs->recNo(), 2499);
+        auto join = open(QStringLiteral("Select B.* From Score B, Score A where A.rowid = B.rowid and B.Term = '第二学期'"));
+        QVERIFY(join->locate(QStringLiteral("StudentID"), QStringLiteral("0002500")));
+        QCOMPARE(join->recNo(), 0);
+    }
+
     void setFieldOutsideEditIsRefused()
     {
         seedDorms(1);

@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScopedValueRollback>
 
 using dravon::DataSetState;
 
@@ -168,6 +169,18 @@ void DataGrid::currentChanged(const QModelIndex &current, const QModelIndex &pre
     // A refused implicit store keeps the record set where it was.
     if (rs->recNo() != currentIndex().row())
         QMetaObject::invokeMethod(this, &DataGrid::followRecordSet, Qt::QueuedConnection);
+}
+
+void DataGrid::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    const QScopedValueRollback<bool> following(m_following, true);
+    QTableView::rowsInserted(parent, start, end);
+}
+
+void DataGrid::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    const QScopedValueRollback<bool> following(m_following, true);
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
 QList<int> DataGrid::rowsToDelete() const

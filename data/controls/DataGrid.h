@@ -57,6 +57,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    // While rows come and go the view shifts its current row by itself; that
+    // is no move of the user's and must not store or drop a pending record.
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
 
 private:
     void rebind();
