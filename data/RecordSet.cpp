@@ -116,15 +116,18 @@ void RecordSet::openTable(const QString &table, const QString &condition)
     while (info.next())
         m_fields.append({info.value(1).toString(), typeFromDeclaration(info.value(2).toString())});
 
-    QSqlQuery max = prepared(db, QStringLiteral("SELECT max(rowid) FROM %1").arg(quotedIdentifier(table)));
-    run(max, QStringLiteral("无法打开 %1").arg(m_sql));
-    m_maxRowid = max.next() ? max.value(0).toLongLong() : 0;
-
-    QSqlQuery count = prepared(db, QStringLiteral("SELECT count(*) FROM %1 WHERE %2")
-                                       .arg(quotedIdentifier(table), baseFilter()));
-    count.addBindValue(m_maxRowid);
-    run(count, QStringLiteral("无法打开 %1").arg(m_sql));
-    m_baseRemaining = count.next() ? count.value(0).toInt() : 0;
+    // The snapshot: the rows up to the largest rowid now, and how many they
+    // are, read in one statement so both see the same table. A plain count
+    // lets the engine use its fastest index.
+    QSqlQuery snapshot = prepared(db, QStringLiteral("SELECT (SELECT max(rowid) FROM %1), (SELECT count(*) FROM %1%2)")
+                                          .arg(quotedIdentifier(table),
+                                               condition.isEmpty() ? QString()
+                                                                   : QStringLiteral(" WHERE (%1)").arg(condition)));
+    run(snapshot, QStringLiteral("无法打开 %1").arg(m_sql));
+    if (snapshot.next()) {
+        m_maxRowid = snapshot.value(0).toLongLong();
+        m_baseRemaining = snapshot.value(1).toInt();
+    }
     ensureKnown(0);
 }
 

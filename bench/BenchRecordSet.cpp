@@ -1,0 +1,114 @@
+// Times the record set against SQLite itself on the same file:
+//   BenchRecordSet <database filled by GenerateData>
+// Each line gives the record set's time, SQLite's time for the same work,
+// and their ratio. Ratios are what count; absolute times vary by machine.
+#include "data/Dravon.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+sqlite3 *raw = nullptr;
+
+double millis(const std::function<void()> &work, int repeat = 5)
+{
+    double best = 1e18;
+    for (int i = 0; i < repeat; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = qMin(best, timer.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+// Steps a statement to its end and reads every column as text.
+void sqliteRows(const char *sql, int limit = -1)
+{
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(raw, sql, -1, &stmt, nullptr);
+    int n = 0;
+    while ((limit < 0 || n < limit) && sqlite3_step(stmt) == SQLITE_ROW) {
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+            sqlite3_column_text(stmt, c);
+        ++n;
+    }
+    sqlite3_finalize(stmt);
+}
+
+void report(const char *what, double ours, double engine)
+{
+    std::printf("%-44s %10.2f ms %10.2f ms %8.1fx\n", what, ours, engine, engine > 0 ? ours / engine : 0.0);
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <database>\n", argv[0]);
+        return 2;
+    }
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    dravon::Connection conn;
+    conn.setConnectionString(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(path));
+    conn.open();
+    sqlite3_open_v2(argv[1], &raw, SQLITE_OPEN_READONLY, nullptr);
+    std::printf("%-44s %13s %13s %9s\n", "work", "record set", "SQLite", "ratio");
+
+    report("open Score, first 100 rows",
+           millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->text(99, 0); }),
+           millis([] { sqliteRows("SELECT count(*) FROM Score"); sqliteRows("SELECT rowid, * FROM Score", 100); }));
+    report("open Score, jump to the last row",
+           millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->last(); }, 3),
+           millis([] { sqliteRows("SELECT rowid FROM Score"); }, 3));
+    report("walk StudentInfo with next()",
+           millis([&] {
+               auto rs = SQLDataSet(QStringLiteral("Select * From StudentInfo"), conn);
+               while (!rs->eof()) {
+                   rs->fieldText(QStringLiteral("StuName"));
+                   rs->next();
+               }
+           }, 3),
+           millis([] { sqliteRows("SELECT * FROM StudentInfo"); }, 3));
+    report("score query by student number",
+           millis([&] {
+               SQLDataSet(QStringLiteral("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID "
+                                         "and A.StudentID ='2008000'"), conn)->text(0, 0);
+           }),
+           millis([] {
+               sqliteRows("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID and A.StudentID ='2008000'");
+           }));
+    report("course query by begin-date range",
+           millis([&] {
+               SQLDataSet(QStringLiteral("Select A.Term,A.Remark,B.SubName,C.StuName,D.TchName ,A.BeginTime ,A.EndTime "
+                                         "From Course A  ,SubjectInfo B   ,StudentInfo C   ,TeacherInfo D   where "
+                                         "A.SubjectID = B.SubjectID and A.StudentID = C.StudentID and A.TeacherID = "
+                                         "D.TeacherID and A.BeginTime between #2007-09-01# and #2007-09-30#"), conn)->text(0, 0);
+           }),
+           millis([] {
+               sqliteRows("Select A.Term,A.Remark,B.SubName,C.StuName,D.TchName ,A.BeginTime ,A.EndTime From Course A, "
+                          "SubjectInfo B, StudentInfo C, TeacherInfo D where A.SubjectID = B.SubjectID and A.StudentID = "
+                          "C.StudentID and A.TeacherID = D.TeacherID and A.BeginTime between '2007-09-01' and '2007-09-30'", 100);
+           }));
+    auto students = SQLDataSet(QStringLiteral("Select * From StudentInfo"), conn);
+    report("lookup of a student's name by number (x1000)",
+           millis([&] {
+               for (int i = 0; i < 1000; ++i)
+                   students->lookup(QStringLiteral("StudentID"), QString::number(2007001 + i * 7), QStringLiteral("StuName"));
+           }, 1),
+           millis([] {
+               for (int i = 0; i < 1000; ++i) {
+                   const QByteArray sql = "SELECT StuName FROM StudentInfo WHERE StudentID = '" + QByteArray::number(2007001 + i * 7) + "'";
+                   sqliteRows(sql.constData());
+               }
+           }, 1));
+    sqlite3_close(raw);
+    return 0;
+}
