@@ -911,6 +911,21 @@ void RecordSet::checkCount()
         setCurrent(recordCount() - 1);
 }
 
+void RecordSet::reportReadFailure(const QString &text) const
+{
+    if (m_readFailurePending)
+        return;
+    m_readFailurePending = true;
+    auto *self = const_cast<RecordSet *>(this);
+    QMetaObject::invokeMethod(
+        self,
+        [self, text] {
+            self->m_readFailurePending = false;
+            emit self->readFailed(text);
+        },
+        Qt::QueuedConnection);
+}
+
 int RecordSet::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : recordCount();
@@ -927,9 +942,10 @@ QVariant RecordSet::data(const QModelIndex &index, int role) const
         return {};
     try {
         return text(index.row(), index.column());
-    } catch (const std::exception &e) {
-        // A view cannot take an exception; the row shows empty.
-        qWarning("%s", e.what());
+    } catch (const Error &e) {
+        // A view cannot take an exception; the row shows empty and the
+        // failure is reported after the paint.
+        reportReadFailure(e.text());
         return {};
     }
 }

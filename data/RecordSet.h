@@ -107,12 +107,19 @@ public:
 
     static QString displayText(const QVariant &value, FieldType type);
 
+    // A read that a view or control could not take as an exception (the
+    // database went away while a grid paints): reported once, after the
+    // running event, through readFailed.
+    void reportReadFailure(const QString &text) const;
+
 signals:
     void stateChanged();
     // The current row changed, or its record was read again.
     void recordChanged();
     // One column of the current record was set.
     void fieldChanged(int field);
+    // Rows could not be read; the text says why.
+    void readFailed(const QString &text);
 
 private:
     using Values = QVector<QVariant>;
@@ -171,6 +178,7 @@ private:
     int m_nextLinkId = 1;
     qint64 m_rowsFetched = 0;
     mutable QHash<QString, std::optional<QString>> m_lookupCache;
+    mutable bool m_readFailurePending = false;
 };
 
 }

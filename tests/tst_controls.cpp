@@ -231,6 +231,23 @@ private slots:
         QCOMPARE(grid->currentIndex().row(), rs()->recNo());
     }
 
+    void readsThatFailUnderAViewAreReportedOnce()
+    {
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormName"), QStringLiteral("名称")}});
+        grid->setDataSource(source);
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 500) "
+                                "INSERT INTO DormInfo SELECT 3000000 + i, 'x', NULL FROM n"));
+        openDorms();
+        conn->close();
+        QCOMPARE(grid->model()->index(400, 0).data().toString(), QString());
+        QCOMPARE(grid->model()->index(450, 0).data().toString(), QString());
+        QVERIFY(rec->messages.isEmpty());  // never inside a paint
+        QCoreApplication::processEvents();
+        QCOMPARE(rec->messages.size(), 1);
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+    }
+
     void ctrlDeleteAsksAndDeletes()
     {
         auto *grid = new DataGrid(form.get());

@@ -1,6 +1,7 @@
 #include "data/controls/DataControls.h"
 
 #include "app/Shell_Unit.h"
+#include "data/Error.h"
 #include "data/controls/DataGrid.h"
 
 #include <QHeaderView>
@@ -68,8 +69,8 @@ void FieldLink::load()
     if (dravon::RecordSet *rs = dataSet(); rs && rs->recNo() >= 0) {
         try {
             text = rs->fieldText(m_field);
-        } catch (const std::exception &e) {
-            qWarning("%s", e.what());
+        } catch (const dravon::Error &e) {
+            rs->reportReadFailure(e.text());
         }
     }
     m_loading = true;
@@ -248,8 +249,8 @@ void DBLookupComboBox::showKey(const QString &key)
         try {
             if (rs->lookup(m_keyField, key, m_keyField).has_value())
                 m_shown = key;
-        } catch (const std::exception &e) {
-            qWarning("%s", e.what());
+        } catch (const dravon::Error &e) {
+            rs->reportReadFailure(e.text());
         }
     }
     update();

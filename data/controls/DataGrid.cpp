@@ -1,6 +1,7 @@
 #include "data/controls/DataGrid.h"
 
 #include "app/Shell_Unit.h"
+#include "data/Error.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -62,8 +63,8 @@ QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
         return {};
     try {
         return m_dataSet->text(index.row(), field);
-    } catch (const std::exception &e) {
-        qWarning("%s", e.what());
+    } catch (const dravon::Error &e) {
+        m_dataSet->reportReadFailure(e.text());
         return {};
     }
 }

@@ -20,6 +20,8 @@ void DataSource::setDataSet(std::unique_ptr<dravon::RecordSet> dataSet)
 {
     auto old = std::move(m_dataSet);
     m_dataSet = std::move(dataSet);
+    if (m_dataSet)
+        connect(m_dataSet.get(), &dravon::RecordSet::readFailed, this, [](const QString &text) { ReportError(text); });
     emit dataSetChanged();
 }
 
