@@ -395,6 +395,40 @@ private slots:
         QCOMPARE(join->recNo(), 0);
     }
 
+    void awkwardTextsTravelIntact_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("quote") << QStringLiteral("O'Neil ''x''");
+        QTest::newRow("backslash") << QStringLiteral("C:\\数据\\a b.mdb");
+        QTest::newRow("wildcards") << QStringLiteral("100% _done_");
+        QTest::newRow("statement end") << QStringLiteral("x'); DROP TABLE DormInfo; --");
+        QTest::newRow("long") << QString(10000, QLatin1Char('w'));
+        QTest::newRow("chinese") << QStringLiteral("东区一号楼“甲”");
+        QTest::newRow("leading blanks") << QStringLiteral("  两个空格");
+    }
+    void awkwardTextsTravelIntact()
+    {
+        QFETCH(QString, value);
+        auto rs = open(QStringLiteral("Select * From DormInfo"));
+        rs->insert();
+        rs->setFieldText(QStringLiteral("DormID"), value);
+        rs->setFieldText(QStringLiteral("DormName"), value);
+        rs->post();
+        rs->edit();
+        rs->setFieldText(QStringLiteral("Remark"), value);
+        rs->post();
+        auto again = open(QStringLiteral("Select * From DormInfo"));
+        QCOMPARE(again->fieldText(QStringLiteral("DormID")), value);
+        QCOMPARE(again->fieldText(QStringLiteral("DormName")), value);
+        QCOMPARE(again->fieldText(QStringLiteral("Remark")), value);
+        QCOMPARE(again->lookup(QStringLiteral("DormID"), value, QStringLiteral("DormName")).value(), value);
+        QVERIFY(again->locate(QStringLiteral("DormID"), value));
+        auto found = open(QStringLiteral("Select * From DormInfo where DormName = ") + dravon::QuotedStr(value));
+        QCOMPARE(found->recordCount(), 1);
+        found->remove();
+        QVERIFY(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")) == QStringList({"0"}));
+    }
+
     void setFieldOutsideEditIsRefused()
     {
         seedDorms(1);
