@@ -732,6 +732,34 @@ private slots:
         QVERIFY(open(menu));
     }
 
+    void closingDropsPendingRecordsWithoutAQuestion()
+    {
+        const WindowKind &k = kind(QStringLiteral("D7"));
+        seed(k, {"2007001"});
+        TfrmDictionaryBase *w = open(QStringLiteral("D7"));
+        rs(w)->edit();
+        w->edtName->setText(QStringLiteral("未保存的修改"));
+        w->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        w = open(QStringLiteral("D7"));
+        click(w->btnAdd);
+        w->edtName->setText(QStringLiteral("未保存的新记录"));
+        w->mdiSubWindow()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(storedIds(k), QStringList({"2007001"}));
+        QCOMPARE(stored(QStringLiteral("SELECT DormName FROM DormInfo")), QStringLiteral("名2007001"));
+        QCOMPARE(recorder->messages.size(), 0);
+    }
+
+    void minimisedWindowStaysMinimised()
+    {
+        TfrmDictionaryBase *w = open(QStringLiteral("D4"));
+        w->mdiSubWindow()->showMinimized();
+        QVERIFY(w->mdiSubWindow()->isMinimized());
+        QCOMPARE(open(QStringLiteral("D4")), w);
+        QVERIFY(w->mdiSubWindow()->isMinimized());
+    }
+
     void allSevenOpenAtOnce()
     {
         for (const WindowKind &k : kinds())
