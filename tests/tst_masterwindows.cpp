@@ -88,18 +88,6 @@ void addWindowRows()
         QTest::newRow(qPrintable(k.table)) << k.menu;
 }
 
-// Types text key by key as the user does; characters outside Latin-1 come
-// as key events that carry only their text, as from an input method.
-void typeInto(QWidget *widget, const QString &text)
-{
-    for (const QChar ch : text) {
-        if (ch.unicode() < 0x7f)
-            QTest::keyClick(widget, ch.toLatin1());
-        else
-            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
-    }
-}
-
 void click(QPushButton *button)
 {
     QVERIFY(button);
@@ -319,7 +307,7 @@ private slots:
         TfrmDictionaryBase *w = open(menu);
         click(w->btnAdd);
         QCOMPARE(w->txtID->text(), QStringLiteral("2007002"));
-        typeInto(w->edtName, QStringLiteral("临时"));
+        testsupport::typeText(w->edtName, QStringLiteral("临时"));
         click(w->btnCancel);
         QCOMPARE(state(w), DataSetState::Browse);
         QCOMPARE(storedIds(k), QStringList{"2007001"});
@@ -373,7 +361,7 @@ private slots:
         seed(k, {"2007001", "2007002"});
         TfrmDictionaryBase *w = open("D5");
         click(w->btnAdd);
-        typeInto(w->edtName, QStringLiteral("新学院"));
+        testsupport::typeText(w->edtName, QStringLiteral("新学院"));
         click(w->btnDel);
         QCOMPARE(recorder->texts(), QStringList{"确定要删除此条记录?"});
         QCOMPARE(state(w), DataSetState::Browse);
@@ -391,7 +379,7 @@ private slots:
         click(w->btnModify);
         QCOMPARE(state(w), DataSetState::Insert);
         QCOMPARE(w->txtID->text(), QString());
-        typeInto(w->edtName, QStringLiteral("无编号"));
+        testsupport::typeText(w->edtName, QStringLiteral("无编号"));
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 1);
         QVERIFY2(recorder->last().text.contains(k.idColumn), qPrintable(recorder->last().text));
@@ -425,7 +413,7 @@ private slots:
         const WindowKind &k = kind("D7");
         seed(k, {"2007001", "2007002"});
         TfrmDictionaryBase *w = open("D7");
-        typeInto(w->edtName, QStringLiteral("改"));
+        testsupport::typeText(w->edtName, QStringLiteral("改"));
         QCOMPARE(state(w), DataSetState::Edit);
         click(w->btnDel);
         QCOMPARE(state(w), DataSetState::Browse);
@@ -443,12 +431,12 @@ private slots:
         for (QWidget *field : fields) {
             QVERIFY(field);
             QCOMPARE(state(w), DataSetState::Browse);
-            typeInto(field, QStringLiteral("7"));
+            testsupport::typeText(field, QStringLiteral("7"));
             QVERIFY2(state(w) == DataSetState::Edit, qPrintable(field->objectName()));
             click(w->btnCancel);
         }
-        typeInto(frmTeacherSet->edtAddress, QStringLiteral("010-1"));
-        typeInto(frmTeacherSet->cmbxSex->lineEdit(), QStringLiteral("女"));
+        testsupport::typeText(frmTeacherSet->edtAddress, QStringLiteral("010-1"));
+        testsupport::typeText(frmTeacherSet->cmbxSex->lineEdit(), QStringLiteral("女"));
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 0);
         QCOMPARE(stored("SELECT TchContact || '|' || TchSex FROM TeacherInfo"), QStringLiteral("010-1|女"));
@@ -467,8 +455,8 @@ private slots:
         QCOMPARE(recorder->messages.size(), 0);
         QCOMPARE(state(w), DataSetState::Browse);
 
-        typeInto(w->edtName, QStringLiteral("改"));
-        typeInto(w->edtRemark, QStringLiteral("备注"));
+        testsupport::typeText(w->edtName, QStringLiteral("改"));
+        testsupport::typeText(w->edtRemark, QStringLiteral("备注"));
         QCOMPARE(state(w), DataSetState::Edit);
         click(w->btnCancel);
         QCOMPARE(state(w), DataSetState::Browse);
@@ -476,7 +464,7 @@ private slots:
         QCOMPARE(w->edtRemark->toPlainText(), QString());
         QCOMPARE(stored(nameSql), QStringLiteral("名2007001"));
 
-        typeInto(w->edtName, QStringLiteral("甲"));
+        testsupport::typeText(w->edtName, QStringLiteral("甲"));
         QCOMPARE(state(w), DataSetState::Edit);
         QCOMPARE(w->edtName->text(), QStringLiteral("名2007001甲"));
         click(w->btnSave);
@@ -510,10 +498,10 @@ private slots:
         const QString storedNumber = number->text();
 
         // In edit state: refused, every value kept, Cancel brings the stored row back.
-        typeInto(w->edtName, QStringLiteral("乙"));
+        testsupport::typeText(w->edtName, QStringLiteral("乙"));
         number->clear();
-        typeInto(number, bad);
-        typeInto(w->edtRemark, QStringLiteral("注"));
+        testsupport::typeText(number, bad);
+        testsupport::typeText(w->edtRemark, QStringLiteral("注"));
         QCOMPARE(state(w), DataSetState::Edit);
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 1);
@@ -531,8 +519,8 @@ private slots:
 
         // In insert state: refused, then a valid number stores the row with all its values.
         click(w->btnAdd);
-        typeInto(w->edtName, QStringLiteral("丙"));
-        typeInto(number, bad);
+        testsupport::typeText(w->edtName, QStringLiteral("丙"));
+        testsupport::typeText(number, bad);
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 2);
         QCOMPARE(state(w), DataSetState::Insert);
@@ -540,7 +528,7 @@ private slots:
         QCOMPARE(w->edtName->text(), QStringLiteral("丙"));
         QCOMPARE(number->text(), bad);
         number->selectAll();
-        typeInto(number, good);
+        testsupport::typeText(number, good);
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 2);
         QCOMPARE(state(w), DataSetState::Browse);
@@ -558,7 +546,7 @@ private slots:
         TfrmDictionaryBase *w = open("D3");
         for (DBEdit *box : {frmStudentSet->edtInDate, frmStudentSet->edtOutDate}) {
             QVERIFY(box->isReadOnly());
-            typeInto(box, QStringLiteral("2007/1/1"));
+            testsupport::typeText(box, QStringLiteral("2007/1/1"));
         }
         QCOMPARE(frmStudentSet->edtOutDate->text(), QString());
         QCOMPARE(state(w), DataSetState::Browse);
@@ -663,7 +651,7 @@ private slots:
         QCOMPARE(frmUserSet->edtPassword->text(), QStringLiteral("admin"));
 
         frmUserSet->edtPassword->selectAll();
-        typeInto(frmUserSet->edtPassword, QStringLiteral("new-pw"));
+        testsupport::typeText(frmUserSet->edtPassword, QStringLiteral("new-pw"));
         QCOMPARE(state(w), DataSetState::Edit);
         QCOMPARE(frmUserSet->edtPassword->text(), QStringLiteral("new-pw"));
         click(w->btnSave);
@@ -826,7 +814,7 @@ private slots:
         TfrmDictionaryBase *w = open("D2");
         QLineEdit *duty = frmTeacherSet->cmbxDuty->lineEdit();
         QVERIFY(duty);
-        typeInto(duty, QStringLiteral("助教"));
+        testsupport::typeText(duty, QStringLiteral("助教"));
         QCOMPARE(state(w), DataSetState::Edit);
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 0);

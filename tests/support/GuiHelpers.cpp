@@ -1,6 +1,6 @@
 #include "support/GuiHelpers.h"
 
-#include <QKeyEvent>
+#include <QTest>
 
 namespace testsupport {
 
@@ -25,11 +25,13 @@ MessageRecorder::~MessageRecorder()
 
 void typeText(QWidget *widget, const QString &text)
 {
+    // ASCII as real keys; other characters as key events that carry only
+    // their text, as from an input method.
     for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &release);
+        if (c.unicode() < 0x7f)
+            QTest::keyClick(widget, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
 }
 

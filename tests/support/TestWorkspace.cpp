@@ -1,5 +1,6 @@
 #include "support/TestWorkspace.h"
 
+#include "app/Common_Unit.h"
 #include "data/SettingsClient.h"
 
 #include <QCoreApplication>
@@ -22,8 +23,7 @@ QString buildBinDir()
 
 QString connectionStringFor(const QString &dbPath)
 {
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + dbPath
-           + QStringLiteral(";Persist Security Info=False");
+    return BuildConnectionString(dbPath);
 }
 
 namespace {
