@@ -3,7 +3,7 @@
 #include "app/Common_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/SettingsClient.h"
 
 #include <QFileDialog>

@@ -2,7 +2,8 @@
 
 #include "app/Common_Unit.h"
 #include "app/DBSetup_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/SharedConnection.h"
+#include "gui/Shell_Unit.h"
 
 TDM *DM = nullptr;
 
@@ -10,6 +11,7 @@ TDM::TDM(QObject *parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("DM"));
     DM = this;
+    SetSharedConnection(&ADOConn);
     DataModuleCreate();
 }
 
@@ -17,8 +19,10 @@ TDM::~TDM()
 {
     m_startupSetup.reset();
     ADOConn.close();
-    if (DM == this)
+    if (DM == this) {
         DM = nullptr;
+        SetSharedConnection(nullptr);
+    }
 }
 
 bool TDM::ConnectDB()

@@ -2,7 +2,7 @@
 
 #include "app/Common_Unit.h"
 #include "app/DM_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/Dravon.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app/Program_Unit.h"
 
 #include "app/DM_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
 
 #include <QTimer>

@@ -3,7 +3,7 @@
 #include "app/Common_Unit.h"
 #include "app/DBSetup_Unit.h"
 #include "app/Login_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/CollegeSet_Unit.h"

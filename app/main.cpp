@@ -3,7 +3,7 @@
 // main window runs the login.
 #include "app/Looks_Unit.h"
 #include "app/Program_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 
 #include <QApplication>
 

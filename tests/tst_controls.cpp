@@ -1,9 +1,9 @@
 // Data-aware controls on their own: binding, automatic edit, text set by
 // code, drop-downs, the lookup drop-down, and the grid's options.
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/Dravon.h"
-#include "data/controls/DataControls.h"
-#include "data/controls/DataGrid.h"
+#include "gui/controls/DataControls.h"
+#include "gui/controls/DataGrid.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 

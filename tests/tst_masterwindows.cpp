@@ -5,7 +5,7 @@
 #include "app/Common_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "data/Dravon.h"
 #include "forms/base/DateChoice_Unit.h"

@@ -1,6 +1,7 @@
 #include "forms/base/Base_Unit.h"
 
-#include "app/Shell_Unit.h"
+#include "gui/SharedConnection.h"
+#include "gui/Shell_Unit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +19,11 @@ TfrmBase::TfrmBase(QWidget *owner) : QDialog(owner)
     buildEditActions();
     // Key preview and the shared context menu for every control of the window.
     qApp->installEventFilter(this);
+}
+
+dravon::Connection &TfrmBase::connection() const
+{
+    return SharedConnection();
 }
 
 TfrmBase::~TfrmBase()

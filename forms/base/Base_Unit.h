@@ -9,6 +9,7 @@ class QAction;
 class QMenu;
 class QMdiArea;
 class QMdiSubWindow;
+namespace dravon { class Connection; }
 
 class TfrmBase : public QDialog
 {
@@ -26,6 +27,8 @@ public:
     // Creation handler: opens the window's record sets. Runs once, right
     // after the window is shown by its menu command.
     virtual void FormCreate() {}
+    // The program's one database connection.
+    dravon::Connection &connection() const;
 
     QMenu *PopupMenu1 = nullptr;
     QObject *ActionList1 = nullptr;

@@ -1,6 +1,6 @@
 #include "forms/base/DateChoice_Unit.h"
 
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/ShortDate.h"
 
 #include <QCalendarWidget>

@@ -2,12 +2,10 @@
 // The editing frame of the master-data windows: a grid over one table above
 // a panel of bound fields and the five commands Add, Modify, Delete, Save
 // and Cancel. A window only declares its table, columns, fields and seed.
-#include "data/controls/DataGrid.h"
-#include "data/controls/DataControls.h"
 #include "forms/base/Base_Unit.h"
+#include "forms/base/RecordFrame.h"
 
 class QFrame;
-class QGridLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -54,7 +52,8 @@ public:
     QPushButton *btnSave = nullptr;
     QPushButton *btnCancel = nullptr;
 
-    DataSource *mainSource() const { return m_main; }
+    RecordFrame *frame() const { return m_frame; }
+    DataSource *mainSource() const { return m_frame->mainSource(); }
 
     void btnAddClick();
     void btnModifyClick();
@@ -67,7 +66,7 @@ public:
 
 protected:
     // One editing row: labels beside their controls, left to right.
-    using PanelRow = QList<QPair<QLabel *, QWidget *>>;
+    using PanelRow = RecordFrame::PanelRow;
     // Lays the panel out: the given rows, then the remark row, then the buttons.
     void setPanelRows(const QList<PanelRow> &rows, QLabel *remarkLabel = nullptr);
     QLabel *makeLabel(const QString &name, const QString &text);
@@ -85,6 +84,5 @@ protected:
     DictionaryDeclaration m_declaration;
 
 private:
-    DataSource *m_main = nullptr;
-    QGridLayout *m_panelLayout = nullptr;
+    RecordFrame *m_frame = nullptr;
 };

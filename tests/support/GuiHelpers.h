@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for driving real windows headless: the message-box seam answered
 // from a queue and recorded, and modal dialogs handled when they appear.
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 
 #include <QApplication>
 #include <QList>

@@ -6,7 +6,7 @@
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
 #include "app/Looks_Unit.h"
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"

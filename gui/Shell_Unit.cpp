@@ -1,4 +1,4 @@
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 
 #include "data/Error.h"
 

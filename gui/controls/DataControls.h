@@ -3,7 +3,7 @@
 // data source; typing starts edit state by itself (automatic edit); the text
 // is written into the column when the record is stored. A text set by code
 // while the record is browsing is only shown, until the record is read again.
-#include "data/controls/DataSource.h"
+#include "gui/controls/DataSource.h"
 
 #include <QComboBox>
 #include <QLabel>

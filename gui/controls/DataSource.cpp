@@ -1,6 +1,6 @@
-#include "data/controls/DataSource.h"
+#include "gui/controls/DataSource.h"
 
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 
 DataSource::DataSource(const QString &name, QObject *parent) : QObject(parent)
 {

@@ -1,8 +1,8 @@
-#include "data/controls/DataControls.h"
+#include "gui/controls/DataControls.h"
 
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/Error.h"
-#include "data/controls/DataGrid.h"
+#include "gui/controls/DataGrid.h"
 
 #include <QHeaderView>
 #include <QStyleOptionComboBox>

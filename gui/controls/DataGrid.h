@@ -4,7 +4,7 @@
 // row. Options: row indicator, resizable columns, lines, whole-row selection,
 // no editing in the grid, confirmation before Ctrl+Del, cancel on exit, and
 // optionally several selected rows kept highlighted without focus.
-#include "data/controls/DataSource.h"
+#include "gui/controls/DataSource.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>

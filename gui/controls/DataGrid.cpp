@@ -1,6 +1,6 @@
-#include "data/controls/DataGrid.h"
+#include "gui/controls/DataGrid.h"
 
-#include "app/Shell_Unit.h"
+#include "gui/Shell_Unit.h"
 #include "data/Error.h"
 
 #include <QHeaderView>

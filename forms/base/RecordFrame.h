@@ -1,0 +1,95 @@
+#pragma once
+// The record-editing frame that every editing window hosts: a main data
+// source, its grid, a panel of bound controls declared as rows, and the five
+// record commands Add, Modify, Delete, Save and Cancel. A window only
+// declares its columns, controls and record sets; what Add does after the
+// new row is inserted (a generated identifier, say) is the window's hook.
+#include "gui/controls/DataControls.h"
+#include "gui/controls/DataGrid.h"
+
+#include <QWidget>
+#include <functional>
+
+class QBoxLayout;
+class QFrame;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+class TfrmBase;
+
+class RecordFrame : public QWidget
+{
+    Q_OBJECT
+public:
+    // Where the panel of fields and the buttons stand around the grid.
+    enum class Arrangement {
+        PanelBelowGrid,          // grid, then the fields with the buttons under them
+        FieldsAboveButtonsBelow  // the fields, then the grid, then a row of buttons
+    };
+
+    RecordFrame(TfrmBase *window, const QString &dataSourceName, QWidget *parent,
+                Arrangement arrangement = Arrangement::PanelBelowGrid);
+
+    QFrame *Panel1 = nullptr;   // holds the grid
+    DataGrid *grid = nullptr;
+    QFrame *Panel2 = nullptr;   // holds the bound controls
+    QPushButton *btnAdd = nullptr;
+    QPushButton *btnModify = nullptr;
+    QPushButton *btnDel = nullptr;
+    QPushButton *btnSave = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+    DataSource *mainSource() const { return m_main; }
+    TfrmBase *hostWindow() const { return m_window; }
+
+    // Runs after Add has inserted the new row (dictionary windows generate
+    // the identifier here); empty for windows whose new rows start empty.
+    std::function<void()> afterInsert;
+
+    // The record commands, on the main record set.
+    void btnAddClick();
+    void btnModifyClick();
+    void btnDelClick();
+    void btnSaveClick();
+    void btnCancelClick();
+
+    // Controls bound to a column of the main record set, inside the panel.
+    QLabel *makeLabel(const QString &name, const QString &text);
+    DBEdit *makeEdit(const QString &name, const QString &field);
+    DBMemo *makeMemo(const QString &name, const QString &field, int lines = 3);
+    DBComboBox *makeComboBox(const QString &name, const QString &field, const QStringList &items,
+                             bool acceptsTypedText = true);
+    DBText *makeText(const QString &name, const QString &field);
+    DBLookupComboBox *makeLookup(const QString &name, const QString &field, DataSource *list,
+                                 const QString &listFields, int dropDownWidth);
+    // A date box: a bound field with a small "…" button that never takes the
+    // focus and fills the field from the date picker. typing: whether the
+    // field also accepts typed text.
+    QWidget *makeDateBox(const QString &editName, const QString &buttonName, const QString &field, bool typing,
+                         DBEdit **edit, QPushButton **button);
+
+    // One row of the panel: labels beside their controls, left to right; the
+    // last control of a row spans what the row leaves free.
+    using PanelRow = QList<QPair<QLabel *, QWidget *>>;
+    // Lays the panel out row by row. The tab order follows the rows, then the
+    // buttons, unless setTabOrderList names another.
+    void setPanelRows(const QList<PanelRow> &rows);
+    // An explicit tab order over controls and buttons.
+    void setTabOrderList(const QList<QWidget *> &order);
+    // The buttons left to right (the usual order is Add, Modify, Delete, Save, Cancel).
+    void setButtonOrder(const QList<QPushButton *> &order);
+
+    // Opens a statement on the shared connection into a data source.
+    void openInto(DataSource *source, const QString &sql);
+    // Columns as wide as their titles and first rows; the grid as wide as its
+    // columns, within reason.
+    void fitGridColumns(int minimumWidth = 640, int maximumWidth = 1000);
+
+private:
+    TfrmBase *m_window = nullptr;
+    DataSource *m_main = nullptr;
+    QGridLayout *m_panelLayout = nullptr;
+    QBoxLayout *m_buttonRow = nullptr;
+    QList<PanelRow> m_rows;
+    QList<QPushButton *> m_buttons;
+};
