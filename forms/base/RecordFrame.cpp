@@ -181,8 +181,10 @@ void RecordFrame::setPanelRows(const QList<PanelRow> &rows)
             // A label beside a several-line box stands at its top.
             const bool tall = qobject_cast<DBMemo *>(control) != nullptr;
             m_panelLayout->addWidget(label, r, c++, tall ? Qt::AlignRight | Qt::AlignTop : Qt::Alignment());
-            const bool last = i == row.size() - 1;
-            m_panelLayout->addWidget(control, r, c, 1, last ? columns - c : 1);
+            // Fields keep to their columns, so the columns line up from row to
+            // row; only the one field of a row spans the panel.
+            const bool alone = row.size() == 1;
+            m_panelLayout->addWidget(control, r, c, 1, alone ? columns - c : 1);
             ++c;
         }
         ++r;

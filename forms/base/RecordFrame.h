@@ -68,8 +68,9 @@ public:
     QWidget *makeDateBox(const QString &editName, const QString &buttonName, const QString &field, bool typing,
                          DBEdit **edit, QPushButton **button);
 
-    // One row of the panel: labels beside their controls, left to right; the
-    // last control of a row spans what the row leaves free.
+    // One row of the panel: labels beside their controls, left to right, in
+    // columns that line up from row to row; the one control of a row with a
+    // single control spans the panel.
     using PanelRow = QList<QPair<QLabel *, QWidget *>>;
     // Lays the panel out row by row. The tab order follows the rows, then the
     // buttons, unless setTabOrderList names another.
