@@ -726,6 +726,8 @@ private slots:
         const QList<QWidget *> expected = {w->cmbxSubject, w->cmbxTeacher, w->cmbxStudentID, w->edtRemark,
                                            w->cmbxTerm,    w->edtBegin,    w->edtEnd};
         QCOMPARE(tabChain(w->cmbxSubject, expected.size()), expected);
+        // Tab in the remark box moves on instead of typing a tab.
+        QVERIFY(w->edtRemark->tabChangesFocus());
     }
 };
 
