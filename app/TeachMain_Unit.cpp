@@ -5,6 +5,8 @@
 #include "app/Login_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "forms/base/Base_Unit.h"
+#include "forms/courses/FindSubject_Unit.h"
+#include "forms/courses/PlanSubject_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/CollegeSet_Unit.h"
 #include "forms/master/DormSet_Unit.h"
@@ -104,8 +106,8 @@ void TfrmTeachMain::buildMenu()
     addItem(m1, "M6", QStringLiteral("缴费记录"), nullptr, false);
 
     QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
-    addItem(n3, "N6", QStringLiteral("课程安排"), nullptr, false);
-    addItem(n3, "N7", QStringLiteral("课程查询"), nullptr, false);
+    addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, true);
+    addItem(n3, "N7", QStringLiteral("课程查询"), &TfrmTeachMain::N7Click, true);
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
@@ -216,3 +218,12 @@ void TfrmTeachMain::D7Click()
     openChild(frmDormSet);
 }
 
+void TfrmTeachMain::N6Click()
+{
+    openChild(frmPlanSubject);
+}
+
+void TfrmTeachMain::N7Click()
+{
+    openChild(frmFindSubject);
+}

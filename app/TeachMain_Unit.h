@@ -31,6 +31,8 @@ public:
     void D5Click();
     void D6Click();
     void D7Click();
+    void N6Click();
+    void N7Click();
 
     void setVisible(bool visible) override;
 

@@ -35,6 +35,24 @@ QString QueryStatement(const QList<QueryItem> &items, int itemIndex, const QStri
     return item.prefix + condition + QuotedStr(value);
 }
 
+QString CourseQueryStatement(const QString &item, const QString &value, const QDate &begin, const QDate &end)
+{
+    QString sql = QStringLiteral(
+        "Select A.Term,A.Remark,B.SubName,C.StuName,D.TchName ,A.BeginTime ,A.EndTime "
+        "From Course A  ,SubjectInfo B   ,StudentInfo C   ,TeacherInfo D   "
+        "where A.SubjectID = B.SubjectID and A.StudentID = C.StudentID and A.TeacherID = D.TeacherID");
+    if (item == QStringLiteral("科目编号"))
+        sql += QStringLiteral(" and A.SubjectID = ") + QuotedStr(value);
+    else if (item == QStringLiteral("学号"))
+        sql += QStringLiteral(" and A.StudentID = ") + QuotedStr(value);
+    else if (item == QStringLiteral("教师编号"))
+        sql += QStringLiteral(" and A.TeacherID = ") + QuotedStr(value);
+    else if (item.isEmpty() && value.isEmpty())
+        sql += QStringLiteral(" and A.BeginTime between #") + formatShortDate(begin) + QStringLiteral("# and #")
+               + formatShortDate(end) + QLatin1Char('#');
+    return sql;
+}
+
 QStringList NumberAndNameEntries(Connection &connection, const QString &sql, const QString &numberField,
                                  const QString &nameField)
 {

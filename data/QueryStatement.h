@@ -2,6 +2,7 @@
 // The find command of the record windows as a pure function: the chosen
 // item, the condition and the typed value become one statement text. Values
 // enter only as quoted text literals.
+#include <QDate>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,15 @@ QString NumberOfEntry(const QString &entry);
 // list): nothing is to be opened.
 QString QueryStatement(const QList<QueryItem> &items, int itemIndex, const QString &condition,
                        const QString &valueText);
+
+// The course query: the arrangements with the names of their student,
+// subject and teacher (inner joins, so arrangements whose student, subject
+// or teacher is gone are left out), narrowed by the item exactly as written
+// ("科目编号", "学号" or "教师编号") with the value as a quoted literal, or,
+// when item and value are both empty, by the begin date lying between the
+// two dates (both included; "#" literals in the short date format). Any
+// other item text adds no condition.
+QString CourseQueryStatement(const QString &item, const QString &value, const QDate &begin, const QDate &end);
 
 // "number.name" entries of every row of a statement, in the order the
 // database returns them (the value lists of the find pages).

@@ -9,11 +9,14 @@
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "forms/base/DateChoice_Unit.h"
+#include "forms/courses/FindSubject_Unit.h"
+#include "forms/courses/PlanSubject_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
+#include <QDateEdit>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -53,6 +56,10 @@ INSERT INTO SubjectInfo VALUES ('2007001', '高等数学', 4, NULL), ('2007002',
   ('2007003', '数据结构', 3, '专业课');
 INSERT INTO DormInfo VALUES ('2007001', '东区一号楼101', NULL), ('2007002', '西区三号楼412', '女生宿舍');
 INSERT INTO "User" VALUES ('1002', '教务员', '123456', NULL);
+INSERT INTO Course (StudentID, SubjectID, TeacherID, Term, BeginTime, EndTime, Remark) VALUES
+  ('2007001', '2007001', '2007001', '第一学期', '2007-09-10', '2008-01-15', '周一上午'),
+  ('2007002', '2007002', '2007002', '第一学期', '2007-09-15', '2008-01-20', NULL),
+  ('2007003', '2007003', '2007001', '第二学期', '2008-02-25', '2008-07-01', '实验课在机房');
 )SQL";
 
 // Answers the login window, which the main window shows before it appears.
@@ -125,6 +132,21 @@ int main(int argc, char *argv[])
     openFromMenu(QStringLiteral("D6"), QStringLiteral("15-classes"));
     openFromMenu(QStringLiteral("D7"), QStringLiteral("16-dormitories"));
     openFromMenu(QStringLiteral("S3"), QStringLiteral("17-users"));
+    openFromMenu(QStringLiteral("N6"), QStringLiteral("18-course-arrangement"));
+    if (frmPlanSubject) {
+        frmPlanSubject->cmbxSubject->showPopup();
+        QApplication::processEvents();
+        save(frmPlanSubject->cmbxSubject->view()->window(), QStringLiteral("18-course-subject-list"));
+        frmPlanSubject->cmbxSubject->hidePopup();
+    }
+    openFromMenu(QStringLiteral("N7"), QStringLiteral("19-course-query"));
+    if (frmFindSubject) {
+        // Item and value empty: the arrangements that begin in the autumn term.
+        frmFindSubject->dtpBeginDate->setDate(QDate(2007, 9, 1));
+        frmFindSubject->dtpEndDate->setDate(QDate(2007, 12, 31));
+        frmFindSubject->btnFind->click();
+        QApplication::processEvents();
+    }
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
