@@ -107,6 +107,8 @@ DBMemo *RecordFrame::makeMemo(const QString &name, const QString &field, int lin
     auto *memo = new DBMemo(Panel2);
     memo->setObjectName(name);
     memo->setFixedHeight(memo->fontMetrics().lineSpacing() * lines + 12);
+    // Tab moves on to the next field, as in every other box of the panel.
+    memo->setTabChangesFocus(true);
     memo->bind(m_main, field);
     return memo;
 }

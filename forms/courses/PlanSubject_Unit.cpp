@@ -50,8 +50,6 @@ TfrmPlanSubject::TfrmPlanSubject(QWidget *owner) : TfrmBase(owner)
                                       QStringLiteral("StudentID;StuName"), 200);
     edtRemark = frame->makeMemo(QStringLiteral("edtRemark"), QStringLiteral("Remark"));
     edtRemark->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Tab moves on to the term, as between all the fields.
-    edtRemark->setTabChangesFocus(true);
     cmbxTerm = frame->makeComboBox(QStringLiteral("cmbxTerm"), QStringLiteral("Term"),
                                    {QStringLiteral("第一学期"), QStringLiteral("第二学期"), QStringLiteral("第三学期"),
                                     QStringLiteral("第四学期")},
