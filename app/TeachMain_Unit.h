@@ -31,6 +31,8 @@ public:
     void D5Click();
     void D6Click();
     void D7Click();
+    void M3Click();
+    void M4Click();
 
     void setVisible(bool visible) override;
 
