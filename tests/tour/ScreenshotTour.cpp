@@ -11,6 +11,7 @@
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/students/MoralSet_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -23,6 +24,7 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 
 namespace {
@@ -53,6 +55,12 @@ INSERT INTO SubjectInfo VALUES ('2007001', '高等数学', 4, NULL), ('2007002',
   ('2007003', '数据结构', 3, '专业课');
 INSERT INTO DormInfo VALUES ('2007001', '东区一号楼101', NULL), ('2007002', '西区三号楼412', '女生宿舍');
 INSERT INTO "User" VALUES ('1002', '教务员', '123456', NULL);
+INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, PracticeResult, Remark) VALUES
+  ('2007001', '2007001', '2007-10-01', '社区义务支教,每周两次', '优秀', NULL),
+  ('2007002', '2007002', '2007-11-05', '敬老院志愿服务', '良好', '带队:张老师');
+INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark) VALUES
+  ('2007001', '2007001', '1002', 92, NULL), ('2007002', '2007002', '3002', 85.5, '劳动积极'),
+  ('2007003', '2007003', '2001', 78, NULL);
 )SQL";
 
 // Answers the login window, which the main window shows before it appears.
@@ -125,10 +133,23 @@ int main(int argc, char *argv[])
     openFromMenu(QStringLiteral("D6"), QStringLiteral("15-classes"));
     openFromMenu(QStringLiteral("D7"), QStringLiteral("16-dormitories"));
     openFromMenu(QStringLiteral("S3"), QStringLiteral("17-users"));
+    openFromMenu(QStringLiteral("M3"), QStringLiteral("18-practice"));
+    openFromMenu(QStringLiteral("M4"), QStringLiteral("19-moral"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
         save(sub, QStringLiteral("20-") + sub->widget()->objectName());
+
+    // The conduct-item tree with a category open and an item picked.
+    if (frmMoralSet) {
+        QTreeWidgetItem *category = frmMoralSet->trvwMoralName->topLevelItem(0);
+        category->setExpanded(true);
+        frmMoralSet->trvwMoralName->setCurrentItem(category->child(2));
+        frmMoralSet->btnModify->click();
+        frmMoralSet->trvwMoralNameDblClick();
+        save(frmMoralSet->mdiSubWindow(), QStringLiteral("21-frmMoralSet-tree-open"));
+        frmMoralSet->btnCancel->click();
+    }
 
     {
         TfrmDateChoice picker(mainWindow);
