@@ -15,6 +15,7 @@
 #include "support/TestWorkspace.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QGroupBox>
 #include <QLabel>
@@ -110,6 +111,19 @@ QStringList labelsInReadingOrder(QWidget *panel)
     for (QLabel *l : labels)
         texts << l->text();
     return texts;
+}
+
+// The controls the focus reaches with the Tab key, from start on.
+QStringList tabPresses(QWidget *start, int count)
+{
+    start->window()->activateWindow();
+    start->setFocus(Qt::TabFocusReason);
+    QStringList names;
+    for (int i = 0; i < count && QApplication::focusWidget(); ++i) {
+        names << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    return names;
 }
 
 int top(QWidget *w)
@@ -369,6 +383,11 @@ private slots:
                  QStringList({"cmbxStudentID", "cmbxClassName", "memRemark", "memPracticeName", "memPracticeResult",
                               "btnAdd", "btnModify", "btnDel", "btnSave", "btnCancel", "edtPracticeDateTime",
                               "DBGrid1"}));
+        QCOMPARE(tabPresses(w->cmbxStudentID, 12),
+                 QStringList({"cmbxStudentID", "cmbxClassName", "memRemark", "memPracticeName", "memPracticeResult",
+                              "btnAdd", "btnModify", "btnDel", "btnSave", "btnCancel", "edtPracticeDateTime",
+                              "DBGrid1"}));
+        QCOMPARE(state(w), DataSetState::Browse);
         // Tab leaves a memo rather than typing into it.
         for (DBMemo *memo : {w->memRemark, w->memPracticeName, w->memPracticeResult})
             QVERIFY(memo->tabChangesFocus());
@@ -380,6 +399,10 @@ private slots:
         QCOMPARE(tabWalk(w, w->cmbxStudentID, 11),
                  QStringList({"cmbxStudentID", "cmbxClassID", "edtMoralResult", "edtRemark", "btnAdd", "btnModify",
                               "btnDel", "btnSave", "btnCancel", "edtMoralID", "trvwMoralName"}));
+        QCOMPARE(tabPresses(w->cmbxStudentID, 11),
+                 QStringList({"cmbxStudentID", "cmbxClassID", "edtMoralResult", "edtRemark", "btnAdd", "btnModify",
+                              "btnDel", "btnSave", "btnCancel", "edtMoralID", "trvwMoralName"}));
+        QCOMPARE(state(w), DataSetState::Browse);
         QVERIFY(w->edtRemark->tabChangesFocus());
     }
 
