@@ -4,7 +4,6 @@
 
 #include <QEvent>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
