@@ -14,6 +14,8 @@
 #include "forms/master/SubjectSet_Unit.h"
 #include "forms/master/TeacherSet_Unit.h"
 #include "forms/master/UserSet_Unit.h"
+#include "forms/students/MoralSet_Unit.h"
+#include "forms/students/PracticeSet_Unit.h"
 
 #include <QAction>
 #include <QLabel>
@@ -100,8 +102,8 @@ void TfrmTeachMain::buildMenu()
 
     QMenu *m1 = addMenu(bar, "M1", QStringLiteral("学生管理(&M)"));
     addItem(m1, "M2", QStringLiteral("学生成绩"), nullptr, false);
-    addItem(m1, "M3", QStringLiteral("社会实践"), nullptr, false);
-    addItem(m1, "M4", QStringLiteral("品德成绩"), nullptr, false);
+    addItem(m1, "M3", QStringLiteral("社会实践"), &TfrmTeachMain::M3Click, true);
+    addItem(m1, "M4", QStringLiteral("品德成绩"), &TfrmTeachMain::M4Click, true);
     addItem(m1, "M5", QStringLiteral("宿舍安排"), nullptr, false);
     addItem(m1, "M6", QStringLiteral("缴费记录"), nullptr, false);
 
@@ -226,4 +228,14 @@ void TfrmTeachMain::N6Click()
 void TfrmTeachMain::N7Click()
 {
     openChild(frmFindSubject);
+}
+
+void TfrmTeachMain::M3Click()
+{
+    openChild(frmPracticeSet);
+}
+
+void TfrmTeachMain::M4Click()
+{
+    openChild(frmMoralSet);
 }

@@ -33,6 +33,8 @@ public:
     void D7Click();
     void N6Click();
     void N7Click();
+    void M3Click();
+    void M4Click();
 
     void setVisible(bool visible) override;
 

@@ -13,6 +13,7 @@
 #include "forms/courses/PlanSubject_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/students/MoralSet_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -26,6 +27,7 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <cstdio>
 
 namespace {
@@ -60,6 +62,12 @@ INSERT INTO Course (StudentID, SubjectID, TeacherID, Term, BeginTime, EndTime, R
   ('2007001', '2007001', '2007001', '第一学期', '2007-09-10', '2008-01-15', '周一上午'),
   ('2007002', '2007002', '2007002', '第一学期', '2007-09-15', '2008-01-20', NULL),
   ('2007003', '2007003', '2007001', '第二学期', '2008-02-25', '2008-07-01', '实验课在机房');
+INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, PracticeResult, Remark) VALUES
+  ('2007001', '2007001', '2007-10-01', '社区义务支教,每周两次', '优秀', NULL),
+  ('2007002', '2007002', '2007-11-05', '敬老院志愿服务', '良好', '带队:张老师');
+INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark) VALUES
+  ('2007001', '2007001', '1002', 92, NULL), ('2007002', '2007002', '3002', 85.5, '劳动积极'),
+  ('2007003', '2007003', '2001', 78, NULL);
 )SQL";
 
 // Answers the login window, which the main window shows before it appears.
@@ -147,10 +155,23 @@ int main(int argc, char *argv[])
         frmFindSubject->btnFind->click();
         QApplication::processEvents();
     }
+    openFromMenu(QStringLiteral("M3"), QStringLiteral("40-practice"));
+    openFromMenu(QStringLiteral("M4"), QStringLiteral("41-moral"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
         save(sub, QStringLiteral("20-") + sub->widget()->objectName());
+
+    // The conduct-item tree with a category open and an item picked.
+    if (frmMoralSet) {
+        QTreeWidgetItem *category = frmMoralSet->trvwMoralName->topLevelItem(0);
+        category->setExpanded(true);
+        frmMoralSet->trvwMoralName->setCurrentItem(category->child(2));
+        frmMoralSet->btnModify->click();
+        frmMoralSet->trvwMoralNameDblClick();
+        save(frmMoralSet->mdiSubWindow(), QStringLiteral("21-frmMoralSet-tree-open"));
+        frmMoralSet->btnCancel->click();
+    }
 
     {
         TfrmDateChoice picker(mainWindow);
