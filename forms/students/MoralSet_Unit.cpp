@@ -113,7 +113,6 @@ TfrmMoralSet::TfrmMoralSet(QWidget *owner) : TfrmBase(owner)
     edtMoralID = frame->makeEdit(QStringLiteral("edtMoralID"), QStringLiteral("MoralID"));
     edtMoralResult = frame->makeEdit(QStringLiteral("edtMoralResult"), QStringLiteral("MoralResult"));
     edtRemark = frame->makeMemo(QStringLiteral("edtRemark"), QStringLiteral("Remark"), 2);
-    edtRemark->setTabChangesFocus(true);
 
     // On screen: student, class, item number and mark in one row, the remark below.
     frame->setPanelRows({{{frame->makeLabel(QStringLiteral("Label1"), QStringLiteral("学  号：")), cmbxStudentID},

@@ -39,9 +39,6 @@ TfrmPracticeSet::TfrmPracticeSet(QWidget *owner) : TfrmBase(owner)
     memPracticeName = frame->makeMemo(QStringLiteral("memPracticeName"), QStringLiteral("PracticeName"));
     memPracticeResult = frame->makeMemo(QStringLiteral("memPracticeResult"), QStringLiteral("PracticeResult"));
     memRemark = frame->makeMemo(QStringLiteral("memRemark"), QStringLiteral("Remark"), 2);
-    // Tab leaves a memo for the next control, as in every other field.
-    for (DBMemo *memo : {memPracticeName, memPracticeResult, memRemark})
-        memo->setTabChangesFocus(true);
 
     // On screen: student, class and date in the first row, then content,
     // result and remark from top to bottom.
