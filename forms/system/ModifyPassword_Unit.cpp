@@ -34,6 +34,8 @@ TfrmModifyPassword::TfrmModifyPassword(QWidget *owner) : TfrmBase(owner)
         auto *e = new QLineEdit(this);
         e->setObjectName(QString::fromLatin1(name));
         e->setEchoMode(QLineEdit::Password);
+        // Every character shows as "*".
+        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
         e->setMinimumWidth(200);
         return e;
     };

@@ -11,6 +11,10 @@
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/system/About_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
+#include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/SchoolInfo_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -22,7 +26,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <functional>
 #include <cstdio>
 
 namespace {
@@ -54,6 +60,26 @@ INSERT INTO SubjectInfo VALUES ('2007001', '高等数学', 4, NULL), ('2007002',
 INSERT INTO DormInfo VALUES ('2007001', '东区一号楼101', NULL), ('2007002', '西区三号楼412', '女生宿舍');
 INSERT INTO "User" VALUES ('1002', '教务员', '123456', NULL);
 )SQL";
+
+const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
+                           "LinkMan=王主任\nType=010-62345678\n";
+
+// Renders a modal dialog of type T while the menu command that opens it runs.
+template<typename T>
+void shootModal(const QString &shot, std::function<void(T *)> prepare = {})
+{
+    QTimer::singleShot(50, [shot, prepare] {
+        auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            shootModal<T>(shot, prepare);
+            return;
+        }
+        if (prepare)
+            prepare(dialog);
+        save(dialog, shot);
+        dialog->close();
+    });
+}
 
 // Answers the login window, which the main window shows before it appears.
 void loginWhenAsked()
@@ -97,6 +123,11 @@ int main(int argc, char *argv[])
     QFile::copy(QDir(testsupport::buildBinDir()).filePath(QStringLiteral("Teach.mdb")), workspace.dbPath());
     QFile(workspace.dbPath()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     workspace.exec(QString::fromUtf8(sampleRows));
+    {
+        QFile ini(workspace.iniPath());
+        if (ini.open(QIODevice::Append))
+            ini.write(sampleSchool);
+    }
 
     auto *mainWindow = new TfrmTeachMain;
     TDM dataModule;
@@ -125,10 +156,27 @@ int main(int argc, char *argv[])
     openFromMenu(QStringLiteral("D6"), QStringLiteral("15-classes"));
     openFromMenu(QStringLiteral("D7"), QStringLiteral("16-dormitories"));
     openFromMenu(QStringLiteral("S3"), QStringLiteral("17-users"));
+    openFromMenu(QStringLiteral("S2"), QStringLiteral("40-school-info"));
+    openFromMenu(QStringLiteral("N2"), QStringLiteral("41-backup"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
         save(sub, QStringLiteral("20-") + sub->widget()->objectName());
+
+    // The backup window while a copy runs: the strip moves.
+    if (frmBackupData) {
+        frmBackupData->Animate1->start();
+        for (int i = 0; i < 7; ++i)
+            QTest::qWait(60);
+        save(frmBackupData->mdiSubWindow(), QStringLiteral("42-backup-copying"));
+        frmBackupData->Animate1->stop();
+    }
+
+    shootModal<TfrmModifyPassword>(QStringLiteral("43-modify-password"),
+                                   [](TfrmModifyPassword *d) { d->edtOldPassword->setText(QStringLiteral("admin")); });
+    mainWindow->menuItem(QStringLiteral("S4"))->trigger();
+    shootModal<TfrmAbout>(QStringLiteral("44-about"));
+    mainWindow->menuItem(QStringLiteral("H3"))->trigger();
 
     {
         TfrmDateChoice picker(mainWindow);
