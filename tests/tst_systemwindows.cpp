@@ -388,6 +388,21 @@ private slots:
         QVERIFY(login(QStringLiteral("1001"), fresh));
     }
 
+    void passwordOfAnAccountDeletedMeanwhileIsNotReportedChanged()
+    {
+        start();
+        ws->exec(QStringLiteral("UPDATE \"User\" SET UserPassword = '' WHERE UserID = '1001'"));
+        ws->exec(QStringLiteral("INSERT INTO \"User\" VALUES ('1002', '其他', '', NULL)"));
+        ws->exec(QStringLiteral("DELETE FROM \"User\" WHERE UserID = '1001'"));
+        const PasswordRun run = changePassword(QString(), QStringLiteral("x"), QStringLiteral("x"));
+        QVERIFY(run.stillOpen);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(!recorder->last().text.contains(QStringLiteral("成功")));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("1001")));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT UserPassword FROM \"User\"")), QStringList{QString()});
+    }
+
     void passwordCancelChangesNothing()
     {
         start();
@@ -730,6 +745,29 @@ private slots:
         QCOMPARE(opens, 2);  // opened again on the previous file
         QCOMPARE(fileHash(w.dbPath()), before);
         QCOMPARE(colleges(w.dbPath()), QStringList{QStringLiteral("旧库")});
+    }
+
+    void staleJournalsGoWithTheReplacedFile()
+    {
+        TestWorkspace w;
+        testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
+        const QString candidate = QDir(w.dir()).filePath(QStringLiteral("new.mdb"));
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '新库', NULL)"));
+        writeFile(w.dbPath() + "-journal", "journal of the previous file");
+        writeFile(w.dbPath() + "-shm", "shared memory of the previous file");
+        const QDateTime when(QDate(2026, 12, 8), QTime(1, 30, 0));
+        const QString kept = dbfiles::restoreDatabase(candidate, w.dbPath(), {}, when);
+        QCOMPARE(kept, w.dbPath() + QStringLiteral(".before-restore-20261208-013000"));
+        QVERIFY(!QFile::exists(w.dbPath() + "-journal"));
+        QVERIFY(!QFile::exists(w.dbPath() + "-shm"));
+        QCOMPARE(fileBytes(kept + "-journal"), QByteArray("journal of the previous file"));
+        QCOMPARE(colleges(w.dbPath()), QStringList{QStringLiteral("新库")});
+        // A second restore in the same second keeps both previous files.
+        const QString second = dbfiles::restoreDatabase(candidate, w.dbPath(), {}, when);
+        QVERIFY(second != kept);
+        QVERIFY(QFile::exists(kept));
+        QVERIFY(QFile::exists(second));
     }
 
     void killedRestoreLeavesOldOrNewDatabase()

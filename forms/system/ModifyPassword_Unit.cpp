@@ -102,6 +102,13 @@ void TfrmModifyPassword::btnOKClick()
 {
     const QString user = lblUser->text();
     const auto account = SQLDataSet(QStringLiteral("Select * From [User] where UserID=") + QuotedStr(user), connection());
+    // An account that no longer exists cannot change: the update would touch
+    // no row, and a success message would be wrong.
+    if (account->isEmpty()) {
+        ShowMessage(QStringLiteral("找不到用户 %1 的账户,密码没有修改!").arg(user), QStringLiteral("错误"),
+                    QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
     const QString stored = account->fieldText(QStringLiteral("UserPassword"));
 
     // The old password first, compared exactly, letter case included.
