@@ -307,6 +307,21 @@ private slots:
         QCOMPARE(fileBytes(ws->iniPath()), before);
     }
 
+    void schoolInfoUnwritableFileIsReportedNotConfirmed()
+    {
+        start();
+        menu("S2");
+        // The configuration file cannot be replaced: its name is now a folder.
+        QVERIFY(QFile::remove(ws->iniPath()));
+        QVERIFY(QDir().mkdir(ws->iniPath()));
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("写不进去"));
+        click(frmSchoolInfo->btnOK);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(recorder->last().text.contains(QStringLiteral("无法写入配置文件")));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(frmSchoolInfo);
+    }
+
     void schoolInfoLineBreakWritesNoneOfTheKeys()
     {
         start();
@@ -806,7 +821,9 @@ private slots:
 
         int sawOld = 0, sawNew = 0;
         for (int i = 0; i < 16; ++i) {
-            const int delay = int(QRandomGenerator::global()->bounded(qMax(1, whole + 20)));
+            // Spread over the whole run: a random point in each sixteenth of it.
+            const double at = (i + QRandomGenerator::global()->generateDouble()) / 16.0;
+            const int delay = int(at * (whole + 20));
             runChild(delay);
             QCOMPARE(integrity(target), QStringLiteral("ok"));
             const QStringList marker = colleges(target);

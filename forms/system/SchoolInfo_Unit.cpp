@@ -136,8 +136,26 @@ void TfrmSchoolInfo::btnOKClick()
                     QMessageBox::Ok);
         return;
     }
+    // The four keys are saved together: when a write fails, the keys already
+    // written get their previous values back before the failure is reported.
+    QStringList previous;
     for (const InfoField &f : fields)
-        settings::writeIni(GetConfigFileName(), infoSection, f.key, f.box->text());
+        previous << settings::readIni(GetConfigFileName(), infoSection, f.key);
+    int written = 0;
+    try {
+        for (const InfoField &f : fields) {
+            settings::writeIni(GetConfigFileName(), infoSection, f.key, f.box->text());
+            ++written;
+        }
+    } catch (...) {
+        for (int i = 0; i < written; ++i) {
+            try {
+                settings::writeIni(GetConfigFileName(), infoSection, fields[i].key, previous[i]);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
     ShowMessage(QStringLiteral("信息保存成功!"), QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }
 
