@@ -226,6 +226,11 @@ bool exists(const QString &path)
 
 void backupDatabase(const QString &sourcePath, const QString &targetPath)
 {
+    // Renaming a copy over the database itself would leave open connections
+    // writing to a file that no longer has a name.
+    const QString canonicalSource = QFileInfo(sourcePath).canonicalFilePath();
+    if (!canonicalSource.isEmpty() && canonicalSource == QFileInfo(targetPath).canonicalFilePath())
+        throw dravon::Error(QStringLiteral("备份文件就是数据库文件本身"));
     TemporaryCopy copy(temporaryFileBeside(targetPath));
     engineCopy(sourcePath, copy.path());
     renameOver(copy.path(), targetPath);

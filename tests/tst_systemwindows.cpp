@@ -582,6 +582,22 @@ private slots:
         QVERIFY(recorder->last().text.contains(QStringLiteral("gone.mdb")));
         QVERIFY(!QFile::exists(inWorkspace("b2.mdb")));
         QVERIFY(!frmBackupData->Animate1->isActive());
+
+        // A backup named like the open database itself is refused; the
+        // database and the program's connection stay as they were.
+        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
+        const QByteArray before = fileHash(ws->dbPath());
+        QString name = ws->dbPath();
+        name.chop(4);
+        recorder->answer(QMessageBox::Yes);
+        backupTo(name);
+        QCOMPARE(recorder->messages.size(), 4);
+        QCOMPARE(recorder->messages[2].text, QStringLiteral("文件名重复,是否覆盖!"));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("数据库文件本身")));
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        SQLExecute(QStringLiteral("INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('9', '仍在原文件')"), dm->ADOConn);
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("仍在原文件")});
     }
 
     // ---- restore ------------------------------------------------------------
