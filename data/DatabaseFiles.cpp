@@ -3,6 +3,7 @@
 #include "data/Error.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -71,7 +72,7 @@ public:
             m_db = nullptr;
             throw dravon::Error(QStringLiteral("无法打开 %1: %2").arg(QDir::toNativeSeparators(path), reason));
         }
-        sqlite3_busy_timeout(m_db, 5000);
+        sqlite3_busy_timeout(m_db, 1000);
     }
     ~Db() { close(); }
     Db(const Db &) = delete;
@@ -179,10 +180,13 @@ void engineCopy(const QString &sourcePath, const QString &targetPath)
     if (!backup)
         throw dravon::Error(target.lastError());
     int rc;
-    // A writer holding its lock makes the step busy; it is tried again for a while.
-    for (int attempt = 0;; ++attempt) {
+    // A writer holding its lock makes the step busy; it is tried again for a
+    // few seconds, then the copy fails with the engine's reason.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
         rc = sqlite3_backup_step(backup, -1);
-        if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && attempt < 200) {
+        if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waited.elapsed() < 5000) {
             QThread::msleep(50);
             continue;
         }
@@ -190,8 +194,10 @@ void engineCopy(const QString &sourcePath, const QString &targetPath)
     }
     sqlite3_backup_finish(backup);
     if (rc != SQLITE_DONE) {
-        const QString reason = sqlite3_errcode(target.handle()) != SQLITE_OK ? target.lastError()
-                                                                            : QString::fromUtf8(sqlite3_errstr(rc));
+        QString reason = sqlite3_errcode(target.handle()) != SQLITE_OK ? target.lastError()
+                                                                      : QString::fromUtf8(sqlite3_errstr(rc));
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            reason = QStringLiteral("数据库正被其他连接写入,请稍后再试 (%1)").arg(reason);
         throw dravon::Error(QStringLiteral("复制 %1 失败: %2").arg(QDir::toNativeSeparators(sourcePath), reason));
     }
     const QString problem = quickCheckProblem(target);

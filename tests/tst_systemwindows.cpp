@@ -560,6 +560,31 @@ private slots:
         QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
     }
 
+    void backupOfALockedDatabaseFailsClearlyAndSoon()
+    {
+        start();
+        menu("N2");
+        sqlite3 *locker = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(ws->dbPath()).constData(), &locker, SQLITE_OPEN_READWRITE, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_exec(locker, "BEGIN EXCLUSIVE; INSERT INTO GradeInfo VALUES ('1', 'x', NULL)", nullptr, nullptr,
+                              nullptr),
+                 SQLITE_OK);
+        QElapsedTimer timer;
+        timer.start();
+        backupTo(inWorkspace("locked"));
+        const qint64 took = timer.elapsed();
+        sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(locker);
+        QVERIFY2(took < 15000, qPrintable(QString::number(took)));
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY2(recorder->last().text.contains(QStringLiteral("locked")), qPrintable(recorder->last().text));
+        QVERIFY(!QFile::exists(inWorkspace("locked.mdb")));
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(!frmBackupData->Animate1->isActive());
+    }
+
     void failedBackupIsReported()
     {
         start();
