@@ -1,15 +1,11 @@
 #pragma once
 // What the whole program shares: the configuration file's name, the database
 // path stored in it, the connection string, and the logged-in user number.
+// The file name, the database path and the user number live in the data
+// layer (data/ProgramSettings.h), so that every window reaches them.
+#include "data/ProgramSettings.h"
+
 #include <QString>
 
-// The user number of the logged-in user exactly as typed at login; empty until then.
-extern QString CurrentUserID;
-
-// Full path of "ConfigDB.ini" in the executable's folder, built anew at every call.
-QString GetConfigFileName();
-// The database path stored in the configuration file (section "BDConn", key
-// "DBConFileName"), or empty text when it cannot be read.
-QString ReadDBFileName(const QString &configFileName);
 // The connection string for a database path, the path placed unquoted.
 QString BuildConnectionString(const QString &databasePath);

@@ -16,6 +16,10 @@
 #include "forms/master/UserSet_Unit.h"
 #include "forms/students/MoralSet_Unit.h"
 #include "forms/students/PracticeSet_Unit.h"
+#include "forms/system/About_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
+#include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/SchoolInfo_Unit.h"
 
 #include <QAction>
 #include <QLabel>
@@ -80,13 +84,13 @@ void TfrmTeachMain::buildMenu()
     auto separator = [](QMenu *menu, const char *name) { menu->addSeparator()->setObjectName(QString::fromLatin1(name)); };
 
     QMenu *s1 = addMenu(bar, "S1", QStringLiteral("系统设置(&S)"));
-    addItem(s1, "S2", QStringLiteral("学校信息"), nullptr, false);
+    addItem(s1, "S2", QStringLiteral("学校信息"), &TfrmTeachMain::S2Click, true);
     addItem(s1, "S3", QStringLiteral("用户管理"), &TfrmTeachMain::S3Click, true);
-    addItem(s1, "S4", QStringLiteral("更改密码"), nullptr, false);
+    addItem(s1, "S4", QStringLiteral("更改密码"), &TfrmTeachMain::S4Click, true);
     QMenu *s5 = s1->addMenu(QStringLiteral("数据维护"));
     s5->setObjectName(QStringLiteral("S5"));
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
-    addItem(s5, "N2", QStringLiteral("备份/还原数据库"), nullptr, false);
+    addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
@@ -113,7 +117,7 @@ void TfrmTeachMain::buildMenu()
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
-    addItem(h1, "H3", QStringLiteral("关于(&A)..."), nullptr, false);
+    addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, true);
 }
 
 QAction *TfrmTeachMain::menuItem(const QString &name) const
@@ -169,9 +173,30 @@ void TfrmTeachMain::openChild(QPointer<T> &reference)
     window->showAsChild(m_mdiArea);
 }
 
+void TfrmTeachMain::S2Click()
+{
+    openChild(frmSchoolInfo);
+}
+
 void TfrmTeachMain::S3Click()
 {
     openChild(frmUserSet);
+}
+
+void TfrmTeachMain::S4Click()
+{
+    // A new dialog for each use; it frees itself when it closes.
+    QPointer<TfrmModifyPassword> dialog = new TfrmModifyPassword(this);
+    frmModifyPassword = dialog;
+    ExecDialog(dialog);
+    // A dialog never shown because the program is ending goes with it.
+    if (dialog && ApplicationEndRequested())
+        dialog->deleteLater();
+}
+
+void TfrmTeachMain::N2Click()
+{
+    openChild(frmBackupData);
 }
 
 
@@ -239,3 +264,11 @@ void TfrmTeachMain::M4Click()
 {
     openChild(frmMoralSet);
 }
+
+void TfrmTeachMain::H3Click()
+{
+    std::unique_ptr<TfrmAbout> dialog(new TfrmAbout(this));
+    frmAbout = dialog.get();
+    ExecDialog(dialog.get());
+}
+

@@ -22,7 +22,10 @@ public:
     QAction *menuItem(const QString &name) const;
 
     // Menu commands.
+    void S2Click();
     void S3Click();
+    void S4Click();
+    void N2Click();
     void N5Click();
     void S6Click();
     void D2Click();
@@ -35,6 +38,7 @@ public:
     void N7Click();
     void M3Click();
     void M4Click();
+    void H3Click();
 
     void setVisible(bool visible) override;
 

@@ -66,6 +66,12 @@ QString libraryPath()
     return executableDir() + QStringLiteral("/libQuelmi.so");
 }
 
+bool entryPointAvailable(const char *name)
+{
+    LoadedLibrary library;
+    return library.resolve(name) != nullptr;
+}
+
 QString readIni(const QString &iniFile, const QString &section, const QString &key)
 {
     LoadedLibrary library;

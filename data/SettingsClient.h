@@ -18,6 +18,10 @@ void setExecutableDirForTesting(const QString &dir);
 // Full path of the settings library: executableDir() + "/libQuelmi.so".
 QString libraryPath();
 
+// True when the settings library can be loaded and offers the entry point
+// `name` ("ReadIni" or "WriteIni"); the library is unloaded again.
+bool entryPointAvailable(const char *name);
+
 // The value of `key` in `section`, or empty text when the file, section or key
 // is missing, or the library or its entry point cannot be found.
 QString readIni(const QString &iniFile, const QString &section, const QString &key);

@@ -14,6 +14,10 @@
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
 #include "forms/students/MoralSet_Unit.h"
+#include "forms/system/About_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
+#include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/SchoolInfo_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -26,8 +30,10 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 #include <cstdio>
 
 namespace {
@@ -69,6 +75,26 @@ INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark) VALUES
   ('2007001', '2007001', '1002', 92, NULL), ('2007002', '2007002', '3002', 85.5, '劳动积极'),
   ('2007003', '2007003', '2001', 78, NULL);
 )SQL";
+
+const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
+                           "LinkMan=王主任\nType=010-62345678\n";
+
+// Renders a modal dialog of type T while the menu command that opens it runs.
+template<typename T>
+void shootModal(const QString &shot, std::function<void(T *)> prepare = {})
+{
+    QTimer::singleShot(50, [shot, prepare] {
+        auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            shootModal<T>(shot, prepare);
+            return;
+        }
+        if (prepare)
+            prepare(dialog);
+        save(dialog, shot);
+        dialog->close();
+    });
+}
 
 // Answers the login window, which the main window shows before it appears.
 void loginWhenAsked()
@@ -112,6 +138,11 @@ int main(int argc, char *argv[])
     QFile::copy(QDir(testsupport::buildBinDir()).filePath(QStringLiteral("Teach.mdb")), workspace.dbPath());
     QFile(workspace.dbPath()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     workspace.exec(QString::fromUtf8(sampleRows));
+    {
+        QFile ini(workspace.iniPath());
+        if (ini.open(QIODevice::Append))
+            ini.write(sampleSchool);
+    }
 
     auto *mainWindow = new TfrmTeachMain;
     TDM dataModule;
@@ -157,6 +188,8 @@ int main(int argc, char *argv[])
     }
     openFromMenu(QStringLiteral("M3"), QStringLiteral("40-practice"));
     openFromMenu(QStringLiteral("M4"), QStringLiteral("41-moral"));
+    openFromMenu(QStringLiteral("S2"), QStringLiteral("50-school-info"));
+    openFromMenu(QStringLiteral("N2"), QStringLiteral("51-backup"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
@@ -172,6 +205,21 @@ int main(int argc, char *argv[])
         save(frmMoralSet->mdiSubWindow(), QStringLiteral("21-frmMoralSet-tree-open"));
         frmMoralSet->btnCancel->click();
     }
+
+    // The backup window while a copy runs: the strip moves.
+    if (frmBackupData) {
+        frmBackupData->Animate1->start();
+        for (int i = 0; i < 7; ++i)
+            QTest::qWait(60);
+        save(frmBackupData->mdiSubWindow(), QStringLiteral("52-backup-copying"));
+        frmBackupData->Animate1->stop();
+    }
+
+    shootModal<TfrmModifyPassword>(QStringLiteral("53-modify-password"),
+                                   [](TfrmModifyPassword *d) { d->edtOldPassword->setText(QStringLiteral("admin")); });
+    mainWindow->menuItem(QStringLiteral("S4"))->trigger();
+    shootModal<TfrmAbout>(QStringLiteral("54-about"));
+    mainWindow->menuItem(QStringLiteral("H3"))->trigger();
 
     {
         TfrmDateChoice picker(mainWindow);

@@ -1,0 +1,360 @@
+#include "data/DatabaseFiles.h"
+
+#include "data/Error.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace dbfiles {
+
+namespace {
+
+struct TableColumns
+{
+    const char *table;
+    QStringList columns;
+};
+
+// The tables and columns the program reads and writes.
+const QList<TableColumns> &programTables()
+{
+    static const QList<TableColumns> tables = {
+        {"TeacherInfo", {"TeacherID", "TchName", "TchSex", "TchAge", "Duty", "TchContact", "Remark"}},
+        {"StudentInfo", {"StudentID", "StuName", "StuSex", "StuAge", "ClassID", "InSchoolDate", "OutSchoolDate",
+                         "StuContact", "Remark"}},
+        {"GradeInfo", {"GradeID", "GrdName", "Remark"}},
+        {"ClassInfo", {"ClassID", "GradeID", "ClaName", "Remark"}},
+        {"SubjectInfo", {"SubjectID", "SubName", "CreditHour", "Remark"}},
+        {"DormInfo", {"DormID", "DormName", "Remark"}},
+        {"User", {"UserID", "UserName", "UserPassword", "Remark"}},
+        {"Score", {"StudentID", "ScoreDateTime", "Term", "SubjectID", "ClassID", "Score", "CreditHour", "Remark"}},
+        {"Practice", {"StudentID", "ClassID", "PracticeDateTime", "PracticeName", "PracticeResult", "Remark"}},
+        {"Moral", {"StudentID", "ClassID", "MoralID", "MoralResult", "Remark"}},
+        {"Price", {"ClassID", "PriceName", "StudentID", "Price", "Remark"}},
+        {"Dorm", {"ClassID", "StudentID", "StuSex", "DormID", "Remark"}},
+        {"Course", {"StudentID", "SubjectID", "TeacherID", "Term", "BeginTime", "EndTime", "Remark"}},
+    };
+    return tables;
+}
+
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// A connection of its own to one file, closed however the work ends.
+class Db
+{
+public:
+    Db(const QString &path, int flags)
+    {
+        const int rc = sqlite3_open_v2(nativePath(path).constData(), &m_db, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+            sqlite3_close(m_db);
+            m_db = nullptr;
+            throw dravon::Error(QStringLiteral("无法打开 %1: %2").arg(QDir::toNativeSeparators(path), reason));
+        }
+        sqlite3_busy_timeout(m_db, 1000);
+    }
+    ~Db() { close(); }
+    Db(const Db &) = delete;
+    Db &operator=(const Db &) = delete;
+
+    sqlite3 *handle() const { return m_db; }
+    QString lastError() const { return QString::fromUtf8(sqlite3_errmsg(m_db)); }
+    // Closes now, so that the file is complete and unlocked before a rename.
+    void close()
+    {
+        if (m_db) {
+            sqlite3_close_v2(m_db);
+            m_db = nullptr;
+        }
+    }
+    // One column of every row of a statement, as text; throws with the engine's reason.
+    QStringList column(const QString &sql, int index) const
+    {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            throw dravon::Error(lastError());
+        QStringList rows;
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            const unsigned char *text = sqlite3_column_text(stmt, index);
+            rows << (text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString());
+        }
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE)
+            throw dravon::Error(lastError());
+        return rows;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
+// "ok" from the engine's quick check, or its first complaint.
+QString quickCheckProblem(const Db &db)
+{
+    QStringList result;
+    {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(db.handle(), "PRAGMA quick_check", -1, &stmt, nullptr) != SQLITE_OK)
+            return db.lastError();
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            const unsigned char *text = sqlite3_column_text(stmt, 0);
+            result << (text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString());
+        }
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_DONE)
+            return db.lastError();
+    }
+    if (result == QStringList{QStringLiteral("ok")})
+        return QString();
+    return QStringLiteral("数据库文件已损坏 (%1)").arg(result.value(0));
+}
+
+// A new empty file in the folder of `beside`, named after it; its path.
+QString temporaryFileBeside(const QString &beside)
+{
+    const QFileInfo info(beside);
+    QTemporaryFile file(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-XXXXXX"));
+    file.setAutoRemove(false);
+    if (!file.open())
+        throw dravon::Error(QStringLiteral("无法在 %1 中建立临时文件: %2")
+                                .arg(QDir::toNativeSeparators(info.absolutePath()), file.errorString()));
+    const QString path = file.fileName();
+    file.close();
+    return path;
+}
+
+// Removes a temporary file (and any journal the engine left for it) unless released.
+class TemporaryCopy
+{
+public:
+    explicit TemporaryCopy(const QString &path) : m_path(path) {}
+    ~TemporaryCopy()
+    {
+        if (m_path.isEmpty())
+            return;
+        QFile::remove(m_path);
+        QFile::remove(m_path + QStringLiteral("-journal"));
+    }
+    QString path() const { return m_path; }
+    void release() { m_path.clear(); }
+
+private:
+    QString m_path;
+};
+
+// Copies the whole database at sourcePath into the existing empty file at
+// targetPath with the engine's online backup, in one step so the copy is one
+// consistent state of the source, then checks the copy.
+void engineCopy(const QString &sourcePath, const QString &targetPath)
+{
+    if (sourcePath.isEmpty())
+        throw dravon::Error(QStringLiteral("没有指定数据库文件"));
+    if (!QFileInfo(sourcePath).isFile())
+        throw dravon::Error(QStringLiteral("文件不存在: %1").arg(QDir::toNativeSeparators(sourcePath)));
+    Db source(sourcePath, SQLITE_OPEN_READONLY);
+    Db target(targetPath, SQLITE_OPEN_READWRITE);
+    sqlite3_backup *backup = sqlite3_backup_init(target.handle(), "main", source.handle(), "main");
+    if (!backup)
+        throw dravon::Error(target.lastError());
+    int rc;
+    // A writer holding its lock makes the step busy; it is tried again for a
+    // few seconds, then the copy fails with the engine's reason.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        rc = sqlite3_backup_step(backup, -1);
+        if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waited.elapsed() < 5000) {
+            QThread::msleep(50);
+            continue;
+        }
+        break;
+    }
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) {
+        QString reason = sqlite3_errcode(target.handle()) != SQLITE_OK ? target.lastError()
+                                                                      : QString::fromUtf8(sqlite3_errstr(rc));
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            reason = QStringLiteral("数据库正被其他连接写入,请稍后再试 (%1)").arg(reason);
+        throw dravon::Error(QStringLiteral("复制 %1 失败: %2").arg(QDir::toNativeSeparators(sourcePath), reason));
+    }
+    const QString problem = quickCheckProblem(target);
+    if (!problem.isEmpty())
+        throw dravon::Error(QStringLiteral("复制后的检查未通过: %1").arg(problem));
+    target.close();
+}
+
+// Makes a rename in the folder durable.
+void syncFolder(const QString &path)
+{
+    const int fd = ::open(nativePath(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void renameOver(const QString &from, const QString &to)
+{
+    if (std::rename(nativePath(from).constData(), nativePath(to).constData()) != 0)
+        throw dravon::Error(QStringLiteral("无法把临时文件改名为 %1: %2").arg(QDir::toNativeSeparators(to), systemReason()));
+    syncFolder(to);
+}
+
+bool exists(const QString &path)
+{
+    return ::access(nativePath(path).constData(), F_OK) == 0;
+}
+
+} // namespace
+
+void backupDatabase(const QString &sourcePath, const QString &targetPath)
+{
+    // Renaming a copy over the database itself would leave open connections
+    // writing to a file that no longer has a name.
+    const QString canonicalSource = QFileInfo(sourcePath).canonicalFilePath();
+    if (!canonicalSource.isEmpty() && canonicalSource == QFileInfo(targetPath).canonicalFilePath())
+        throw dravon::Error(QStringLiteral("备份文件就是数据库文件本身"));
+    TemporaryCopy copy(temporaryFileBeside(targetPath));
+    engineCopy(sourcePath, copy.path());
+    renameOver(copy.path(), targetPath);
+    copy.release();
+}
+
+QString programDatabaseProblem(const QString &path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("没有指定文件");
+    if (!QFileInfo(path).isFile())
+        return QStringLiteral("文件不存在");
+    try {
+        Db db(path, SQLITE_OPEN_READONLY);
+        const QString problem = quickCheckProblem(db);
+        if (!problem.isEmpty())
+            return problem;
+        for (const TableColumns &t : programTables()) {
+            const QString table = QString::fromLatin1(t.table);
+            // table_info yields (cid, name, type, ...).
+            const QStringList present = db.column(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table), 1);
+            if (present.isEmpty())
+                return QStringLiteral("缺少表 %1").arg(table);
+            QSet<QString> names;
+            for (const QString &name : present)
+                names.insert(name.toLower());
+            for (const QString &column : t.columns)
+                if (!names.contains(column.toLower()))
+                    return QStringLiteral("表 %1 缺少列 %2").arg(table, column);
+        }
+    } catch (const dravon::Error &e) {
+        return e.text();
+    }
+    return QString();
+}
+
+QString keptFileName(const QString &databasePath, const QDateTime &when)
+{
+    return databasePath + QStringLiteral(".before-restore-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+QString restoreDatabase(const QString &candidatePath, const QString &databasePath, const RestoreHooks &hooks,
+                        const QDateTime &now)
+{
+    if (databasePath.isEmpty())
+        throw dravon::Error(QStringLiteral("没有指定数据库文件"));
+    const QString problem = programDatabaseProblem(candidatePath);
+    if (!problem.isEmpty())
+        throw dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(problem));
+
+    // The whole candidate is copied and checked beside the database before
+    // the database itself is touched.
+    TemporaryCopy copy(temporaryFileBeside(databasePath));
+    engineCopy(candidatePath, copy.path());
+
+    if (hooks.closeConnection)
+        hooks.closeConnection();
+
+    // The previous file keeps its content under a dated name: a second name
+    // for the same file, so the database name always holds a whole database.
+    QString kept;
+    if (exists(databasePath)) {
+        kept = keptFileName(databasePath, now);
+        for (int n = 2; exists(kept); ++n)
+            kept = keptFileName(databasePath, now) + QStringLiteral("-%1").arg(n);
+        if (::link(nativePath(databasePath).constData(), nativePath(kept).constData()) != 0
+            && !QFile::copy(databasePath, kept)) {
+            const QString reason = systemReason();
+            if (hooks.reopenConnection)
+                hooks.reopenConnection();
+            throw dravon::Error(QStringLiteral("无法保留原数据库为 %1: %2").arg(QDir::toNativeSeparators(kept), reason));
+        }
+        // A journal or log left beside the database belongs to the previous
+        // file: it goes with it and must not be applied to the new one.
+        for (const char *suffix : {"-journal", "-wal"}) {
+            const QString stale = databasePath + QLatin1String(suffix);
+            if (exists(stale))
+                std::rename(nativePath(stale).constData(), nativePath(kept + QLatin1String(suffix)).constData());
+        }
+        QFile::remove(databasePath + QStringLiteral("-shm"));
+    }
+
+    try {
+        renameOver(copy.path(), databasePath);
+    } catch (...) {
+        if (hooks.reopenConnection)
+            hooks.reopenConnection();
+        throw;
+    }
+    copy.release();
+
+    if (hooks.reopenConnection) {
+        try {
+            hooks.reopenConnection();
+        } catch (const std::exception &e) {
+            const QString reason = QString::fromUtf8(e.what());
+            if (!kept.isEmpty()) {
+                // Put the previous file back under the database's name.
+                for (const char *suffix : {"-journal", "-wal"}) {
+                    const QString stale = kept + QLatin1String(suffix);
+                    if (exists(stale))
+                        std::rename(nativePath(stale).constData(),
+                                    nativePath(databasePath + QLatin1String(suffix)).constData());
+                }
+                QFile::remove(databasePath + QStringLiteral("-shm"));
+                const bool back = std::rename(nativePath(kept).constData(), nativePath(databasePath).constData()) == 0;
+                syncFolder(databasePath);
+                try {
+                    hooks.reopenConnection();
+                } catch (...) {
+                }
+                if (back)
+                    throw dravon::Error(QStringLiteral("还原后无法打开数据库: %1\n已放回原数据库。").arg(reason));
+            }
+            throw dravon::Error(QStringLiteral("还原后无法打开数据库: %1").arg(reason));
+        }
+    }
+    return kept;
+}
+
+} // namespace dbfiles

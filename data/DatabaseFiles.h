@@ -1,0 +1,42 @@
+#pragma once
+// Whole-file backup and restore of the database. Both go through the engine
+// (its online backup from a connection of their own), write a temporary file
+// in the target's folder, check it and rename it into place, so a failure or
+// a killed process never leaves a half-written file under the target's name.
+// Errors are raised as dravon::Error with a clear reason.
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+namespace dbfiles {
+
+// Copies the database at sourcePath (which may be open and being written by
+// other connections) to targetPath, replacing an existing target.
+void backupDatabase(const QString &sourcePath, const QString &targetPath);
+
+// Empty text when the file is a database of this program: it opens as a
+// database, passes the engine's quick check and holds the thirteen tables
+// with their columns (extra columns are fine). Otherwise the reason.
+QString programDatabaseProblem(const QString &path);
+
+// What a restore does around the file replacement: close the program's
+// connection before, open it again after. Either may be empty.
+struct RestoreHooks
+{
+    std::function<void()> closeConnection;
+    std::function<void()> reopenConnection;
+};
+
+// The name under which a restore keeps the database it replaces:
+// "<database>.before-restore-yyyyMMdd-HHmmss".
+QString keptFileName(const QString &databasePath, const QDateTime &when);
+
+// Replaces the database at databasePath with a copy of candidatePath after
+// checking that the candidate is a database of this program. The replaced
+// file stays beside it under keptFileName(); its path is returned (empty
+// when there was no file to replace). When the reopen fails, the previous
+// file is put back and the error says so.
+QString restoreDatabase(const QString &candidatePath, const QString &databasePath, const RestoreHooks &hooks,
+                        const QDateTime &now = QDateTime::currentDateTime());
+
+} // namespace dbfiles

@@ -1,0 +1,932 @@
+// The system-maintenance windows driven through the main window's menu:
+// school information kept in the ini file, the password change, backup and
+// restore of the database file (also while windows are open, while another
+// connection writes, and with the restoring process killed), and the about
+// window.
+#include "app/Common_Unit.h"
+#include "app/DM_Unit.h"
+#include "app/Login_Unit.h"
+#include "app/TeachMain_Unit.h"
+#include "data/DatabaseFiles.h"
+#include "data/Dravon.h"
+#include "data/SettingsClient.h"
+#include "forms/master/CollegeSet_Unit.h"
+#include "forms/master/StudentSet_Unit.h"
+#include "forms/system/About_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
+#include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/SchoolInfo_Unit.h"
+#include "gui/Shell_Unit.h"
+#include "support/GuiHelpers.h"
+#include "support/TestWorkspace.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <sqlite3.h>
+#include <thread>
+
+using testsupport::MessageRecorder;
+using testsupport::TestWorkspace;
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+QByteArray fileHash(const QString &path)
+{
+    return QCryptographicHash::hash(fileBytes(path), QCryptographicHash::Sha256);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// "ok" when the file is a sound database.
+QString integrity(const QString &path)
+{
+    return testsupport::querySql(path, QStringLiteral("PRAGMA integrity_check")).join(QLatin1Char('|'));
+}
+
+// The college names stored in a database file, in order.
+QStringList colleges(const QString &path)
+{
+    return testsupport::querySql(path, QStringLiteral("SELECT GrdName FROM GradeInfo ORDER BY GradeID"));
+}
+
+void click(QPushButton *button)
+{
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Many score rows, so that copies take a measurable time.
+void fillScores(const QString &path, int rows)
+{
+    testsupport::execSql(path, QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+        "INSERT INTO Score (StudentID, Term, SubjectID, ClassID, Score, Remark) "
+        "SELECT printf('S%07d', i), '2007-2008-1', 'K' || (i % 50), 'C' || (i % 30), 60.0 + (i % 40), "
+        "'remark text to give the row some body ' || i FROM n").arg(rows));
+}
+
+}
+
+class SystemWindowsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestWorkspace> ws;
+    std::unique_ptr<MessageRecorder> recorder;
+    TDM *dm = nullptr;
+    // Answers of the file dialogs, in order; each dialog asked is recorded.
+    QStringList fileAnswers;
+    QList<QFileDialog *> dialogsAsked;
+
+    // The program as after start-up and login of user 1001: the main window
+    // and, when the settings library is there, the data module.
+    void start(bool withLibrary = true)
+    {
+        ws = std::make_unique<TestWorkspace>(withLibrary);
+        ResetApplicationEndForTesting();
+        CurrentUserID = withLibrary ? QString() : QStringLiteral("1001");
+        recorder = std::make_unique<MessageRecorder>();
+        new TfrmTeachMain;
+        if (withLibrary) {
+            dm = new TDM;
+            QVERIFY(dm->ADOConn.isOpen());
+        }
+        // The main window is shown as at start: its login comes first. Without
+        // the settings library there is no connection, and the login window
+        // is closed by other means (the main window then goes on).
+        testsupport::whenModal<TfrmLogin>([withLibrary](TfrmLogin *login) {
+            if (!withLibrary) {
+                login->reject();
+                return;
+            }
+            login->edtUserID->setText(QStringLiteral("1001"));
+            login->edtUserPwd->setText(QStringLiteral("admin"));
+            login->btnLogin->click();
+        });
+        frmTeachMain->show();
+        QCOMPARE(frmTeachMain->statusPanelText(0), QStringLiteral("登录用户编号:1001"));
+        SetFileDialogHandler([this](QFileDialog *dialog) {
+            dialogsAsked << dialog;
+            return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+        });
+    }
+    void menu(const char *item)
+    {
+        QAction *action = frmTeachMain->menuItem(QString::fromLatin1(item));
+        QVERIFY(action);
+        QVERIFY(action->isEnabled());
+        action->trigger();
+        QCoreApplication::processEvents();
+    }
+    QString iniValue(const QString &key) const
+    {
+        return settings::readIni(ws->iniPath(), QStringLiteral("Info"), key);
+    }
+    bool login(const QString &user, const QString &password)
+    {
+        std::unique_ptr<TfrmLogin> dialog(new TfrmLogin(nullptr));
+        dialog->edtUserID->setText(user);
+        dialog->edtUserPwd->setText(password);
+        dialog->btnLogin->click();
+        return dialog->result() == QDialog::Accepted;
+    }
+    QString storedPassword(const QString &user) const
+    {
+        return ws->query(QStringLiteral("SELECT UserPassword FROM \"User\" WHERE UserID = '%1'").arg(user)).value(0);
+    }
+    // What a run of the password dialog left behind.
+    struct PasswordRun
+    {
+        QString user;
+        QString oldText, newText, againText;
+        QString focus;
+        bool stillOpen = false;
+    };
+    PasswordRun changePassword(const QString &oldPassword, const QString &newPassword, const QString &again)
+    {
+        PasswordRun run;
+        testsupport::whenModal<TfrmModifyPassword>([&](TfrmModifyPassword *d) {
+            run.user = d->lblUser->text();
+            d->edtOldPassword->setText(oldPassword);
+            d->edtNewPassword->setText(newPassword);
+            d->edtPasswordAgain->setText(again);
+            d->btnOK->click();
+            if (!d->isVisible())
+                return;
+            run.stillOpen = true;
+            run.oldText = d->edtOldPassword->text();
+            run.newText = d->edtNewPassword->text();
+            run.againText = d->edtPasswordAgain->text();
+            run.focus = d->focusWidget() ? d->focusWidget()->objectName() : QString();
+            d->btnCancel->click();
+        });
+        menu("S4");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return run;
+    }
+    void seedColleges(const QStringList &names)
+    {
+        ws->exec(QStringLiteral("DELETE FROM GradeInfo"));
+        int id = 2007001;
+        for (const QString &name : names)
+            ws->exec(QStringLiteral("INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('%1', '%2')").arg(id++).arg(name));
+    }
+    QString inWorkspace(const QString &name) const { return QDir(ws->dir()).filePath(name); }
+    // Backs up through the window to `name` (".mdb" is appended by the window).
+    void backupTo(const QString &name)
+    {
+        fileAnswers << name;
+        click(frmBackupData->btnBackup);
+    }
+    void restoreFrom(const QString &path)
+    {
+        fileAnswers << path;
+        click(frmBackupData->btnRestore);
+    }
+
+private slots:
+    void cleanup()
+    {
+        SetFileDialogHandler({});
+        fileAnswers.clear();
+        dialogsAsked.clear();
+        delete frmTeachMain;
+        delete dm;
+        dm = nullptr;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        recorder.reset();
+        ws.reset();
+    }
+
+    // ---- school information ---------------------------------------------
+
+    void schoolInfoRoundTrip()
+    {
+        start();
+        menu("S2");
+        QVERIFY(frmSchoolInfo);
+        QCOMPARE(frmSchoolInfo->windowTitle(), QStringLiteral("学校信息"));
+        for (QLabel *l : {frmSchoolInfo->Label1, frmSchoolInfo->Label2, frmSchoolInfo->Label3, frmSchoolInfo->Label4})
+            QVERIFY(l->isVisible());
+        QCOMPARE(frmSchoolInfo->Label2->text(), QStringLiteral("地    址："));
+        QCOMPARE(frmSchoolInfo->Label3->text(), QStringLiteral("联 系 人："));
+        QCOMPARE(frmSchoolInfo->edtSchoolName->text(), QString());
+
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("第一实验学校"));
+        frmSchoolInfo->edtSchoolAddress->setText(QStringLiteral("C:\\路径\\not escaped; = [x]"));
+        frmSchoolInfo->edtLinkMan->setText(QString());
+        frmSchoolInfo->edtType->setText(QStringLiteral(" 010-1234 "));
+        click(frmSchoolInfo->btnOK);
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("信息保存成功!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("提示"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Information);
+        QVERIFY(frmSchoolInfo);  // the window stays open
+
+        QCOMPARE(iniValue("SchoolName"), QStringLiteral("第一实验学校"));
+        QCOMPARE(iniValue("SchoolAddress"), QStringLiteral("C:\\路径\\not escaped; = [x]"));
+        QCOMPARE(iniValue("Type"), QStringLiteral(" 010-1234 "));
+        // The empty box is written as an empty value, not left out.
+        const QByteArray ini = fileBytes(ws->iniPath());
+        QVERIFY2(ini.contains("\nLinkMan=\n"), ini.constData());
+        QVERIFY(ini.contains("DBConFileName="));  // the database path is kept
+
+        // Cancel after editing writes nothing and closes the window.
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("改了但没保存"));
+        click(frmSchoolInfo->btnCancel);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!frmSchoolInfo);
+        QCOMPARE(fileBytes(ws->iniPath()), ini);
+
+        // Reopening shows the values last saved.
+        menu("S2");
+        QCOMPARE(frmSchoolInfo->edtSchoolName->text(), QStringLiteral("第一实验学校"));
+        QCOMPARE(frmSchoolInfo->edtSchoolAddress->text(), QStringLiteral("C:\\路径\\not escaped; = [x]"));
+        QCOMPARE(frmSchoolInfo->edtLinkMan->text(), QString());
+        QCOMPARE(frmSchoolInfo->edtType->text(), QStringLiteral(" 010-1234 "));
+    }
+
+    void schoolInfoBroughtToFrontDoesNotReadAgain()
+    {
+        start();
+        ws->writeIni(fileBytes(ws->iniPath()) + "[Info]\nSchoolName=旧名\n");
+        menu("S2");
+        TfrmSchoolInfo *first = frmSchoolInfo;
+        QCOMPARE(first->edtSchoolName->text(), QStringLiteral("旧名"));
+        ws->writeIni(fileBytes(ws->iniPath()).replace("旧名", "新名"));
+        menu("S2");
+        QCOMPARE(frmSchoolInfo.data(), first);
+        QCOMPARE(first->edtSchoolName->text(), QStringLiteral("旧名"));
+        QCOMPARE(frmTeachMain->mdiArea()->subWindowList().size(), 1);
+    }
+
+    void schoolInfoWithoutLibraryWritesNothingAndSaysSo()
+    {
+        start(false);
+        const QByteArray before = "[Info]\nSchoolName=保存过的\n";
+        ws->writeIni(before);
+        menu("S2");
+        QVERIFY(frmSchoolInfo);
+        QCOMPARE(frmSchoolInfo->edtSchoolName->text(), QString());  // nothing could be read
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("新学校"));
+        click(frmSchoolInfo->btnOK);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(!recorder->last().text.contains(QStringLiteral("成功")));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("没有保存")));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QCOMPARE(fileBytes(ws->iniPath()), before);
+    }
+
+    void schoolInfoUnwritableFileIsReportedNotConfirmed()
+    {
+        start();
+        menu("S2");
+        // The configuration file cannot be replaced: its name is now a folder.
+        QVERIFY(QFile::remove(ws->iniPath()));
+        QVERIFY(QDir().mkdir(ws->iniPath()));
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("写不进去"));
+        click(frmSchoolInfo->btnOK);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(recorder->last().text.contains(QStringLiteral("无法写入配置文件")));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(frmSchoolInfo);
+    }
+
+    void schoolInfoLineBreakWritesNoneOfTheKeys()
+    {
+        start();
+        const QByteArray before = fileBytes(ws->iniPath());
+        menu("S2");
+        frmSchoolInfo->edtSchoolName->setText(QStringLiteral("好学校"));
+        frmSchoolInfo->edtSchoolAddress->setText(QStringLiteral("某路"));
+        frmSchoolInfo->edtLinkMan->setText(QStringLiteral("张三\nSchoolName=被注入"));
+        QVERIFY(frmSchoolInfo->edtLinkMan->text().contains(QLatin1Char('\n')));
+        click(frmSchoolInfo->btnOK);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(recorder->last().text.contains(QStringLiteral("换行")));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("联系人")));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QCOMPARE(fileBytes(ws->iniPath()), before);
+        QCOMPARE(iniValue("SchoolName"), QString());
+    }
+
+    // ---- password change --------------------------------------------------
+
+    void passwordOldIsCheckedFirstAndWithLetterCase_data()
+    {
+        QTest::addColumn<QString>("oldPassword");
+        QTest::newRow("wrong") << "wrong";
+        QTest::newRow("other-case") << "ADMIN";
+        QTest::newRow("trailing-blank") << "admin ";
+        QTest::newRow("empty") << "";
+    }
+    void passwordOldIsCheckedFirstAndWithLetterCase()
+    {
+        QFETCH(QString, oldPassword);
+        start();
+        const PasswordRun run = changePassword(oldPassword, QStringLiteral("new1"), QStringLiteral("new2"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("原始密码错误,请重新输入!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(run.stillOpen);
+        QCOMPARE(run.oldText, oldPassword);  // kept
+        QCOMPARE(run.newText, QStringLiteral("new1"));
+        QCOMPARE(run.againText, QStringLiteral("new2"));
+        QCOMPARE(run.focus, QStringLiteral("edtOldPassword"));
+        QCOMPARE(storedPassword("1001"), QStringLiteral("admin"));
+    }
+
+    void passwordNewOnesMustAgree()
+    {
+        start();
+        const PasswordRun run = changePassword(QStringLiteral("admin"), QStringLiteral("abc"), QStringLiteral("abC"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("输入的新密码不一致,请重新输入!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(run.stillOpen);
+        QCOMPARE(run.oldText, QStringLiteral("admin"));
+        QCOMPARE(run.newText, QString());
+        QCOMPARE(run.againText, QString());
+        QCOMPARE(run.focus, QStringLiteral("edtNewPassword"));
+        QCOMPARE(storedPassword("1001"), QStringLiteral("admin"));
+    }
+
+    void passwordChangeStoresExactlyAndOnlyForTheUser()
+    {
+        start();
+        ws->exec(QStringLiteral("INSERT INTO \"User\" VALUES ('1002', '其他', 'admin', NULL), "
+                                "('1001 ', '相似', 'admin', NULL)"));
+        const QString fresh = QStringLiteral("it's \"新\" -- x");
+        const PasswordRun run = changePassword(QStringLiteral("admin"), fresh, fresh);
+        QCOMPARE(run.user, QStringLiteral("1001"));
+        QVERIFY(!run.stillOpen);
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("密码修改成功!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("提示"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Information);
+        QVERIFY(!frmModifyPassword);  // the dialog freed itself
+        QCOMPARE(storedPassword("1001"), fresh);
+        QCOMPARE(storedPassword("1002"), QStringLiteral("admin"));
+        QCOMPARE(storedPassword("1001 "), QStringLiteral("admin"));
+        // The next login needs the new password.
+        QVERIFY(!login(QStringLiteral("1001"), QStringLiteral("admin")));
+        QVERIFY(login(QStringLiteral("1001"), fresh));
+    }
+
+    void passwordOfAnAccountDeletedMeanwhileIsNotReportedChanged()
+    {
+        start();
+        ws->exec(QStringLiteral("UPDATE \"User\" SET UserPassword = '' WHERE UserID = '1001'"));
+        ws->exec(QStringLiteral("INSERT INTO \"User\" VALUES ('1002', '其他', '', NULL)"));
+        ws->exec(QStringLiteral("DELETE FROM \"User\" WHERE UserID = '1001'"));
+        const PasswordRun run = changePassword(QString(), QStringLiteral("x"), QStringLiteral("x"));
+        QVERIFY(run.stillOpen);
+        QCOMPARE(recorder->messages.size(), 1);
+        QVERIFY(!recorder->last().text.contains(QStringLiteral("成功")));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("1001")));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT UserPassword FROM \"User\"")), QStringList{QString()});
+    }
+
+    void passwordCancelChangesNothing()
+    {
+        start();
+        testsupport::whenModal<TfrmModifyPassword>([](TfrmModifyPassword *d) {
+            QCOMPARE(d->windowTitle(), QStringLiteral("更改密码设置"));
+            QCOMPARE(d->lblUser->text(), QStringLiteral("1001"));
+            QCOMPARE(d->edtNewPassword->echoMode(), QLineEdit::Password);
+            d->edtOldPassword->setText(QStringLiteral("admin"));
+            d->edtNewPassword->setText(QStringLiteral("x"));
+            d->edtPasswordAgain->setText(QStringLiteral("x"));
+            d->btnCancel->click();
+        });
+        menu("S4");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!frmModifyPassword);
+        QCOMPARE(recorder->messages.size(), 0);
+        QCOMPARE(storedPassword("1001"), QStringLiteral("admin"));
+    }
+
+    // ---- backup -------------------------------------------------------------
+
+    void backupAppendsMdbWhateverTheName()
+    {
+        start();
+        seedColleges({QStringLiteral("计算机学院")});
+        menu("N2");
+        QVERIFY(frmBackupData);
+        QCOMPARE(frmBackupData->windowTitle(), QStringLiteral("数据备份/还原"));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        backupTo(inWorkspace("backup"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("备份成功!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("提示"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Information);
+        QCOMPARE(integrity(inWorkspace("backup.mdb")), QStringLiteral("ok"));
+        QCOMPARE(colleges(inWorkspace("backup.mdb")), QStringList{QStringLiteral("计算机学院")});
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        // The dialog: the Access filter, no extension of its own, no overwrite question.
+        QFileDialog *save = dialogsAsked.value(0);
+        QVERIFY(save);
+        QCOMPARE(save->objectName(), QStringLiteral("SaveDialog"));
+        QCOMPARE(save->nameFilters(), QStringList{QStringLiteral("Access(*.mdb)")});
+        QCOMPARE(save->defaultSuffix(), QString());
+        QVERIFY(save->testOption(QFileDialog::DontConfirmOverwrite));
+
+        // A name that already ends in ".mdb" gets it once more.
+        backupTo(inWorkspace("old.mdb"));
+        QVERIFY(QFile::exists(inWorkspace("old.mdb.mdb")));
+        QVERIFY(!QFile::exists(inWorkspace("old.mdb")) || QFileInfo(inWorkspace("old.mdb")).size() == 0);
+        QCOMPARE(recorder->messages.size(), 2);
+
+        // Cancelling the dialog copies nothing and says nothing.
+        click(frmBackupData->btnBackup);
+        QCOMPARE(recorder->messages.size(), 2);
+        // No temporary file is left in the folder.
+        const QStringList left = QDir(ws->dir()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(',')));
+    }
+
+    void backupAsksBeforeReplacing()
+    {
+        start();
+        seedColleges({QStringLiteral("甲")});
+        menu("N2");
+        const QString target = inWorkspace("keep.mdb");
+        writeFile(target, "an earlier backup that must stay");
+
+        recorder->answer(QMessageBox::No);
+        backupTo(inWorkspace("keep"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("文件名重复,是否覆盖!")});
+        QCOMPARE(recorder->last().title, QStringLiteral("提示"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Information);
+        QCOMPARE(recorder->last().buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(fileBytes(target), QByteArray("an earlier backup that must stay"));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        recorder->answer(QMessageBox::Yes);
+        backupTo(inWorkspace("keep"));
+        QCOMPARE(recorder->texts(), QStringList({QStringLiteral("文件名重复,是否覆盖!"), QStringLiteral("文件名重复,是否覆盖!"),
+                                                 QStringLiteral("备份成功!")}));
+        QCOMPARE(colleges(target), QStringList{QStringLiteral("甲")});
+    }
+
+    void backupIsConsistentWhileWindowsAndWritersAreBusy()
+    {
+        start();
+        fillScores(ws->dbPath(), 60000);
+        // A window with an unsaved new row.
+        menu("D3");
+        QVERIFY(frmStudentSet);
+        click(frmStudentSet->btnAdd);
+        frmStudentSet->edtName->setText(QStringLiteral("未保存的学生"));
+        QCOMPARE(frmStudentSet->mainSource()->state(), dravon::DataSetState::Insert);
+        menu("N2");
+
+        // Another connection keeps writing in short transactions meanwhile.
+        std::atomic<bool> stop{false};
+        std::atomic<int> written{0};
+        const QByteArray path = QFile::encodeName(ws->dbPath());
+        std::thread writer([&] {
+            sqlite3 *db = nullptr;
+            sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+            sqlite3_busy_timeout(db, 5000);
+            while (!stop) {
+                if (sqlite3_exec(db,
+                                 "BEGIN IMMEDIATE; INSERT INTO Score (StudentID, Term, Score) VALUES ('W', 't', 1.0);"
+                                 "INSERT INTO Score (StudentID, Term, Score) VALUES ('W', 't', 2.0); COMMIT;",
+                                 nullptr, nullptr, nullptr)
+                    == SQLITE_OK)
+                    ++written;
+                else
+                    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            sqlite3_close(db);
+        });
+        while (written < 20)
+            QThread::msleep(1);
+        for (int i = 0; i < 3; ++i)
+            backupTo(inWorkspace(QStringLiteral("busy%1").arg(i)));
+        stop = true;
+        writer.join();
+
+        QCOMPARE(recorder->texts(), QStringList({"备份成功!", "备份成功!", "备份成功!"}));
+        for (int i = 0; i < 3; ++i) {
+            const QString copy = inWorkspace(QStringLiteral("busy%1.mdb").arg(i));
+            QCOMPARE(integrity(copy), QStringLiteral("ok"));
+            // Whole transactions only: the writer's rows come in pairs.
+            const int w = testsupport::querySql(copy, "SELECT count(*) FROM Score WHERE StudentID = 'W'").value(0).toInt();
+            QVERIFY2(w % 2 == 0, qPrintable(QString::number(w)));
+            QVERIFY(w >= 40);
+            QCOMPARE(testsupport::querySql(copy, "SELECT count(*) FROM Score WHERE StudentID <> 'W'").value(0),
+                     QStringLiteral("60000"));
+            // The unsaved row is not part of the database, nor of its copy.
+            QCOMPARE(testsupport::querySql(copy, "SELECT count(*) FROM StudentInfo").value(0), QStringLiteral("0"));
+        }
+        // The window and its pending row are untouched.
+        QVERIFY(frmStudentSet);
+        QCOMPARE(frmStudentSet->mainSource()->state(), dravon::DataSetState::Insert);
+        QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
+    }
+
+    void backupOfALockedDatabaseFailsClearlyAndSoon()
+    {
+        start();
+        menu("N2");
+        sqlite3 *locker = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(ws->dbPath()).constData(), &locker, SQLITE_OPEN_READWRITE, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_exec(locker, "BEGIN EXCLUSIVE; INSERT INTO GradeInfo VALUES ('1', 'x', NULL)", nullptr, nullptr,
+                              nullptr),
+                 SQLITE_OK);
+        QElapsedTimer timer;
+        timer.start();
+        backupTo(inWorkspace("locked"));
+        const qint64 took = timer.elapsed();
+        sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(locker);
+        QVERIFY2(took < 15000, qPrintable(QString::number(took)));
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY2(recorder->last().text.contains(QStringLiteral("locked")), qPrintable(recorder->last().text));
+        QVERIFY(!QFile::exists(inWorkspace("locked.mdb")));
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*.part-*")}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(!frmBackupData->Animate1->isActive());
+    }
+
+    void failedBackupIsReported()
+    {
+        start();
+        menu("N2");
+        const QString target = inWorkspace("no-such-folder/backup");
+        backupTo(target);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("备份失败!")));
+        QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(target + ".mdb")));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("原因: ")));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        // The database path is read from the ini at the moment of the command.
+        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(inWorkspace("gone.mdb")).toUtf8());
+        backupTo(inWorkspace("b2"));
+        QCOMPARE(recorder->messages.size(), 2);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("gone.mdb")));
+        QVERIFY(!QFile::exists(inWorkspace("b2.mdb")));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        // A backup named like the open database itself is refused; the
+        // database and the program's connection stay as they were.
+        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
+        const QByteArray before = fileHash(ws->dbPath());
+        QString name = ws->dbPath();
+        name.chop(4);
+        recorder->answer(QMessageBox::Yes);
+        backupTo(name);
+        QCOMPARE(recorder->messages.size(), 4);
+        QCOMPARE(recorder->messages[2].text, QStringLiteral("文件名重复,是否覆盖!"));
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("数据库文件本身")));
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        SQLExecute(QStringLiteral("INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('9', '仍在原文件')"), dm->ADOConn);
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("仍在原文件")});
+    }
+
+    // ---- restore ------------------------------------------------------------
+
+    void restoreBringsOldRowsBackWhileWindowsAreOpen()
+    {
+        start();
+        seedColleges({QStringLiteral("老一"), QStringLiteral("老二")});
+        menu("N2");
+        backupTo(inWorkspace("before"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("备份成功!")});
+
+        // New rows after the backup, through an open window.
+        menu("D5");
+        QVERIFY(frmCollegeSet);
+        click(frmCollegeSet->btnAdd);
+        frmCollegeSet->edtName->setText(QStringLiteral("新学院"));
+        click(frmCollegeSet->btnSave);
+        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二", "新学院"}));
+        const QByteArray current = fileHash(ws->dbPath());
+
+        restoreFrom(inWorkspace("before.mdb"));
+        QCOMPARE(recorder->messages.size(), 2);
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QCOMPARE(recorder->last().title, QStringLiteral("提示"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Information);
+        QCOMPARE(dialogsAsked.last()->objectName(), QStringLiteral("OpenDialog"));
+        QCOMPARE(dialogsAsked.last()->nameFilters(), QStringList{QStringLiteral("Access(*.mdb)")});
+        QVERIFY(!frmBackupData->Animate1->isActive());
+
+        // The old rows are back; the replaced file is kept and named.
+        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二"}));
+        QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
+        const QStringList kept = QDir(ws->dir()).entryList({QStringLiteral("Teach.mdb.before-restore-*")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(recorder->last().text.contains(kept.first()));
+        QCOMPARE(fileHash(inWorkspace(kept.first())), current);
+        QCOMPARE(colleges(inWorkspace(kept.first())), QStringList({"老一", "老二", "新学院"}));
+
+        // The program's connection works on the restored file.
+        QVERIFY(dm->ADOConn.isOpen());
+        QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName='老二'"), dm->ADOConn));
+        QVERIFY(!SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName='新学院'"), dm->ADOConn));
+
+        // The open window survives: its grid can still be read and used.
+        QVERIFY(frmCollegeSet);
+        QAbstractItemModel *model = frmCollegeSet->DBGrid->model();
+        for (int r = 0; r < model->rowCount(); ++r)
+            for (int c = 0; c < model->columnCount(); ++c)
+                model->index(r, c).data();
+        frmCollegeSet->DBGrid->viewport()->repaint();
+        // Reopened, the window reads the restored rows.
+        frmCollegeSet->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        menu("D5");
+        QVERIFY(frmCollegeSet);
+        model = frmCollegeSet->DBGrid->model();
+        QCOMPARE(model->rowCount(), 2);
+        QStringList shown;
+        for (int r = 0; r < model->rowCount(); ++r)
+            shown << model->index(r, 1).data().toString();
+        QCOMPARE(shown, QStringList({"老一", "老二"}));
+        // And it writes to the restored file.
+        click(frmCollegeSet->btnAdd);
+        frmCollegeSet->edtName->setText(QStringLiteral("还原后新增"));
+        click(frmCollegeSet->btnSave);
+        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二", "还原后新增"}));
+        QCOMPARE(recorder->messages.size(), 2);
+    }
+
+    void restoreRefusesFilesThatAreNotProgramDatabases_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::newRow("text-file") << QByteArray("text");
+        QTest::newRow("empty-file") << QByteArray("empty");
+        QTest::newRow("other-database") << QByteArray("other");
+        QTest::newRow("missing-column") << QByteArray("column");
+        QTest::newRow("missing-file") << QByteArray("missing");
+    }
+    void restoreRefusesFilesThatAreNotProgramDatabases()
+    {
+        QFETCH(QByteArray, kind);
+        start();
+        seedColleges({QStringLiteral("现有")});
+        const QString candidate = inWorkspace("candidate.mdb");
+        if (kind == "text")
+            writeFile(candidate, "[BDConn]\nthis is no database\n");
+        else if (kind == "empty")
+            writeFile(candidate, QByteArray());
+        else if (kind == "other")
+            testsupport::execSql(candidate, QStringLiteral("CREATE TABLE Notes (Body TEXT); INSERT INTO Notes VALUES ('x')"));
+        else if (kind == "column") {
+            testsupport::createDatabase(candidate);
+            testsupport::execSql(candidate, QStringLiteral("ALTER TABLE Course DROP COLUMN Term"));
+        }
+        const QByteArray before = fileHash(ws->dbPath());
+        menu("D5");
+        menu("N2");
+        restoreFrom(candidate);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
+        QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(candidate)));
+        if (kind != "missing")
+            QVERIFY2(recorder->last().text.contains(QStringLiteral("不是本系统的数据库")), qPrintable(recorder->last().text));
+        if (kind == "column")
+            QVERIFY(recorder->last().text.contains(QStringLiteral("Term")));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-restore*")}, QDir::Files).isEmpty());
+        QVERIFY(dm->ADOConn.isOpen());
+        QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo"), dm->ADOConn));
+    }
+
+    void restoreTakesDatabasesWithExtraColumns()
+    {
+        start();
+        const QString candidate = inWorkspace("withid.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral(
+            "ALTER TABLE Score ADD COLUMN Id INTEGER; ALTER TABLE Course ADD COLUMN Id INTEGER;"
+            "INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('1', '带编号的库')"));
+        QCOMPARE(dbfiles::programDatabaseProblem(candidate), QString());
+        menu("N2");
+        restoreFrom(candidate);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原成功!")));
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("带编号的库")});
+    }
+
+    void failedRestoreCopyIsReported()
+    {
+        start();
+        seedColleges({QStringLiteral("原样")});
+        const QString backup = inWorkspace("good.mdb");
+        testsupport::createDatabase(backup);
+        const QByteArray before = fileHash(ws->dbPath());
+        menu("N2");
+        // The database path in the ini names a folder that does not exist.
+        const QString nowhere = inWorkspace("missing-folder/Teach.mdb");
+        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(nowhere).toUtf8());
+        restoreFrom(backup);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
+        QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(nowhere)));
+        QVERIFY(!frmBackupData->Animate1->isActive());
+        QVERIFY(!QFile::exists(nowhere));
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        QVERIFY(dm->ADOConn.isOpen());
+    }
+
+    void failedReopenPutsThePreviousFileBack()
+    {
+        TestWorkspace w;
+        testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
+        const QString candidate = QDir(w.dir()).filePath(QStringLiteral("new.mdb"));
+        testsupport::createDatabase(candidate);
+        const QByteArray before = fileHash(w.dbPath());
+        int opens = 0;
+        dbfiles::RestoreHooks hooks;
+        hooks.closeConnection = [] {};
+        hooks.reopenConnection = [&] {
+            if (++opens == 1)
+                throw dravon::Error(QStringLiteral("模拟的打开失败"));
+        };
+        QString error;
+        try {
+            dbfiles::restoreDatabase(candidate, w.dbPath(), hooks);
+        } catch (const dravon::Error &e) {
+            error = e.text();
+        }
+        QVERIFY(error.contains(QStringLiteral("模拟的打开失败")));
+        QVERIFY(error.contains(QStringLiteral("已放回原数据库")));
+        QCOMPARE(opens, 2);  // opened again on the previous file
+        QCOMPARE(fileHash(w.dbPath()), before);
+        QCOMPARE(colleges(w.dbPath()), QStringList{QStringLiteral("旧库")});
+    }
+
+    void staleJournalsGoWithTheReplacedFile()
+    {
+        TestWorkspace w;
+        testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
+        const QString candidate = QDir(w.dir()).filePath(QStringLiteral("new.mdb"));
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '新库', NULL)"));
+        writeFile(w.dbPath() + "-journal", "journal of the previous file");
+        writeFile(w.dbPath() + "-shm", "shared memory of the previous file");
+        const QDateTime when(QDate(2026, 12, 8), QTime(1, 30, 0));
+        const QString kept = dbfiles::restoreDatabase(candidate, w.dbPath(), {}, when);
+        QCOMPARE(kept, w.dbPath() + QStringLiteral(".before-restore-20261208-013000"));
+        QVERIFY(!QFile::exists(w.dbPath() + "-journal"));
+        QVERIFY(!QFile::exists(w.dbPath() + "-shm"));
+        QCOMPARE(fileBytes(kept + "-journal"), QByteArray("journal of the previous file"));
+        QCOMPARE(colleges(w.dbPath()), QStringList{QStringLiteral("新库")});
+        // A second restore in the same second keeps both previous files.
+        const QString second = dbfiles::restoreDatabase(candidate, w.dbPath(), {}, when);
+        QVERIFY(second != kept);
+        QVERIFY(QFile::exists(kept));
+        QVERIFY(QFile::exists(second));
+    }
+
+    void killedRestoreLeavesOldOrNewDatabase()
+    {
+        TestWorkspace w;
+        const QString dir = w.dir();
+        const QString oldDb = QDir(dir).filePath(QStringLiteral("old.mdb"));
+        const QString newDb = QDir(dir).filePath(QStringLiteral("new.mdb"));
+        testsupport::createDatabase(oldDb);
+        testsupport::createDatabase(newDb);
+        testsupport::execSql(oldDb, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', 'OLD', NULL)"));
+        testsupport::execSql(newDb, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', 'NEW', NULL)"));
+        fillScores(oldDb, 40000);
+        fillScores(newDb, 60000);
+        const QString target = QDir(dir).filePath(QStringLiteral("Teach-live.mdb"));
+
+        auto runChild = [&](int killAfterMs) {
+            QFile::remove(target);
+            QVERIFY(QFile::copy(oldDb, target));
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--restore-child"), newDb, target});
+            QVERIFY(child.waitForStarted());
+            if (killAfterMs >= 0) {
+                QThread::msleep(killAfterMs);
+                child.kill();  // SIGKILL
+            }
+            QVERIFY(child.waitForFinished(30000));
+        };
+
+        // A whole run, to learn how long one takes.
+        QElapsedTimer timer;
+        timer.start();
+        runChild(-1);
+        const int whole = int(timer.elapsed());
+        QCOMPARE(colleges(target), QStringList{QStringLiteral("NEW")});
+
+        int sawOld = 0, sawNew = 0;
+        for (int i = 0; i < 16; ++i) {
+            // Spread over the whole run: a random point in each sixteenth of it.
+            const double at = (i + QRandomGenerator::global()->generateDouble()) / 16.0;
+            const int delay = int(at * (whole + 20));
+            runChild(delay);
+            QCOMPARE(integrity(target), QStringLiteral("ok"));
+            const QStringList marker = colleges(target);
+            QVERIFY2(marker == QStringList{"OLD"} || marker == QStringList{"NEW"}, qPrintable(marker.join(',')));
+            const QString count = testsupport::querySql(target, "SELECT count(*) FROM Score").value(0);
+            QCOMPARE(count, marker == QStringList{"OLD"} ? QStringLiteral("40000") : QStringLiteral("60000"));
+            (marker == QStringList{"OLD"} ? sawOld : sawNew)++;
+            // Leftover temporary and kept files of killed runs.
+            for (const QString &f : QDir(dir).entryList({QStringLiteral("*Teach-live.mdb*")}, QDir::Files | QDir::Hidden))
+                if (f != QStringLiteral("Teach-live.mdb"))
+                    QFile::remove(QDir(dir).filePath(f));
+        }
+        qInfo("one restore run took %d ms; killed runs left the old database %d times, the new one %d times", whole,
+              sawOld, sawNew);
+    }
+
+    // ---- about ------------------------------------------------------------
+
+    void aboutIsModalWithNameAndNotice()
+    {
+        start();
+        bool seen = false;
+        testsupport::whenModal<TfrmAbout>([&](TfrmAbout *d) {
+            seen = true;
+            QCOMPARE(d->windowTitle(), QStringLiteral("关于..."));
+            QCOMPARE(d->Label1->text(), QStringLiteral("Veltrana"));
+            QVERIFY(d->Label1->font().bold());
+            QVERIFY(d->Label1->font().pointSizeF() > d->Label2->font().pointSizeF());
+            QVERIFY(d->Label2->font().bold());
+            QVERIFY(!d->Label2->text().isEmpty());
+            QVERIFY(!d->Image1->pixmap().isNull());
+            // Picture upper left, name to its right, notice below it.
+            QVERIFY(d->Label1->geometry().left() >= d->Image1->geometry().right());
+            QVERIFY(d->Label2->geometry().top() >= d->Image1->geometry().bottom());
+            QVERIFY(d->findChildren<QPushButton *>().isEmpty());
+            QVERIFY(d->findChildren<QLineEdit *>().isEmpty());
+            d->close();
+        });
+        menu("H3");
+        QVERIFY(seen);
+        QVERIFY(!frmAbout);  // released after it closed
+        QCOMPARE(recorder->messages.size(), 0);
+    }
+};
+
+// The test binary doubles as the restoring process that the kill test stops.
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], "--restore-child") == 0) {
+        QCoreApplication app(argc, argv);
+        try {
+            dbfiles::restoreDatabase(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), {});
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    SystemWindowsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_systemwindows.moc"
