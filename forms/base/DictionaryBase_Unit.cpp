@@ -213,8 +213,10 @@ void TfrmDictionaryBase::FormCreate()
     openInto(m_main, QStringLiteral("Select * From %1").arg(m_declaration.table == QLatin1String("User")
                                                                  ? QStringLiteral("[User]")
                                                                  : m_declaration.table));
-    // Columns as wide as their titles and first rows; the grid as wide as
-    // its columns, within reason.
+    // Columns as wide as their titles and first rows (one page of them, so
+    // a long table is not read further); the grid as wide as its columns,
+    // within reason.
+    DBGrid->horizontalHeader()->setResizeContentsPrecision(40);
     DBGrid->resizeColumnsToContents();
     int total = DBGrid->verticalHeader()->sizeHint().width() + 4;
     for (int c = 0; c < m_declaration.columns.size(); ++c) {
