@@ -844,6 +844,81 @@ std::optional<QString> RecordSet::lookup(const QString &keyField, const QString 
     return result;
 }
 
+int RecordSet::findRow(const QString &field, const QString &text, bool prefix) const
+{
+    const int k = fieldIndex(field);
+    if (k < 0)
+        throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
+    if (text.isEmpty())
+        return -1;
+    auto *self = const_cast<RecordSet *>(this);
+    if (m_readOnly) {
+        for (int row = 0; row < m_queryCount; ++row) {
+            const QString shown = displayText(self->valuesAt(row).value(k), m_fields[k].type);
+            if (prefix ? shown.startsWith(text) : shown == text)
+                return row;
+        }
+        return -1;
+    }
+    const QString column = quotedIdentifier(m_fields[k].name);
+    const QString table = quotedIdentifier(m_table);
+    // Every text that begins with text sorts from text up to text followed by the last code point.
+    const char32_t top = 0x10FFFF;
+    const QString match = prefix ? QStringLiteral("%1 >= ? AND %1 < ?").arg(column) : QStringLiteral("%1 = ?").arg(column);
+    auto bindMatch = [&](QSqlQuery &q) {
+        q.addBindValue(text);
+        if (prefix)
+            q.addBindValue(text + QString::fromUcs4(&top, 1));
+    };
+    QString local;
+    if (!m_localInserted.isEmpty()) {
+        QStringList ids;
+        for (qint64 id : m_localInserted)
+            ids << QString::number(id);
+        local = ids.join(QLatin1Char(','));
+    }
+    const QString notLocal = local.isEmpty() ? QString() : QStringLiteral(" AND rowid NOT IN (%1)").arg(local);
+    const QSqlDatabase db = m_connection.database();
+    int found = -1;
+    auto consider = [&](int underlying) {
+        if (underlying >= 0 && (found < 0 || underlying < found))
+            found = underlying;
+    };
+    // The first matching row of the table as it was opened.
+    QSqlQuery base = prepared(db, QStringLiteral("SELECT min(rowid) FROM %1 WHERE %2 AND %3%4")
+                                      .arg(table, match, baseFilter(), notLocal));
+    bindMatch(base);
+    base.addBindValue(m_maxRowid);
+    run(base, QStringLiteral("查找记录失败"));
+    if (base.next() && !base.value(0).isNull()) {
+        const qint64 rowid = base.value(0).toLongLong();
+        if (rowid <= m_lastBaseRowid) {
+            consider(int(m_order.indexOf(rowid)));
+        } else {
+            // Not read yet: it comes after the known rows, behind the base rows between.
+            QSqlQuery before = prepared(db, QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ? AND rowid < ? AND %2%3")
+                                                .arg(table, baseFilter(), notLocal));
+            before.addBindValue(m_lastBaseRowid);
+            before.addBindValue(rowid);
+            before.addBindValue(m_maxRowid);
+            run(before, QStringLiteral("查找记录失败"));
+            if (before.next())
+                consider(int(m_order.size()) + before.value(0).toInt());
+        }
+    }
+    // Rows added through this set stand where they were added.
+    if (!local.isEmpty()) {
+        QSqlQuery added = prepared(db, QStringLiteral("SELECT rowid FROM %1 WHERE %2 AND rowid IN (%3)").arg(table, match, local));
+        bindMatch(added);
+        run(added, QStringLiteral("查找记录失败"));
+        while (added.next())
+            consider(int(m_order.indexOf(added.value(0).toLongLong())));
+    }
+    if (found >= 0 && m_state == DataSetState::Insert && found >= m_insertPos)
+        ++found;
+    return found;
+}
+
 bool RecordSet::locate(const QString &keyField, const QString &key)
 {
     const int k = fieldIndex(keyField);

@@ -89,6 +89,12 @@ public:
     std::optional<QString> lookup(const QString &keyField, const QString &key,
                                   const QString &resultField) const;
 
+    // The row, in this set's order, of the first row whose column equals
+    // text, or begins with it when prefix is set; -1 when none. Does not
+    // move. A table set asks the database, so an index on the column serves
+    // it, and counts the rows before the match without reading their values.
+    int findRow(const QString &field, const QString &text, bool prefix) const;
+
     // Makes the first row whose key column equals key the current row (a
     // pending record is stored first, as when moving). False when no row matches.
     bool locate(const QString &keyField, const QString &key);

@@ -181,6 +181,95 @@ private slots:
         QCOMPARE(lookup->shownText(), QString());
     }
 
+    // A list over 30,000 students opens, shows the stored student's row and
+    // finds typed numbers and names while reading only the rows it shows.
+    void lookupListOverManyRowsReadsOnlyWhatItShows()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) "
+                                "INSERT INTO StudentInfo (StudentID, StuName) SELECT 2007000 + i, '学生' || i FROM n;"
+                                "INSERT INTO Dorm (StudentID, DormID) VALUES ('2036990', '2007001')"));
+        auto *places = new DataSource(QStringLiteral("DataDormPlace"), form.get());
+        auto *students = new DataSource(QStringLiteral("DataStudent"), form.get());
+        auto *lookup = new DBLookupComboBox(form.get());
+        form->layout()->addWidget(lookup);
+        lookup->setList(students, QStringLiteral("StudentID"), QStringLiteral("StudentID;StuName"), 200);
+        lookup->bind(places, QStringLiteral("StudentID"));
+        students->setDataSet(SQLDataSet(QStringLiteral("Select * From StudentInfo"), *conn));
+        places->setDataSet(SQLDataSet(QStringLiteral("Select * From Dorm"), *conn));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        dravon::RecordSet *list = students->dataSet();
+        QCOMPARE(lookup->shownText(), QStringLiteral("2036990"));
+        QVERIFY2(list->rowsFetched() <= 100, qPrintable(QString::number(list->rowsFetched())));
+
+        lookup->showPopup();
+        QAbstractItemView *view = lookup->view();
+        QTRY_VERIFY(view->isVisible());
+        QCoreApplication::processEvents();
+        view->viewport()->repaint();
+        QVERIFY2(list->rowsFetched() <= 300, qPrintable(QString::number(list->rowsFetched())));
+        QCOMPARE(view->model()->rowCount(), 30000);
+        QCOMPARE(view->currentIndex().row(), 29989);
+        QVERIFY(view->selectionModel()->isRowSelected(29989, {}));  // the whole row, not only the number
+        QVERIFY(view->visualRect(view->currentIndex()).intersects(view->viewport()->rect()));
+        QVERIFY(view->width() >= 200);
+
+        // A typed name, then a typed number prefix, each found by the database.
+        testsupport::typeText(view, QStringLiteral("学生12345"));
+        QCOMPARE(view->currentIndex().row(), 12344);
+        QVERIFY(view->selectionModel()->isRowSelected(12344, {}));
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        testsupport::typeText(view, QStringLiteral("2035"));
+        QCOMPARE(view->currentIndex().row(), 27999);
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        testsupport::typeText(view, QStringLiteral("没有这个人"));
+        QCOMPARE(view->currentIndex().row(), 27999);  // no match: stays
+        view->viewport()->repaint();
+        QVERIFY2(list->rowsFetched() <= 800, qPrintable(QString::number(list->rowsFetched())));
+
+        // Enter picks the found row: its number is stored, the list follows.
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_VERIFY(!view->isVisible());
+        QCOMPARE(places->dataSet()->state(), DataSetState::Edit);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2035000"));
+        QCOMPARE(list->recNo(), 27999);
+        places->dataSet()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT StudentID FROM Dorm")), QStringList({"2035000"}));
+        QVERIFY2(list->rowsFetched() <= 800, qPrintable(QString::number(list->rowsFetched())));
+    }
+
+    // Type-ahead on the closed box picks the first row that begins with the text.
+    void lookupTypeAheadOnClosedBoxPicks()
+    {
+        ws->exec(QStringLiteral("INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班'), ('2007002', '二班'),"
+                                " ('2008001', '三班');"
+                                "INSERT INTO StudentInfo (StudentID, ClassID) VALUES ('2007001', '2007001')"));
+        auto *students = new DataSource(QStringLiteral("DataStudent"), form.get());
+        auto *classes = new DataSource(QStringLiteral("DataClassName"), form.get());
+        auto *lookup = new DBLookupComboBox(form.get());
+        form->layout()->addWidget(lookup);
+        lookup->setList(classes, QStringLiteral("ClassID"), QStringLiteral("ClassID;ClaName"), 200);
+        lookup->bind(students, QStringLiteral("ClassID"));
+        students->setDataSet(SQLDataSet(QStringLiteral("Select * From StudentInfo"), *conn));
+        classes->setDataSet(SQLDataSet(QStringLiteral("Select * From ClassInfo"), *conn));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        // Picking the number already shown leaves the closed box exactly as it was.
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007001"));
+        const QImage before = lookup->grab().toImage();
+        testsupport::typeText(lookup, QStringLiteral("一"));
+        QCOMPARE(lookup->currentIndex(), 0);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007001"));
+        QCOMPARE(lookup->grab().toImage(), before);
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        testsupport::typeText(lookup, QStringLiteral("三"));
+        QCOMPARE(students->dataSet()->fieldText(QStringLiteral("ClassID")), QStringLiteral("2008001"));
+        QCOMPARE(lookup->shownText(), QStringLiteral("2008001"));
+        QCOMPARE(classes->dataSet()->recNo(), 2);
+        students->dataSet()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT ClassID FROM StudentInfo")), QStringList({"2008001"}));
+    }
+
     void replacingTheRecordSetRebindsEverything()
     {
         auto *edit = new DBEdit(form.get());

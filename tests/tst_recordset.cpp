@@ -395,6 +395,54 @@ private slots:
         QCOMPARE(join->recNo(), 0);
     }
 
+    // The row of a typed number or name: in the set's order, found without
+    // reading the rows before it, and right with rows read, added, deleted
+    // and a pending new record in between.
+    void findRowGivesThePositionInTheSetsOrder()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 5000) "
+                                "INSERT INTO StudentInfo (StudentID, StuName) SELECT 2007000 + i, '学生' || i FROM n;"
+                                "UPDATE StudentInfo SET StuName = '王五' WHERE StudentID IN ('2011000', '2007300')"));
+        auto rs = open(QStringLiteral("Select * From StudentInfo"));
+        const qint64 opened = rs->rowsFetched();
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QStringLiteral("2011000"), false), 3999);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("王"), true), 299);  // the first in order
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("学生49"), true), 48);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("学生4"), false), 3);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("学生50001"), true), -1);
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QString(), true), -1);
+        QCOMPARE(rs->rowsFetched(), opened);
+        QCOMPARE(rs->recNo(), 0);
+
+        // Rows read up to 600; one deleted before the match, one added at row 10.
+        rs->moveTo(600);
+        rs->moveTo(5);
+        rs->remove();
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QStringLiteral("2011000"), false), 3998);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("王"), true), 298);
+        QCOMPARE(rs->text(298, rs->fieldIndex(QStringLiteral("StuName"))), QStringLiteral("王五"));
+        rs->moveTo(10);
+        rs->insert();
+        rs->setFieldText(QStringLiteral("StudentID"), QStringLiteral("3000000"));
+        rs->setFieldText(QStringLiteral("StuName"), QStringLiteral("王一"));
+        rs->post();
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("王"), true), 10);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("王五"), false), 299);
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QStringLiteral("2011000"), false), 3999);
+        // A pending new record at row 0 moves every row down by one.
+        rs->moveTo(0);
+        rs->insert();
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QStringLiteral("2011000"), false), 4000);
+        QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("王一"), false), 11);
+        rs->cancel();
+
+        // A query result is searched row by row.
+        auto join = open(QStringLiteral("Select A.StudentID, A.StuName From StudentInfo A where A.StuName like '王%'"));
+        QCOMPARE(join->findRow(QStringLiteral("StuName"), QStringLiteral("王五"), false), 0);
+        QCOMPARE(join->findRow(QStringLiteral("StudentID"), QStringLiteral("2011"), true), 1);
+        QCOMPARE(join->findRow(QStringLiteral("StuName"), QStringLiteral("王一"), true), 2);
+    }
+
     void awkwardTextsTravelIntact_data()
     {
         QTest::addColumn<QString>("value");

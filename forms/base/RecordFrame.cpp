@@ -215,6 +215,8 @@ void RecordFrame::openInto(DataSource *source, const QString &sql)
 
 void RecordFrame::fitGridColumns(int minimumWidth, int maximumWidth)
 {
+    // Sized from one page of rows, so a long table is not read further.
+    grid->horizontalHeader()->setResizeContentsPrecision(40);
     grid->resizeColumnsToContents();
     int total = grid->verticalHeader()->sizeHint().width() + 4;
     for (int c = 0; c < grid->columns().size(); ++c) {

@@ -4,12 +4,83 @@
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 using dravon::DataSetState;
+
+namespace {
+
+// The lookup's list: the declared columns of the list's record set, rows read
+// only as they are shown, every cell aligned alike so the closed box keeps
+// its alignment whichever row is current.
+class LookupListModel : public GridColumnsModel
+{
+public:
+    using GridColumnsModel::GridColumnsModel;
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        return GridColumnsModel::data(index, role);
+    }
+};
+
+// The open list. Typed text is looked up by the database instead of walking
+// the rows; keys typed in quick succession form one search text.
+class LookupListView : public QTableView
+{
+public:
+    explicit LookupListView(DBLookupComboBox *box) : QTableView(box), m_box(box) {}
+
+    void keyboardSearch(const QString &search) override
+    {
+        if (search.isEmpty()) {
+            m_typed.clear();
+            return;
+        }
+        if (!m_sinceLastKey.isValid() || m_sinceLastKey.elapsed() > QApplication::keyboardInputInterval())
+            m_typed.clear();
+        m_sinceLastKey.start();
+        m_typed += search;
+        const int row = m_box->findListRow(m_typed);
+        if (row < 0 || !model())
+            return;
+        const QModelIndex found = model()->index(row, 0);
+        selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollTo(found);
+    }
+
+private:
+    DBLookupComboBox *m_box;
+    QString m_typed;
+    QElapsedTimer m_sinceLastKey;
+};
+
+// The application's style, except that the list drops down below the box.
+// As a menu over the box the list would first be measured row by row, which
+// reads every row of a long table.
+class DropDownListStyle : public QProxyStyle
+{
+public:
+    DropDownListStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ComboBox_Popup)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+}
 
 FieldLink::FieldLink(QWidget *control, std::function<QString()> read, std::function<void(const QString &)> write)
     : m_control(control), m_read(std::move(read)), m_write(std::move(write))
@@ -192,14 +263,22 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     // The list may hold many rows: never measure them all.
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
-    auto *view = new QTableView(this);
+    auto *style = new DropDownListStyle;
+    style->setParent(this);
+    setStyle(style);
+    auto *view = new LookupListView(this);
     view->horizontalHeader()->hide();
     view->verticalHeader()->hide();
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setShowGrid(false);
+    view->setWordWrap(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     setView(view);
+    // A plain item painter: the whole current row is highlighted, not only the number.
+    setItemDelegate(new QStyledItemDelegate(this));
     connect(this, &QComboBox::activated, this, &DBLookupComboBox::pickRow);
 }
 
@@ -223,7 +302,7 @@ void DBLookupComboBox::rebuildList()
     for (const QString &f : std::as_const(m_listFields))
         columns.append({f, f});
     dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
-    auto *list = new GridColumnsModel(rs, columns, this);
+    auto *list = new LookupListModel(rs, columns, this);
     // The combo box deletes its previous model itself.
     {
         const QSignalBlocker block(this);
@@ -280,6 +359,8 @@ void DBLookupComboBox::paintEvent(QPaintEvent *)
     initStyleOption(&option);
     option.currentText = m_shown;
     option.currentIcon = QIcon();
+    // The same alignment before and after a pick, whatever row is current.
+    option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
@@ -287,5 +368,43 @@ void DBLookupComboBox::paintEvent(QPaintEvent *)
 void DBLookupComboBox::showPopup()
 {
     view()->setMinimumWidth(qMax(m_dropDownWidth, width()));
+    // The list opens at the stored number's row, found by the database.
+    int row = -1;
+    dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+    if (rs && !m_shown.isEmpty()) {
+        try {
+            row = rs->findRow(m_keyField, m_shown, false);
+        } catch (const dravon::Error &e) {
+            rs->reportReadFailure(e.text());
+        }
+    }
+    {
+        const QSignalBlocker block(this);
+        setCurrentIndex(row);
+    }
     QComboBox::showPopup();
+    if (row >= 0) {
+        const QModelIndex current = model()->index(row, 0);
+        view()->selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        view()->scrollTo(current, QAbstractItemView::PositionAtCenter);
+    }
+}
+
+int DBLookupComboBox::findListRow(const QString &text) const
+{
+    dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+    if (!rs || text.isEmpty())
+        return -1;
+    int row = -1;
+    try {
+        for (const QString &field : m_listFields) {
+            row = rs->findRow(field, text, true);
+            if (row >= 0)
+                break;
+        }
+    } catch (const dravon::Error &e) {
+        rs->reportReadFailure(e.text());
+        return -1;
+    }
+    return row;
 }

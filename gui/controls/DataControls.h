@@ -116,7 +116,9 @@ private:
 // columns (number and name); the closed box shows the number of the chosen
 // row, or nothing when the stored number matches no row. Picking a row
 // writes its number into the bound column and makes it the current row of
-// the list's record set; no text can be typed.
+// the list's record set; no text can be typed. The open list reads only the
+// rows it shows, opens at the stored number's row, and a typed number or
+// name (type-ahead) is found by the database, so the list may be long.
 class DBLookupComboBox : public QComboBox
 {
     Q_OBJECT
@@ -130,6 +132,9 @@ public:
     void pickRow(int row);
 
     void showPopup() override;
+    // The first list row whose number, else whose name, begins with text
+    // (type-ahead); -1 when none.
+    int findListRow(const QString &text) const;
 
 signals:
     // A row was picked and written into the record.

@@ -1,0 +1,110 @@
+// The benchmark's data generator: every table filled, the schema's checks
+// met, the same rows for the same seed, record tables with an extra key
+// column, and no rows added to a file that holds students already.
+#include "bench/Generator.h"
+#include "support/TestWorkspace.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testsupport::querySql;
+
+class GeneratorTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    const gen::Scale scale = gen::proportionalScale(120, 6);
+
+    QString path(const QString &name) const { return QDir(dir.path()).filePath(name); }
+    QString count(const QString &file, const QString &table) const
+    {
+        return querySql(file, QStringLiteral("SELECT count(*) FROM \"%1\"").arg(table)).value(0);
+    }
+    QByteArray digest(const QString &file) const
+    {
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        for (const QString table : {"StudentInfo", "Score", "Course", "Price"})
+            for (const QString &row : querySql(file, QStringLiteral("SELECT quote(StudentID) || '|' || quote(%1) FROM %2 ORDER BY rowid")
+                                                         .arg(table == QLatin1String("StudentInfo") ? "StuName"
+                                                              : table == QLatin1String("Score")     ? "Score"
+                                                              : table == QLatin1String("Course")    ? "BeginTime"
+                                                                                                    : "Price",
+                                                              table)))
+                hash.addData(row.toUtf8());
+        return hash.result();
+    }
+
+private slots:
+    void fillsEveryTableWithinTheSchemasChecks()
+    {
+        QString error;
+        const gen::Counts made = gen::generate(path("a.mdb"), scale, 7, QString(), &error);
+        QCOMPARE(error, QString());
+        QCOMPARE(made.scores, 720LL);
+        QCOMPARE(count(path("a.mdb"), "StudentInfo"), QStringLiteral("120"));
+        QCOMPARE(count(path("a.mdb"), "Score"), QStringLiteral("720"));
+        for (const QString table : {"Dorm", "Price", "Practice", "Moral", "Course"})
+            QCOMPARE(count(path("a.mdb"), table), QStringLiteral("120"));
+        for (const QString table : {"TeacherInfo", "GradeInfo", "ClassInfo", "SubjectInfo", "DormInfo"})
+            QVERIFY2(count(path("a.mdb"), table).toInt() > 0, qPrintable(table));
+        QCOMPARE(count(path("a.mdb"), "User"), QStringLiteral("1"));  // the first account stays
+        // Every score names a stored student, subject and class, with the subject's credit.
+        QCOMPARE(querySql(path("a.mdb"), "SELECT count(*) FROM Score S JOIN StudentInfo A USING (StudentID) "
+                                        "JOIN SubjectInfo B ON B.SubjectID = S.SubjectID AND B.CreditHour = S.CreditHour "
+                                        "JOIN ClassInfo C ON C.ClassID = S.ClassID"),
+                 QStringList{"720"});
+        QCOMPARE(querySql(path("a.mdb"), "SELECT count(*) FROM StudentInfo WHERE StuName GLOB '*[a-z0-9]*' OR length(StuName) < 2"),
+                 QStringList{"0"});
+    }
+
+    void sameSeedSameRows()
+    {
+        QString error;
+        gen::generate(path("b.mdb"), scale, 7, QString(), &error);
+        gen::generate(path("c.mdb"), scale, 7, QString(), &error);
+        gen::generate(path("d.mdb"), scale, 8, QString(), &error);
+        QCOMPARE(error, QString());
+        QCOMPARE(digest(path("b.mdb")), digest(path("c.mdb")));
+        QVERIFY(digest(path("b.mdb")) != digest(path("d.mdb")));
+    }
+
+    void recordTablesMayHaveAKeyColumn()
+    {
+        QFile schema(testsupport::schemaFile());
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(schema.readAll());
+        for (const QString table : {"Score", "Practice", "Moral", "Price", "Dorm", "Course"}) {
+            const QString head = QStringLiteral("CREATE TABLE %1 (\n").arg(table);
+            QVERIFY(text.contains(head));
+            text.replace(head, head + QStringLiteral("  Id INTEGER PRIMARY KEY,\n"));
+        }
+        QFile keyed(path("keyed.sql"));
+        QVERIFY(keyed.open(QIODevice::WriteOnly));
+        keyed.write(text.toUtf8());
+        keyed.close();
+        QString error;
+        gen::generate(path("e.mdb"), scale, 7, keyed.fileName(), &error);
+        QCOMPARE(error, QString());
+        QCOMPARE(querySql(path("e.mdb"), "SELECT count(*), max(Id) FROM Score").value(0), QStringLiteral("720"));
+        QCOMPARE(querySql(path("e.mdb"), "SELECT max(Id) FROM Course"), QStringList{"120"});
+    }
+
+    void refusesAFileWithStudents()
+    {
+        testsupport::createDatabase(path("f.mdb"));
+        testsupport::execSql(path("f.mdb"), "INSERT INTO StudentInfo (StudentID) VALUES ('1')");
+        QString error;
+        gen::generate(path("f.mdb"), scale, 7, QString(), &error);
+        QVERIFY(error.contains(QLatin1String("students already")));
+        QCOMPARE(count(path("f.mdb"), "StudentInfo"), QStringLiteral("1"));
+        QCOMPARE(count(path("f.mdb"), "GradeInfo"), QStringLiteral("0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(GeneratorTest)
+#include "tst_generator.moc"
