@@ -31,6 +31,9 @@ public:
     void D5Click();
     void D6Click();
     void D7Click();
+    void M2Click();
+    void M5Click();
+    void M6Click();
 
     void setVisible(bool visible) override;
 
