@@ -111,6 +111,19 @@ void FindPage::btnFindClick()
     // Opened first, bound after: a refused statement leaves the previous result in place.
     auto result = SQLDataSet(sql, m_window->connection());
     m_result->setDataSet(std::move(result));
+    applyColumnWidths();
+}
+
+void FindPage::setColumnWidths(const QList<int> &widths)
+{
+    m_widths = widths;
+    applyColumnWidths();
+}
+
+void FindPage::applyColumnWidths()
+{
+    for (int c = 0; c < m_widths.size() && c < DBGrid2->model()->columnCount(); ++c)
+        DBGrid2->setColumnWidth(c, m_widths[c]);
 }
 
 void FindPage::setValueList(const QStringList &entries)

@@ -38,6 +38,8 @@ public:
     // No item chosen: nothing happens. A statement the database refuses
     // throws; the grid then keeps its previous rows.
     void btnFindClick();
+    // Column widths of the result grid, kept across results.
+    void setColumnWidths(const QList<int> &widths);
     // Replaces the value list; the text in the box stays.
     void setValueList(const QStringList &entries);
 
@@ -45,7 +47,10 @@ public:
     std::function<void()> itemPicked;
 
 private:
+    void applyColumnWidths();
+
     TfrmBase *m_window = nullptr;
+    QList<int> m_widths;
     DataSource *m_result = nullptr;
     QList<dravon::QueryItem> m_items;
 };

@@ -72,7 +72,7 @@ void TfrmCapturePrice::FormCreate()
     openInto(DataPrice, QStringLiteral("Select * From Price"));
     openInto(DataClassName, QStringLiteral("Select * From ClassInfo"));
     openInto(DataStudentID, QStringLiteral("Select * From StudentInfo"));
-    frame->fitGridColumns();
+    fitGrids();
 }
 
 void TfrmCapturePrice::FormClose()

@@ -79,7 +79,7 @@ void TfrmDormManager::FormCreate()
     openInto(DataClassName, QStringLiteral("Select * From ClassInfo"));
     openInto(DataDormID, QStringLiteral("Select * From DormInfo"));
     openInto(DataStudentID, QStringLiteral("Select * From StudentInfo"));
-    frame->fitGridColumns();
+    fitGrids();
 }
 
 void TfrmDormManager::cmbxItemsChange()

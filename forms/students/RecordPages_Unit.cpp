@@ -51,3 +51,13 @@ DataSource *TfrmRecordPages::listSource(const QString &name)
 {
     return new DataSource(name, this);
 }
+
+void TfrmRecordPages::fitGrids()
+{
+    frame->fitGridColumns();
+    // The result grid shows the same columns in the same order.
+    QList<int> widths;
+    for (int c = 0; c < DBGrid1->columns().size(); ++c)
+        widths << DBGrid1->columnWidth(c);
+    findPage->setColumnWidths(widths);
+}

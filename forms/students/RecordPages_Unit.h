@@ -62,6 +62,8 @@ public:
 protected:
     // Opens a statement on the shared connection into a data source.
     void openInto(DataSource *source, const QString &sql) { frame->openInto(source, sql); }
+    // Both grids as wide as the first page's columns need, after the record sets are open.
+    void fitGrids();
     // A data source of a master list, owned by this window.
     DataSource *listSource(const QString &name);
 };

@@ -100,7 +100,7 @@ void TfrmStudentScore::FormCreate()
     openInto(DataStudentID, QStringLiteral("Select * From StudentInfo"));
     openInto(DataClassName, QStringLiteral("Select * From ClassInfo"));
     openInto(DataSubjectName, QStringLiteral("Select * From SubjectInfo"));
-    frame->fitGridColumns();
+    fitGrids();
 }
 
 void TfrmStudentScore::SpeedButton1Click()

@@ -11,6 +11,8 @@
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/students/DormManager_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -53,6 +55,15 @@ INSERT INTO SubjectInfo VALUES ('2007001', '高等数学', 4, NULL), ('2007002',
   ('2007003', '数据结构', 3, '专业课');
 INSERT INTO DormInfo VALUES ('2007001', '东区一号楼101', NULL), ('2007002', '西区三号楼412', '女生宿舍');
 INSERT INTO "User" VALUES ('1002', '教务员', '123456', NULL);
+INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES
+  ('2007001', '2008-01-15', '第一学期', '2007001', '2007001', 92, 4, NULL),
+  ('2007001', '2008-01-17', '第一学期', '2007002', '2007001', 85.5, 3.5, NULL),
+  ('2007002', '2008-01-15', '第一学期', '2007001', '2007002', 78, 4, '补考'),
+  ('2007003', '2008-06-20', '第二学期', '2007003', '2007003', 66, 3, NULL);
+INSERT INTO Dorm (ClassID, StudentID, StuSex, DormID, Remark) VALUES ('2007001', '2007001', '男', '2007001', NULL),
+  ('2007002', '2007002', '女', '2007002', '舍长');
+INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('2007001', '学费', '2007001', 4800, NULL),
+  ('2007001', '书本费', '2007001', 320.5, NULL), ('2007002', '学费', '2007002', 4800, '分两次缴清');
 )SQL";
 
 // Answers the login window, which the main window shows before it appears.
@@ -125,10 +136,41 @@ int main(int argc, char *argv[])
     openFromMenu(QStringLiteral("D6"), QStringLiteral("15-classes"));
     openFromMenu(QStringLiteral("D7"), QStringLiteral("16-dormitories"));
     openFromMenu(QStringLiteral("S3"), QStringLiteral("17-users"));
+    openFromMenu(QStringLiteral("M5"), QStringLiteral("18-dorm-places"));
+    openFromMenu(QStringLiteral("M6"), QStringLiteral("19-payments"));
+    openFromMenu(QStringLiteral("M2"), QStringLiteral("19-scores"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
         save(sub, QStringLiteral("20-") + sub->widget()->objectName());
+
+    // The score window's query page with a result: the subjects of one student.
+    if (frmStudentScore) {
+        frmStudentScore->mdiSubWindow()->raise();
+        frmStudentScore->PageControl1->setCurrentIndex(1);
+        frmStudentScore->cmbxItems->setCurrentIndex(frmStudentScore->cmbxItems->findText(QStringLiteral("科目")));
+        frmStudentScore->cmbxItemsChange();
+        frmStudentScore->cmbxCondition->setCurrentIndex(frmStudentScore->cmbxCondition->findText(QStringLiteral("=")));
+        frmStudentScore->cmbxValues->setCurrentIndex(0);
+        Guarded([] { frmStudentScore->btnFindClick(); });
+        save(frmStudentScore->mdiSubWindow(), QStringLiteral("21-scores-query"));
+        frmStudentScore->cmbxValues->showPopup();
+        QApplication::processEvents();
+        save(frmStudentScore->cmbxValues->view()->window(), QStringLiteral("22-scores-value-list"));
+        frmStudentScore->cmbxValues->hidePopup();
+        frmStudentScore->PageControl1->setCurrentIndex(0);
+    }
+    // The dormitory window's query page: the longest item, a result by dormitory.
+    if (frmDormManager) {
+        frmDormManager->PageControl1->setCurrentIndex(1);
+        frmDormManager->cmbxItems->setCurrentIndex(frmDormManager->cmbxItems->findText(QStringLiteral("宿舍编号")));
+        frmDormManager->cmbxItemsChange();
+        frmDormManager->cmbxCondition->setCurrentIndex(frmDormManager->cmbxCondition->findText(QStringLiteral("Like")));
+        frmDormManager->cmbxValues->setEditText(QStringLiteral("2007%"));
+        Guarded([] { frmDormManager->btnFindClick(); });
+        save(frmDormManager, QStringLiteral("23-dorm-places-query"));
+        frmDormManager->PageControl1->setCurrentIndex(0);
+    }
 
     {
         TfrmDateChoice picker(mainWindow);
