@@ -456,6 +456,27 @@ private slots:
         QCOMPARE(rs(w)->recordCount(), count);
     }
 
+    void severalRowsSelectedAndDeletedWithCtrlDel()
+    {
+        TfrmRecordPages *w = open("M2");
+        DataGrid *grid = w->DBGrid1;
+        // Selected rows stay highlighted when the grid has no focus.
+        QCOMPARE(grid->palette().color(QPalette::Inactive, QPalette::Highlight),
+                 grid->palette().color(QPalette::Active, QPalette::Highlight));
+        grid->selectionModel()->select(grid->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        grid->selectionModel()->select(grid->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        recorder->answer(QMessageBox::Cancel);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().text, QStringLiteral("Delete all selected records?"));
+        QCOMPARE(stored("SELECT count(*) FROM Score"), QStringLiteral("3"));
+        recorder->answer(QMessageBox::Ok);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(recorder->messages.size(), 2);
+        QCOMPARE(stored("SELECT Remark FROM Score"), QStringLiteral("s2"));
+        QCOMPARE(rs(w)->recordCount(), 1);
+    }
+
     void sameStudentTwiceIsAccepted()
     {
         TfrmRecordPages *w = open("M5");
