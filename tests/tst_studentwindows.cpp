@@ -733,6 +733,21 @@ private slots:
         QCOMPARE(stored("SELECT count(*) FROM Score"), QStringLiteral("4"));
     }
 
+    // The result is a query over two tables: it shows rows, it does not delete them.
+    void resultGridRefusesDeletion()
+    {
+        TfrmRecordPages *w = open("M6");
+        find(w, QStringLiteral("学号"), QStringLiteral("Like"), QStringLiteral("2007%"));
+        QCOMPARE(resultRemarks(w), QStringList({"p1", "p2"}));
+        w->DBGrid2->setCurrentIndex(w->DBGrid2->model()->index(0, 0));
+        recorder->answer(QMessageBox::Ok);
+        QTest::keyClick(w->DBGrid2, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(recorder->messages.size(), 2);
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QCOMPARE(resultRemarks(w), QStringList({"p1", "p2"}));
+        QCOMPARE(stored("SELECT count(*) FROM Price"), QStringLiteral("2"));
+    }
+
     void dormAndPaymentQueries()
     {
         TfrmRecordPages *dorm = open("M5");
