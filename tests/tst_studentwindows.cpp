@@ -533,9 +533,12 @@ private slots:
         ws->exec("UPDATE SubjectInfo SET CreditHour = 5.0 WHERE SubjectID = '2007003'");
         QCOMPARE(stored("SELECT CreditHour FROM Score WHERE Remark = 's1'"), QStringLiteral("3.5"));
 
-        // After Add the credit comes with the subject.
+        // After Add the credit comes with the subject, also when picked with the arrow keys.
         click(w->btnAdd);
         QCOMPARE(w->txtCreditHour->text(), QString());
+        QTest::keyClick(w->cmbxSubjectName, Qt::Key_Down);
+        QCOMPARE(rs(w)->fieldText("SubjectID"), QStringLiteral("2007001"));
+        QCOMPARE(w->txtCreditHour->text(), QStringLiteral("4"));
         w->cmbxSubjectName->pickRow(2);
         QCOMPARE(w->txtCreditHour->text(), QStringLiteral("2"));
         testsupport::typeText(w->edtRemark, QStringLiteral("新"));

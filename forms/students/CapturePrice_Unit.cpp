@@ -62,6 +62,7 @@ TfrmCapturePrice::TfrmCapturePrice(QWidget *owner) : TfrmRecordPages(owner, decl
                          {{label("Label4", QStringLiteral("费用名称：")), cmbxPriceName},
                           {label("Label5", QStringLiteral("费  用：")), edtPrice}},
                          {{label("Label3", QStringLiteral("备  注：")), edtRemark}}});
+    separatePanelPairs();
     // The buttons come between the remark and the fee name in the tab order.
     frame->setTabOrderList({cmbxClassName, cmbxStudentID, edtRemark, btnAdd, btnModify, btnDel, btnSave, btnCancel,
                             cmbxPriceName, edtPrice});

@@ -66,6 +66,7 @@ TfrmDormManager::TfrmDormManager(QWidget *owner) : TfrmRecordPages(owner, declar
                           {label("Label3", QStringLiteral("学  号：")), cmbxStudentID}},
                          {{label("Label5", QStringLiteral("宿舍编号：")), cmbxDormID}},
                          {{label("Label4", QStringLiteral("备  注：")), edtRemark}}});
+    separatePanelPairs();
     // The remark comes before the dormitory in the tab order.
     frame->setTabOrderList({cmbxClassName, cmbxStuSex, cmbxStudentID, edtRemark, cmbxDormID, btnAdd, btnModify,
                             btnDel, btnSave, btnCancel});

@@ -64,6 +64,8 @@ protected:
     void openInto(DataSource *source, const QString &sql) { frame->openInto(source, sql); }
     // Both grids as wide as the first page's columns need, after the record sets are open.
     void fitGrids();
+    // Sets each label-and-control pair of a panel row apart from the pair before it.
+    void separatePanelPairs();
     // A data source of a master list, owned by this window.
     DataSource *listSource(const QString &name);
 };

@@ -75,6 +75,9 @@ TfrmStudentScore::TfrmStudentScore(QWidget *owner) : TfrmRecordPages(owner, decl
                                         DataSubjectName, QStringLiteral("SubjectID;SubName"), 200);
     edtScore = frame->makeEdit(QStringLiteral("edtScore"), QStringLiteral("Score"));
     txtCreditHour = frame->makeText(QStringLiteral("txtCreditHour"), QStringLiteral("CreditHour"));
+    // On a tab page the shaded panel frame all but vanishes; an explicit border reads as a field.
+    txtCreditHour->setStyleSheet(QStringLiteral(
+        "QLabel { border: 1px solid palette(mid); background: palette(window); padding: 0px 3px; }"));
     edtRemark = frame->makeMemo(QStringLiteral("edtRemark"), QStringLiteral("Remark"), 2);
 
     auto label = [this](const char *name, const QString &text) {
@@ -88,6 +91,7 @@ TfrmStudentScore::TfrmStudentScore(QWidget *owner) : TfrmRecordPages(owner, decl
                           {label("Label6", QStringLiteral("成  绩：")), edtScore},
                           {label("Label7", QStringLiteral("学  分：")), txtCreditHour}},
                          {{label("Label8", QStringLiteral("备  注：")), edtRemark}}});
+    separatePanelPairs();
 
     // The lookup has stored the subject's number by the time it says so.
     connect(cmbxSubjectName, &DBLookupComboBox::picked, this, &TfrmStudentScore::cmbxSubjectNameClick);
