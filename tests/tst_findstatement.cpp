@@ -10,6 +10,7 @@
 #include "support/TestWorkspace.h"
 
 #include <QtTest>
+#include <memory>
 
 using testsupport::TestWorkspace;
 
@@ -72,7 +73,25 @@ class FindStatementTest : public QObject
 {
     Q_OBJECT
 
+    // The known rows, shared by the read-only queries below.
+    std::unique_ptr<TestWorkspace> seeded;
+    std::unique_ptr<dravon::Connection> conn;
+
 private slots:
+    void initTestCase()
+    {
+        seeded = std::make_unique<TestWorkspace>(false);
+        seeded->exec(QString::fromUtf8(seedRows));
+        conn = std::make_unique<dravon::Connection>();
+        conn->setConnectionString(seeded->connectionString());
+        conn->open();
+    }
+    void cleanupTestCase()
+    {
+        conn.reset();
+        seeded.reset();
+    }
+
     void itemsInListOrder()
     {
         auto captions = [](const QList<dravon::QueryItem> &items) {
@@ -230,22 +249,18 @@ private slots:
         QFETCH(QString, condition);
         QFETCH(QString, value);
         QFETCH(QStringList, found);
-        TestWorkspace ws(false);
-        ws.exec(QString::fromUtf8(seedRows));
-        const QStringList before = ws.query(QStringLiteral("SELECT count(*) FROM Score UNION ALL SELECT count(*) FROM StudentInfo"));
-        dravon::Connection conn;
-        conn.setConnectionString(ws.connectionString());
-        conn.open();
+        const QString counts = QStringLiteral("SELECT count(*) FROM Score UNION ALL SELECT count(*) FROM StudentInfo");
+        const QStringList before = seeded->query(counts);
         const auto items = itemsOf(window);
         const QString sql = dravon::QueryStatement(items, indexOf(items, item), condition, value);
-        const auto rs = SQLDataSet(sql, conn);
+        const auto rs = SQLDataSet(sql, *conn);
         QStringList remarks;
         for (rs->first(); !rs->eof(); rs->next())
             remarks << rs->fieldText(QStringLiteral("Remark"));
         remarks.sort();
         QCOMPARE(remarks, found);
         // Nothing in the value ran as SQL.
-        QCOMPARE(ws.query(QStringLiteral("SELECT count(*) FROM Score UNION ALL SELECT count(*) FROM StudentInfo")), before);
+        QCOMPARE(seeded->query(counts), before);
     }
 
     void entriesInDatabaseOrder()
