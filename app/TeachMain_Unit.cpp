@@ -20,6 +20,9 @@
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
+#include "forms/students/CapturePrice_Unit.h"
+#include "forms/students/DormManager_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 
 #include <QAction>
 #include <QLabel>
@@ -105,11 +108,11 @@ void TfrmTeachMain::buildMenu()
     addItem(d1, "D7", QStringLiteral("宿舍信息"), &TfrmTeachMain::D7Click, true);
 
     QMenu *m1 = addMenu(bar, "M1", QStringLiteral("学生管理(&M)"));
-    addItem(m1, "M2", QStringLiteral("学生成绩"), nullptr, false);
+    addItem(m1, "M2", QStringLiteral("学生成绩"), &TfrmTeachMain::M2Click, true);
     addItem(m1, "M3", QStringLiteral("社会实践"), &TfrmTeachMain::M3Click, true);
     addItem(m1, "M4", QStringLiteral("品德成绩"), &TfrmTeachMain::M4Click, true);
-    addItem(m1, "M5", QStringLiteral("宿舍安排"), nullptr, false);
-    addItem(m1, "M6", QStringLiteral("缴费记录"), nullptr, false);
+    addItem(m1, "M5", QStringLiteral("宿舍安排"), &TfrmTeachMain::M5Click, true);
+    addItem(m1, "M6", QStringLiteral("缴费记录"), &TfrmTeachMain::M6Click, true);
 
     QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
     addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, true);
@@ -272,3 +275,17 @@ void TfrmTeachMain::H3Click()
     ExecDialog(dialog.get());
 }
 
+void TfrmTeachMain::M2Click()
+{
+    openChild(frmStudentScore);
+}
+
+void TfrmTeachMain::M5Click()
+{
+    openChild(frmDormManager);
+}
+
+void TfrmTeachMain::M6Click()
+{
+    openChild(frmCapturePrice);
+}

@@ -39,6 +39,9 @@ public:
     void M3Click();
     void M4Click();
     void H3Click();
+    void M2Click();
+    void M5Click();
+    void M6Click();
 
     void setVisible(bool visible) override;
 

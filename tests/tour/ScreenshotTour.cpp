@@ -18,6 +18,8 @@
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
+#include "forms/students/DormManager_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -74,6 +76,15 @@ INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, Practi
 INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark) VALUES
   ('2007001', '2007001', '1002', 92, NULL), ('2007002', '2007002', '3002', 85.5, '劳动积极'),
   ('2007003', '2007003', '2001', 78, NULL);
+INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES
+  ('2007001', '2008-01-15', '第一学期', '2007001', '2007001', 92, 4, NULL),
+  ('2007001', '2008-01-17', '第一学期', '2007002', '2007001', 85.5, 3.5, NULL),
+  ('2007002', '2008-01-15', '第一学期', '2007001', '2007002', 78, 4, '补考'),
+  ('2007003', '2008-06-20', '第二学期', '2007003', '2007003', 66, 3, NULL);
+INSERT INTO Dorm (ClassID, StudentID, StuSex, DormID, Remark) VALUES ('2007001', '2007001', '男', '2007001', NULL),
+  ('2007002', '2007002', '女', '2007002', '舍长');
+INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('2007001', '学费', '2007001', 4800, NULL),
+  ('2007001', '书本费', '2007001', 320.5, NULL), ('2007002', '学费', '2007002', 4800, '分两次缴清');
 )SQL";
 
 const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
@@ -190,6 +201,9 @@ int main(int argc, char *argv[])
     openFromMenu(QStringLiteral("M4"), QStringLiteral("41-moral"));
     openFromMenu(QStringLiteral("S2"), QStringLiteral("50-school-info"));
     openFromMenu(QStringLiteral("N2"), QStringLiteral("51-backup"));
+    openFromMenu(QStringLiteral("M5"), QStringLiteral("60-dorm-places"));
+    openFromMenu(QStringLiteral("M6"), QStringLiteral("61-payments"));
+    openFromMenu(QStringLiteral("M2"), QStringLiteral("62-scores"));
     // Each working window on its own, as a person sees it in front.
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
@@ -220,6 +234,34 @@ int main(int argc, char *argv[])
     mainWindow->menuItem(QStringLiteral("S4"))->trigger();
     shootModal<TfrmAbout>(QStringLiteral("54-about"));
     mainWindow->menuItem(QStringLiteral("H3"))->trigger();
+
+    // The score window's query page with a result: the subjects of one student.
+    if (frmStudentScore) {
+        frmStudentScore->mdiSubWindow()->raise();
+        frmStudentScore->PageControl1->setCurrentIndex(1);
+        frmStudentScore->cmbxItems->setCurrentIndex(frmStudentScore->cmbxItems->findText(QStringLiteral("科目")));
+        frmStudentScore->cmbxItemsChange();
+        frmStudentScore->cmbxCondition->setCurrentIndex(frmStudentScore->cmbxCondition->findText(QStringLiteral("=")));
+        frmStudentScore->cmbxValues->setCurrentIndex(0);
+        Guarded([] { frmStudentScore->btnFindClick(); });
+        save(frmStudentScore->mdiSubWindow(), QStringLiteral("63-scores-query"));
+        frmStudentScore->cmbxValues->showPopup();
+        QApplication::processEvents();
+        save(frmStudentScore->cmbxValues->view()->window(), QStringLiteral("64-scores-value-list"));
+        frmStudentScore->cmbxValues->hidePopup();
+        frmStudentScore->PageControl1->setCurrentIndex(0);
+    }
+    // The dormitory window's query page: the longest item, a result by dormitory.
+    if (frmDormManager) {
+        frmDormManager->PageControl1->setCurrentIndex(1);
+        frmDormManager->cmbxItems->setCurrentIndex(frmDormManager->cmbxItems->findText(QStringLiteral("宿舍编号")));
+        frmDormManager->cmbxItemsChange();
+        frmDormManager->cmbxCondition->setCurrentIndex(frmDormManager->cmbxCondition->findText(QStringLiteral("Like")));
+        frmDormManager->cmbxValues->setEditText(QStringLiteral("2007%"));
+        Guarded([] { frmDormManager->btnFindClick(); });
+        save(frmDormManager, QStringLiteral("65-dorm-places-query"));
+        frmDormManager->PageControl1->setCurrentIndex(0);
+    }
 
     {
         TfrmDateChoice picker(mainWindow);
