@@ -208,6 +208,8 @@ exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const Page
         }
     }
     // The writer reports no failed write: a complete file ends with its trailer.
+    if (!RepairPdfTextMap(staged.path()))
+        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
     QFile written(staged.path());
     bool complete = false;
     if (written.open(QIODevice::ReadOnly) && written.size() > 0) {

@@ -3,11 +3,14 @@
 #include "data/Error.h"
 #include "data/ShortDate.h"
 
+#include <QFile>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -21,6 +24,9 @@ QFont sized(const QFont &base, QPagedPaintDevice *device, qreal points, bool bol
     QFont f(base, device);
     f.setPointSizeF(points);
     f.setBold(bold);
+    // Glyphs that shaping substitutes (a digit after a letter) have no
+    // character in the PDF writer's text map and vanish from copied text.
+    f.setStyleStrategy(QFont::StyleStrategy(f.styleStrategy() | QFont::PreferNoShaping));
     return f;
 }
 
@@ -214,4 +220,127 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
     if (!painter.end())
         throw dravon::Error(QStringLiteral("无法完成打印"));
     return !progress || progress(steps, steps);
+}
+
+namespace {
+
+// CJK Radicals Supplement characters that the CJK fonts draw with the glyph of
+// an ideograph, and that ideograph. The Kangxi radicals map by their
+// compatibility decomposition.
+const QHash<char16_t, char16_t> &radicalIdeographs()
+{
+    static const QHash<char16_t, char16_t> map = [] {
+        const std::pair<char16_t, char16_t> pairs[] = {
+            {0x2E82, 0x4E5B}, {0x2E83, 0x4E5A}, {0x2E85, 0x4EBB}, {0x2E89, 0x5202}, {0x2E8E, 0x5140}, {0x2E8F, 0x5C23},
+            {0x2E90, 0x5C22}, {0x2E92, 0x5DF3}, {0x2E93, 0x5E7A}, {0x2E94, 0x5F51}, {0x2E95, 0x5F50}, {0x2E96, 0x5FC4},
+            {0x2E98, 0x624C}, {0x2E99, 0x6535}, {0x2E9B, 0x65E1}, {0x2E9E, 0x6B7A}, {0x2E9F, 0x6BCD}, {0x2EA0, 0x6C11},
+            {0x2EA1, 0x6C35}, {0x2EA3, 0x706C}, {0x2EA4, 0x722B}, {0x2EA6, 0x4E2C}, {0x2EA8, 0x72AD}, {0x2EAB, 0x7F52},
+            {0x2EAD, 0x793B}, {0x2EAF, 0x7CF9}, {0x2EB0, 0x7E9F}, {0x2EB1, 0x7F53}, {0x2EB2, 0x7F52}, {0x2EB9, 0x8002},
+            {0x2EBA, 0x8080}, {0x2EBE, 0x8279}, {0x2EC1, 0x864E}, {0x2EC2, 0x8864}, {0x2EC3, 0x8980}, {0x2EC4, 0x897F},
+            {0x2EC5, 0x89C1}, {0x2EC6, 0x89D2}, {0x2EC8, 0x8BA0}, {0x2EC9, 0x8D1D}, {0x2ECB, 0x8F66}, {0x2ECC, 0x8FB6},
+            {0x2ECD, 0x8FB6}, {0x2ED0, 0x9485}, {0x2ED1, 0x9577}, {0x2ED2, 0x9578}, {0x2ED3, 0x957F}, {0x2ED4, 0x95E8},
+            {0x2ED6, 0x961D}, {0x2ED8, 0x9752}, {0x2ED9, 0x97E6}, {0x2EDA, 0x9875}, {0x2EDB, 0x98CE}, {0x2EDC, 0x98DE},
+            {0x2EDD, 0x98DF}, {0x2EDF, 0x98E0}, {0x2EE0, 0x9963}, {0x2EE2, 0x9A6C}, {0x2EE3, 0x9AA8}, {0x2EE4, 0x9B3C},
+            {0x2EE5, 0x9C7C}, {0x2EE6, 0x9E1F}, {0x2EE7, 0x5364}, {0x2EE8, 0x9EA6}, {0x2EE9, 0x9EC4}, {0x2EEA, 0x9EFE},
+            {0x2EEB, 0x6589}, {0x2EEC, 0x9F50}, {0x2EED, 0x6B6F}, {0x2EEE, 0x9F7F}, {0x2EEF, 0x7ADC}, {0x2EF0, 0x9F99},
+            {0x2EF1, 0x9F9C}, {0x2EF2, 0x4E80}, {0x2EF3, 0x9F9F},
+        };
+        QHash<char16_t, char16_t> m;
+        for (const auto &[radical, ideograph] : pairs)
+            m.insert(radical, ideograph);
+        return m;
+    }();
+    return map;
+}
+
+char16_t ideographFor(char16_t u)
+{
+    if (u >= 0x2F00 && u <= 0x2FD5) {
+        if (u == 0x2F3E)  // 户: the simplified form the fonts draw
+            return 0x6237;
+        const QString n = QString(QChar(u)).normalized(QString::NormalizationForm_KC);
+        return n.size() == 1 ? n.at(0).unicode() : u;
+    }
+    return radicalIdeographs().value(u, u);
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Rewrites the Unicode values (not the glyph codes) of one bfrange or bfchar
+// section: per line, the tokens after the first two (bfrange) or the first (bfchar).
+bool repairSection(QByteArray &data, qsizetype from, qsizetype to, int codesPerLine)
+{
+    bool changed = false;
+    int token = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        if (data[i] == '\n') {
+            token = 0;
+            continue;
+        }
+        if (data[i] != '<')
+            continue;
+        const qsizetype end = data.indexOf('>', i);
+        if (end < 0 || end > to)
+            break;
+        if (token++ >= codesPerLine && end - i == 5) {
+            int value = 0;
+            for (qsizetype k = i + 1; k < end && value >= 0; ++k)
+                value = hexValue(data[k]) < 0 ? -1 : value * 16 + hexValue(data[k]);
+            if (value >= 0x2E80 && value <= 0x2FDF) {
+                const char16_t mapped = ideographFor(char16_t(value));
+                if (mapped != value) {
+                    const QByteArray hex = QByteArray::number(mapped, 16).toUpper().rightJustified(4, '0');
+                    data.replace(i + 1, 4, hex);
+                    changed = true;
+                }
+            }
+        }
+        i = end;
+    }
+    return changed;
+}
+
+}
+
+bool RepairPdfTextMap(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray data = file.readAll();
+    const QByteArray original = data;
+    for (const auto &[begin, end, codes] : {std::tuple<QByteArray, QByteArray, int>{"beginbfrange", "endbfrange", 2},
+                                            std::tuple<QByteArray, QByteArray, int>{"beginbfchar", "endbfchar", 1}}) {
+        qsizetype at = 0;
+        while ((at = data.indexOf(begin, at)) >= 0) {
+            const qsizetype stop = data.indexOf(end, at);
+            if (stop < 0)
+                break;
+            repairSection(data, at + begin.size(), stop, codes);
+            at = stop;
+        }
+    }
+    if (data == original)
+        return true;
+    // Same length: only changed bytes are written, offsets stay valid.
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (data[i] == original[i])
+            continue;
+        qsizetype j = i;
+        while (j < data.size() && data[j] != original[j])
+            ++j;
+        if (!file.seek(i) || file.write(data.constData() + i, j - i) != j - i)
+            return false;
+        i = j;
+    }
+    return file.flush();
 }

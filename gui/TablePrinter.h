@@ -81,3 +81,10 @@ private:
     QVector<qreal> m_widths;
     QVector<qint64> m_pageStarts;
 };
+
+// The PDF writer names, for a glyph that a CJK font shares between a radical
+// and its ideograph (页 and ⻚), the radical in the file's text map, so text
+// copied or searched in the file comes out wrong. This rewrites those entries
+// of a written PDF file in place to the ideographs. False when the file cannot
+// be read or written.
+bool RepairPdfTextMap(const QString &path);

@@ -195,6 +195,8 @@ void WriteTranscriptPdf(const Transcript &transcript, const QString &school, con
             throw exporting::ExportFailure(exporting::failureText(path, e.text()));
         }
     }
+    if (!RepairPdfTextMap(staged.path()))
+        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
     QFile written(staged.path());
     bool complete = false;
     if (written.open(QIODevice::ReadOnly) && written.size() > 0) {
