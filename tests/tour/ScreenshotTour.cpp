@@ -8,9 +8,14 @@
 #include "app/Looks_Unit.h"
 #include "app/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
+#include "data/SettingsClient.h"
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "data/export/Transcript.h"
+#include "gui/GridExport.h"
+#include "gui/TranscriptPrint.h"
+#include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -21,6 +26,9 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -53,7 +61,35 @@ INSERT INTO SubjectInfo VALUES ('2007001', '高等数学', 4, NULL), ('2007002',
   ('2007003', '数据结构', 3, '专业课');
 INSERT INTO DormInfo VALUES ('2007001', '东区一号楼101', NULL), ('2007002', '西区三号楼412', '女生宿舍');
 INSERT INTO "User" VALUES ('1002', '教务员', '123456', NULL);
+INSERT INTO Score VALUES ('2007001', '2008-01-10', '2007-2008学年第一学期', '2007001', '2007001', 86, 4, NULL),
+  ('2007001', '2008-01-12', '2007-2008学年第一学期', '2007002', '2007001', 58, 3.5, NULL),
+  ('2007001', '2008-07-01', '2007-2008学年第二学期', '2007002', '2007001', 75, 3.5, '补考'),
+  ('2007001', '2008-07-03', '2007-2008学年第二学期', '2007003', '2007001', 92, 3, NULL);
 )SQL";
+
+// The first page of a PDF file as a PNG picture, through pdftoppm.
+void savePdfPage(const QString &pdf, const QString &name)
+{
+    const QString base = QDir(outputDir).filePath(name);
+    if (QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("90"),
+                                                      QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                                      QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, base})
+        != 0)
+        std::fprintf(stderr, "cannot render %s\n", qPrintable(pdf));
+    else
+        std::printf("%s.png\n", qPrintable(base));
+}
+
+// Shows the next print preview at a readable size, saves it, and closes it.
+void savePreview(const QString &name)
+{
+    testsupport::whenModal<QPrintPreviewDialog>([name](QPrintPreviewDialog *dialog) {
+        dialog->resize(1000, 760);
+        QApplication::processEvents();
+        save(dialog, name);
+        dialog->reject();
+    });
+}
 
 // Answers the login window, which the main window shows before it appears.
 void loginWhenAsked()
@@ -97,6 +133,8 @@ int main(int argc, char *argv[])
     QFile::copy(QDir(testsupport::buildBinDir()).filePath(QStringLiteral("Teach.mdb")), workspace.dbPath());
     QFile(workspace.dbPath()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     workspace.exec(QString::fromUtf8(sampleRows));
+    settings::writeIni(workspace.iniPath(), QStringLiteral("Info"), QStringLiteral("SchoolName"),
+                       QStringLiteral("青山理工学院"));
 
     auto *mainWindow = new TfrmTeachMain;
     TDM dataModule;
@@ -129,6 +167,35 @@ int main(int argc, char *argv[])
     const auto windows = mainWindow->mdiArea()->subWindowList();
     for (QMdiSubWindow *sub : windows)
         save(sub, QStringLiteral("20-") + sub->widget()->objectName());
+
+    // Taking rows out: the grid's menu, a class list's print preview and
+    // PDF page, and a student's transcript.
+    testsupport::MessageRecorder messages;
+    if (frmStudentSet) {
+        frmStudentSet->mdiSubWindow()->setFocus();
+        QMenu *menu = BuildGridContextMenu(frmStudentSet->DBGrid, frmStudentSet->DBGrid);
+        menu->popup(frmStudentSet->DBGrid->viewport()->mapToGlobal(QPoint(120, 40)));
+        QApplication::processEvents();
+        save(menu, QStringLiteral("40-grid-menu"));
+        menu->hide();
+        delete menu;
+    }
+    if (frmClassSet) {
+        savePreview(QStringLiteral("41-class-list-preview"));
+        PrintGrid(frmClassSet->DBGrid);
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("class-list.pdf"));
+        WriteTablePdf(GridExportTable(frmClassSet->DBGrid), PrintHeader(frmClassSet->windowTitle()), pdf);
+        savePdfPage(pdf, QStringLiteral("42-class-list-pdf"));
+    }
+    if (frmStudentSet) {
+        savePreview(QStringLiteral("43-transcript-preview"));
+        frmStudentSet->btnPrintTranscript->click();
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
+        WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
+        savePdfPage(pdf, QStringLiteral("44-transcript-pdf"));
+    }
+    for (const testsupport::Message &m : messages.messages)
+        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
 
     {
         TfrmDateChoice picker(mainWindow);
