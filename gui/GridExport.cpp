@@ -183,8 +183,10 @@ void PrintGrid(DataGrid *grid)
     QPrintPreviewDialog preview(&printer, grid->window());
     preview.setObjectName(QStringLiteral("PrintPreview"));
     preview.setWindowTitle(titleOf(printText));
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&job](QPrinter *target) {
-        Guarded([&] { job.print(target); });
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) {
+        // A long list takes a while to lay out; cancelling leaves the pages done so far.
+        ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
+        Guarded([&] { job.print(target, progress.callback()); });
     });
     ExecDialog(&preview);
 }

@@ -20,6 +20,7 @@
 #include "support/TestWorkspace.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QHeaderView>
 #include <QMdiArea>
@@ -718,6 +719,23 @@ private slots:
         TfrmStudentSet *w = frmStudentSet;
         std::unique_ptr<QMenu> menu(BuildGridContextMenu(w->DBGrid, nullptr));
         QCOMPARE(menu->actions().last()->text(), QStringLiteral("打印成绩单…"));
+        // A right-click on the grid opens the menu (not the clipboard menu of the fields).
+        QStringList popupTexts;
+        std::function<void(int)> closePopup = [&](int left) {
+            if (auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (QAction *a : popup->actions())
+                    if (!a->isSeparator())
+                        popupTexts << a->text();
+                popup->close();
+            } else if (left > 0) {
+                QTimer::singleShot(10, [&closePopup, left] { closePopup(left - 1); });
+            }
+        };
+        closePopup(300);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 20),
+                                w->DBGrid->viewport()->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(w->DBGrid->viewport(), &click);
+        QCOMPARE(popupTexts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "打印成绩单…"}));
         QVERIFY(w->btnPrintTranscript);
         QCOMPARE(w->btnPrintTranscript->text(), QStringLiteral("打印成绩单…"));
         // The five commands stay centred in their row.
