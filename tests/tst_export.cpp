@@ -605,6 +605,62 @@ private slots:
         QCOMPARE(filesIn(out->path()), QStringList());
     }
 
+    void fullDiskLeavesNothingHalfWritten_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("csv") << "csv";
+        QTest::newRow("xlsx") << "xlsx";
+        QTest::newRow("pdf") << "pdf";
+    }
+    void fullDiskLeavesNothingHalfWritten()
+    {
+        QFETCH(QString, kind);
+        // A small file system of its own (needs the right to mount, as root has).
+        QTemporaryDir small;
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=96k", "tmpfs", small.path()}) != 0)
+            QSKIP("cannot mount a small file system here");
+        struct Unmount
+        {
+            QString path;
+            ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+        } unmount{small.path()};
+        addStudents(4000);
+        openStudents();
+        const exporting::ExportTable table = GridExportTable(grid);
+        const QString path = QDir(small.path()).filePath(QStringLiteral("full.") + kind);
+        try {
+            if (kind == QLatin1String("csv"))
+                exporting::writeCsv(table, path);
+            else if (kind == QLatin1String("xlsx"))
+                exporting::writeXlsx(table, path, QStringLiteral("s"));
+            else
+                WriteTablePdf(table, PrintHeader(QStringLiteral("s")), path);
+            QFAIL("a full disk was reported as success");
+        } catch (const exporting::ExportFailure &e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("无法写入文件 \"%1\":").arg(path)), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("磁盘")), qPrintable(e.text()));
+        }
+        QCOMPARE(filesIn(small.path()), QStringList());
+    }
+
+    void readOnlyFolderIsReported()
+    {
+        QTemporaryDir locked;
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", locked.path()}) != 0)
+            QSKIP("cannot mount a read-only file system here");
+        struct Unmount
+        {
+            QString path;
+            ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+        } unmount{locked.path()};
+        openStudents();
+        answerName = QDir(locked.path()).filePath(QStringLiteral("x.xlsx"));
+        ExportGridToExcel(grid);
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QCOMPARE(rec->last().text, QStringLiteral("无法写入文件 \"%1\":磁盘只读").arg(answerName));
+        QCOMPARE(filesIn(locked.path()), QStringList());
+    }
+
     // ---- transcript --------------------------------------------------------
 
     void transcriptTotalsOverKnownRows()
