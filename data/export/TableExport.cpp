@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
@@ -156,6 +157,21 @@ QString sheetTitle(const QString &name, int number)
     return base.left(31 - int(suffix.size())) + suffix;
 }
 
+// Closes this process's descriptors of files under a folder that only this
+// process knows (the library's leftovers after a failed write).
+void closeDescriptorsUnder(const QString &folder)
+{
+    const QString prefix = folder + QLatin1Char('/');
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &fd : fds) {
+        const QString target = QFile::symLinkTarget(fd.absoluteFilePath());
+        bool ok = false;
+        const int number = fd.fileName().toInt(&ok);
+        if (ok && number > 2 && target.startsWith(prefix))
+            ::close(number);
+    }
+}
+
 QString xlsxReason(lxw_error error)
 {
     switch (error) {
@@ -270,8 +286,18 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
 {
     StagedFile staged(path);
     const QByteArray stagingName = QFile::encodeName(staged.path());
-    // Rows go straight to temporary files beside the target instead of memory.
-    const QByteArray tmpdir = QFile::encodeName(QFileInfo(staged.path()).absolutePath());
+    // Rows go straight to temporary files instead of memory, in a folder of
+    // this export's own: the library leaves a temporary file open when
+    // writing the workbook fails, and whatever is still open there is closed.
+    QTemporaryDir work(QDir(QDir::tempPath()).filePath(QStringLiteral("veltrana-xlsx-XXXXXX")));
+    if (!work.isValid())
+        throw ExportFailure(failureText(path, QStringLiteral("无法创建临时文件夹(%1)").arg(work.errorString())));
+    struct ReleaseWork
+    {
+        QString folder;
+        ~ReleaseWork() { closeDescriptorsUnder(folder); }
+    } release{work.path()};
+    const QByteArray tmpdir = QFile::encodeName(work.path());
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = const_cast<char *>(tmpdir.constData());
@@ -304,9 +330,24 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
         if (error != LXW_NO_ERROR)
             throw ExportFailure(failureText(path, xlsxReason(error)));
     };
+    // The library does not check its writes to the temporary files: a full
+    // temporary folder would silently lose rows. The stream's error state
+    // tells, and a flush at the end of each sheet makes it complete.
+    auto checkTemporary = [&](bool flush) {
+        FILE *file = sheet ? sheet->optimize_tmpfile : nullptr;
+        if (!file)
+            return;
+        errno = 0;
+        if ((flush && std::fflush(file) != 0) || std::ferror(file)) {
+            const int error = errno ? errno : EIO;
+            throw ExportFailure(failureText(
+                path, QStringLiteral("临时文件夹 \"%1\" 无法写入:%2").arg(QDir::toNativeSeparators(work.path()), osReason(error))));
+        }
+    };
     auto finishSheet = [&] {
         if (!sheet)
             return;
+        checkTemporary(true);
         for (int c = 0; c < columns; ++c)
             check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), qBound(6.0, widths[c] + 2, 60.0), nullptr));
     };
@@ -329,8 +370,11 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
     int sheetNumber = 1;
     lxw_row_t sheetRow = 0;
     for (qint64 r = 0; r < rows; ++r) {
-        if (progress && r % progressStep == 0 && !progress(r, rows))
-            return Outcome::Cancelled;
+        if (r % progressStep == 0) {
+            checkTemporary(false);
+            if (progress && !progress(r, rows))
+                return Outcome::Cancelled;
+        }
         if (sheetRow >= rowsPerSheet) {
             startSheet(++sheetNumber);
             sheetRow = 0;
