@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the project needs, skipping those present.
 set -euo pipefail
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-          libsqlite3-dev libgl-dev fonts-noto-cjk xvfb xauth)
+          libsqlite3-dev libgl-dev fonts-noto-cjk xvfb xauth
+          pkg-config libxlsxwriter-dev poppler-utils unzip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,12 @@
 #include "forms/master/StudentSet_Unit.h"
 
+#include "app/DM_Unit.h"
+#include "gui/Shell_Unit.h"
+#include "gui/TranscriptPrint.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 QPointer<TfrmStudentSet> frmStudentSet;
@@ -42,6 +49,36 @@ TfrmStudentSet::TfrmStudentSet(QWidget *owner) : TfrmDictionaryBase(owner, decla
                    {makeLabel(QStringLiteral("Label7"), QStringLiteral("入学时间：")), inDate},
                    {makeLabel(QStringLiteral("Label8"), QStringLiteral("毕业时间：")), outDate}},
                   {{makeLabel(QStringLiteral("Label9"), QStringLiteral("联系方式：")), edtAddress}}});
+
+    const QString transcript = QStringLiteral("打印成绩单…");
+    actPrintTranscript = new QAction(transcript, DBGrid);
+    actPrintTranscript->setObjectName(QStringLiteral("actPrintTranscript"));
+    connect(actPrintTranscript, &QAction::triggered, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
+    DBGrid->addAction(actPrintTranscript);
+    // The button goes at the end of the command row, balanced by a spacer of
+    // its width at the start, so the five commands stay where they were.
+    btnPrintTranscript = new QPushButton(transcript, Panel2);
+    btnPrintTranscript->setObjectName(QStringLiteral("btnPrintTranscript"));
+    btnPrintTranscript->setAutoDefault(false);
+    connect(btnPrintTranscript, &QPushButton::clicked, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
+    if (auto *grid = qobject_cast<QGridLayout *>(Panel2->layout())) {
+        for (int i = 0; i < grid->count(); ++i) {
+            auto *row = qobject_cast<QHBoxLayout *>(grid->itemAt(i)->layout());
+            if (row && row->indexOf(btnAdd) >= 0) {
+                row->insertSpacing(0, btnPrintTranscript->sizeHint().width());
+                row->addWidget(btnPrintTranscript);
+                break;
+            }
+        }
+    }
+    setTabOrder(btnCancel, btnPrintTranscript);
+}
+
+void TfrmStudentSet::btnPrintTranscriptClick()
+{
+    dravon::RecordSet *rs = mainSource()->dataSet();
+    const QString id = rs && rs->recNo() >= 0 ? rs->fieldText(QStringLiteral("StudentID")) : QString();
+    PrintTranscript(this, DM->ADOConn, id);
 }
 
 void TfrmStudentSet::FormCreate()

@@ -19,6 +19,11 @@ public:
     DBEdit *edtOutDate = nullptr;
     QPushButton *btnOutDate = nullptr;
     DBEdit *edtAddress = nullptr;
+    // "打印成绩单…": the button beside the editing commands and the grid's menu command.
+    QPushButton *btnPrintTranscript = nullptr;
+    QAction *actPrintTranscript = nullptr;
+
+    void btnPrintTranscriptClick();
 
     void FormCreate() override;
 protected:

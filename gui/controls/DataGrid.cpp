@@ -2,7 +2,9 @@
 
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
+#include "gui/GridExport.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
@@ -237,4 +239,10 @@ void DataGrid::focusOutEvent(QFocusEvent *event)
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
     if (rs && rs->state() == DataSetState::Insert && !rs->hasPendingChanges())
         Guarded([&] { rs->cancel(); });
+}
+
+void DataGrid::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
+    ShowGridContextMenu(this, event->globalPos());
 }

@@ -56,6 +56,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    // Right-click: the export and print menu (built in gui/GridExport).
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     // While rows come and go the view shifts its current row by itself; that
     // is no move of the user's and must not store or drop a pending record.

@@ -8,6 +8,7 @@
 #include "app/Looks_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
+#include "data/SettingsClient.h"
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
 #include "forms/courses/PlanSubject_Unit.h"
@@ -20,6 +21,10 @@
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "data/export/Transcript.h"
+#include "gui/GridExport.h"
+#include "gui/TranscriptPrint.h"
+#include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemView>
@@ -31,6 +36,9 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -85,6 +93,10 @@ INSERT INTO Dorm (ClassID, StudentID, StuSex, DormID, Remark) VALUES ('2007001',
   ('2007002', '2007002', '女', '2007002', '舍长');
 INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('2007001', '学费', '2007001', 4800, NULL),
   ('2007001', '书本费', '2007001', 320.5, NULL), ('2007002', '学费', '2007002', 4800, '分两次缴清');
+INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES ('2007001', '2008-01-10', '第一学期', '2007001', '2007001', 86, 4, NULL),
+  ('2007001', '2008-01-12', '第一学期', '2007002', '2007001', 58, 3.5, NULL),
+  ('2007001', '2008-07-01', '第二学期', '2007002', '2007001', 75, 3.5, '补考'),
+  ('2007001', '2008-07-03', '第二学期', '2007003', '2007001', 92, 3, NULL);
 )SQL";
 
 const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
@@ -104,6 +116,30 @@ void shootModal(const QString &shot, std::function<void(T *)> prepare = {})
             prepare(dialog);
         save(dialog, shot);
         dialog->close();
+    });
+}
+
+// The first page of a PDF file as a PNG picture, through pdftoppm.
+void savePdfPage(const QString &pdf, const QString &name)
+{
+    const QString base = QDir(outputDir).filePath(name);
+    if (QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("90"),
+                                                      QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                                      QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, base})
+        != 0)
+        std::fprintf(stderr, "cannot render %s\n", qPrintable(pdf));
+    else
+        std::printf("%s.png\n", qPrintable(base));
+}
+
+// Shows the next print preview at a readable size, saves it, and closes it.
+void savePreview(const QString &name)
+{
+    testsupport::whenModal<QPrintPreviewDialog>([name](QPrintPreviewDialog *dialog) {
+        dialog->resize(1000, 760);
+        QApplication::processEvents();
+        save(dialog, name);
+        dialog->reject();
     });
 }
 
@@ -262,6 +298,34 @@ int main(int argc, char *argv[])
         save(frmDormManager, QStringLiteral("65-dorm-places-query"));
         frmDormManager->PageControl1->setCurrentIndex(0);
     }
+    // Taking rows out: the grid's menu, a class list's print preview and
+    // PDF page, and a student's transcript.
+    testsupport::MessageRecorder messages;
+    if (frmStudentSet) {
+        frmStudentSet->mdiSubWindow()->setFocus();
+        QMenu *menu = BuildGridContextMenu(frmStudentSet->DBGrid, frmStudentSet->DBGrid);
+        menu->popup(frmStudentSet->DBGrid->viewport()->mapToGlobal(QPoint(120, 40)));
+        QApplication::processEvents();
+        save(menu, QStringLiteral("70-grid-menu"));
+        menu->hide();
+        delete menu;
+    }
+    if (frmClassSet) {
+        savePreview(QStringLiteral("71-class-list-preview"));
+        PrintGrid(frmClassSet->DBGrid);
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("class-list.pdf"));
+        WriteTablePdf(GridExportTable(frmClassSet->DBGrid), PrintHeader(frmClassSet->windowTitle()), pdf);
+        savePdfPage(pdf, QStringLiteral("72-class-list-pdf"));
+    }
+    if (frmStudentSet) {
+        savePreview(QStringLiteral("73-transcript-preview"));
+        frmStudentSet->btnPrintTranscript->click();
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
+        WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
+        savePdfPage(pdf, QStringLiteral("74-transcript-pdf"));
+    }
+    for (const testsupport::Message &m : messages.messages)
+        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
 
     {
         TfrmDateChoice picker(mainWindow);

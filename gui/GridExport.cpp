@@ -1,0 +1,261 @@
+#include "gui/GridExport.h"
+
+#include "gui/Shell_Unit.h"
+#include "data/Error.h"
+#include "gui/controls/DataGrid.h"
+#include "gui/SaveFileDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <memory>
+
+namespace {
+
+int showDelay = 400;
+
+const QString excelText = QStringLiteral("导出到 Excel…");
+const QString csvText = QStringLiteral("导出为 CSV…");
+const QString printText = QStringLiteral("打印…");
+const QString pdfText = QStringLiteral("导出为 PDF…");
+
+// The command's text without the ellipsis, as a dialog title.
+QString titleOf(const QString &command)
+{
+    QString t = command;
+    t.remove(QChar(0x2026));
+    return t;
+}
+
+dravon::RecordSet *recordSetOf(const DataGrid *grid)
+{
+    return grid && grid->dataSource() ? grid->dataSource()->dataSet() : nullptr;
+}
+
+// Runs one file export with its dialogs: file name, progress, outcome.
+void runFileExport(DataGrid *grid, const QString &command, const QString &extension, const QString &filter,
+                   const std::function<exporting::Outcome(const exporting::ExportTable &, const QString &,
+                                                          const QString &, const exporting::Progress &)> &write)
+{
+    if (!recordSetOf(grid))
+        return;
+    const QString title = titleOf(command);
+    const QString caption = WindowCaption(grid);
+    const QString path = AskSaveFileName(grid, title, caption, extension, filter);
+    if (path.isEmpty())
+        return;
+    const exporting::ExportTable table = GridExportTable(grid);
+    const QString shown = QDir::toNativeSeparators(path);
+    exporting::Outcome outcome;
+    try {
+        ExportProgress progress(grid->window(), QStringLiteral("正在导出 %1 行到 \"%2\"…").arg(table.rowCount()).arg(shown));
+        outcome = write(table, path, caption, progress.callback());
+    } catch (const exporting::ExportFailure &e) {
+        ShowMessage(e.text(), title, QMessageBox::Critical);
+        return;
+    } catch (const dravon::Error &e) {
+        ShowMessage(exporting::failureText(path, e.text()), title, QMessageBox::Critical);
+        return;
+    }
+    if (outcome == exporting::Outcome::Cancelled)
+        ShowMessage(QStringLiteral("导出已取消，没有写入文件 \"%1\"。").arg(shown), title, QMessageBox::Information);
+    else
+        ShowMessage(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title,
+                    QMessageBox::Information);
+}
+
+}
+
+QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("GridPopupMenu"));
+    const bool hasRows = recordSetOf(grid) != nullptr;
+    auto add = [&](const char *name, const QString &text, void (*command)(DataGrid *)) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setEnabled(hasRows);
+        QPointer<DataGrid> target(grid);
+        QObject::connect(a, &QAction::triggered, grid, [target, command] {
+            if (target)
+                Guarded([&] { command(target); });
+        });
+    };
+    add("actExportExcel", excelText, &ExportGridToExcel);
+    add("actExportCsv", csvText, &ExportGridToCsv);
+    add("actPrint", printText, &PrintGrid);
+    add("actExportPdf", pdfText, &ExportGridToPdf);
+    const QList<QAction *> own = grid->actions();
+    if (!own.isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(own);
+    }
+    return menu;
+}
+
+void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos)
+{
+    std::unique_ptr<QMenu> menu(BuildGridContextMenu(grid, grid));
+    menu->exec(globalPos);
+}
+
+exporting::ExportTable GridExportTable(const DataGrid *grid)
+{
+    dravon::RecordSet *rs = recordSetOf(grid);
+    QVector<int> fields;
+    QStringList titles;
+    const QList<GridColumn> &columns = grid->columns();
+    const QHeaderView *header = grid->horizontalHeader();
+    for (int v = 0; v < header->count(); ++v) {
+        const int logical = header->logicalIndex(v);
+        if (logical < 0 || logical >= columns.size() || header->isSectionHidden(logical))
+            continue;
+        fields << (rs ? rs->fieldIndex(columns[logical].field) : -1);
+        titles << columns[logical].title;
+    }
+    QList<int> rows;
+    if (grid->selectionModel()) {
+        const QModelIndexList selected = grid->selectionModel()->selectedRows();
+        if (selected.size() > 1) {
+            for (const QModelIndex &i : selected)
+                rows << i.row();
+            std::sort(rows.begin(), rows.end());
+        }
+    }
+    return exporting::ExportTable(rs, fields, titles, rows);
+}
+
+QString WindowCaption(const QWidget *widget)
+{
+    for (const QWidget *w = widget; w; w = w->parentWidget())
+        if (!w->windowTitle().isEmpty())
+            return w->windowTitle();
+    return QApplication::applicationDisplayName();
+}
+
+PageHeader PrintHeader(const QString &caption)
+{
+    return {exporting::schoolName(), caption, QDate::currentDate()};
+}
+
+void ExportGridToExcel(DataGrid *grid)
+{
+    runFileExport(grid, excelText, QStringLiteral("xlsx"), QStringLiteral("Excel 工作簿 (*.xlsx)"),
+                  [](const exporting::ExportTable &table, const QString &path, const QString &caption,
+                     const exporting::Progress &progress) {
+                      return exporting::writeXlsx(table, path, caption, progress);
+                  });
+}
+
+void ExportGridToCsv(DataGrid *grid)
+{
+    runFileExport(grid, csvText, QStringLiteral("csv"), QStringLiteral("CSV 文件 (*.csv)"),
+                  [](const exporting::ExportTable &table, const QString &path, const QString &,
+                     const exporting::Progress &progress) { return exporting::writeCsv(table, path, progress); });
+}
+
+void ExportGridToPdf(DataGrid *grid)
+{
+    runFileExport(grid, pdfText, QStringLiteral("pdf"), QStringLiteral("PDF 文件 (*.pdf)"),
+                  [](const exporting::ExportTable &table, const QString &path, const QString &caption,
+                     const exporting::Progress &progress) {
+                      return WriteTablePdf(table, PrintHeader(caption), path, progress);
+                  });
+}
+
+void PrintGrid(DataGrid *grid)
+{
+    if (!recordSetOf(grid))
+        return;
+    const exporting::ExportTable table = GridExportTable(grid);
+    TablePrintJob job(table, PrintHeader(WindowCaption(grid)), QApplication::font());
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(WindowCaption(grid));
+    job.setUpPage(&printer);
+    QPrintPreviewDialog preview(&printer, grid->window());
+    preview.setObjectName(QStringLiteral("PrintPreview"));
+    preview.setWindowTitle(titleOf(printText));
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) {
+        // A long list takes a while to lay out; cancelling leaves the pages done so far.
+        ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
+        Guarded([&] { job.print(target, progress.callback()); });
+    });
+    ExecDialog(&preview);
+}
+
+exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header, const QString &path,
+                                 const exporting::Progress &progress)
+{
+    exporting::StagedFile staged(path);
+    {
+        QPdfWriter writer(staged.path());
+        writer.setResolution(300);
+        writer.setTitle(header.caption);
+        writer.setCreator(QApplication::applicationDisplayName());
+        TablePrintJob job(table, header, QApplication::font());
+        job.setUpPage(&writer);
+        try {
+            if (!job.print(&writer, progress))
+                return exporting::Outcome::Cancelled;
+        } catch (const dravon::Error &e) {
+            throw exporting::ExportFailure(exporting::failureText(path, e.text()));
+        }
+    }
+    // The writer reports no failed write: a complete file ends with its trailer.
+    if (!RepairPdfTextMap(staged.path()))
+        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
+    QFile written(staged.path());
+    bool complete = false;
+    if (written.open(QIODevice::ReadOnly) && written.size() > 0) {
+        written.seek(qMax<qint64>(0, written.size() - 64));
+        complete = written.readAll().contains("%%EOF");
+    }
+    if (!complete)
+        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("文件没有写完整(磁盘可能已满)")));
+    staged.commit();
+    return exporting::Outcome::Written;
+}
+
+ExportProgress::ExportProgress(QWidget *parent, const QString &label)
+{
+    m_dialog = new QProgressDialog(label, QStringLiteral("取消"), 0, 1000, parent);
+    m_dialog->setObjectName(QStringLiteral("ExportProgress"));
+    m_dialog->setWindowTitle(QStringLiteral("导出"));
+    m_dialog->setWindowModality(Qt::WindowModal);
+    m_dialog->setMinimumDuration(showDelay);
+    m_dialog->setAutoClose(false);
+    m_dialog->setAutoReset(false);
+    m_dialog->setValue(0);
+}
+
+void ExportProgress::setShowDelay(int milliseconds)
+{
+    showDelay = milliseconds;
+}
+
+ExportProgress::~ExportProgress()
+{
+    delete m_dialog;
+}
+
+exporting::Progress ExportProgress::callback()
+{
+    QPointer<QProgressDialog> dialog = m_dialog;
+    return [dialog](qint64 done, qint64 total) {
+        if (!dialog)
+            return false;
+        const int value = total > 0 ? int(done * 1000 / total) : 1000;
+        // A window-modal progress dialog lets events through here, so the
+        // cancel button is seen.
+        dialog->setValue(qMin(value, 999));
+        return !dialog->wasCanceled();
+    };
+}

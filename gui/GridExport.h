@@ -1,0 +1,52 @@
+#pragma once
+// The grids' context menu: "导出到 Excel…", "导出为 CSV…", "打印…" and
+// "导出为 PDF…", acting on all rows of the grid's record set, or on the
+// selected rows when several are selected, with the columns and titles the
+// grid shows, in its order. Long exports show a progress dialog whose cancel
+// button is honoured; a cancelled or failed export leaves no file behind.
+#include "data/export/TableExport.h"
+#include "gui/TablePrinter.h"
+
+#include <QPointer>
+
+class DataGrid;
+class QMenu;
+class QPoint;
+#include <QProgressDialog>
+class QWidget;
+
+// The menu a right-click on a grid shows: the four commands, then the
+// grid's own actions (QWidget::actions(), such as a window's transcript command).
+QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent);
+void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
+
+// What the commands take from a grid.
+exporting::ExportTable GridExportTable(const DataGrid *grid);
+// The caption of the window the widget sits in.
+QString WindowCaption(const QWidget *widget);
+// The header of printed pages: the school's name, the caption, today.
+PageHeader PrintHeader(const QString &caption);
+
+void ExportGridToExcel(DataGrid *grid);
+void ExportGridToCsv(DataGrid *grid);
+void PrintGrid(DataGrid *grid);
+void ExportGridToPdf(DataGrid *grid);
+
+// Writes a table as a PDF file with the printed pages' layout.
+exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header,
+                                 const QString &path, const exporting::Progress &progress = {});
+
+// The progress dialog of a long export, shown when the export takes a moment.
+class ExportProgress
+{
+public:
+    ExportProgress(QWidget *parent, const QString &label);
+    ~ExportProgress();
+    exporting::Progress callback();
+    QProgressDialog *dialog() const { return m_dialog; }
+    // How long an export runs before the dialog appears (tests show it at once).
+    static void setShowDelay(int milliseconds);
+
+private:
+    QPointer<QProgressDialog> m_dialog;
+};
