@@ -1,6 +1,5 @@
 #include "forms/master/StudentSet_Unit.h"
 
-#include "app/DM_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "gui/TranscriptPrint.h"
 
@@ -78,7 +77,7 @@ void TfrmStudentSet::btnPrintTranscriptClick()
 {
     dravon::RecordSet *rs = mainSource()->dataSet();
     const QString id = rs && rs->recNo() >= 0 ? rs->fieldText(QStringLiteral("StudentID")) : QString();
-    PrintTranscript(this, DM->ADOConn, id);
+    PrintTranscript(this, connection(), id);
 }
 
 void TfrmStudentSet::FormCreate()
