@@ -98,8 +98,17 @@ void TfrmDBSetup::btnOkClick()
         return;
     }
     // The library is loaded for the write and released again whatever happens.
-    settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
-                       edtDBFilePath->text());
+    // A failed write (a full disk, no permission) leaves the old file as it
+    // was and must not be reported as success.
+    try {
+        settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
+                           edtDBFilePath->text());
+    } catch (const std::exception &e) {
+        ShowMessage(QStringLiteral("数据库路径没有保存!\n%1\n请检查磁盘空间和写入权限后再试。")
+                        .arg(QString::fromUtf8(e.what())),
+                    QStringLiteral("错误"), QMessageBox::Critical);
+        return;
+    }
     ShowMessage(QStringLiteral("数据连接成功,请重新启动程序!"), QStringLiteral("提示"), QMessageBox::Information);
     RequestApplicationEnd();
 }
