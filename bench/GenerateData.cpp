@@ -52,11 +52,13 @@ INSERT INTO TeacherInfo SELECT 2007000 + i, '教师' || i, '男', 30 + i % 30, '
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < {DORMS})
 INSERT INTO DormInfo SELECT 2007000 + i, '宿舍' || i, NULL FROM n;
 WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < {N} * {PER} - 1)
-INSERT INTO Score SELECT 2007001 + i / {PER}, printf('%04d-%02d-15', 2008 + i % 4, 1 + i % 12), '第一学期',
+INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark)
+SELECT 2007001 + i / {PER}, printf('%04d-%02d-15', 2008 + i % 4, 1 + i % 12), '第一学期',
   2007001 + i % 200, 2007001 + (i / {PER}) % {CLASSES}, 50 + i % 50, 1 + i % 5, NULL FROM n;
-INSERT INTO Dorm SELECT ClassID, StudentID, StuSex, 2007001 + CAST(StudentID AS INTEGER) % {DORMS}, NULL FROM StudentInfo;
-INSERT INTO Price SELECT ClassID, '学费', StudentID, 4500, NULL FROM StudentInfo;
-INSERT INTO Course SELECT StudentID, 2007001 + CAST(StudentID AS INTEGER) % 200, 2007001 + CAST(StudentID AS INTEGER) % 500,
+INSERT INTO Dorm (ClassID, StudentID, StuSex, DormID, Remark) SELECT ClassID, StudentID, StuSex, 2007001 + CAST(StudentID AS INTEGER) % {DORMS}, NULL FROM StudentInfo;
+INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) SELECT ClassID, '学费', StudentID, 4500, NULL FROM StudentInfo;
+INSERT INTO Course (StudentID, SubjectID, TeacherID, Term, BeginTime, EndTime, Remark)
+SELECT StudentID, 2007001 + CAST(StudentID AS INTEGER) % 200, 2007001 + CAST(StudentID AS INTEGER) % 500,
   '第一学期', printf('2007-%02d-15', 9 + CAST(StudentID AS INTEGER) % 4), '2008-01-15', NULL FROM StudentInfo;
 COMMIT;
 )SQL")

@@ -20,7 +20,8 @@ public:
     // The path after "Data Source=", up to ";Persist Security Info=" or the next ";".
     QString databasePath() const;
 
-    // Throws dravon::Error when the file is missing, not a database, or not writable.
+    // Throws dravon::Error when the file is missing, not a database, not
+    // writable, or lacks any of the program's thirteen tables.
     void open();
     void close();
     bool isOpen() const;

@@ -204,7 +204,8 @@ private slots:
     void openRefused_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"missing file", "empty path", "no data source", "directory", "text file"})
+        for (const char *kind : {"missing file", "empty path", "no data source", "directory", "text file",
+                                 "zero-byte file", "foreign database", "one table missing"})
             QTest::newRow(kind) << kind;
     }
     void openRefused()
@@ -221,13 +222,23 @@ private slots:
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("这不是数据库, just text.\n");
+        } else if (kind == "zero-byte file") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind == "foreign database") {
+            testsupport::execSql(path, "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, Text TEXT);"
+                                       "INSERT INTO Notes (Text) VALUES ('another program');");
+        } else if (kind == "one table missing") {
+            testsupport::createDatabase(path);
+            testsupport::execSql(path, "DROP TABLE Course");
         }
         connectionString = kind == "empty path"       ? testsupport::connectionStringFor(QString())
                            : kind == "no data source" ? QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0")
                                                       : testsupport::connectionStringFor(path);
         const QStringList before = treeOf(tmp.path());
         QByteArray contentBefore;
-        if (kind == "text file") {
+        const bool fileGiven = QFileInfo(path).isFile();
+        if (fileGiven) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
             contentBefore = f.readAll();
@@ -243,11 +254,15 @@ private slots:
         QCOMPARE(treeOf(tmp.path()), before);
         if (kind == "missing file")
             QVERIFY(!QFile::exists(path));
-        if (kind == "text file") {
+        if (fileGiven) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), contentBefore);
         }
+        if (kind == "zero-byte file" || kind == "foreign database")
+            QVERIFY2(error->contains("缺少数据表 TeacherInfo"), qPrintable(*error));
+        if (kind == "one table missing")
+            QVERIFY2(error->contains("缺少数据表 Course)"), qPrintable(*error));
     }
 
     void openReadOnlyFileRefused()

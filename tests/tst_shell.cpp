@@ -26,6 +26,9 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using testsupport::MessageRecorder;
 using testsupport::TestWorkspace;
 using testsupport::whenModal;
@@ -102,6 +105,9 @@ private slots:
                                       << QStringLiteral("/nonexistent/无.mdb");
         QTest::newRow("directory") << QStringLiteral("[BDConn]\nDBConFileName=/tmp\n") << QStringLiteral("/tmp");
         QTest::newRow("text file") << QStringLiteral("[BDConn]\nDBConFileName=%TEXT%\n") << QStringLiteral("%TEXT%");
+        QTest::newRow("zero-byte file") << QStringLiteral("[BDConn]\nDBConFileName=%EMPTY%\n") << QStringLiteral("%EMPTY%");
+        QTest::newRow("foreign database") << QStringLiteral("[BDConn]\nDBConFileName=%FOREIGN%\n")
+                                          << QStringLiteral("%FOREIGN%");
     }
     void unusableSettingsReportThenSetupEndsTheRun()
     {
@@ -112,8 +118,17 @@ private slots:
         QVERIFY(notes.open(QIODevice::WriteOnly));
         notes.write("plain text, not a database\n");
         notes.close();
-        ini.replace(QStringLiteral("%TEXT%"), textFile);
-        shownPath.replace(QStringLiteral("%TEXT%"), textFile);
+        const QString emptyFile = QDir(ws->dir()).filePath(QStringLiteral("empty.mdb"));
+        QFile empty(emptyFile);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        const QString foreignFile = QDir(ws->dir()).filePath(QStringLiteral("foreign.mdb"));
+        testsupport::execSql(foreignFile, QStringLiteral("CREATE TABLE Notes (Text TEXT)"));
+        for (QString *text : {&ini, &shownPath}) {
+            text->replace(QStringLiteral("%TEXT%"), textFile);
+            text->replace(QStringLiteral("%EMPTY%"), emptyFile);
+            text->replace(QStringLiteral("%FOREIGN%"), foreignFile);
+        }
         if (ini.isNull())
             QFile::remove(ws->iniPath());
         else
@@ -187,6 +202,36 @@ private slots:
         QCOMPARE(fileContent(ws->iniPath()), QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
     }
 
+    // The setup dialog refuses what start-up refuses: an empty file and
+    // another program's database are no connection.
+    void setupRefusesEmptyAndForeignFiles()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        const QString emptyFile = QDir(ws->dir()).filePath(QStringLiteral("empty.mdb"));
+        QFile empty(emptyFile);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        const QString foreignFile = QDir(ws->dir()).filePath(QStringLiteral("foreign.mdb"));
+        testsupport::execSql(foreignFile, QStringLiteral("CREATE TABLE \"User\" (UserID TEXT)"));
+        const QByteArray iniBefore = fileContent(ws->iniPath());
+        bool openAfterRefusals = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            setup->edtDBFilePath->setText(emptyFile);
+            setup->btnOk->click();
+            setup->edtDBFilePath->setText(foreignFile);
+            setup->btnOk->click();
+            openAfterRefusals = setup->isVisible();
+            setup->close();
+        });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        QVERIFY(openAfterRefusals);
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!", "数据库连接失败!"}));
+        QVERIFY(!ApplicationEndRequested());
+        QCOMPARE(fileContent(ws->iniPath()), iniBefore);
+        QCOMPARE(QFileInfo(emptyFile).size(), 0);
+    }
+
     void fileDialogCancelKeepsThePath()
     {
         connectDataModule();
@@ -227,6 +272,41 @@ private slots:
         QCOMPARE(ReadDBFileName(GetConfigFileName()), other);
         QVERIFY(QFile::exists(ws->dbPath()));
         QVERIFY(!QFile::exists(QDir(ws->dir()).filePath(QStringLiteral("missing.mdb"))));
+    }
+
+    // The connection works but the path cannot be stored: the dialog says so
+    // and stays, instead of asking for a restart that would lose the choice.
+    void setupReportsAPathNotSaved()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        const QByteArray before = fileContent(ws->iniPath());
+        const QString other = QDir(ws->dir()).filePath(QStringLiteral("other.mdb"));
+        testsupport::createDatabase(other);
+        // Lower the process's file size limit so the new ini cannot be written out.
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        bool stillOpen = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            rlimit limited = old;
+            limited.rlim_cur = 8;
+            ::setrlimit(RLIMIT_FSIZE, &limited);
+            setup->edtDBFilePath->setText(other);
+            setup->btnOk->click();
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            stillOpen = setup->isVisible();
+            setup->close();
+        });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(stillOpen);
+        QCOMPARE(rec->messages.size(), 1);
+        QCOMPARE(rec->last().text, QStringLiteral("数据库路径没有保存!\n无法写入配置文件: %1\n请检查磁盘空间和写入权限后再试。")
+                                       .arg(ws->iniPath()));
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QVERIFY(!ApplicationEndRequested());
+        QCOMPARE(fileContent(ws->iniPath()), before);
     }
 
     void configFileIsBesideTheExecutable()
