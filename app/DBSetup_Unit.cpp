@@ -4,6 +4,7 @@
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
 #include "app/Shell_Unit.h"
+#include "data/controls/DataControls.h"
 #include "data/SettingsClient.h"
 
 #include <QFileDialog>
@@ -28,6 +29,7 @@ TfrmDBSetup::TfrmDBSetup(QWidget *owner) : QDialog(owner)
     edtDBFilePath = new QLineEdit(this);
     edtDBFilePath->setObjectName(QStringLiteral("edtDBFilePath"));
     edtDBFilePath->setReadOnly(true);
+    AllowLongText(edtDBFilePath);
     edtDBFilePath->setMinimumWidth(360);
     btnFilePath = new QPushButton(QStringLiteral("浏览(&T)"), this);
     btnFilePath->setObjectName(QStringLiteral("btnFilePath"));
