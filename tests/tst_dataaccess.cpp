@@ -287,6 +287,51 @@ private slots:
         QCOMPARE(treeOf(tmp.path()), before);
     }
 
+    // The file under an open connection is deleted or replaced by another
+    // program: a save names the file and what happened, and nothing is written
+    // into the file now at that path.
+    void databaseFileGoneOrReplaced_data()
+    {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced") << true;
+    }
+    void databaseFileGoneOrReplaced()
+    {
+        QFETCH(bool, replaced);
+        Db db;
+        auto rs = SQLDataSet("Select * From DormInfo", db.conn);
+        const QString path = db.ws.dbPath();
+        QVERIFY(QFile::remove(path));
+        if (replaced) {
+            const QString other = QDir(db.ws.dir()).filePath("other.mdb");
+            testsupport::createDatabase(other);
+            QVERIFY(QFile::rename(other, path));
+        }
+        const QString expected = replaced
+            ? QStringLiteral("数据库文件 %1 在程序运行时被另一个文件替换了,修改没有保存。请重新启动程序。").arg(path)
+            : QStringLiteral("数据库文件 %1 在程序运行时被删除或移走了,修改没有保存。请恢复该文件后重新启动程序。").arg(path);
+
+        const auto execError = errorOf([&] { SQLExecute("Update [User] Set Remark='x'", db.conn); });
+        QVERIFY(execError.has_value());
+        QVERIFY2(execError->endsWith(expected), qPrintable(*execError));
+        QVERIFY(!execError->contains("readonly"));
+
+        rs->edit();
+        rs->setFieldText("DormName", "改名");
+        const auto postError = errorOf([&] { rs->post(); });
+        QVERIFY(postError.has_value());
+        QVERIFY2(postError->contains(expected), qPrintable(*postError));
+        QCOMPARE(rs->state(), dravon::DataSetState::Edit);
+
+        if (replaced) {
+            QCOMPARE(testsupport::querySql(path, "SELECT count(*) FROM DormInfo"), QStringList{"0"});
+            QCOMPARE(testsupport::querySql(path, "SELECT Remark FROM \"User\""), QStringList{"初始账户,登录后请修改密码"});
+        } else {
+            QVERIFY(!QFile::exists(path));
+        }
+    }
+
     void closedConnection()
     {
         Db db(false);
