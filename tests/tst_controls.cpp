@@ -294,6 +294,7 @@ private slots:
         rec->answer(QMessageBox::Cancel);
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(rec->last().text, QStringLiteral("Delete record?"));
+        QCOMPARE(rec->last().title, QStringLiteral("确认"));
         QCOMPARE(rec->last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"3"}));
 
@@ -302,6 +303,7 @@ private slots:
         rec->answer(QMessageBox::Ok);
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(rec->last().text, QStringLiteral("Delete all selected records?"));
+        QCOMPARE(rec->last().title, QStringLiteral("确认"));
         QCOMPARE(ws->query(QStringLiteral("SELECT DormID FROM DormInfo")), QStringList({"2007002"}));
         QCOMPARE(grid->model()->rowCount(), 1);
 
