@@ -4,6 +4,7 @@
 #include "app/DBSetup_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "app/Looks_Unit.h"
 #include "app/Program_Unit.h"
 #include "app/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
@@ -15,6 +16,8 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -23,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 
@@ -65,7 +69,27 @@ private:
         frmTeachMain->show();
     }
 
+    // The master window of colleges, shown as a child of the logged-in main window.
+    TfrmCollegeSet *openCollegeWindow()
+    {
+        connectDataModule();
+        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        frmTeachMain->menuItem(QStringLiteral("D5"))->trigger();
+        if (!frmCollegeSet || !QTest::qWaitForWindowExposed(frmCollegeSet))
+            return nullptr;
+        return frmCollegeSet;
+    }
+    static QString plain(QString text)
+    {
+        return text.remove(QRegularExpression(QStringLiteral("\\(&.\\)"))).remove(QLatin1Char('&'));
+    }
+
 private slots:
+    void initTestCase()
+    {
+        // As the program runs: Qt's own texts in Chinese.
+        QVERIFY(LoadQtTranslations(*static_cast<QApplication *>(QCoreApplication::instance())));
+    }
     void init()
     {
         ResetApplicationEndForTesting();
@@ -566,6 +590,97 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(frmCollegeSet.isNull());
         QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+    }
+
+    // Qt's own texts are Chinese: the setup dialog's file dialog, its buttons
+    // and labels. A child window's system menu still has no maximize or size
+    // item, found through the translated texts.
+    void qtTextsInChinese()
+    {
+        connectDataModule();
+        TfrmDBSetup setup(frmTeachMain);
+        setup.OpenPath->setDirectory(ws->dir());
+        setup.OpenPath->show();
+        QVERIFY(QTest::qWaitForWindowExposed(setup.OpenPath));
+        auto *box = setup.OpenPath->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        QVERIFY(box);
+        QStringList buttons;
+        for (QAbstractButton *b : box->buttons())
+            buttons << plain(b->text());
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({"取消", "打开"}));
+        for (const char *name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+            auto *label = setup.OpenPath->findChild<QLabel *>(QString::fromLatin1(name));
+            QVERIFY(label);
+            QVERIFY2(!label->text().contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}"))), qPrintable(label->text()));
+        }
+        if (!qEnvironmentVariableIsEmpty("VELTRANA_SHOT_DIR"))
+            setup.OpenPath->grab().save(qEnvironmentVariable("VELTRANA_SHOT_DIR") + QStringLiteral("/filedialog.png"));
+        setup.OpenPath->reject();
+    }
+    void systemMenuWithoutMaximizeWhenTranslated()
+    {
+        TfrmCollegeSet *w = openCollegeWindow();
+        QVERIFY(w);
+        QMenu *system = w->mdiSubWindow()->systemMenu();
+        QVERIFY(system);
+        QStringList items;
+        for (QAction *a : system->actions())
+            if (a->isVisible() && !a->isSeparator())
+                items << a->text();
+        QCOMPARE(items, QStringList({"恢复(&R)", "移动(&M)", "最小化(&N)", "关闭(&C)"}));
+    }
+
+    // Access keys: inside a child window its buttons' letters act on its
+    // buttons; a letter no button claims, or any letter without a child
+    // window, opens the menu; F10 reaches the menu bar.
+    void accessKeysOfChildButtonsAndMenus()
+    {
+        ws->exec(QStringLiteral("INSERT INTO GradeInfo VALUES ('2007001', '计算机学院', NULL)"));
+        TfrmCollegeSet *w = openCollegeWindow();
+        QVERIFY(w);
+        auto *systemMenu = frmTeachMain->findChild<QMenu *>(QStringLiteral("S1"));
+        auto *courseMenu = frmTeachMain->findChild<QMenu *>(QStringLiteral("N3"));
+        QVERIFY(systemMenu && courseMenu);
+        w->activateWindow();
+        w->edtName->setFocus();
+        w->edtName->selectAll();
+        testsupport::typeText(w->edtName, QStringLiteral("信息学院"));
+        QCOMPARE(w->mainSource()->state(), dravon::DataSetState::Edit);
+        QTest::keyClick(w->edtName, Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo")), QStringList({"信息学院"}));
+        QCOMPARE(w->mainSource()->state(), dravon::DataSetState::Browse);
+        QCOMPARE(w->edtName->text(), QStringLiteral("信息学院"));
+        QVERIFY(!systemMenu->isVisible());
+        QVERIFY(rec->messages.isEmpty());
+
+        // Alt+A adds a row in the window, not in a menu.
+        QTest::keyClick(w->edtName, Qt::Key_A, Qt::AltModifier);
+        QTRY_COMPARE(w->mainSource()->state(), dravon::DataSetState::Insert);
+        QTest::keyClick(w->edtName, Qt::Key_C, Qt::AltModifier);
+        QTRY_COMPARE(w->mainSource()->state(), dravon::DataSetState::Browse);
+
+        // No button of the window has P: the course menu opens.
+        QTest::keyClick(w->edtName, Qt::Key_P, Qt::AltModifier);
+        QTRY_VERIFY(courseMenu->isVisible());
+        courseMenu->hide();
+        frmTeachMain->menuBar()->setActiveAction(nullptr);
+
+        // F10 reaches the menu bar.
+        QTest::keyClick(w->edtName, Qt::Key_F10);
+        QTRY_VERIFY(systemMenu->isVisible());
+        systemMenu->hide();
+        frmTeachMain->menuBar()->setActiveAction(nullptr);
+
+        // Without a child window Alt+S opens the system menu.
+        w->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+        frmTeachMain->activateWindow();
+        QTest::keyClick(frmTeachMain, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(systemMenu->isVisible());
+        systemMenu->hide();
+        QCOMPARE(ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo")), QStringList({"信息学院"}));
     }
 };
 
