@@ -5,6 +5,7 @@
 #include "app/Login_Unit.h"
 #include "app/Shell_Unit.h"
 #include "data/controls/DataControls.h"
+#include "data/SchemaUpgrade.h"
 #include "data/SettingsClient.h"
 
 #include <QFileDialog>
@@ -95,6 +96,11 @@ void TfrmDBSetup::btnOkClick()
         DM->ADOConn.close();
         DM->ADOConn.setConnectionString(BuildConnectionString(edtDBFilePath->text()));
         DM->ADOConn.open();
+    } catch (const dravon::SchemaError &e) {
+        // The file is of a newer version or could not be upgraded: say why.
+        ShowMessage(e.text(), QStringLiteral("错误"), QMessageBox::Critical);
+        ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
+        return;
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
         return;

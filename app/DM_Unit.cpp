@@ -3,6 +3,7 @@
 #include "app/Common_Unit.h"
 #include "app/DBSetup_Unit.h"
 #include "app/Shell_Unit.h"
+#include "data/SchemaUpgrade.h"
 
 TDM *DM = nullptr;
 
@@ -23,12 +24,16 @@ TDM::~TDM()
 
 bool TDM::ConnectDB()
 {
+    m_schemaFailure.clear();
     try {
         ADOConn.close();
         const QString path = ReadDBFileName(GetConfigFileName());
         ADOConn.setConnectionString(BuildConnectionString(path));
         ADOConn.open();
         return true;
+    } catch (const dravon::SchemaError &e) {
+        m_schemaFailure = e.text();
+        return false;
     } catch (const std::exception &) {
         // The cause is not shown: the caller reports a failed connection.
         return false;
@@ -39,6 +44,9 @@ void TDM::DataModuleCreate()
 {
     if (ConnectDB())
         return;
+    // A file that could not be upgraded says so before the usual message.
+    if (!m_schemaFailure.isEmpty())
+        ShowMessage(m_schemaFailure, QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     m_startupSetup = std::make_unique<TfrmDBSetup>(nullptr);
     frmDBSetup = m_startupSetup.get();

@@ -167,14 +167,19 @@ void upgradeSchema(void *handle, const QString &path)
     try {
         version = userVersion(db);
     } catch (const Error &e) {
-        throw Error(QStringLiteral("无法读取数据库 %1 的版本: %2").arg(path, e.text()));
+        throw SchemaError(QStringLiteral("无法读取数据库 %1 的版本: %2").arg(path, e.text()));
     }
     if (version > currentSchemaVersion)
-        throw Error(QStringLiteral("数据库 %1 由较新版本的程序建立(版本 %2),本程序不能使用。").arg(path).arg(version));
+        throw SchemaError(QStringLiteral("数据库 %1 由较新版本的程序建立(版本 %2),本程序不能使用。").arg(path).arg(version));
     if (version == currentSchemaVersion)
         return;
 
-    const QString copy = copyBeside(db, path);
+    QString copy;
+    try {
+        copy = copyBeside(db, path);
+    } catch (const Error &e) {
+        throw SchemaError(QStringLiteral("数据库 %1 需要升级,但%2;文件没有改变。").arg(path, e.text()));
+    }
     try {
         exec(db, QStringLiteral("BEGIN IMMEDIATE"));
         try {
@@ -191,7 +196,7 @@ void upgradeSchema(void *handle, const QString &path)
     } catch (const Error &e) {
         // The file is as it was, so the copy is not needed.
         QFile::remove(copy);
-        throw Error(QStringLiteral("数据库 %1 升级失败,文件没有改变: %2").arg(path, e.text()));
+        throw SchemaError(QStringLiteral("数据库 %1 升级失败,文件没有改变: %2").arg(path, e.text()));
     }
 }
 

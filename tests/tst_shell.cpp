@@ -256,6 +256,24 @@ private slots:
         QCOMPARE(QFileInfo(emptyFile).size(), 0);
     }
 
+    // A file of a newer version (or one whose upgrade failed) says why, at
+    // start and in the setup dialog, before the usual message; it stays as it was.
+    void unusableFileVersionSaysWhy()
+    {
+        ws->exec(QStringLiteral("PRAGMA user_version = 99"));
+        const QByteArray before = fileContent(ws->dbPath());
+        const QString why = QStringLiteral("数据库 %1 由较新版本的程序建立(版本 99),本程序不能使用。").arg(ws->dbPath());
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            setup->edtDBFilePath->setText(ws->dbPath());
+            setup->btnOk->click();
+            setup->close();
+        });
+        QVERIFY(!CreateApplicationWindows());
+        QCOMPARE(rec->texts(), QStringList({why, "数据库连接失败!", why, "数据库连接失败!"}));
+        QCOMPARE(DM->lastSchemaFailure(), why);
+        QCOMPARE(fileContent(ws->dbPath()), before);
+    }
+
     void fileDialogCancelKeepsThePath()
     {
         connectDataModule();
