@@ -4,6 +4,8 @@
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
 #include "gui/Shell_Unit.h"
+#include "gui/controls/DataControls.h"
+#include "data/SchemaUpgrade.h"
 #include "data/SettingsClient.h"
 
 #include <QFileDialog>
@@ -28,6 +30,7 @@ TfrmDBSetup::TfrmDBSetup(QWidget *owner) : QDialog(owner)
     edtDBFilePath = new QLineEdit(this);
     edtDBFilePath->setObjectName(QStringLiteral("edtDBFilePath"));
     edtDBFilePath->setReadOnly(true);
+    AllowLongText(edtDBFilePath);
     edtDBFilePath->setMinimumWidth(360);
     btnFilePath = new QPushButton(QStringLiteral("浏览(&T)"), this);
     btnFilePath->setObjectName(QStringLiteral("btnFilePath"));
@@ -93,13 +96,27 @@ void TfrmDBSetup::btnOkClick()
         DM->ADOConn.close();
         DM->ADOConn.setConnectionString(BuildConnectionString(edtDBFilePath->text()));
         DM->ADOConn.open();
+    } catch (const dravon::SchemaError &e) {
+        // The file is of a newer version or could not be upgraded: say why.
+        ShowMessage(e.text(), QStringLiteral("错误"), QMessageBox::Critical);
+        ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
+        return;
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
         return;
     }
     // The library is loaded for the write and released again whatever happens.
-    settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
-                       edtDBFilePath->text());
+    // A failed write (a full disk, no permission) leaves the old file as it
+    // was and must not be reported as success.
+    try {
+        settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
+                           edtDBFilePath->text());
+    } catch (const std::exception &e) {
+        ShowMessage(QStringLiteral("数据库路径没有保存!\n%1\n请检查磁盘空间和写入权限后再试。")
+                        .arg(QString::fromUtf8(e.what())),
+                    QStringLiteral("错误"), QMessageBox::Critical);
+        return;
+    }
     ShowMessage(QStringLiteral("数据连接成功,请重新启动程序!"), QStringLiteral("提示"), QMessageBox::Information);
     RequestApplicationEnd();
 }

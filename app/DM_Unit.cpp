@@ -4,6 +4,7 @@
 #include "app/DBSetup_Unit.h"
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
+#include "data/SchemaUpgrade.h"
 
 TDM *DM = nullptr;
 
@@ -27,12 +28,16 @@ TDM::~TDM()
 
 bool TDM::ConnectDB()
 {
+    m_schemaFailure.clear();
     try {
         ADOConn.close();
         const QString path = ReadDBFileName(GetConfigFileName());
         ADOConn.setConnectionString(BuildConnectionString(path));
         ADOConn.open();
         return true;
+    } catch (const dravon::SchemaError &e) {
+        m_schemaFailure = e.text();
+        return false;
     } catch (const std::exception &) {
         // The cause is not shown: the caller reports a failed connection.
         return false;
@@ -43,6 +48,9 @@ void TDM::DataModuleCreate()
 {
     if (ConnectDB())
         return;
+    // A file that could not be upgraded says so before the usual message.
+    if (!m_schemaFailure.isEmpty())
+        ShowMessage(m_schemaFailure, QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     m_startupSetup = std::make_unique<TfrmDBSetup>(nullptr);
     frmDBSetup = m_startupSetup.get();

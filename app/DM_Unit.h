@@ -19,11 +19,15 @@ public:
 
     // Opens the connection on the path stored in the configuration file; never shows a message.
     bool ConnectDB();
+    // Why the last ConnectDB failed when the file itself was the cause: it is
+    // of a newer version or could not be upgraded (left as it was). Empty otherwise.
+    QString lastSchemaFailure() const { return m_schemaFailure; }
 
 private:
     void DataModuleCreate();
     // The setup dialog shown at start-up, released with the data module.
     std::unique_ptr<TfrmDBSetup> m_startupSetup;
+    QString m_schemaFailure;
 };
 
 extern TDM *DM;

@@ -4,6 +4,7 @@
 #include "app/DM_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "data/Dravon.h"
+#include "gui/controls/DataControls.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -85,8 +86,10 @@ TfrmLogin::TfrmLogin(QWidget *owner) : QDialog(owner)
     edtUserPwd->setObjectName(QStringLiteral("edtUserPwd"));
     edtUserPwd->setEchoMode(QLineEdit::Password);
     edtUserPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    for (QLineEdit *e : {edtUserID, edtUserPwd})
+    for (QLineEdit *e : {edtUserID, edtUserPwd}) {
         e->setMinimumWidth(170);
+        AllowLongText(e);
+    }
     btnLogin = new QPushButton(QStringLiteral("登录(&L)"), this);
     btnLogin->setObjectName(QStringLiteral("btnLogin"));
     btnExit = new QPushButton(QStringLiteral("放弃(&C)"), this);

@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLinearGradient>
+#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
+#include <QTranslator>
 
 QIcon ApplicationIcon()
 {
@@ -27,8 +31,27 @@ QIcon ApplicationIcon()
     return QIcon(pixmap);
 }
 
+bool LoadQtTranslations(QApplication &app)
+{
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto *translator = new QTranslator(&app);
+    // Chinese whatever the system's locale: every text of the program is.
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        qWarning("Qt's Chinese translations (qtbase_zh_CN.qm) were not found; Qt's own texts stay English.");
+        return false;
+    }
+    app.installTranslator(translator);
+    installed = translator;
+    return true;
+}
+
 void ApplyLooks(QApplication &app)
 {
+    LoadQtTranslations(app);
     QFont::insertSubstitutions(QStringLiteral("宋体"),
                                {QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC"),
                                 QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});

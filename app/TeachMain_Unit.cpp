@@ -24,13 +24,17 @@
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <memory>
+#include <utility>
 
 TfrmTeachMain *frmTeachMain = nullptr;
 
@@ -56,10 +60,12 @@ TfrmTeachMain::TfrmTeachMain(QWidget *parent) : QMainWindow(parent)
     }
     buildMenu();
     resize(1024, 720);
+    qApp->installEventFilter(this);
 }
 
 TfrmTeachMain::~TfrmTeachMain()
 {
+    qApp->removeEventFilter(this);
     if (frmTeachMain == this)
         frmTeachMain = nullptr;
 }
@@ -121,6 +127,68 @@ void TfrmTeachMain::buildMenu()
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
     addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, true);
+}
+
+bool TfrmTeachMain::handleAccessKey(int key)
+{
+    const QKeySequence wanted(QKeyCombination(Qt::AltModifier, Qt::Key(key)));
+    if (QMdiSubWindow *sub = m_mdiArea->activeSubWindow(); sub && sub->widget()) {
+        bool claimed = false;
+        for (QAbstractButton *button : sub->widget()->findChildren<QAbstractButton *>()) {
+            if (!button->isVisible() || QKeySequence::mnemonic(button->text()) != wanted)
+                continue;
+            if (button->isEnabled()) {
+                button->animateClick();
+                return true;
+            }
+            claimed = true;
+        }
+        // A disabled button keeps its letter: the key does nothing rather
+        // than open a menu the user did not ask for.
+        if (claimed)
+            return true;
+    }
+    for (QAction *title : menuBar()->actions()) {
+        if (title->isVisible() && title->isEnabled() && QKeySequence::mnemonic(title->text()) == wanted) {
+            menuBar()->setActiveAction(title);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TfrmTeachMain::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this || !isEnabled())
+        return false;
+    auto *keyEvent = static_cast<QKeyEvent *>(event);
+    const int key = keyEvent->key();
+    const Qt::KeyboardModifiers modifiers = keyEvent->modifiers() & ~Qt::KeypadModifier;
+    if (type == QEvent::KeyPress) {
+        const int handled = std::exchange(m_handledKey, 0);
+        if (handled != 0 && key == handled && modifiers == Qt::AltModifier)
+            return true;
+        // F10 reaches the menu bar, as Alt alone does.
+        if (key == Qt::Key_F10 && modifiers == Qt::NoModifier && !menuBar()->actions().isEmpty()) {
+            menuBar()->setActiveAction(menuBar()->actions().first());
+            return true;
+        }
+        return false;
+    }
+    // The shortcut override comes before any shortcut is looked up: taking it
+    // here decides between the window's buttons and the menu titles.
+    const bool letter = (key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9);
+    if (modifiers != Qt::AltModifier || !letter || keyEvent->isAutoRepeat())
+        return false;
+    if (!handleAccessKey(key))
+        return false;
+    m_handledKey = key;
+    keyEvent->accept();
+    return true;
 }
 
 QAction *TfrmTeachMain::menuItem(const QString &name) const

@@ -46,11 +46,20 @@ public:
     void setVisible(bool visible) override;
 
 protected:
+    // Access keys and F10 inside this window (see handleAccessKey).
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
     // Runs once before the window is first on screen: the login, then the status text.
     void FormShow();
 
 private:
     void buildMenu();
+    // Alt+letter: a button of the active child window that shows the letter
+    // takes it (pressed when enabled); otherwise the menu title with that
+    // letter opens. False when neither claims it. Without this, the child's
+    // buttons and the menu titles share one shortcut map and Qt treats the
+    // key as ambiguous: it neither presses the button nor opens the menu.
+    bool handleAccessKey(int key);
     // Brings the open window of a class to the front, or creates, opens and shows one.
     template<typename T>
     void openChild(QPointer<T> &reference);
@@ -58,6 +67,8 @@ private:
     QMdiArea *m_mdiArea = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
     bool m_shown = false;
+    // The key press that follows an access key already handled.
+    int m_handledKey = 0;
 };
 
 extern TfrmTeachMain *frmTeachMain;

@@ -1,12 +1,14 @@
 #include "data/Connection.h"
 
 #include "data/Error.h"
+#include "data/SchemaUpgrade.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QUrl>
 #include <sqlite3.h>
 
@@ -16,6 +18,35 @@ namespace {
 QAtomicInt connectionCounter;
 const QString dataSourceKey = QStringLiteral("Data Source=");
 const QString persistKey = QStringLiteral(";Persist Security Info=");
+
+// The program's own tables; a file without any of them is not its database
+// (an empty file, or another program's SQLite file).
+const QStringList programTables = {
+    QStringLiteral("TeacherInfo"), QStringLiteral("StudentInfo"), QStringLiteral("GradeInfo"),
+    QStringLiteral("ClassInfo"),   QStringLiteral("SubjectInfo"), QStringLiteral("DormInfo"),
+    QStringLiteral("User"),        QStringLiteral("Score"),       QStringLiteral("Practice"),
+    QStringLiteral("Moral"),       QStringLiteral("Price"),       QStringLiteral("Dorm"),
+    QStringLiteral("Course")};
+
+// Empty when every program table is there, else the missing names or the
+// engine's error.
+QString missingTables(QSqlDatabase &db)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+        return q.lastError().text();
+    QStringList present;
+    while (q.next())
+        present << q.value(0).toString().toLower();
+    QStringList missing;
+    for (const QString &table : programTables) {
+        if (!present.contains(table.toLower()))
+            missing << table;
+    }
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("不是本程序的数据库(缺少数据表 %1)").arg(missing.join(QStringLiteral(", ")));
+}
 }
 
 QString dataSourceOf(const QString &connectionString)
@@ -28,6 +59,28 @@ QString dataSourceOf(const QString &connectionString)
     if (end < from)
         end = connectionString.indexOf(QLatin1Char(';'), from);
     return end < 0 ? connectionString.mid(from) : connectionString.mid(from, end - from);
+}
+
+QString engineErrorText(const QSqlQuery &query)
+{
+    const QSqlError e = query.lastError();
+    const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    const QSqlDriver *driver = query.driver();
+    if (!driver)
+        return text;
+    const QVariant handle = driver->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return text;
+    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.data());
+    // The engine compares the open file with what its path names now.
+    int moved = 0;
+    if (!db || sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
+        return text;
+    const QString path = QString::fromUtf8(sqlite3_db_filename(db, "main"));
+    if (QFileInfo::exists(path))
+        return QStringLiteral("数据库文件 %1 在程序运行时被另一个文件替换了,修改没有保存。请重新启动程序。").arg(path);
+    return QStringLiteral("数据库文件 %1 在程序运行时被删除或移走了,修改没有保存。请恢复该文件后重新启动程序。")
+        .arg(path);
 }
 
 Connection::Connection()
@@ -78,6 +131,8 @@ void Connection::open()
                 failure = probe.lastError().text();
             else if (sqlite3_db_readonly(static_cast<sqlite3 *>(nativeHandle()), "main") != 0)
                 failure = QStringLiteral("只能以只读方式打开");
+            else
+                failure = missingTables(db);
         }
         if (!failure.isEmpty()) {
             db.close();
@@ -85,6 +140,13 @@ void Connection::open()
             QSqlDatabase::removeDatabase(m_name);
             throw Error(QStringLiteral("无法打开数据库 %1: %2").arg(path, failure));
         }
+    }
+    // A file of an earlier version gets the current table shapes first.
+    try {
+        upgradeSchema(nativeHandle(), info.absoluteFilePath());
+    } catch (...) {
+        close();
+        throw;
     }
 }
 

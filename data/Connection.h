@@ -3,6 +3,7 @@
 // ("...;Data Source=<path>;Persist Security Info=False"), opens the file named
 // after "Data Source=" with SQLite read-write, and never creates a file.
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 namespace dravon {
@@ -20,7 +21,8 @@ public:
     // The path after "Data Source=", up to ";Persist Security Info=" or the next ";".
     QString databasePath() const;
 
-    // Throws dravon::Error when the file is missing, not a database, or not writable.
+    // Throws dravon::Error when the file is missing, not a database, not
+    // writable, or lacks any of the program's thirteen tables.
     void open();
     void close();
     bool isOpen() const;
@@ -37,5 +39,11 @@ private:
 
 // The path part of a connection string.
 QString dataSourceOf(const QString &connectionString);
+
+// The text to report for a failed statement: when the database file was
+// deleted, moved or replaced by another file since the connection opened it
+// (the engine then only says "attempt to write a readonly database"), a clear
+// text with its path; otherwise the engine's own text.
+QString engineErrorText(const QSqlQuery &query);
 
 }

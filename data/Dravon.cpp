@@ -7,9 +7,7 @@ namespace {
 
 QString failure(const QString &sql, const QSqlQuery &query)
 {
-    const QSqlError e = query.lastError();
-    const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-    return QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, text);
+    return QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, dravon::engineErrorText(query));
 }
 
 }

@@ -1,6 +1,8 @@
 // Build step: creates the delivered database from the schema file, and the
 // ini file that points to it, beside the executable. An existing database or
-// ini file is left as it is, so a rebuild never loses data or settings.
+// ini file is left as it is, so a rebuild never loses data or settings. The
+// database holds the accounts' passwords: what is created here is readable
+// and writable by its owner only; an existing file keeps its mode.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -55,6 +58,9 @@ int main(int argc, char **argv)
 {
     if (argc != 3 && argc != 4)
         return fail(QStringLiteral("usage: MakeDatabase schema.sql database.mdb [ConfigDB.ini]"));
+    // Every file made below (the database, its journal, the ini file and their
+    // temporary files) is created with mode 0600.
+    ::umask(077);
     const QString schemaPath = QString::fromLocal8Bit(argv[1]);
     const QString dbPath = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
     QDir().mkpath(QFileInfo(dbPath).absolutePath());
@@ -68,8 +74,9 @@ int main(int argc, char **argv)
             QSaveFile ini(iniPath);
             if (!ini.open(QIODevice::WriteOnly))
                 return fail(QStringLiteral("cannot write %1").arg(iniPath));
-            ini.write(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(QDir::toNativeSeparators(dbPath)).toUtf8());
-            if (!ini.commit())
+            const QByteArray text =
+                QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(QDir::toNativeSeparators(dbPath)).toUtf8();
+            if (ini.write(text) != text.size() || !ini.flush() || !ini.commit())
                 return fail(QStringLiteral("cannot write %1").arg(iniPath));
         }
     }

@@ -9,19 +9,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QString>
+#include <QStringDecoder>
 #include <QtGlobal>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QByteArray kBom("\xEF\xBB\xBF");
 
-// One physical line: its bytes without the "\n", and whether a "\n" followed.
+// One physical line: its text and the line ending that followed it ("\n",
+// "\r\n", a bare "\r", or nothing at the end of the file). A bare "\r" ends a
+// line too, so no line ending can ever become part of a value.
 struct Line
 {
-    QByteArray raw;
-    bool hasNewline = false;
+    QByteArray text;
+    QByteArray eol;
 };
 
 enum class Kind { Blank, Comment, Section, Key, Other };
@@ -30,7 +38,7 @@ struct ParsedLine
 {
     Kind kind = Kind::Other;
     QString name;      // section or key name, trimmed (Section and Key only)
-    qsizetype eq = -1; // position of the first '=' in the raw line (Key only)
+    qsizetype eq = -1; // position of the first '=' in the line (Key only)
 };
 
 struct IniText
@@ -40,18 +48,19 @@ struct IniText
     QByteArray eol = "\n";
 };
 
-// The line without its CRLF remainder.
-QByteArray content(const Line &line)
+// UTF-8 to text keeping a leading U+FEFF: QString::fromUtf8 drops it, which
+// would make a name or value that begins with one unfindable.
+QString decode(const QByteArray &bytes)
 {
-    if (line.raw.endsWith('\r'))
-        return line.raw.left(line.raw.size() - 1);
-    return line.raw;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
+                                                     | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
 }
 
 ParsedLine parse(const Line &line)
 {
     ParsedLine p;
-    const QByteArray text = content(line);
+    const QByteArray &text = line.text;
     const QByteArray trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
         p.kind = Kind::Blank;
@@ -61,12 +70,12 @@ ParsedLine parse(const Line &line)
         const qsizetype close = trimmed.indexOf(']');
         if (close > 0) {
             p.kind = Kind::Section;
-            p.name = QString::fromUtf8(trimmed.mid(1, close - 1)).trimmed();
+            p.name = decode(trimmed.mid(1, close - 1)).trimmed();
         }
     } else {
         const qsizetype eq = text.indexOf('=');
         if (eq >= 0) {
-            const QString key = QString::fromUtf8(text.left(eq)).trimmed();
+            const QString key = decode(text.left(eq)).trimmed();
             if (!key.isEmpty()) {
                 p.kind = Kind::Key;
                 p.name = key;
@@ -91,19 +100,21 @@ IniText split(QByteArray data)
     }
     qsizetype start = 0;
     while (start < data.size()) {
-        const qsizetype nl = data.indexOf('\n', start);
-        if (nl < 0) {
-            ini.lines.append({data.mid(start), false});
-            break;
+        qsizetype at = start;
+        while (at < data.size() && data[at] != '\n' && data[at] != '\r')
+            ++at;
+        Line line{data.mid(start, at - start), QByteArray()};
+        if (at < data.size()) {
+            const bool crlf = data[at] == '\r' && at + 1 < data.size() && data[at + 1] == '\n';
+            line.eol = data.mid(at, crlf ? 2 : 1);
         }
-        ini.lines.append({data.mid(start, nl - start), true});
-        start = nl + 1;
+        ini.lines.append(line);
+        start = at + line.eol.size();
     }
-    // The first terminated line decides the line-ending style of added lines.
+    // The first terminated line decides the line ending of added lines.
     for (const Line &line : std::as_const(ini.lines)) {
-        if (line.hasNewline) {
-            if (line.raw.endsWith('\r'))
-                ini.eol = "\r\n";
+        if (!line.eol.isEmpty()) {
+            ini.eol = line.eol;
             break;
         }
     }
@@ -113,23 +124,9 @@ IniText split(QByteArray data)
 QByteArray join(const IniText &ini)
 {
     QByteArray out = ini.bom;
-    for (const Line &line : ini.lines) {
-        out += line.raw;
-        if (line.hasNewline)
-            out += '\n';
-    }
+    for (const Line &line : ini.lines)
+        out += line.text + line.eol;
     return out;
-}
-
-// A line rewritten with the file's ending must not gain a second "\r".
-Line makeLine(const QByteArray &text, const QByteArray &eol)
-{
-    Line line;
-    line.raw = text;
-    if (eol == "\r\n")
-        line.raw += '\r';
-    line.hasNewline = true;
-    return line;
 }
 
 // Index of the first line of the first matching section, or -1.
@@ -166,17 +163,25 @@ bool hasLineBreak(const QString &text)
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
+// Text that UTF-8 cannot carry unchanged (a lone surrogate) would be read back
+// as something else.
+bool encodable(const QString &text)
+{
+    return decode(text.toUtf8()) == text;
+}
+
 // A name that would be read back as something else cannot be stored.
 bool storableSection(const QString &section)
 {
-    return !section.isEmpty() && !hasLineBreak(section) && !section.contains(QLatin1Char(']'));
+    return !section.isEmpty() && !hasLineBreak(section) && !section.contains(QLatin1Char(']'))
+        && encodable(section);
 }
 
 bool storableKey(const QString &key)
 {
     return !key.isEmpty() && !hasLineBreak(key) && !key.contains(QLatin1Char('='))
         && !key.startsWith(QLatin1Char(';')) && !key.startsWith(QLatin1Char('#'))
-        && !key.startsWith(QLatin1Char('['));
+        && !key.startsWith(QLatin1Char('[')) && encodable(key);
 }
 
 bool readAll(const QString &file, QByteArray &data)
@@ -188,6 +193,15 @@ bool readAll(const QString &file, QByteArray &data)
     return f.error() == QFileDevice::NoError;
 }
 
+QList<ParsedLine> parseAll(const IniText &ini)
+{
+    QList<ParsedLine> parsed;
+    parsed.reserve(ini.lines.size());
+    for (const Line &line : ini.lines)
+        parsed.append(parse(line));
+    return parsed;
+}
+
 QString readValue(const QString &file, const QString &section, const QString &key)
 {
     if (section.trimmed().isEmpty() || key.trimmed().isEmpty())
@@ -196,18 +210,77 @@ QString readValue(const QString &file, const QString &section, const QString &ke
     if (!readAll(file, data))
         return QString();
     const IniText ini = split(data);
-    QList<ParsedLine> parsed;
-    parsed.reserve(ini.lines.size());
-    for (const Line &line : ini.lines)
-        parsed.append(parse(line));
-
+    const QList<ParsedLine> parsed = parseAll(ini);
     const qsizetype header = findSection(parsed, section.trimmed());
     if (header < 0)
         return QString();
     const qsizetype at = findKey(parsed, header, key.trimmed());
     if (at < 0)
         return QString();
-    return QString::fromUtf8(content(ini.lines[at]).mid(parsed[at].eq + 1));
+    return decode(ini.lines[at].text.mid(parsed[at].eq + 1));
+}
+
+// Gives a last line without an ending the file's ending, so a line can follow.
+void terminate(Line &line, const QByteArray &eol)
+{
+    if (line.eol.isEmpty())
+        line.eol = eol;
+}
+
+// Writes every byte; a short write or any error is a failure.
+bool writeAllBytes(int fd, const QByteArray &bytes)
+{
+    const char *at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Replaces the file with `bytes`: written to a new file beside it, forced to
+// the disk and checked, and only then renamed over the old one. Any failure
+// (a full disk included) removes the new file and leaves the old one as it
+// was. The file keeps its mode; a new file is readable by its owner only.
+bool replaceFile(const QString &file, const QByteArray &bytes)
+{
+    const QFileInfo info(file);
+    const QString targetPath = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+    const QByteArray target = QFile::encodeName(targetPath);
+    struct stat old = {};
+    const bool existed = ::stat(target.constData(), &old) == 0;
+    const mode_t mode = existed ? (old.st_mode & 07777) : (S_IRUSR | S_IWUSR);
+
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = writeAllBytes(fd, bytes) && ::fchmod(fd, mode) == 0;
+    // Ownership is kept where the writer may set it (an administrator editing
+    // a user's file); otherwise the file belongs to the writer.
+    if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const int dir = ::open(QFile::encodeName(QFileInfo(targetPath).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 bool writeValue(const QString &file, const QString &rawSection, const QString &rawKey,
@@ -215,7 +288,7 @@ bool writeValue(const QString &file, const QString &rawSection, const QString &r
 {
     const QString section = rawSection.trimmed();
     const QString key = rawKey.trimmed();
-    if (!storableSection(section) || !storableKey(key) || hasLineBreak(value))
+    if (!storableSection(section) || !storableKey(key) || hasLineBreak(value) || !encodable(value))
         return false;
 
     const QFileInfo info(file);
@@ -226,22 +299,16 @@ bool writeValue(const QString &file, const QString &rawSection, const QString &r
         return false;
 
     IniText ini = split(data);
-    QList<ParsedLine> parsed;
-    parsed.reserve(ini.lines.size());
-    for (const Line &line : std::as_const(ini.lines))
-        parsed.append(parse(line));
-
+    const QList<ParsedLine> parsed = parseAll(ini);
     const QByteArray valueBytes = value.toUtf8();
     const qsizetype header = findSection(parsed, section);
     if (header >= 0) {
         const qsizetype at = findKey(parsed, header, key);
         if (at >= 0) {
-            // Keep everything up to the '=' (the key as spelt in the file).
+            // Keep everything up to the '=' (the key as spelt in the file) and
+            // the line's own ending.
             Line &line = ini.lines[at];
-            const bool crlf = line.raw.endsWith('\r');
-            line.raw = line.raw.left(parsed[at].eq + 1) + valueBytes;
-            if (crlf)
-                line.raw += '\r';
+            line.text = line.text.left(parsed[at].eq + 1) + valueBytes;
         } else {
             qsizetype last = header;
             const qsizetype end = sectionEnd(parsed, header);
@@ -249,39 +316,20 @@ bool writeValue(const QString &file, const QString &rawSection, const QString &r
                 if (parsed[i].kind != Kind::Blank)
                     last = i;
             }
-            Line &before = ini.lines[last];
-            if (!before.hasNewline) {
-                if (ini.eol == "\r\n")
-                    before.raw += '\r';
-                before.hasNewline = true;
-            }
-            ini.lines.insert(last + 1, makeLine(key.toUtf8() + '=' + valueBytes, ini.eol));
+            terminate(ini.lines[last], ini.eol);
+            ini.lines.insert(last + 1, Line{key.toUtf8() + '=' + valueBytes, ini.eol});
         }
     } else {
-        if (!ini.lines.isEmpty() && !ini.lines.last().hasNewline) {
-            Line &tail = ini.lines.last();
-            if (ini.eol == "\r\n")
-                tail.raw += '\r';
-            tail.hasNewline = true;
-        }
-        ini.lines.append(makeLine('[' + section.toUtf8() + ']', ini.eol));
-        ini.lines.append(makeLine(key.toUtf8() + '=' + valueBytes, ini.eol));
+        if (!ini.lines.isEmpty())
+            terminate(ini.lines.last(), ini.eol);
+        ini.lines.append(Line{'[' + section.toUtf8() + ']', ini.eol});
+        ini.lines.append(Line{key.toUtf8() + '=' + valueBytes, ini.eol});
     }
 
     const QByteArray out = join(ini);
     if (info.exists() && out == data)
         return true;
-
-    // Written beside the target and renamed over it, so a failure at any
-    // point leaves the previous file as it was.
-    QSaveFile save(file);
-    if (!save.open(QIODevice::WriteOnly))
-        return false;
-    if (save.write(out) != out.size()) {
-        save.cancelWriting();
-        return false;
-    }
-    return save.commit();
+    return replaceFile(file, out);
 }
 
 } // namespace

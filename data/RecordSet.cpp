@@ -45,8 +45,7 @@ QString formatNumber(double value)
 
 QString engineError(const QSqlQuery &query)
 {
-    const QSqlError e = query.lastError();
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    return engineErrorText(query);
 }
 
 [[noreturn]] void fail(const QString &what, const QSqlQuery &query)

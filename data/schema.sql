@@ -1,5 +1,6 @@
 -- The delivered database: thirteen tables, their indexes and the first account.
--- Identifier columns are text; ages, marks, credits and amounts are numbers;
+-- Identifier columns are text; each record table has a hidden row key `Id`
+-- (INTEGER PRIMARY KEY, so VACUUM keeps it); ages, marks, credits and amounts are numbers;
 -- dates are ISO text (yyyy-MM-dd) in columns declared DATE. Each CHECK
 -- constraint carries its column's name, so a refusal names the column.
 
@@ -61,6 +62,7 @@ CREATE TABLE "User" (
 );
 
 CREATE TABLE Score (
+  Id            INTEGER PRIMARY KEY,
   StudentID     TEXT,
   ScoreDateTime DATE CONSTRAINT ScoreDateTime CHECK (ScoreDateTime IS NULL OR (typeof(ScoreDateTime) = 'text'
                   AND ScoreDateTime GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' AND date(ScoreDateTime) = ScoreDateTime)),
@@ -73,6 +75,7 @@ CREATE TABLE Score (
 );
 
 CREATE TABLE Practice (
+  Id               INTEGER PRIMARY KEY,
   StudentID        TEXT,
   ClassID          TEXT,
   PracticeDateTime DATE CONSTRAINT PracticeDateTime CHECK (PracticeDateTime IS NULL OR (typeof(PracticeDateTime) = 'text'
@@ -83,6 +86,7 @@ CREATE TABLE Practice (
 );
 
 CREATE TABLE Moral (
+  Id          INTEGER PRIMARY KEY,
   StudentID   TEXT,
   ClassID     TEXT,
   MoralID     TEXT,
@@ -91,6 +95,7 @@ CREATE TABLE Moral (
 );
 
 CREATE TABLE Price (
+  Id        INTEGER PRIMARY KEY,
   ClassID   TEXT,
   PriceName TEXT,
   StudentID TEXT,
@@ -99,6 +104,7 @@ CREATE TABLE Price (
 );
 
 CREATE TABLE Dorm (
+  Id        INTEGER PRIMARY KEY,
   ClassID   TEXT,
   StudentID TEXT,
   StuSex    TEXT,
@@ -107,6 +113,7 @@ CREATE TABLE Dorm (
 );
 
 CREATE TABLE Course (
+  Id        INTEGER PRIMARY KEY,
   StudentID TEXT,
   SubjectID TEXT,
   TeacherID TEXT,
@@ -153,3 +160,6 @@ CREATE INDEX Course_BeginTime ON Course (BeginTime);
 -- The first account, so that a first login is possible.
 INSERT INTO "User" (UserID, UserName, UserPassword, Remark)
 VALUES ('1001', '管理员', 'admin', '初始账户,登录后请修改密码');
+
+-- The version of these table shapes; an older file is upgraded when opened.
+PRAGMA user_version = 1;

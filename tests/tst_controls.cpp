@@ -7,6 +7,7 @@
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
+#include <QClipboard>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
@@ -72,6 +73,37 @@ private slots:
         QCOMPARE(rs()->fieldText(QStringLiteral("DormName")), QStringLiteral("西二"));
         rs()->post();
         QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007002'")), QStringList({"西二楼"}));
+    }
+
+    // A single-line box keeps a long text whole: pasted, stored, read back
+    // and shown again (QLineEdit would cut it at 32,767 characters).
+    void longTextKeptWhole()
+    {
+        QString longText;
+        for (int i = 0; longText.size() < 100000; ++i)
+            longText += QStringLiteral("第%1行;").arg(i);
+        longText.truncate(100000);
+        auto *edit = new DBEdit(form.get());
+        edit->bind(source, QStringLiteral("Remark"));
+        auto *combo = new DBComboBox(true, {QStringLiteral("东一")}, form.get());
+        combo->bind(source, QStringLiteral("DormName"));
+        openDorms();
+        QApplication::clipboard()->setText(longText);
+        edit->selectAll();
+        edit->paste();
+        combo->lineEdit()->selectAll();
+        combo->lineEdit()->paste();
+        QCOMPARE(rs()->state(), DataSetState::Edit);
+        QCOMPARE(edit->text().size(), 100000);
+        rs()->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT Remark FROM DormInfo WHERE DormID='2007001'")), QStringList{longText});
+        QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007001'")), QStringList{longText});
+
+        // Read back into fresh controls.
+        edit->clear();
+        openDorms();
+        QCOMPARE(edit->text(), longText);
+        QCOMPARE(combo->currentText(), longText);
     }
 
     void textSetByCodeIsStoredOnlyOutsideBrowse()
@@ -351,6 +383,7 @@ private slots:
         rec->answer(QMessageBox::Cancel);
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(rec->last().text, QStringLiteral("Delete record?"));
+        QCOMPARE(rec->last().title, QStringLiteral("确认"));
         QCOMPARE(rec->last().buttons, QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"3"}));
 
@@ -359,6 +392,7 @@ private slots:
         rec->answer(QMessageBox::Ok);
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         QCOMPARE(rec->last().text, QStringLiteral("Delete all selected records?"));
+        QCOMPARE(rec->last().title, QStringLiteral("确认"));
         QCOMPARE(ws->query(QStringLiteral("SELECT DormID FROM DormInfo")), QStringList({"2007002"}));
         QCOMPARE(grid->model()->rowCount(), 1);
 

@@ -204,7 +204,8 @@ private slots:
     void openRefused_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"missing file", "empty path", "no data source", "directory", "text file"})
+        for (const char *kind : {"missing file", "empty path", "no data source", "directory", "text file",
+                                 "zero-byte file", "foreign database", "one table missing"})
             QTest::newRow(kind) << kind;
     }
     void openRefused()
@@ -221,13 +222,23 @@ private slots:
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("这不是数据库, just text.\n");
+        } else if (kind == "zero-byte file") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind == "foreign database") {
+            testsupport::execSql(path, "CREATE TABLE Notes (Id INTEGER PRIMARY KEY, Text TEXT);"
+                                       "INSERT INTO Notes (Text) VALUES ('another program');");
+        } else if (kind == "one table missing") {
+            testsupport::createDatabase(path);
+            testsupport::execSql(path, "DROP TABLE Course");
         }
         connectionString = kind == "empty path"       ? testsupport::connectionStringFor(QString())
                            : kind == "no data source" ? QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0")
                                                       : testsupport::connectionStringFor(path);
         const QStringList before = treeOf(tmp.path());
         QByteArray contentBefore;
-        if (kind == "text file") {
+        const bool fileGiven = QFileInfo(path).isFile();
+        if (fileGiven) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
             contentBefore = f.readAll();
@@ -243,11 +254,15 @@ private slots:
         QCOMPARE(treeOf(tmp.path()), before);
         if (kind == "missing file")
             QVERIFY(!QFile::exists(path));
-        if (kind == "text file") {
+        if (fileGiven) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), contentBefore);
         }
+        if (kind == "zero-byte file" || kind == "foreign database")
+            QVERIFY2(error->contains("缺少数据表 TeacherInfo"), qPrintable(*error));
+        if (kind == "one table missing")
+            QVERIFY2(error->contains("缺少数据表 Course)"), qPrintable(*error));
     }
 
     void openReadOnlyFileRefused()
@@ -270,6 +285,51 @@ private slots:
         QCOMPARE(probeOpen(readOnly, &output), 1);
         QVERIFY(!output.isEmpty());
         QCOMPARE(treeOf(tmp.path()), before);
+    }
+
+    // The file under an open connection is deleted or replaced by another
+    // program: a save names the file and what happened, and nothing is written
+    // into the file now at that path.
+    void databaseFileGoneOrReplaced_data()
+    {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("replaced") << true;
+    }
+    void databaseFileGoneOrReplaced()
+    {
+        QFETCH(bool, replaced);
+        Db db;
+        auto rs = SQLDataSet("Select * From DormInfo", db.conn);
+        const QString path = db.ws.dbPath();
+        QVERIFY(QFile::remove(path));
+        if (replaced) {
+            const QString other = QDir(db.ws.dir()).filePath("other.mdb");
+            testsupport::createDatabase(other);
+            QVERIFY(QFile::rename(other, path));
+        }
+        const QString expected = replaced
+            ? QStringLiteral("数据库文件 %1 在程序运行时被另一个文件替换了,修改没有保存。请重新启动程序。").arg(path)
+            : QStringLiteral("数据库文件 %1 在程序运行时被删除或移走了,修改没有保存。请恢复该文件后重新启动程序。").arg(path);
+
+        const auto execError = errorOf([&] { SQLExecute("Update [User] Set Remark='x'", db.conn); });
+        QVERIFY(execError.has_value());
+        QVERIFY2(execError->endsWith(expected), qPrintable(*execError));
+        QVERIFY(!execError->contains("readonly"));
+
+        rs->edit();
+        rs->setFieldText("DormName", "改名");
+        const auto postError = errorOf([&] { rs->post(); });
+        QVERIFY(postError.has_value());
+        QVERIFY2(postError->contains(expected), qPrintable(*postError));
+        QCOMPARE(rs->state(), dravon::DataSetState::Edit);
+
+        if (replaced) {
+            QCOMPARE(testsupport::querySql(path, "SELECT count(*) FROM DormInfo"), QStringList{"0"});
+            QCOMPARE(testsupport::querySql(path, "SELECT Remark FROM \"User\""), QStringList{"初始账户,登录后请修改密码"});
+        } else {
+            QVERIFY(!QFile::exists(path));
+        }
     }
 
     void closedConnection()

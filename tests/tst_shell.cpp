@@ -4,6 +4,7 @@
 #include "app/DBSetup_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "app/Looks_Unit.h"
 #include "app/Program_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
@@ -15,6 +16,8 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -23,8 +26,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using testsupport::MessageRecorder;
 using testsupport::TestWorkspace;
@@ -62,7 +69,27 @@ private:
         frmTeachMain->show();
     }
 
+    // The master window of colleges, shown as a child of the logged-in main window.
+    TfrmCollegeSet *openCollegeWindow()
+    {
+        connectDataModule();
+        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        frmTeachMain->menuItem(QStringLiteral("D5"))->trigger();
+        if (!frmCollegeSet || !QTest::qWaitForWindowExposed(frmCollegeSet))
+            return nullptr;
+        return frmCollegeSet;
+    }
+    static QString plain(QString text)
+    {
+        return text.remove(QRegularExpression(QStringLiteral("\\(&.\\)"))).remove(QLatin1Char('&'));
+    }
+
 private slots:
+    void initTestCase()
+    {
+        // As the program runs: Qt's own texts in Chinese.
+        QVERIFY(LoadQtTranslations(*static_cast<QApplication *>(QCoreApplication::instance())));
+    }
     void init()
     {
         ResetApplicationEndForTesting();
@@ -102,6 +129,9 @@ private slots:
                                       << QStringLiteral("/nonexistent/无.mdb");
         QTest::newRow("directory") << QStringLiteral("[BDConn]\nDBConFileName=/tmp\n") << QStringLiteral("/tmp");
         QTest::newRow("text file") << QStringLiteral("[BDConn]\nDBConFileName=%TEXT%\n") << QStringLiteral("%TEXT%");
+        QTest::newRow("zero-byte file") << QStringLiteral("[BDConn]\nDBConFileName=%EMPTY%\n") << QStringLiteral("%EMPTY%");
+        QTest::newRow("foreign database") << QStringLiteral("[BDConn]\nDBConFileName=%FOREIGN%\n")
+                                          << QStringLiteral("%FOREIGN%");
     }
     void unusableSettingsReportThenSetupEndsTheRun()
     {
@@ -112,8 +142,17 @@ private slots:
         QVERIFY(notes.open(QIODevice::WriteOnly));
         notes.write("plain text, not a database\n");
         notes.close();
-        ini.replace(QStringLiteral("%TEXT%"), textFile);
-        shownPath.replace(QStringLiteral("%TEXT%"), textFile);
+        const QString emptyFile = QDir(ws->dir()).filePath(QStringLiteral("empty.mdb"));
+        QFile empty(emptyFile);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        const QString foreignFile = QDir(ws->dir()).filePath(QStringLiteral("foreign.mdb"));
+        testsupport::execSql(foreignFile, QStringLiteral("CREATE TABLE Notes (Text TEXT)"));
+        for (QString *text : {&ini, &shownPath}) {
+            text->replace(QStringLiteral("%TEXT%"), textFile);
+            text->replace(QStringLiteral("%EMPTY%"), emptyFile);
+            text->replace(QStringLiteral("%FOREIGN%"), foreignFile);
+        }
         if (ini.isNull())
             QFile::remove(ws->iniPath());
         else
@@ -187,6 +226,54 @@ private slots:
         QCOMPARE(fileContent(ws->iniPath()), QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
     }
 
+    // The setup dialog refuses what start-up refuses: an empty file and
+    // another program's database are no connection.
+    void setupRefusesEmptyAndForeignFiles()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        const QString emptyFile = QDir(ws->dir()).filePath(QStringLiteral("empty.mdb"));
+        QFile empty(emptyFile);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        const QString foreignFile = QDir(ws->dir()).filePath(QStringLiteral("foreign.mdb"));
+        testsupport::execSql(foreignFile, QStringLiteral("CREATE TABLE \"User\" (UserID TEXT)"));
+        const QByteArray iniBefore = fileContent(ws->iniPath());
+        bool openAfterRefusals = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            setup->edtDBFilePath->setText(emptyFile);
+            setup->btnOk->click();
+            setup->edtDBFilePath->setText(foreignFile);
+            setup->btnOk->click();
+            openAfterRefusals = setup->isVisible();
+            setup->close();
+        });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        QVERIFY(openAfterRefusals);
+        QCOMPARE(rec->texts(), QStringList({"数据库连接失败!", "数据库连接失败!"}));
+        QVERIFY(!ApplicationEndRequested());
+        QCOMPARE(fileContent(ws->iniPath()), iniBefore);
+        QCOMPARE(QFileInfo(emptyFile).size(), 0);
+    }
+
+    // A file of a newer version (or one whose upgrade failed) says why, at
+    // start and in the setup dialog, before the usual message; it stays as it was.
+    void unusableFileVersionSaysWhy()
+    {
+        ws->exec(QStringLiteral("PRAGMA user_version = 99"));
+        const QByteArray before = fileContent(ws->dbPath());
+        const QString why = QStringLiteral("数据库 %1 由较新版本的程序建立(版本 99),本程序不能使用。").arg(ws->dbPath());
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            setup->edtDBFilePath->setText(ws->dbPath());
+            setup->btnOk->click();
+            setup->close();
+        });
+        QVERIFY(!CreateApplicationWindows());
+        QCOMPARE(rec->texts(), QStringList({why, "数据库连接失败!", why, "数据库连接失败!"}));
+        QCOMPARE(DM->lastSchemaFailure(), why);
+        QCOMPARE(fileContent(ws->dbPath()), before);
+    }
+
     void fileDialogCancelKeepsThePath()
     {
         connectDataModule();
@@ -227,6 +314,41 @@ private slots:
         QCOMPARE(ReadDBFileName(GetConfigFileName()), other);
         QVERIFY(QFile::exists(ws->dbPath()));
         QVERIFY(!QFile::exists(QDir(ws->dir()).filePath(QStringLiteral("missing.mdb"))));
+    }
+
+    // The connection works but the path cannot be stored: the dialog says so
+    // and stays, instead of asking for a restart that would lose the choice.
+    void setupReportsAPathNotSaved()
+    {
+        connectDataModule();
+        SetLoginWindowCreated(true);
+        const QByteArray before = fileContent(ws->iniPath());
+        const QString other = QDir(ws->dir()).filePath(QStringLiteral("other.mdb"));
+        testsupport::createDatabase(other);
+        // Lower the process's file size limit so the new ini cannot be written out.
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        bool stillOpen = false;
+        whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
+            rlimit limited = old;
+            limited.rlim_cur = 8;
+            ::setrlimit(RLIMIT_FSIZE, &limited);
+            setup->edtDBFilePath->setText(other);
+            setup->btnOk->click();
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            stillOpen = setup->isVisible();
+            setup->close();
+        });
+        frmTeachMain->menuItem(QStringLiteral("N5"))->trigger();
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(stillOpen);
+        QCOMPARE(rec->messages.size(), 1);
+        QCOMPARE(rec->last().text, QStringLiteral("数据库路径没有保存!\n无法写入配置文件: %1\n请检查磁盘空间和写入权限后再试。")
+                                       .arg(ws->iniPath()));
+        QCOMPARE(rec->last().icon, QMessageBox::Critical);
+        QVERIFY(!ApplicationEndRequested());
+        QCOMPARE(fileContent(ws->iniPath()), before);
     }
 
     void configFileIsBesideTheExecutable()
@@ -486,6 +608,97 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(frmCollegeSet.isNull());
         QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+    }
+
+    // Qt's own texts are Chinese: the setup dialog's file dialog, its buttons
+    // and labels. A child window's system menu still has no maximize or size
+    // item, found through the translated texts.
+    void qtTextsInChinese()
+    {
+        connectDataModule();
+        TfrmDBSetup setup(frmTeachMain);
+        setup.OpenPath->setDirectory(ws->dir());
+        setup.OpenPath->show();
+        QVERIFY(QTest::qWaitForWindowExposed(setup.OpenPath));
+        auto *box = setup.OpenPath->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        QVERIFY(box);
+        QStringList buttons;
+        for (QAbstractButton *b : box->buttons())
+            buttons << plain(b->text());
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({"取消", "打开"}));
+        for (const char *name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+            auto *label = setup.OpenPath->findChild<QLabel *>(QString::fromLatin1(name));
+            QVERIFY(label);
+            QVERIFY2(!label->text().contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}"))), qPrintable(label->text()));
+        }
+        if (!qEnvironmentVariableIsEmpty("VELTRANA_SHOT_DIR"))
+            setup.OpenPath->grab().save(qEnvironmentVariable("VELTRANA_SHOT_DIR") + QStringLiteral("/filedialog.png"));
+        setup.OpenPath->reject();
+    }
+    void systemMenuWithoutMaximizeWhenTranslated()
+    {
+        TfrmCollegeSet *w = openCollegeWindow();
+        QVERIFY(w);
+        QMenu *system = w->mdiSubWindow()->systemMenu();
+        QVERIFY(system);
+        QStringList items;
+        for (QAction *a : system->actions())
+            if (a->isVisible() && !a->isSeparator())
+                items << a->text();
+        QCOMPARE(items, QStringList({"恢复(&R)", "移动(&M)", "最小化(&N)", "关闭(&C)"}));
+    }
+
+    // Access keys: inside a child window its buttons' letters act on its
+    // buttons; a letter no button claims, or any letter without a child
+    // window, opens the menu; F10 reaches the menu bar.
+    void accessKeysOfChildButtonsAndMenus()
+    {
+        ws->exec(QStringLiteral("INSERT INTO GradeInfo VALUES ('2007001', '计算机学院', NULL)"));
+        TfrmCollegeSet *w = openCollegeWindow();
+        QVERIFY(w);
+        auto *systemMenu = frmTeachMain->findChild<QMenu *>(QStringLiteral("S1"));
+        auto *courseMenu = frmTeachMain->findChild<QMenu *>(QStringLiteral("N3"));
+        QVERIFY(systemMenu && courseMenu);
+        w->activateWindow();
+        w->edtName->setFocus();
+        w->edtName->selectAll();
+        testsupport::typeText(w->edtName, QStringLiteral("信息学院"));
+        QCOMPARE(w->mainSource()->state(), dravon::DataSetState::Edit);
+        QTest::keyClick(w->edtName, Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo")), QStringList({"信息学院"}));
+        QCOMPARE(w->mainSource()->state(), dravon::DataSetState::Browse);
+        QCOMPARE(w->edtName->text(), QStringLiteral("信息学院"));
+        QVERIFY(!systemMenu->isVisible());
+        QVERIFY(rec->messages.isEmpty());
+
+        // Alt+A adds a row in the window, not in a menu.
+        QTest::keyClick(w->edtName, Qt::Key_A, Qt::AltModifier);
+        QTRY_COMPARE(w->mainSource()->state(), dravon::DataSetState::Insert);
+        QTest::keyClick(w->edtName, Qt::Key_C, Qt::AltModifier);
+        QTRY_COMPARE(w->mainSource()->state(), dravon::DataSetState::Browse);
+
+        // No button of the window has P: the course menu opens.
+        QTest::keyClick(w->edtName, Qt::Key_P, Qt::AltModifier);
+        QTRY_VERIFY(courseMenu->isVisible());
+        courseMenu->hide();
+        frmTeachMain->menuBar()->setActiveAction(nullptr);
+
+        // F10 reaches the menu bar.
+        QTest::keyClick(w->edtName, Qt::Key_F10);
+        QTRY_VERIFY(systemMenu->isVisible());
+        systemMenu->hide();
+        frmTeachMain->menuBar()->setActiveAction(nullptr);
+
+        // Without a child window Alt+S opens the system menu.
+        w->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(frmTeachMain->mdiArea()->subWindowList().isEmpty());
+        frmTeachMain->activateWindow();
+        QTest::keyClick(frmTeachMain, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(systemMenu->isVisible());
+        systemMenu->hide();
+        QCOMPARE(ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo")), QStringList({"信息学院"}));
     }
 };
 

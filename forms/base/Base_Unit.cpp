@@ -131,12 +131,15 @@ QMdiSubWindow *TfrmBase::showAsChild(QMdiArea *area)
     QMdiSubWindow *sub = area->addSubWindow(this, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                                                       | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    // The system menu keeps restore, move, minimize and close; no size, no maximize.
+    // The system menu keeps restore, move, minimize and close; no size, no
+    // maximize. Its items are known only by their texts, which are compared
+    // as Qt shows them: translated when Qt's translations are loaded.
     if (QMenu *menu = sub->systemMenu()) {
+        QStringList hidden;
+        for (const char *source : {"&Size", "Ma&ximize", "Stay on &Top"})
+            hidden << QCoreApplication::translate("QMdiSubWindow", source);
         for (QAction *action : menu->actions()) {
-            const QString text = action->text();
-            if (text.contains(QLatin1String("Size")) || text.contains(QLatin1String("Maximize"))
-                || text.contains(QLatin1String("Stay on")) || text.contains(QLatin1String("Shade")))
+            if (hidden.contains(action->text()))
                 action->setVisible(false);
         }
     }

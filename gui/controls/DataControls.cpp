@@ -14,6 +14,8 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include <limits>
+
 using dravon::DataSetState;
 
 namespace {
@@ -182,10 +184,16 @@ void FieldLink::updateRecord()
     rs->setFieldText(m_field, text);
 }
 
+void AllowLongText(QLineEdit *edit)
+{
+    edit->setMaxLength(std::numeric_limits<int>::max());
+}
+
 DBEdit::DBEdit(QWidget *parent)
     : QLineEdit(parent),
       m_link(this, [this] { return text(); }, [this](const QString &t) { setText(t); })
 {
+    AllowLongText(this);
     connect(this, &QLineEdit::textEdited, this, [this](const QString &t) {
         const int cursor = cursorPosition();
         m_link.userEdited(t, [this, cursor] { setCursorPosition(cursor); });
@@ -222,6 +230,7 @@ DBComboBox::DBComboBox(bool open, const QStringList &items, QWidget *parent)
     setInsertPolicy(QComboBox::NoInsert);
     setCurrentIndex(-1);
     if (open) {
+        AllowLongText(lineEdit());
         connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString &t) {
             const int cursor = lineEdit()->cursorPosition();
             m_link.userEdited(t, [this, cursor] { lineEdit()->setCursorPosition(cursor); });

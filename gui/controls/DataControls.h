@@ -13,6 +13,10 @@
 
 class QWidget;
 
+// No length limit on a single-line box: QLineEdit cuts typed, pasted and set
+// text at 32,767 characters without a word, which would shorten a stored value.
+void AllowLongText(QLineEdit *edit);
+
 // The binding of one control to one column: loads the control from the
 // record, tracks whether the control holds an unstored change, and writes it
 // into the record before the record is stored.

@@ -208,7 +208,7 @@ void DataGrid::deleteWithConfirmation()
     const QList<int> rows = rowsToDelete();
     const bool many = rows.size() > 1;
     const QString question = many ? QStringLiteral("Delete all selected records?") : QStringLiteral("Delete record?");
-    if (ShowMessage(question, QStringLiteral("Confirm"), QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel)
+    if (ShowMessage(question, QStringLiteral("确认"), QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel)
         != QMessageBox::Ok)
         return;
     Guarded([&] {

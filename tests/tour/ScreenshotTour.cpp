@@ -33,6 +33,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -198,6 +199,11 @@ int main(int argc, char *argv[])
         TfrmDBSetup setup(nullptr);
         setup.show();
         save(&setup, QStringLiteral("02-db-setup"));
+        // Its file dialog, with Qt's own texts in Chinese.
+        setup.OpenPath->setDirectory(workspace.dir());
+        setup.OpenPath->show();
+        save(setup.OpenPath, QStringLiteral("02-db-setup-file-dialog"));
+        setup.OpenPath->hide();
     }
 
     loginWhenAsked();

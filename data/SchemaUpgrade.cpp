@@ -1,0 +1,203 @@
+#include "data/SchemaUpgrade.h"
+
+#include "data/Error.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+
+namespace dravon {
+
+namespace {
+
+// The tables that hold records (no identifier of their own) and get a row key.
+const QStringList recordTables = {QStringLiteral("Score"), QStringLiteral("Dorm"), QStringLiteral("Price"),
+                                  QStringLiteral("Practice"), QStringLiteral("Moral"), QStringLiteral("Course")};
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+QString errorText(sqlite3 *db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// Runs one statement without result rows; throws with the engine's text.
+void exec(sqlite3 *db, const QString &sql)
+{
+    char *message = nullptr;
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    const QString text = message ? QString::fromUtf8(message) : errorText(db);
+    sqlite3_free(message);
+    if (rc != SQLITE_OK)
+        throw Error(text);
+}
+
+// Every row of a query as texts.
+QList<QStringList> rows(sqlite3 *db, const QString &sql, const QStringList &params = {})
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        throw Error(errorText(db));
+    for (int i = 0; i < params.size(); ++i) {
+        const QByteArray value = params[i].toUtf8();
+        sqlite3_bind_text(stmt, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+    }
+    QList<QStringList> result;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        QStringList row;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+            row << (text ? QString::fromUtf8(text) : QString());
+        }
+        result << row;
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        throw Error(errorText(db));
+    return result;
+}
+
+int userVersion(sqlite3 *db)
+{
+    return rows(db, QStringLiteral("PRAGMA user_version")).value(0).value(0).toInt();
+}
+
+// A page-for-page copy of the open database through the engine's backup API
+// (a plain file copy inside the process would drop its locks), readable only
+// as the original is.
+QString copyBeside(sqlite3 *db, const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString copy = path + QStringLiteral(".before-upgrade-") + stamp;
+    for (int n = 2; QFileInfo::exists(copy); ++n)
+        copy = path + QStringLiteral(".before-upgrade-%1-%2").arg(stamp).arg(n);
+
+    const QByteArray copyName = QFile::encodeName(copy);
+    sqlite3 *target = nullptr;
+    int rc = sqlite3_open_v2(copyName.constData(), &target,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+    struct stat original = {};
+    if (rc == SQLITE_OK && ::stat(QFile::encodeName(path).constData(), &original) == 0)
+        ::chmod(copyName.constData(), original.st_mode & 07777);
+    QString failure;
+    if (rc == SQLITE_OK) {
+        sqlite3_backup *backup = sqlite3_backup_init(target, "main", db, "main");
+        if (!backup) {
+            failure = errorText(target);
+        } else {
+            rc = sqlite3_backup_step(backup, -1);
+            sqlite3_backup_finish(backup);
+            if (rc != SQLITE_DONE)
+                failure = QString::fromUtf8(sqlite3_errstr(rc));
+        }
+    } else {
+        failure = target ? errorText(target) : QString::fromUtf8(sqlite3_errstr(rc));
+    }
+    if (target && sqlite3_close(target) != SQLITE_OK && failure.isEmpty())
+        failure = QStringLiteral("无法关闭副本");
+    if (!failure.isEmpty()) {
+        QFile::remove(copy);
+        throw Error(QStringLiteral("无法建立升级前的副本 %1: %2").arg(copy, failure));
+    }
+    return copy;
+}
+
+// Gives one record table its row key: a new table with `Id INTEGER PRIMARY KEY`
+// in front of the old columns and the old definitions, the rows copied in
+// their order with their row numbers as keys, the old table dropped, the new
+// one renamed, its indexes and triggers made again.
+void addRowKey(sqlite3 *db, const QString &table)
+{
+    const QList<QStringList> columns = rows(db, QStringLiteral("SELECT name, pk FROM pragma_table_info(?)"), {table});
+    QStringList names;
+    for (const QStringList &column : columns) {
+        if (column[0].compare(QStringLiteral("Id"), Qt::CaseInsensitive) == 0)
+            throw Error(QStringLiteral("表 %1 已有字段 %2,但不是行键").arg(table, column[0]));
+        names << quoted(column[0]);
+    }
+    const QString create = rows(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"),
+                                {table})
+                               .value(0)
+                               .value(0);
+    const qsizetype open = create.indexOf(QLatin1Char('('));
+    if (names.isEmpty() || open < 0)
+        throw Error(QStringLiteral("表 %1 的定义无法读取").arg(table));
+    const QList<QStringList> dependents = rows(
+        db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type IN ('index', 'trigger') AND tbl_name = ? "
+                           "AND sql IS NOT NULL ORDER BY type, rowid"),
+        {table});
+
+    const QString fresh = table + QStringLiteral("_upgrading");
+    const QString list = names.join(QStringLiteral(", "));
+    exec(db, QStringLiteral("CREATE TABLE %1 (Id INTEGER PRIMARY KEY, %2").arg(quoted(fresh), create.mid(open + 1)));
+    exec(db, QStringLiteral("INSERT INTO %1 (Id, %2) SELECT rowid, %2 FROM %3 ORDER BY rowid")
+                 .arg(quoted(fresh), list, quoted(table)));
+    exec(db, QStringLiteral("DROP TABLE %1").arg(quoted(table)));
+    exec(db, QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoted(fresh), quoted(table)));
+    for (const QStringList &dependent : dependents)
+        exec(db, dependent[0]);
+}
+
+// True when the table already has its row key `Id INTEGER PRIMARY KEY`.
+bool hasRowKey(sqlite3 *db, const QString &table)
+{
+    const QList<QStringList> columns =
+        rows(db, QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"), {table});
+    for (const QStringList &c : columns) {
+        if (c[0].compare(QStringLiteral("Id"), Qt::CaseInsensitive) == 0)
+            return c[1].compare(QStringLiteral("INTEGER"), Qt::CaseInsensitive) == 0 && c[2] == QStringLiteral("1");
+    }
+    return false;
+}
+
+}
+
+void upgradeSchema(void *handle, const QString &path)
+{
+    auto *db = static_cast<sqlite3 *>(handle);
+    int version = 0;
+    try {
+        version = userVersion(db);
+    } catch (const Error &e) {
+        throw SchemaError(QStringLiteral("无法读取数据库 %1 的版本: %2").arg(path, e.text()));
+    }
+    if (version > currentSchemaVersion)
+        throw SchemaError(QStringLiteral("数据库 %1 由较新版本的程序建立(版本 %2),本程序不能使用。").arg(path).arg(version));
+    if (version == currentSchemaVersion)
+        return;
+
+    QString copy;
+    try {
+        copy = copyBeside(db, path);
+    } catch (const Error &e) {
+        throw SchemaError(QStringLiteral("数据库 %1 需要升级,但%2;文件没有改变。").arg(path, e.text()));
+    }
+    try {
+        exec(db, QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            for (const QString &table : recordTables) {
+                if (!hasRowKey(db, table))
+                    addRowKey(db, table);
+            }
+            exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
+            exec(db, QStringLiteral("COMMIT"));
+        } catch (...) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    } catch (const Error &e) {
+        // The file is as it was, so the copy is not needed.
+        QFile::remove(copy);
+        throw SchemaError(QStringLiteral("数据库 %1 升级失败,文件没有改变: %2").arg(path, e.text()));
+    }
+}
+
+}

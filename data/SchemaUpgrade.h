@@ -1,0 +1,31 @@
+#pragma once
+// Brings a database file made by an earlier version of the program up to the
+// current table shapes when it is opened.
+#include "data/Error.h"
+
+#include <QString>
+
+namespace dravon {
+
+// The table shapes this program writes, kept in the file's PRAGMA user_version.
+// 1: each record table has an `Id INTEGER PRIMARY KEY` (a row key that VACUUM
+//    keeps).
+constexpr int currentSchemaVersion = 1;
+
+// The file's table shapes cannot be used or brought up to date; the text
+// says why and that the file was left as it was.
+class SchemaError : public Error
+{
+public:
+    using Error::Error;
+};
+
+// Upgrades the open database `db` (an sqlite3*) at `path` when its version is
+// older: first a consistent copy beside the file
+// ("<file>.before-upgrade-<yyyyMMdd-HHmmss>"), then every change in one
+// transaction that also records the new version. Throws dravon::Error with a
+// clear text (a SchemaError) when the file is newer than this program or the upgrade fails;
+// a failed upgrade leaves the file as it was.
+void upgradeSchema(void *db, const QString &path);
+
+}
