@@ -67,6 +67,7 @@ void RecordSet::connectSource()
         const int n = last - first + 1;
         const int at = displayRow(first);
         m_insertedFirst = at;
+        ++m_notifying;  // until inserted(): no fetch may start in between
         beginInsertRows({}, at, at + n - 1);
         if (m_state == DataSetState::Insert && m_insertPos >= at)
             m_insertPos += n;
@@ -75,12 +76,17 @@ void RecordSet::connectSource()
     });
     connect(m_source.get(), &RowSource::inserted, this, [this] {
         endInsertRows();
+        --m_notifying;
         if (m_recNo >= 0 && m_insertedFirst <= m_recNo)
             emit headerDataChanged(Qt::Vertical, m_recNo, m_recNo);
     });
-    connect(m_source.get(), &RowSource::aboutToReset, this, [this] { beginResetModel(); });
+    connect(m_source.get(), &RowSource::aboutToReset, this, [this] {
+        ++m_notifying;
+        beginResetModel();
+    });
     connect(m_source.get(), &RowSource::resetDone, this, [this] {
         endResetModel();
+        --m_notifying;
         if (m_recNo >= recordCount())
             setCurrent(recordCount() - 1);
     });
@@ -364,6 +370,7 @@ void RecordSet::insert()
     requireWritable();
     checkBrowseMode();
     const int pos = qMax(0, m_recNo);
+    ++m_notifying;
     beginInsertRows({}, pos, pos);
     m_state = DataSetState::Insert;
     m_insertPos = pos;
@@ -372,6 +379,7 @@ void RecordSet::insert()
     m_changed = QVector<bool>(m_fields.size(), false);
     m_modified = false;
     endInsertRows();
+    --m_notifying;
     m_eof = m_bof = false;
     emit stateChanged();
     setCurrent(pos);
@@ -408,12 +416,14 @@ void RecordSet::cancel()
         return;
     }
     const int pos = m_insertPos;
+    ++m_notifying;
     beginRemoveRows({}, pos, pos);
     m_state = DataSetState::Browse;
     m_insertPos = -1;
     m_buffer.clear();
     m_modified = false;
     endRemoveRows();
+    --m_notifying;
     emit stateChanged();
     m_recNo = -1;
     setCurrent(recordCount() == 0 ? -1 : qMin(pos, recordCount() - 1));
@@ -599,9 +609,11 @@ void RecordSet::deleteRows(QList<int> rows)
         setState(DataSetState::Browse);
     }
     for (int i = int(rows.size()) - 1; i >= 0; --i) {
+        ++m_notifying;
         beginRemoveRows({}, rows[i], rows[i]);
         m_table->forget(rows[i]);
         endRemoveRows();
+        --m_notifying;
     }
     invalidateLookups();
     const int current = m_recNo;
@@ -700,12 +712,13 @@ int RecordSet::columnCount(const QModelIndex &parent) const
 
 bool RecordSet::canFetchMore(const QModelIndex &parent) const
 {
-    return !parent.isValid() && !m_source->countKnown();
+    return !parent.isValid() && !m_notifying && !m_source->countKnown();
 }
 
 void RecordSet::fetchMore(const QModelIndex &parent)
 {
-    if (parent.isValid())
+    // Not while the views hear of rows just added: the rows come one page at a time.
+    if (parent.isValid() || m_notifying)
         return;
     try {
         m_source->fetchMore();

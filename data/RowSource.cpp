@@ -660,6 +660,20 @@ Values TableSource::values(int row)
     return Values(m_fields.size());
 }
 
+int TableSource::positionAtOrAbove(qint64 key)
+{
+    // The worker's position of the first row whose key is at least key.
+    const auto after = std::upper_bound(m_checkpoints.cbegin(), m_checkpoints.cend(), key);
+    const int index = int(after - m_checkpoints.cbegin()) - 1;
+    if (index < 0)
+        return 0;
+    const QVector<qint64> &keys = segment(index);
+    for (int i = 0; i < keys.size(); ++i)
+        if (keys[i] >= key)
+            return index * stride + i;
+    return qMin((index + 1) * stride, m_snapshotCount);
+}
+
 void TableSource::applyCount(const RowCounter::Result &result)
 {
     if (!m_gapOpen)
@@ -667,18 +681,44 @@ void TableSource::applyCount(const RowCounter::Result &result)
     m_checkpoints = result.checkpoints;
     m_snapshotCount = int(result.count);
     m_segments.clear();
-    const int gap = m_snapshotCount - m_frontBase - m_backBase;
+    // The rows between the front and the back, by their keys, so that rows
+    // this set stored or deleted meanwhile do not shift them.
+    const int first = m_checkpoints.isEmpty() ? 0 : positionAtOrAbove(m_frontLast == std::numeric_limits<qint64>::min() ? m_frontLast : m_frontLast + 1);
+    const int end = !m_backLoaded || m_checkpoints.isEmpty() ? m_snapshotCount : positionAtOrAbove(m_backFirst);
     m_gapOpen = false;
     m_countKnown = true;
-    if (gap <= 0)
+    if (end <= first)
         return;
-    Chunk middle;
-    middle.materialized = false;
-    middle.first = m_frontBase;
-    middle.end = m_frontBase + gap;
+    // Whole pages are read by checkpoints; a part page at either side is kept
+    // by its keys, so that no page is shared with rows kept by key.
+    QVector<Chunk> middle;
+    auto piece = [&](int from, int to) {
+        Chunk c;
+        const QVector<qint64> &keys = segment(from / stride);
+        for (int b = from; b < to; ++b)
+            c.keys.append(keys.value(b % stride, -1));
+        middle << c;
+    };
+    const int headEnd = qMin(end, (first + stride - 1) / stride * stride);
+    if (headEnd > first)
+        piece(first, headEnd);
+    const int tailStart = qMax(headEnd, end / stride * stride);
+    if (tailStart > headEnd) {
+        Chunk range;
+        range.materialized = false;
+        range.first = headEnd;
+        range.end = tailStart;
+        middle << range;
+    }
+    if (end > tailStart)
+        piece(tailStart, end);
+    int rows = 0;
+    for (const Chunk &c : std::as_const(middle))
+        rows += c.size();
     const int at = m_chunks[0].size();
-    emit aboutToInsert(at, at + gap - 1);
-    m_chunks.insert(1, middle);
+    emit aboutToInsert(at, at + rows - 1);
+    for (int i = 0; i < middle.size(); ++i)
+        m_chunks.insert(1 + i, middle[i]);
     emit inserted();
 }
 

@@ -250,6 +250,7 @@ private:
     void placeStored(int row, qint64 key);
     void readOne(qint64 key);
     std::optional<int> positionOfKey(qint64 key);
+    int positionAtOrAbove(qint64 key);
 
     QString m_table;
     QString m_condition;
