@@ -342,13 +342,23 @@ void RowSource::startCounter(const QString &keySql, qint64 maxKey, const QString
 {
     m_counter = std::make_unique<RowCounter>(m_connection.databasePath(), keySql, maxKey, countSql, stride);
     connect(m_counter.get(), &RowCounter::counted, this, &RowSource::takeCount, Qt::QueuedConnection);
-    m_counter->start(QThread::LowPriority);
+    // Counting starts once the first rows have been shown (the next event),
+    // so it does not compete with them.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_counter && !countKnown() && !m_counter->isRunning() && !m_counter->isFinished())
+                m_counter->start(QThread::LowPriority);
+        },
+        Qt::QueuedConnection);
 }
 
 void RowSource::takeCount()
 {
     if (!m_counter)
         return;
+    if (!m_counter->isRunning() && !m_counter->isFinished())
+        m_counter->start();
     m_counter->wait();
     const RowCounter::Result result = m_counter->result();
     m_counter.reset();
