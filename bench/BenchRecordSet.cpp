@@ -45,9 +45,16 @@ void sqliteRows(const char *sql, int limit = -1)
     sqlite3_finalize(stmt);
 }
 
-void report(const char *what, double ours, double engine)
+// Only the lines whose text contains this (second argument), all when empty.
+QByteArray only;
+
+void report(const char *what, const std::function<double()> &ours, const std::function<double()> &engine)
 {
-    std::printf("%-44s %10.2f ms %10.2f ms %8.1fx\n", what, ours, engine, engine > 0 ? ours / engine : 0.0);
+    if (!only.isEmpty() && !QByteArray(what).contains(only))
+        return;
+    const double o = ours();
+    const double e = engine();
+    std::printf("%-44s %10.2f ms %10.2f ms %8.1fx\n", what, o, e, e > 0 ? o / e : 0.0);
 }
 
 }
@@ -55,10 +62,12 @@ void report(const char *what, double ours, double engine)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <database>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <database> [part of a line's name]\n", argv[0]);
         return 2;
     }
+    if (argc == 3)
+        only = argv[2];
     const QString path = QString::fromLocal8Bit(argv[1]);
     dravon::Connection conn;
     conn.setConnectionString(QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(path));
@@ -68,73 +77,73 @@ int main(int argc, char **argv)
 
     // Opening shows the first page; SQLite's least work is reading that page.
     report("open Score, first 100 rows",
-           millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->text(99, 0); }),
-           millis([] { sqliteRows("SELECT rowid, * FROM Score ORDER BY rowid LIMIT 128"); }));
+           [&] { return millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->text(99, 0); }); },
+           [&] { return millis([] { sqliteRows("SELECT rowid, * FROM Score ORDER BY rowid LIMIT 128"); }); });
     // The last row: the last page read backwards.
     report("open Score, jump to the last row",
-           millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->last(); rs->fieldText(QStringLiteral("StudentID")); }),
-           millis([] { sqliteRows("SELECT rowid, * FROM Score ORDER BY rowid DESC LIMIT 128"); }));
+           [&] { return millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->last(); rs->fieldText(QStringLiteral("StudentID")); }); },
+           [&] { return millis([] { sqliteRows("SELECT rowid, * FROM Score ORDER BY rowid DESC LIMIT 128"); }); });
     // The true row count, learnt in the background after the first page.
     report("open Score, row count known",
-           millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->waitForCount(); }, 3),
-           millis([] { sqliteRows("SELECT count(*) FROM Score"); }, 3));
+           [&] { return millis([&] { auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn); rs->waitForCount(); }, 3); },
+           [&] { return millis([] { sqliteRows("SELECT count(*) FROM Score"); }, 3); });
     report("Score: row 500,000 after the count",
-           millis([&] {
+           [&] { return millis([&] {
                auto rs = SQLDataSet(QStringLiteral("Select * From Score"), conn);
                rs->waitForCount();
                rs->text(500000, 0);
-           }, 3),
-           millis([] { sqliteRows("SELECT count(*) FROM Score"); sqliteRows("SELECT rowid, * FROM Score WHERE rowid >= 500001 ORDER BY rowid LIMIT 128"); }, 3));
+           }, 3); },
+           [&] { return millis([] { sqliteRows("SELECT count(*) FROM Score"); sqliteRows("SELECT rowid, * FROM Score WHERE rowid >= 500001 ORDER BY rowid LIMIT 128"); }, 3); });
     report("walk StudentInfo with next()",
-           millis([&] {
+           [&] { return millis([&] {
                auto rs = SQLDataSet(QStringLiteral("Select * From StudentInfo"), conn);
                while (!rs->eof()) {
                    rs->fieldText(QStringLiteral("StuName"));
                    rs->next();
                }
-           }, 3),
-           millis([] { sqliteRows("SELECT * FROM StudentInfo"); }, 3));
+           }, 3); },
+           [&] { return millis([] { sqliteRows("SELECT * FROM StudentInfo"); }, 3); });
     report("walk a join (Score x StudentInfo, 1M) with next()",
-           millis([&] {
+           [&] { return millis([&] {
                auto rs = SQLDataSet(QStringLiteral("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID"), conn);
                while (!rs->eof()) {
                    rs->fieldText(QStringLiteral("Score"));
                    rs->next();
                }
-           }, 3),
-           millis([] { sqliteRows("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID"); }, 3));
+           }, 3); },
+           [&] { return millis([] { sqliteRows("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID"); }, 3); });
     report("score query by student number",
-           millis([&] {
+           [&] { return millis([&] {
                SQLDataSet(QStringLiteral("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID "
                                          "and A.StudentID ='2008000'"), conn)->text(0, 0);
-           }),
-           millis([] {
+           }); },
+           [&] { return millis([] {
                sqliteRows("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID and A.StudentID ='2008000'");
-           }));
+           }); });
     report("course query by begin-date range",
-           millis([&] {
+           [&] { return millis([&] {
                SQLDataSet(QStringLiteral("Select A.Term,A.Remark,B.SubName,C.StuName,D.TchName ,A.BeginTime ,A.EndTime "
                                          "From Course A  ,SubjectInfo B   ,StudentInfo C   ,TeacherInfo D   where "
                                          "A.SubjectID = B.SubjectID and A.StudentID = C.StudentID and A.TeacherID = "
                                          "D.TeacherID and A.BeginTime between #2007-09-01# and #2007-09-30#"), conn)->text(0, 0);
-           }),
-           millis([] {
+           }); },
+           [&] { return millis([] {
                sqliteRows("Select A.Term,A.Remark,B.SubName,C.StuName,D.TchName ,A.BeginTime ,A.EndTime From Course A, "
                           "SubjectInfo B, StudentInfo C, TeacherInfo D where A.SubjectID = B.SubjectID and A.StudentID = "
                           "C.StudentID and A.TeacherID = D.TeacherID and A.BeginTime between '2007-09-01' and '2007-09-30'", 100);
-           }));
+           }); });
     auto students = SQLDataSet(QStringLiteral("Select * From StudentInfo"), conn);
     report("lookup of a student's name by number (x1000)",
-           millis([&] {
+           [&] { return millis([&] {
                for (int i = 0; i < 1000; ++i)
                    students->lookup(QStringLiteral("StudentID"), QString::number(2007001 + i * 7), QStringLiteral("StuName"));
-           }, 1),
-           millis([] {
+           }, 1); },
+           [&] { return millis([] {
                for (int i = 0; i < 1000; ++i) {
                    const QByteArray sql = "SELECT StuName FROM StudentInfo WHERE StudentID = '" + QByteArray::number(2007001 + i * 7) + "'";
                    sqliteRows(sql.constData());
                }
-           }, 1));
+           }, 1); });
     sqlite3_close(raw);
     return 0;
 }

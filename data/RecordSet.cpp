@@ -51,8 +51,10 @@ RecordSet::RecordSet(Connection &connection, const QString &sql)
         m_source = std::make_unique<QuerySource>(connection, translated);
     }
     m_fields = m_source->fields();
-    for (int i = 0; i < m_fields.size(); ++i)
+    for (int i = 0; i < m_fields.size(); ++i) {
         m_fieldByName.insert(m_fields[i].name.toLower(), i);
+        m_fieldByName.insert(m_fields[i].name, i);
+    }
     connectSource();
     m_recNo = m_source->count() > 0 ? 0 : -1;
 }
@@ -101,6 +103,10 @@ QString RecordSet::tableName() const
 
 int RecordSet::fieldIndex(const QString &name) const
 {
+    // Names as declared first: no lower-case copy on the common path.
+    const auto exact = m_fieldByName.constFind(name);
+    if (exact != m_fieldByName.constEnd())
+        return *exact;
     return m_fieldByName.value(name.toLower(), -1);
 }
 

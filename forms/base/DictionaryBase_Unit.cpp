@@ -213,6 +213,11 @@ void TfrmDictionaryBase::FormCreate()
     openInto(m_main, QStringLiteral("Select * From %1").arg(m_declaration.table == QLatin1String("User")
                                                                  ? QStringLiteral("[User]")
                                                                  : m_declaration.table));
+    // A refused value is named as the window names its column.
+    if (dravon::RecordSet *rs = m_main->dataSet())
+        for (const GridColumn &c : std::as_const(m_declaration.columns))
+            if (rs->fieldIndex(c.field) >= 0)
+                rs->setFieldLabel(c.field, c.title);
     // Columns as wide as their titles and first rows; the grid as wide as
     // its columns, within reason.
     DBGrid->resizeColumnsToContents();
