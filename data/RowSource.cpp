@@ -16,7 +16,6 @@ namespace {
 
 constexpr int pageSize = 128;
 constexpr int stride = 128;          // rows between the worker's checkpoints
-constexpr int counterBatch = 65536;  // keys per read of the worker, lock dropped between
 constexpr int cacheRows = 20000;
 
 FieldType typeFromDeclaration(const QString &declared)
@@ -239,38 +238,57 @@ void RowCounter::run()
                 result.error = engineText();
             }
         } else {
-            // Keyset batches: each batch is one short read, so writers get in between.
-            qint64 last = std::numeric_limits<qint64>::min();
-            qint64 position = 0;
-            result.ok = true;
-            while (!m_cancelled) {
-                sqlite3_bind_int64(stmt, 1, last);
-                sqlite3_bind_int64(stmt, 2, m_maxKey);
-                sqlite3_bind_int(stmt, 3, counterBatch);
-                int got = 0;
-                int rc;
-                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-                    const qint64 key = sqlite3_column_int64(stmt, 0);
-                    if (position % m_stride == 0)
-                        result.checkpoints.append(key);
-                    ++position;
-                    ++got;
-                    last = key;
-                }
-                if (rc != SQLITE_DONE) {
-                    result.ok = false;
-                    result.error = engineText();
-                    break;
-                }
+            // From one checkpoint the engine steps over stride rows to the
+            // next one by itself; reads are grouped in short transactions, so
+            // writers get in between.
+            auto seek = [&](qint64 after, int limit, int offset) {
                 sqlite3_reset(stmt);
-                if (got < counterBatch)
-                    break;
+                sqlite3_bind_int64(stmt, 1, after);
+                sqlite3_bind_int64(stmt, 2, m_maxKey);
+                sqlite3_bind_int(stmt, 3, limit);
+                sqlite3_bind_int(stmt, 4, offset);
+            };
+            result.ok = true;
+            int inTransaction = 0;
+            seek(std::numeric_limits<qint64>::min(), 1, 0);
+            int rc = sqlite3_step(stmt);
+            if (rc == SQLITE_ROW) {
+                qint64 checkpoint = sqlite3_column_int64(stmt, 0);
+                result.checkpoints.append(checkpoint);
+                while (!m_cancelled) {
+                    if (inTransaction == 0)
+                        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+                    if (++inTransaction == 256) {
+                        sqlite3_reset(stmt);
+                        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+                        inTransaction = 0;
+                    }
+                    seek(checkpoint - 1, 1, m_stride);
+                    rc = sqlite3_step(stmt);
+                    if (rc != SQLITE_ROW)
+                        break;
+                    checkpoint = sqlite3_column_int64(stmt, 0);
+                    result.checkpoints.append(checkpoint);
+                }
+                if (rc == SQLITE_DONE) {
+                    // The rows from the last checkpoint on.
+                    seek(checkpoint - 1, m_stride, 0);
+                    qint64 tail = 0;
+                    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                        ++tail;
+                    result.count = qint64(result.checkpoints.size() - 1) * m_stride + tail;
+                }
             }
+            sqlite3_reset(stmt);
+            if (inTransaction > 0)
+                sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
             if (m_cancelled) {
                 result.ok = false;
                 result.error = QStringLiteral("cancelled");
+            } else if (rc != SQLITE_DONE) {
+                result.ok = false;
+                result.error = engineText();
             }
-            result.count = position;
         }
         sqlite3_finalize(stmt);
         std::lock_guard lock(m_mutex);
@@ -409,7 +427,7 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
     m_chunks.append(Chunk{});
     readFront(pageSize);
     if (m_gapOpen)
-        startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3")
+        startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
                          .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
                      m_maxKey, {});
 }

@@ -72,10 +72,10 @@ private:
 // Throws dravon::Error with the engine's message for a failed call.
 [[noreturn]] void failEngine(sqlite3 *db, const QString &what);
 
-// Counts rows on its own connection to the same file. For a table it walks
-// the row keys in keyset batches (the read lock is dropped between batches)
-// and keeps every stride-th key, so that any row position can later be
-// reached by one keyset page.
+// Counts rows on its own connection to the same file. For a table it finds
+// every stride-th row key, each from the one before (the read lock is
+// dropped every few hundred), so that any row position can later be reached
+// by one keyset page.
 class RowCounter : public QThread
 {
     Q_OBJECT
@@ -87,7 +87,7 @@ public:
         qint64 count = 0;
         QVector<qint64> checkpoints;  // key of the row at position i * stride
     };
-    // keySql: "SELECT rowid FROM t WHERE rowid > ?1 AND rowid <= ?2 [AND (c)] ORDER BY rowid LIMIT ?3",
+    // keySql: "SELECT rowid FROM t WHERE rowid > ?1 AND rowid <= ?2 [AND (c)] ORDER BY rowid LIMIT ?3 OFFSET ?4",
     // or empty with countSql "SELECT count(*) FROM (...)".
     RowCounter(const QString &path, const QString &keySql, qint64 maxKey, const QString &countSql, int stride);
     ~RowCounter() override;
