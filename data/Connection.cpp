@@ -61,6 +61,24 @@ QString dataSourceOf(const QString &connectionString)
     return end < 0 ? connectionString.mid(from) : connectionString.mid(from, end - from);
 }
 
+QString engineErrorText(sqlite3 *db, const QString &text)
+{
+    // The engine compares the open file with what its path names now.
+    int moved = 0;
+    if (!db || sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
+        return text;
+    const QString path = QString::fromUtf8(sqlite3_db_filename(db, "main"));
+    if (QFileInfo::exists(path))
+        return QStringLiteral("数据库文件 %1 在程序运行时被另一个文件替换了,修改没有保存。请重新启动程序。").arg(path);
+    return QStringLiteral("数据库文件 %1 在程序运行时被删除或移走了,修改没有保存。请恢复该文件后重新启动程序。")
+        .arg(path);
+}
+
+QString engineErrorText(sqlite3 *db)
+{
+    return engineErrorText(db, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("数据库没有连接。"));
+}
+
 QString engineErrorText(const QSqlQuery &query)
 {
     const QSqlError e = query.lastError();
@@ -71,16 +89,7 @@ QString engineErrorText(const QSqlQuery &query)
     const QVariant handle = driver->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return text;
-    sqlite3 *db = *static_cast<sqlite3 *const *>(handle.data());
-    // The engine compares the open file with what its path names now.
-    int moved = 0;
-    if (!db || sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || !moved)
-        return text;
-    const QString path = QString::fromUtf8(sqlite3_db_filename(db, "main"));
-    if (QFileInfo::exists(path))
-        return QStringLiteral("数据库文件 %1 在程序运行时被另一个文件替换了,修改没有保存。请重新启动程序。").arg(path);
-    return QStringLiteral("数据库文件 %1 在程序运行时被删除或移走了,修改没有保存。请恢复该文件后重新启动程序。")
-        .arg(path);
+    return engineErrorText(*static_cast<sqlite3 *const *>(handle.data()), text);
 }
 
 Connection::Connection()

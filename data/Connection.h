@@ -6,6 +6,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3;
+
 namespace dravon {
 
 class Connection
@@ -45,5 +47,8 @@ QString dataSourceOf(const QString &connectionString);
 // (the engine then only says "attempt to write a readonly database"), a clear
 // text with its path; otherwise the engine's own text.
 QString engineErrorText(const QSqlQuery &query);
+// The same for the engine's own handle: its last error, or what became of the file.
+QString engineErrorText(sqlite3 *db);
+QString engineErrorText(sqlite3 *db, const QString &text);
 
 }

@@ -7,34 +7,11 @@
 
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QTimer>
-#include <sqlite3.h>
 #include <cmath>
 
 namespace dravon {
 
 namespace {
-
-constexpr int pageSize = 100;
-constexpr int cacheRows = 20000;
-constexpr int rowidOnlyThreshold = 2 * pageSize;
-
-FieldType typeFromDeclaration(const QString &declared)
-{
-    const QString t = declared.toUpper();
-    if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME")))
-        return FieldType::Date;
-    if (t.contains(QLatin1String("INT")))
-        return FieldType::Integer;
-    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("FLOA")) || t.contains(QLatin1String("DOUB"))
-        || t.contains(QLatin1String("NUMERIC")) || t.contains(QLatin1String("DECIMAL"))
-        || t.contains(QLatin1String("MONEY")) || t.contains(QLatin1String("CURRENCY")))
-        return FieldType::Real;
-    return FieldType::Text;
-}
 
 QString formatNumber(double value)
 {
@@ -43,153 +20,114 @@ QString formatNumber(double value)
     return QString::number(value, 'g', 15);
 }
 
-QString engineError(const QSqlQuery &query)
-{
-    return engineErrorText(query);
-}
-
-[[noreturn]] void fail(const QString &what, const QSqlQuery &query)
-{
-    const QString text = engineError(query);
-    if (text.contains(QLatin1String("locked"), Qt::CaseInsensitive)
-        || text.contains(QLatin1String("busy"), Qt::CaseInsensitive))
-        throw Error(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n%1").arg(text));
-    throw Error(QStringLiteral("%1: %2").arg(what, text));
-}
-
-QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        fail(QStringLiteral("数据库无法执行语句 \"%1\"").arg(sql), query);
-    return query;
-}
-
-void run(QSqlQuery &query, const QString &what)
-{
-    if (!query.exec())
-        fail(what, query);
-}
+const QString changedElsewhere = QStringLiteral(
+    "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
+const QString deletedOrChangedElsewhere = QStringLiteral(
+    "该记录已被其他用户或程序修改或删除,未删除。当前显示的是数据库中的最新内容。");
 
 }
 
 RecordSet::RecordSet(Connection &connection, const QString &sql)
     : m_connection(connection), m_sql(sql)
 {
-    m_cache.setMaxCost(cacheRows);
-    m_queryCache.setMaxCost(cacheRows);
-    m_translated = translateSql(sql);
-    const PlainSelect plain = parsePlainSelect(m_translated);
-    bool isTable = false;
+    const QString translated = translateSql(sql);
+    const PlainSelect plain = parsePlainSelect(translated);
+    QString table;
+    if (!connection.nativeHandle())
+        throw Error(QStringLiteral("数据库没有连接。"));
     if (plain.matches) {
-        QSqlQuery q = prepared(connection.database(),
-                               QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE"));
-        q.addBindValue(plain.table);
-        run(q, QStringLiteral("读取表结构失败"));
-        if (q.next()) {
-            isTable = true;
-            m_table = q.value(0).toString();
-        }
+        Statement find;
+        find.prepare(static_cast<sqlite3 *>(connection.nativeHandle()),
+                     QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name=?1 COLLATE NOCASE"));
+        find.bind(1, plain.table);
+        if (find.step())
+            table = find.value(0).toString();
     }
-    if (isTable)
-        openTable(m_table, plain.condition);
-    else
-        openQuery();
-    for (int i = 0; i < m_fields.size(); ++i)
+    if (!table.isEmpty()) {
+        auto source = std::make_unique<TableSource>(connection, table, plain.condition);
+        m_table = source.get();
+        m_source = std::move(source);
+    } else {
+        m_source = std::make_unique<QuerySource>(connection, translated);
+    }
+    m_fields = m_source->fields();
+    for (int i = 0; i < m_fields.size(); ++i) {
         m_fieldByName.insert(m_fields[i].name.toLower(), i);
-    m_recNo = recordCount() > 0 ? 0 : -1;
-    if (m_recNo == 0)
-        valuesAt(0);
+        m_fieldByName.insert(m_fields[i].name, i);
+    }
+    connectSource();
+    m_recNo = m_source->count() > 0 ? 0 : -1;
 }
 
 RecordSet::~RecordSet() = default;
 
-void RecordSet::openTable(const QString &table, const QString &condition)
+void RecordSet::connectSource()
 {
-    m_readOnly = false;
-    m_condition = condition;
-    const QSqlDatabase db = m_connection.database();
-    QSqlQuery info = prepared(db, QStringLiteral("PRAGMA table_info(%1)").arg(quotedIdentifier(table)));
-    run(info, QStringLiteral("读取表结构失败"));
-    while (info.next())
-        m_fields.append({info.value(1).toString(), typeFromDeclaration(info.value(2).toString())});
-
-    // The snapshot: the rows up to the largest rowid now, and how many they
-    // are, read in one statement so both see the same table. A plain count
-    // lets the engine use its fastest index.
-    QSqlQuery snapshot = prepared(db, QStringLiteral("SELECT (SELECT max(rowid) FROM %1), (SELECT count(*) FROM %1%2)")
-                                          .arg(quotedIdentifier(table),
-                                               condition.isEmpty() ? QString()
-                                                                   : QStringLiteral(" WHERE (%1)").arg(condition)));
-    run(snapshot, QStringLiteral("无法打开 %1").arg(m_sql));
-    if (snapshot.next()) {
-        m_maxRowid = snapshot.value(0).toLongLong();
-        m_baseRemaining = snapshot.value(1).toInt();
-    }
-    ensureKnown(0);
+    // The source's rows shift the display rows after them, the pending new
+    // record included.
+    connect(m_source.get(), &RowSource::aboutToInsert, this, [this](int first, int last) {
+        const int n = last - first + 1;
+        const int at = displayRow(first);
+        m_insertedFirst = at;
+        ++m_notifying;  // until inserted(): no fetch may start in between
+        beginInsertRows({}, at, at + n - 1);
+        if (m_state == DataSetState::Insert && m_insertPos >= at)
+            m_insertPos += n;
+        if (m_recNo >= at)
+            m_recNo += n;
+    });
+    connect(m_source.get(), &RowSource::inserted, this, [this] {
+        endInsertRows();
+        --m_notifying;
+        if (m_recNo >= 0 && m_insertedFirst <= m_recNo)
+            emit headerDataChanged(Qt::Vertical, m_recNo, m_recNo);
+    });
+    connect(m_source.get(), &RowSource::aboutToReset, this, [this] {
+        ++m_notifying;
+        beginResetModel();
+    });
+    connect(m_source.get(), &RowSource::resetDone, this, [this] {
+        endResetModel();
+        --m_notifying;
+        if (m_recNo >= recordCount())
+            setCurrent(recordCount() - 1);
+    });
+    connect(m_source.get(), &RowSource::countFailed, this,
+            [this](const QString &text) { qWarning("record set: rows not counted: %s", qPrintable(text)); });
 }
 
-void RecordSet::openQuery()
+QString RecordSet::tableName() const
 {
-    m_readOnly = true;
-    // The statement is wrapped as a subquery for counting and paging: a closing
-    // ";" must go, and a trailing comment must not swallow the ")".
-    m_translated = m_translated.trimmed();
-    while (m_translated.endsWith(QLatin1Char(';')))
-        m_translated = m_translated.chopped(1).trimmed();
-    m_translated += QLatin1Char('\n');
-    // Column names and declared types from the engine itself, so that a date
-    // column shows as a date also in a join.
-    auto *handle = static_cast<sqlite3 *>(m_connection.nativeHandle());
-    if (!handle)
-        throw Error(QStringLiteral("数据库没有连接。"));
-    sqlite3_stmt *stmt = nullptr;
-    const QByteArray utf8 = m_translated.toUtf8();
-    if (sqlite3_prepare_v2(handle, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK || !stmt) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(handle));
-        sqlite3_finalize(stmt);
-        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, text));
-    }
-    if (!sqlite3_stmt_readonly(stmt)) {
-        sqlite3_finalize(stmt);
-        throw Error(QStringLiteral("语句不是查询,不能打开为记录集: %1").arg(m_sql));
-    }
-    const int columns = sqlite3_column_count(stmt);
-    for (int i = 0; i < columns; ++i) {
-        const char *decl = sqlite3_column_decltype(stmt, i);
-        m_fields.append({QString::fromUtf8(sqlite3_column_name(stmt, i)),
-                         typeFromDeclaration(decl ? QString::fromUtf8(decl) : QString())});
-    }
-    sqlite3_finalize(stmt);
-
-    QSqlQuery count = prepared(m_connection.database(),
-                               QStringLiteral("SELECT count(*) FROM (%1)").arg(m_translated));
-    run(count, QStringLiteral("无法打开 %1").arg(m_sql));
-    m_queryCount = count.next() ? count.value(0).toInt() : 0;
-}
-
-QString RecordSet::baseFilter() const
-{
-    QString filter = QStringLiteral("rowid <= ?");
-    if (!m_condition.isEmpty())
-        filter += QStringLiteral(" AND (%1)").arg(m_condition);
-    return filter;
+    return m_table ? m_table->table() : QString();
 }
 
 int RecordSet::fieldIndex(const QString &name) const
 {
+    // Names as declared first: no lower-case copy on the common path.
+    const auto exact = m_fieldByName.constFind(name);
+    if (exact != m_fieldByName.constEnd())
+        return *exact;
     return m_fieldByName.value(name.toLower(), -1);
-}
-
-int RecordSet::underlyingCount() const
-{
-    return m_readOnly ? m_queryCount : int(m_order.size()) + m_baseRemaining;
 }
 
 int RecordSet::recordCount() const
 {
-    return underlyingCount() + (m_state == DataSetState::Insert ? 1 : 0);
+    return m_source->count() + (m_state == DataSetState::Insert ? 1 : 0);
+}
+
+bool RecordSet::countKnown() const
+{
+    return m_source->countKnown();
+}
+
+void RecordSet::waitForCount()
+{
+    m_source->waitForCount();
+}
+
+qint64 RecordSet::rowsFetched() const
+{
+    return m_source->rowsFetched();
 }
 
 int RecordSet::underlyingIndex(int row) const
@@ -201,141 +139,11 @@ int RecordSet::underlyingIndex(int row) const
     return row > m_insertPos ? row - 1 : row;
 }
 
-bool RecordSet::ensureKnown(int underlying)
+int RecordSet::displayRow(int underlying) const
 {
-    while (underlying >= m_order.size() && m_baseRemaining > 0) {
-        const int wanted = qMin(m_baseRemaining, qMax(pageSize, int(underlying - m_order.size() + 1)));
-        const bool rowidsOnly = wanted > rowidOnlyThreshold;
-        QSqlQuery q = prepared(m_connection.database(),
-                               QStringLiteral("SELECT rowid%1 FROM %2 WHERE rowid > ? AND %3 ORDER BY rowid LIMIT ?")
-                                   .arg(rowidsOnly ? QString() : QStringLiteral(", *"),
-                                        quotedIdentifier(m_table), baseFilter()));
-        q.addBindValue(m_lastBaseRowid);
-        q.addBindValue(m_maxRowid);
-        q.addBindValue(wanted);
-        run(q, QStringLiteral("读取记录失败"));
-        int got = 0;
-        while (q.next()) {
-            const qint64 rowid = q.value(0).toLongLong();
-            m_lastBaseRowid = rowid;
-            ++got;
-            if (m_localInserted.contains(rowid))
-                continue;
-            m_order.append(rowid);
-            if (!rowidsOnly) {
-                auto *values = new Values(m_fields.size());
-                for (int i = 0; i < m_fields.size(); ++i)
-                    (*values)[i] = q.value(i + 1);
-                m_cache.insert(rowid, values);
-                ++m_rowsFetched;
-            }
-        }
-        m_baseRemaining -= got;
-        if (got < wanted) {
-            // Rows were deleted behind this set's back: the count shrinks.
-            m_baseRemaining = 0;
-            scheduleCountCheck();
-        }
-    }
-    return underlying < m_order.size();
-}
-
-qint64 RecordSet::rowidAt(int underlying)
-{
-    return ensureKnown(underlying) ? m_order.at(underlying) : -1;
-}
-
-RecordSet::Values RecordSet::readRow(qint64 rowid)
-{
-    QSqlQuery q = prepared(m_connection.database(),
-                           QStringLiteral("SELECT * FROM %1 WHERE rowid = ?").arg(quotedIdentifier(m_table)));
-    q.addBindValue(rowid);
-    run(q, QStringLiteral("读取记录失败"));
-    Values values(m_fields.size());
-    if (q.next()) {
-        for (int i = 0; i < m_fields.size(); ++i)
-            values[i] = q.value(i);
-        ++m_rowsFetched;
-    }
-    m_cache.insert(rowid, new Values(values));
-    return values;
-}
-
-void RecordSet::fetchValuesAround(int underlying)
-{
-    if (m_readOnly) {
-        const int start = underlying - underlying % pageSize;
-        QSqlQuery q = prepared(m_connection.database(),
-                               QStringLiteral("SELECT * FROM (%1) LIMIT ? OFFSET ?").arg(m_translated));
-        q.addBindValue(pageSize);
-        q.addBindValue(start);
-        run(q, QStringLiteral("读取记录失败"));
-        int pos = start;
-        while (q.next()) {
-            auto *values = new Values(m_fields.size());
-            for (int i = 0; i < m_fields.size(); ++i)
-                (*values)[i] = q.value(i);
-            m_queryCache.insert(pos++, values);
-            ++m_rowsFetched;
-        }
-        if (pos <= underlying)
-            m_queryCache.insert(underlying, new Values(m_fields.size()));
-        return;
-    }
-    if (!ensureKnown(underlying))
-        return;
-    const int from = qMax(0, underlying - pageSize / 2);
-    const int to = qMin(int(m_order.size()), from + pageSize);
-    QVector<qint64> missing;
-    for (int i = from; i < to; ++i)
-        if (!m_cache.contains(m_order.at(i)))
-            missing.append(m_order.at(i));
-    if (missing.isEmpty())
-        return;
-    QStringList marks;
-    for (int i = 0; i < missing.size(); ++i)
-        marks << QStringLiteral("?");
-    QSqlQuery q = prepared(m_connection.database(),
-                           QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid IN (%2)")
-                               .arg(quotedIdentifier(m_table), marks.join(QLatin1Char(','))));
-    for (qint64 id : missing)
-        q.addBindValue(id);
-    run(q, QStringLiteral("读取记录失败"));
-    QSet<qint64> found;
-    while (q.next()) {
-        const qint64 rowid = q.value(0).toLongLong();
-        auto *values = new Values(m_fields.size());
-        for (int i = 0; i < m_fields.size(); ++i)
-            (*values)[i] = q.value(i + 1);
-        m_cache.insert(rowid, values);
-        found.insert(rowid);
-        ++m_rowsFetched;
-    }
-    // A row deleted elsewhere shows empty rather than failing.
-    for (qint64 id : missing)
-        if (!found.contains(id))
-            m_cache.insert(id, new Values(m_fields.size()));
-}
-
-RecordSet::Values RecordSet::valuesAt(int underlying)
-{
-    if (m_readOnly) {
-        if (underlying < 0 || underlying >= m_queryCount)
-            return Values(m_fields.size());
-        if (!m_queryCache.contains(underlying))
-            fetchValuesAround(underlying);
-        if (const Values *v = m_queryCache.object(underlying))
-            return *v;
-        return Values(m_fields.size());
-    }
-    const qint64 rowid = rowidAt(underlying);
-    if (rowid < 0)
-        return Values(m_fields.size());
-    if (!m_cache.contains(rowid))
-        fetchValuesAround(underlying);
-    if (const Values *v = m_cache.object(rowid))
-        return *v;
-    return readRow(rowid);
+    if (m_state != DataSetState::Insert || underlying < m_insertPos)
+        return underlying;
+    return underlying + 1;
 }
 
 RecordSet::Values RecordSet::rowValues(int row) const
@@ -345,7 +153,27 @@ RecordSet::Values RecordSet::rowValues(int row) const
     const int u = underlyingIndex(row);
     if (u < 0)
         return m_buffer;
-    return const_cast<RecordSet *>(this)->valuesAt(u);
+    return m_source->values(u);
+}
+
+void RecordSet::setFieldLabel(const QString &field, const QString &text)
+{
+    const int i = fieldIndex(field);
+    if (i < 0)
+        throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
+    QString shown = text;
+    shown.remove(QRegularExpression(QStringLiteral("[\\s\\x{3000}]")));
+    while (shown.endsWith(QChar(0xFF1A)) || shown.endsWith(QLatin1Char(':')))
+        shown.chop(1);
+    if (shown.isEmpty())
+        m_labels.remove(i);
+    else
+        m_labels.insert(i, shown);
+}
+
+QString RecordSet::label(int field) const
+{
+    return m_labels.value(field, m_fields.value(field).name);
 }
 
 QString RecordSet::displayText(const QVariant &value, FieldType type)
@@ -431,11 +259,20 @@ void RecordSet::setCurrent(int row)
     m_recNo = row;
     if (row >= 0)
         rowValues(row);
-    if (old >= 0 && old < recordCount())
+    if (old >= 0 && old < recordCount() && old != row)
         emit headerDataChanged(Qt::Vertical, old, old);
     if (row >= 0)
         emit headerDataChanged(Qt::Vertical, row, row);
     emit recordChanged();
+}
+
+void RecordSet::setState(DataSetState state)
+{
+    m_state = state;
+    emit stateChanged();
+    // The row indicator shows the state.
+    if (m_recNo >= 0 && m_recNo < recordCount())
+        emit headerDataChanged(Qt::Vertical, m_recNo, m_recNo);
 }
 
 void RecordSet::moveTo(int row)
@@ -473,12 +310,18 @@ void RecordSet::last()
         m_eof = m_bof = true;
         return;
     }
+    // The last rows are read by themselves; the count is not needed.
+    m_source->loadLast();
     moveTo(recordCount() - 1);
     m_eof = true;
 }
 
 void RecordSet::next()
 {
+    if (!isEmpty() && m_recNo >= 0) {
+        const bool onPending = m_state == DataSetState::Insert && m_recNo == m_insertPos;
+        m_source->learnAfter(onPending ? m_insertPos - 1 : underlyingIndex(m_recNo));
+    }
     if (isEmpty() || m_recNo >= recordCount() - 1) {
         if (m_state != DataSetState::Browse)
             checkBrowseMode();
@@ -490,6 +333,10 @@ void RecordSet::next()
 
 void RecordSet::prior()
 {
+    if (!isEmpty() && m_recNo > 0) {
+        const bool onPending = m_state == DataSetState::Insert && m_recNo == m_insertPos;
+        m_source->learnBefore(onPending ? m_insertPos : underlyingIndex(m_recNo));
+    }
     if (isEmpty() || m_recNo <= 0) {
         if (m_state != DataSetState::Browse)
             checkBrowseMode();
@@ -501,7 +348,7 @@ void RecordSet::prior()
 
 void RecordSet::requireWritable() const
 {
-    if (m_readOnly)
+    if (!m_table)
         throw Error(QStringLiteral("查询结果是只读的,不能修改: %1").arg(m_sql));
 }
 
@@ -529,13 +376,16 @@ void RecordSet::insert()
     requireWritable();
     checkBrowseMode();
     const int pos = qMax(0, m_recNo);
+    ++m_notifying;
     beginInsertRows({}, pos, pos);
     m_state = DataSetState::Insert;
     m_insertPos = pos;
     m_buffer = Values(m_fields.size());
+    m_original.clear();
     m_changed = QVector<bool>(m_fields.size(), false);
     m_modified = false;
     endInsertRows();
+    --m_notifying;
     m_eof = m_bof = false;
     emit stateChanged();
     setCurrent(pos);
@@ -550,11 +400,11 @@ void RecordSet::edit()
         insert();
         return;
     }
-    m_buffer = rowValues(m_recNo);
+    m_original = rowValues(m_recNo);
+    m_buffer = m_original;
     m_changed = QVector<bool>(m_fields.size(), false);
     m_modified = false;
-    m_state = DataSetState::Edit;
-    emit stateChanged();
+    setState(DataSetState::Edit);
     emit recordChanged();
 }
 
@@ -563,21 +413,23 @@ void RecordSet::cancel()
     if (m_state == DataSetState::Browse)
         return;
     if (m_state == DataSetState::Edit) {
-        m_state = DataSetState::Browse;
         m_buffer.clear();
+        m_original.clear();
         m_modified = false;
+        setState(DataSetState::Browse);
         emit dataChanged(index(m_recNo, 0), index(m_recNo, columnCount() - 1));
-        emit stateChanged();
         emit recordChanged();
         return;
     }
     const int pos = m_insertPos;
+    ++m_notifying;
     beginRemoveRows({}, pos, pos);
     m_state = DataSetState::Browse;
     m_insertPos = -1;
     m_buffer.clear();
     m_modified = false;
     endRemoveRows();
+    --m_notifying;
     emit stateChanged();
     m_recNo = -1;
     setCurrent(recordCount() == 0 ? -1 : qMin(pos, recordCount() - 1));
@@ -600,20 +452,20 @@ QVariant RecordSet::storageValue(int field, const QVariant &value) const
         const qlonglong n = t.toLongLong(&ok);
         if (ok)
             return n;
-        throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的整数。").arg(f.name, text));
+        throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的整数。").arg(label(field), text));
     }
     case FieldType::Real: {
         const double d = QLocale::c().toDouble(t, &ok);
         if (ok && std::isfinite(d))
             return d;
-        throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的数值。").arg(f.name, text));
+        throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的数值。").arg(label(field), text));
     }
     case FieldType::Date: {
         const QDate date = parseShortDate(t);
         if (date.isValid())
             return date.toString(Qt::ISODate);
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的日期(格式 %3)。")
-                        .arg(f.name, text, shortDateFormat()));
+                        .arg(label(field), text, shortDateFormat()));
     }
     case FieldType::Text:
         break;
@@ -638,7 +490,7 @@ QString RecordSet::refusal(const QString &engineText, const QVector<QVariant> &v
             const QString shown = values.value(i).isNull() ? QStringLiteral("(空)")
                                                             : displayText(values.value(i), m_fields[i].type);
             return QStringLiteral("数据库拒绝保存: 字段 \"%1\" 的值 \"%2\" %3。\n(%4)")
-                .arg(m_fields[i].name, shown, why, engineText);
+                .arg(label(i), shown, why, engineText);
         }
     }
     return QStringLiteral("数据库拒绝保存记录: %1").arg(engineText);
@@ -653,61 +505,38 @@ void RecordSet::post()
     for (int i = 0; i < m_fields.size(); ++i)
         values[i] = storageValue(i, m_buffer.value(i));
 
-    const QSqlDatabase db = m_connection.database();
-    const QString table = quotedIdentifier(m_table);
-    if (m_state == DataSetState::Insert) {
-        QStringList names, marks;
-        QVector<QVariant> bound;
-        for (int i = 0; i < m_fields.size(); ++i) {
-            if (values[i].isNull())
-                continue;
-            names << quotedIdentifier(m_fields[i].name);
-            marks << QStringLiteral("?");
-            bound << values[i];
+    try {
+        if (m_state == DataSetState::Insert) {
+            // The stored row takes the place the pending record had.
+            m_table->insertRow(m_insertPos, values, m_changed);
+            m_insertPos = -1;
+        } else {
+            const int u = underlyingIndex(m_recNo);
+            try {
+                m_table->updateRow(u, m_original, values, m_changed);
+            } catch (const TableSource::Conflict &) {
+                // Changed or deleted elsewhere: nothing is written. What is
+                // stored now shows; the typed values stay to be applied again.
+                m_original = m_table->reread(u, m_original);
+                for (int i = 0; i < m_fields.size(); ++i)
+                    if (!m_changed.value(i))
+                        m_buffer[i] = m_original.value(i);
+                invalidateLookups();
+                emit dataChanged(index(m_recNo, 0), index(m_recNo, columnCount() - 1));
+                emit recordChanged();
+                throw Error(changedElsewhere);
+            }
         }
-        const QString sql = names.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-        QSqlQuery q = prepared(db, sql);
-        for (const QVariant &v : bound)
-            q.addBindValue(v);
-        if (!q.exec())
-            throw Error(refusal(engineError(q), values));
-        const qint64 rowid = q.lastInsertId().toLongLong();
-        m_order.insert(m_insertPos, rowid);
-        m_localInserted.insert(rowid);
-        readRow(rowid);
-        m_insertPos = -1;
-    } else {
-        QStringList sets;
-        QVector<QVariant> bound;
-        for (int i = 0; i < m_fields.size(); ++i) {
-            if (!m_changed.value(i))
-                continue;
-            sets << QStringLiteral("%1 = ?").arg(quotedIdentifier(m_fields[i].name));
-            bound << values[i];
-        }
-        const qint64 rowid = rowidAt(m_recNo);
-        if (!sets.isEmpty()) {
-            QSqlQuery q = prepared(db, QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?")
-                                           .arg(table, sets.join(QStringLiteral(", "))));
-            for (const QVariant &v : bound)
-                q.addBindValue(v);
-            q.addBindValue(rowid);
-            if (!q.exec())
-                throw Error(refusal(engineError(q), values));
-            if (q.numRowsAffected() == 0)
-                throw Error(QStringLiteral("当前记录已不在表 %1 中,无法保存修改。").arg(m_table));
-        }
-        readRow(rowid);
+    } catch (const TableSource::Refused &refused) {
+        throw Error(refusal(refused.engineText, values));
     }
     invalidateLookups();
     m_state = DataSetState::Browse;
     m_buffer.clear();
+    m_original.clear();
     m_modified = false;
+    setState(DataSetState::Browse);
     emit dataChanged(index(m_recNo, 0), index(m_recNo, columnCount() - 1));
-    emit stateChanged();
     emit recordChanged();
 }
 
@@ -745,55 +574,57 @@ void RecordSet::deleteRows(QList<int> rows)
     }
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    if (rows.isEmpty())
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int r) { return r < 0 || r >= recordCount(); }),
+               rows.end());
+    if (rows.isEmpty()) {
+        if (isEmpty())
+            throw Error(QStringLiteral("Cannot perform this operation on an empty dataset"));
         return;
-    if (isEmpty())
-        throw Error(QStringLiteral("Cannot perform this operation on an empty dataset"));
-    QVector<qint64> ids;
-    for (int r : rows) {
-        if (r < 0 || r >= recordCount())
-            continue;
-        ids << rowidAt(r);
     }
-    QSqlDatabase db = m_connection.database();
-    const bool many = ids.size() > 1;
-    if (many && !db.transaction())
-        throw Error(QStringLiteral("无法开始事务: %1").arg(db.lastError().text()));
-    for (qint64 id : ids) {
-        QSqlQuery q = prepared(db, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(quotedIdentifier(m_table)));
-        q.addBindValue(id);
-        if (!q.exec()) {
-            const QString text = engineError(q);
-            if (many)
-                db.rollback();
-            throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(text));
+    // Each row is deleted only as it was read (the edited row as it was
+    // before editing).
+    QVector<int> positions;
+    QVector<Values> read;
+    for (int r : std::as_const(rows)) {
+        positions << r;
+        read << (m_state == DataSetState::Edit && r == m_recNo ? m_original : m_source->values(r));
+    }
+    try {
+        m_table->deleteRows(positions, read);
+    } catch (const TableSource::Conflict &) {
+        for (int i = 0; i < positions.size(); ++i) {
+            const Values now = m_table->reread(positions[i], read[i]);
+            if (m_state == DataSetState::Edit && positions[i] == m_recNo) {
+                m_original = now;
+                for (int f = 0; f < m_fields.size(); ++f)
+                    if (!m_changed.value(f))
+                        m_buffer[f] = now.value(f);
+            }
+            emit dataChanged(index(positions[i], 0), index(positions[i], columnCount() - 1));
         }
-    }
-    if (many && !db.commit()) {
-        const QString text = db.lastError().text();
-        db.rollback();
-        throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(text));
+        invalidateLookups();
+        emit recordChanged();
+        throw Error(deletedOrChangedElsewhere);
+    } catch (const TableSource::Refused &refused) {
+        throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(refused.engineText));
     }
     if (m_state == DataSetState::Edit) {
-        m_state = DataSetState::Browse;
         m_buffer.clear();
+        m_original.clear();
         m_modified = false;
-        emit stateChanged();
+        setState(DataSetState::Browse);
     }
-    for (int i = rows.size() - 1; i >= 0; --i) {
-        const int r = rows[i];
-        if (r < 0 || r >= m_order.size())
-            continue;
-        beginRemoveRows({}, r, r);
-        m_cache.remove(m_order.at(r));
-        m_localInserted.remove(m_order.at(r));
-        m_order.removeAt(r);
+    for (int i = int(rows.size()) - 1; i >= 0; --i) {
+        ++m_notifying;
+        beginRemoveRows({}, rows[i], rows[i]);
+        m_table->forget(rows[i]);
         endRemoveRows();
+        --m_notifying;
     }
     invalidateLookups();
     const int current = m_recNo;
     int removedBefore = 0;
-    for (int r : rows)
+    for (int r : std::as_const(rows))
         if (r < current)
             ++removedBefore;
     m_recNo = -1;
@@ -811,33 +642,17 @@ std::optional<QString> RecordSet::lookup(const QString &keyField, const QString 
     if (cached != m_lookupCache.constEnd())
         return *cached;
     std::optional<QString> result;
-    if (m_readOnly) {
-        for (int row = 0; row < m_queryCount; ++row) {
-            const Values v = const_cast<RecordSet *>(this)->valuesAt(row);
+    if (m_table) {
+        if (const std::optional<QVariant> found = m_table->lookup(k, key, r))
+            result = displayText(*found, m_fields[r].type);
+    } else {
+        for (int row = 0; m_source->ensure(row); ++row) {
+            const Values v = m_source->values(row);
             if (displayText(v.value(k), m_fields[k].type) == key) {
                 result = displayText(v.value(r), m_fields[r].type);
                 break;
             }
         }
-    } else {
-        QString extra;
-        if (!m_localInserted.isEmpty()) {
-            QStringList ids;
-            for (qint64 id : m_localInserted)
-                ids << QString::number(id);
-            extra = QStringLiteral(" OR rowid IN (%1)").arg(ids.join(QLatin1Char(',')));
-        }
-        QString filter = QStringLiteral("%1 = ? AND (rowid <= ?%2)").arg(quotedIdentifier(m_fields[k].name), extra);
-        if (!m_condition.isEmpty())
-            filter += QStringLiteral(" AND (%1)").arg(m_condition);
-        QSqlQuery q = prepared(m_connection.database(),
-                               QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY rowid LIMIT 1")
-                                   .arg(quotedIdentifier(m_fields[r].name), quotedIdentifier(m_table), filter));
-        q.addBindValue(key);
-        q.addBindValue(m_maxRowid);
-        run(q, QStringLiteral("查找记录失败"));
-        if (q.next())
-            result = displayText(q.value(0), m_fields[r].type);
     }
     m_lookupCache.insert(cacheKey, result);
     return result;
@@ -850,72 +665,16 @@ int RecordSet::findRow(const QString &field, const QString &text, bool prefix) c
         throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
     if (text.isEmpty())
         return -1;
-    auto *self = const_cast<RecordSet *>(this);
-    if (m_readOnly) {
-        for (int row = 0; row < m_queryCount; ++row) {
-            const QString shown = displayText(self->valuesAt(row).value(k), m_fields[k].type);
+    if (!m_table) {
+        for (int row = 0; m_source->ensure(row); ++row) {
+            const QString shown = displayText(m_source->values(row).value(k), m_fields[k].type);
             if (prefix ? shown.startsWith(text) : shown == text)
-                return row;
+                return displayRow(row);
         }
         return -1;
     }
-    const QString column = quotedIdentifier(m_fields[k].name);
-    const QString table = quotedIdentifier(m_table);
-    // Every text that begins with text sorts from text up to text followed by the last code point.
-    const char32_t top = 0x10FFFF;
-    const QString match = prefix ? QStringLiteral("%1 >= ? AND %1 < ?").arg(column) : QStringLiteral("%1 = ?").arg(column);
-    auto bindMatch = [&](QSqlQuery &q) {
-        q.addBindValue(text);
-        if (prefix)
-            q.addBindValue(text + QString::fromUcs4(&top, 1));
-    };
-    QString local;
-    if (!m_localInserted.isEmpty()) {
-        QStringList ids;
-        for (qint64 id : m_localInserted)
-            ids << QString::number(id);
-        local = ids.join(QLatin1Char(','));
-    }
-    const QString notLocal = local.isEmpty() ? QString() : QStringLiteral(" AND rowid NOT IN (%1)").arg(local);
-    const QSqlDatabase db = m_connection.database();
-    int found = -1;
-    auto consider = [&](int underlying) {
-        if (underlying >= 0 && (found < 0 || underlying < found))
-            found = underlying;
-    };
-    // The first matching row of the table as it was opened.
-    QSqlQuery base = prepared(db, QStringLiteral("SELECT min(rowid) FROM %1 WHERE %2 AND %3%4")
-                                      .arg(table, match, baseFilter(), notLocal));
-    bindMatch(base);
-    base.addBindValue(m_maxRowid);
-    run(base, QStringLiteral("查找记录失败"));
-    if (base.next() && !base.value(0).isNull()) {
-        const qint64 rowid = base.value(0).toLongLong();
-        if (rowid <= m_lastBaseRowid) {
-            consider(int(m_order.indexOf(rowid)));
-        } else {
-            // Not read yet: it comes after the known rows, behind the base rows between.
-            QSqlQuery before = prepared(db, QStringLiteral("SELECT count(*) FROM %1 WHERE rowid > ? AND rowid < ? AND %2%3")
-                                                .arg(table, baseFilter(), notLocal));
-            before.addBindValue(m_lastBaseRowid);
-            before.addBindValue(rowid);
-            before.addBindValue(m_maxRowid);
-            run(before, QStringLiteral("查找记录失败"));
-            if (before.next())
-                consider(int(m_order.size()) + before.value(0).toInt());
-        }
-    }
-    // Rows added through this set stand where they were added.
-    if (!local.isEmpty()) {
-        QSqlQuery added = prepared(db, QStringLiteral("SELECT rowid FROM %1 WHERE %2 AND rowid IN (%3)").arg(table, match, local));
-        bindMatch(added);
-        run(added, QStringLiteral("查找记录失败"));
-        while (added.next())
-            consider(int(m_order.indexOf(added.value(0).toLongLong())));
-    }
-    if (found >= 0 && m_state == DataSetState::Insert && found >= m_insertPos)
-        ++found;
-    return found;
+    const std::optional<int> row = m_table->find(k, text, prefix);
+    return row ? displayRow(*row) : -1;
 }
 
 bool RecordSet::locate(const QString &keyField, const QString &key)
@@ -924,34 +683,19 @@ bool RecordSet::locate(const QString &keyField, const QString &key)
     if (k < 0)
         throw Error(QStringLiteral("找不到字段 \"%1\"").arg(keyField));
     checkBrowseMode();
-    if (m_readOnly) {
-        for (int row = 0; row < m_queryCount; ++row)
-            if (displayText(valuesAt(row).value(k), m_fields[k].type) == key) {
+    if (!m_table) {
+        for (int row = 0; m_source->ensure(row); ++row)
+            if (displayText(m_source->values(row).value(k), m_fields[k].type) == key) {
                 moveTo(row);
                 return true;
             }
         return false;
     }
-    // The database finds the rows with that key; the first of them in this
-    // set's order is the one meant.
-    QSqlQuery q = prepared(m_connection.database(),
-                           QStringLiteral("SELECT rowid FROM %1 WHERE %2 = ?")
-                               .arg(quotedIdentifier(m_table), quotedIdentifier(m_fields[k].name)));
-    q.addBindValue(key);
-    run(q, QStringLiteral("查找记录失败"));
-    QSet<qint64> matches;
-    while (q.next())
-        matches.insert(q.value(0).toLongLong());
-    if (matches.isEmpty())
+    const std::optional<int> row = m_table->locate(k, key);
+    if (!row)
         return false;
-    for (int i = 0;; ++i) {
-        if (!ensureKnown(i))
-            return false;
-        if (matches.contains(m_order.at(i))) {
-            moveTo(i);
-            return true;
-        }
-    }
+    moveTo(*row);
+    return true;
 }
 
 int RecordSet::addEditorLink(const EditorLink &link)
@@ -964,25 +708,6 @@ int RecordSet::addEditorLink(const EditorLink &link)
 void RecordSet::removeEditorLink(int id)
 {
     m_links.remove(id);
-}
-
-void RecordSet::scheduleCountCheck()
-{
-    if (m_countCheckScheduled)
-        return;
-    m_countCheckScheduled = true;
-    QTimer::singleShot(0, this, &RecordSet::checkCount);
-}
-
-void RecordSet::checkCount()
-{
-    // The count already shrank inside a fetch; tell the views now that no
-    // model call is running.
-    m_countCheckScheduled = false;
-    beginResetModel();
-    endResetModel();
-    if (m_recNo >= recordCount())
-        setCurrent(recordCount() - 1);
 }
 
 void RecordSet::reportReadFailure(const QString &text) const
@@ -1008,6 +733,23 @@ int RecordSet::rowCount(const QModelIndex &parent) const
 int RecordSet::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_fields.size());
+}
+
+bool RecordSet::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_notifying && !m_source->countKnown();
+}
+
+void RecordSet::fetchMore(const QModelIndex &parent)
+{
+    // Not while the views hear of rows just added: the rows come one page at a time.
+    if (parent.isValid() || m_notifying)
+        return;
+    try {
+        m_source->fetchMore();
+    } catch (const Error &e) {
+        reportReadFailure(e.text());
+    }
 }
 
 QVariant RecordSet::data(const QModelIndex &index, int role) const

@@ -1,16 +1,18 @@
 #pragma once
 // The record set: an editable, navigable result of a SELECT, with the states
 // browse, edit and insert. A plain "SELECT * FROM <table> [WHERE ...]" writes
-// through to its table by row identity (SQLite rowid); any other statement is
-// read-only. Rows are read lazily in short pages, so a set over millions of
-// rows opens as fast as one over ten, and no statement stays open between
-// calls. It is also the item model that grids and lookup lists show.
+// through to its table, changing only the row that was read and only while it
+// is unchanged; any other statement is read-only. The rows come from a row
+// source (RowSource.h): the first rows show at once and the true row count is
+// learnt in the background. It is also the item model that grids and lookup
+// lists show.
+#include "data/RowSource.h"
+
 #include <QAbstractTableModel>
-#include <QCache>
 #include <QHash>
-#include <QSet>
 #include <QVector>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace dravon {
@@ -18,13 +20,6 @@ namespace dravon {
 class Connection;
 
 enum class DataSetState { Browse, Edit, Insert };
-enum class FieldType { Text, Integer, Real, Date };
-
-struct Field
-{
-    QString name;
-    FieldType type = FieldType::Text;
-};
 
 // A bound control's part in storing a record: before a store it writes its
 // text into the record, and it tells whether it holds an unstored change.
@@ -43,13 +38,17 @@ public:
     ~RecordSet() override;
 
     QString sql() const { return m_sql; }
-    bool isReadOnly() const { return m_readOnly; }
-    QString tableName() const { return m_table; }
+    bool isReadOnly() const { return m_table == nullptr; }
+    QString tableName() const;
     const QVector<Field> &fields() const { return m_fields; }
     int fieldIndex(const QString &name) const;  // -1 when there is no such column
 
-    // Navigation. recordCount includes a pending new record.
+    // Navigation. recordCount is the rows known so far plus a pending new
+    // record; it grows to the true count once that is learnt (countKnown).
     int recordCount() const;
+    bool countKnown() const;
+    // Waits for the true row count (tests and callers that must have it now).
+    void waitForCount();
     bool isEmpty() const { return recordCount() == 0; }
     int recNo() const { return m_recNo; }
     bool eof() const { return m_eof || isEmpty(); }
@@ -58,6 +57,10 @@ public:
     void last();
     void next();
     void prior();
+    // The name a window shows for a column ("年  龄：" is kept as "年龄"); a
+    // refused value names the column by it.
+    void setFieldLabel(const QString &field, const QString &label);
+
     // Makes a row current; a pending record is stored first if changed, else dropped.
     void moveTo(int row);
 
@@ -103,13 +106,15 @@ public:
     void removeEditorLink(int id);
 
     // Number of rows whose values have been read from the database so far.
-    qint64 rowsFetched() const { return m_rowsFetched; }
+    qint64 rowsFetched() const;
 
     // Item model.
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
 
     static QString displayText(const QVariant &value, FieldType type);
 
@@ -128,61 +133,43 @@ signals:
     void readFailed(const QString &text);
 
 private:
-    using Values = QVector<QVariant>;
+    using Values = dravon::Values;
 
-    void openTable(const QString &table, const QString &condition);
-    void openQuery();
-    int underlyingCount() const;
     int underlyingIndex(int row) const;  // -1 for the pending new record
-    bool ensureKnown(int underlying);
-    qint64 rowidAt(int underlying);
-    Values valuesAt(int underlying);
+    int displayRow(int underlying) const;
     Values rowValues(int row) const;
-    void fetchValuesAround(int underlying);
-    Values readRow(qint64 rowid);
-    QString baseFilter() const;
     void setCurrent(int row);
+    void setState(DataSetState state);
     void runEditorHooks();
+    QString label(int field) const;
     QVariant storageValue(int field, const QVariant &value) const;
     QString refusal(const QString &engineText, const QVector<QVariant> &values) const;
     void requireWritable() const;
-    void scheduleCountCheck();
-    void checkCount();
+    void connectSource();
     void invalidateLookups() { m_lookupCache.clear(); }
 
     Connection &m_connection;
     QString m_sql;
-    QString m_translated;
-    bool m_readOnly = true;
-    QString m_table;
-    QString m_condition;
+    std::unique_ptr<RowSource> m_source;
+    TableSource *m_table = nullptr;  // the source when the set is writable
     QVector<Field> m_fields;
     QHash<QString, int> m_fieldByName;
-
-    // Table sets: known rows in display order, the rest still to fetch by rowid.
-    QVector<qint64> m_order;
-    qint64 m_maxRowid = 0;
-    qint64 m_lastBaseRowid = 0;
-    int m_baseRemaining = 0;
-    QSet<qint64> m_localInserted;
-    QCache<qint64, Values> m_cache;
-    // Read-only sets: rows by position.
-    int m_queryCount = 0;
-    QCache<int, Values> m_queryCache;
-    bool m_countCheckScheduled = false;
+    QHash<int, QString> m_labels;
 
     int m_recNo = -1;
     bool m_eof = false;
     bool m_bof = false;
     DataSetState m_state = DataSetState::Browse;
     int m_insertPos = -1;
+    int m_insertedFirst = -1;  // display row of rows the source is inserting
+    int m_notifying = 0;       // a change of rows is being told to the views
+    Values m_original;  // the edited row as read
     Values m_buffer;
     QVector<bool> m_changed;
     bool m_modified = false;
 
     QHash<int, EditorLink> m_links;
     int m_nextLinkId = 1;
-    qint64 m_rowsFetched = 0;
     mutable QHash<QString, std::optional<QString>> m_lookupCache;
     mutable bool m_readFailurePending = false;
 };

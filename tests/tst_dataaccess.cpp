@@ -695,21 +695,26 @@ private slots:
                    "INSERT INTO Score (StudentID, Term, SubjectID, ClassID, Score) "
                    "SELECT printf('%07d', i), '第一学期', '2007001', '2007001', i % 100 FROM n;");
         const auto rs = SQLDataSet("Select * From Score", db.conn);
-        QCOMPARE(rs->recordCount(), 1000000);
-        QVERIFY2(rs->rowsFetched() <= 200, qPrintable(QString::number(rs->rowsFetched())));
+        // Opening reads the first page only; the count comes later.
+        QVERIFY(!rs->countKnown());
+        QVERIFY2(rs->rowsFetched() <= 256, qPrintable(QString::number(rs->rowsFetched())));
         QCOMPARE(rs->fieldText("StudentID"), QStringLiteral("0000001"));
         rs->last();
         QCOMPARE(rs->fieldText("StudentID"), QStringLiteral("1000000"));
-        QVERIFY2(rs->rowsFetched() <= 1000, qPrintable(QString::number(rs->rowsFetched())));
+        QVERIFY2(rs->rowsFetched() <= 512, qPrintable(QString::number(rs->rowsFetched())));
+        QTRY_COMPARE_WITH_TIMEOUT(rs->recordCount(), 1000000, 60000);
+        QCOMPARE(rs->recNo(), 999999);
+        QCOMPARE(rs->fieldText("StudentID"), QStringLiteral("1000000"));
 
         const auto join = SQLDataSet(
             "Select B.* From ClassInfo A, Score B where A.ClassID=B.ClassID and A.ClassID ='2007001'", db.conn);
-        QCOMPARE(join->recordCount(), 1000000);
-        QVERIFY2(join->rowsFetched() <= 200, qPrintable(QString::number(join->rowsFetched())));
+        QVERIFY(!join->countKnown());
+        QVERIFY2(join->rowsFetched() <= 256, qPrintable(QString::number(join->rowsFetched())));
         QVERIFY(!join->fieldText("StudentID").isEmpty());
         join->last();
-        QVERIFY(!join->fieldText("StudentID").isEmpty());
-        QVERIFY2(join->rowsFetched() <= 1000, qPrintable(QString::number(join->rowsFetched())));
+        QCOMPARE(join->recordCount(), 1000000);
+        QCOMPARE(join->fieldText("StudentID"), QStringLiteral("1000000"));
+        QVERIFY2(join->rowsFetched() <= 512, qPrintable(QString::number(join->rowsFetched())));
     }
 };
 

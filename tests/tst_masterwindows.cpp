@@ -479,9 +479,10 @@ private slots:
         QTest::addColumn<QString>("column");
         QTest::addColumn<QString>("bad");
         QTest::addColumn<QString>("good");
-        QTest::newRow("teacher age") << "D2" << "edtAge" << "TchAge" << "三十" << "30";
-        QTest::newRow("subject credit") << "D4" << "edtSorce" << "CreditHour" << "abc" << "3.5";
-        QTest::newRow("student age") << "D3" << "edtAge" << "StuAge" << "x9" << "19";
+        QTest::addColumn<QString>("label");
+        QTest::newRow("teacher age") << "D2" << "edtAge" << "TchAge" << "三十" << "30" << "年龄";
+        QTest::newRow("subject credit") << "D4" << "edtSorce" << "CreditHour" << "abc" << "3.5" << "学分";
+        QTest::newRow("student age") << "D3" << "edtAge" << "StuAge" << "x9" << "19" << "年龄";
     }
     void refusedNumberKeepsEveryValue()
     {
@@ -490,6 +491,7 @@ private slots:
         QFETCH(QString, column);
         QFETCH(QString, bad);
         QFETCH(QString, good);
+        QFETCH(QString, label);
         const WindowKind &k = kind(menu);
         seed(k, {"2007001"});
         TfrmDictionaryBase *w = open(menu);
@@ -505,8 +507,10 @@ private slots:
         QCOMPARE(state(w), DataSetState::Edit);
         click(w->btnSave);
         QCOMPARE(recorder->messages.size(), 1);
-        QVERIFY2(recorder->last().text.contains(column), qPrintable(recorder->last().text));
-        QVERIFY2(recorder->last().text.contains(bad), qPrintable(recorder->last().text));
+        // Named as the window names the column, not by its internal name.
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\"").arg(label, bad)),
+                 qPrintable(recorder->last().text));
+        QVERIFY2(!recorder->last().text.contains(column), qPrintable(recorder->last().text));
         QCOMPARE(recorder->last().icon, QMessageBox::Critical);
         QCOMPARE(state(w), DataSetState::Edit);
         QCOMPARE(number->text(), bad);

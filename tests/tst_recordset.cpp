@@ -490,8 +490,8 @@ private slots:
         ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 50000) "
                                 "INSERT INTO Score (StudentID, Score) SELECT printf('%07d', i), i % 100 FROM n"));
         auto rs = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
-        QCOMPARE(rs->recordCount(), 50000);
-        QVERIFY(rs->rowsFetched() <= 200);
+        QVERIFY(rs->rowsFetched() <= 256);
+        QTRY_COMPARE_WITH_TIMEOUT(rs->recordCount(), 50000, 30000);
         int walked = 0;
         while (!rs->eof()) {
             ++walked;

@@ -73,6 +73,23 @@ RecordFrame::RecordFrame(TfrmBase *window, const QString &dataSourceName, QWidge
         outer->addLayout(m_buttonRow);
     }
     setButtonOrder({btnAdd, btnModify, btnDel, btnSave, btnCancel});
+    connect(m_main, &DataSource::dataSetChanged, this, &RecordFrame::applyFieldLabels);
+}
+
+void RecordFrame::applyFieldLabels()
+{
+    dravon::RecordSet *rs = m_main->dataSet();
+    if (!rs)
+        return;
+    for (const GridColumn &c : grid->columns())
+        if (rs->fieldIndex(c.field) >= 0)
+            rs->setFieldLabel(c.field, c.title);
+    for (const PanelRow &row : std::as_const(m_rows))
+        for (const auto &[label, control] : row) {
+            const QString field = m_fieldOf.value(control);
+            if (!field.isEmpty() && rs->fieldIndex(field) >= 0)
+                rs->setFieldLabel(field, label->text());
+        }
 }
 
 void RecordFrame::setButtonOrder(const QList<QPushButton *> &order)
@@ -99,7 +116,7 @@ DBEdit *RecordFrame::makeEdit(const QString &name, const QString &field)
     auto *edit = new DBEdit(Panel2);
     edit->setObjectName(name);
     edit->bind(m_main, field);
-    return edit;
+    return bound(edit, field);
 }
 
 DBMemo *RecordFrame::makeMemo(const QString &name, const QString &field, int lines)
@@ -110,7 +127,7 @@ DBMemo *RecordFrame::makeMemo(const QString &name, const QString &field, int lin
     // Tab moves on to the next field, as in every other box of the panel.
     memo->setTabChangesFocus(true);
     memo->bind(m_main, field);
-    return memo;
+    return bound(memo, field);
 }
 
 DBComboBox *RecordFrame::makeComboBox(const QString &name, const QString &field, const QStringList &items,
@@ -119,7 +136,7 @@ DBComboBox *RecordFrame::makeComboBox(const QString &name, const QString &field,
     auto *combo = new DBComboBox(acceptsTypedText, items, Panel2);
     combo->setObjectName(name);
     combo->bind(m_main, field);
-    return combo;
+    return bound(combo, field);
 }
 
 DBText *RecordFrame::makeText(const QString &name, const QString &field)
@@ -129,7 +146,7 @@ DBText *RecordFrame::makeText(const QString &name, const QString &field)
     text->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     text->setMinimumWidth(90);
     text->bind(m_main, field);
-    return text;
+    return bound(text, field);
 }
 
 DBLookupComboBox *RecordFrame::makeLookup(const QString &name, const QString &field, DataSource *list,
@@ -139,7 +156,7 @@ DBLookupComboBox *RecordFrame::makeLookup(const QString &name, const QString &fi
     lookup->setObjectName(name);
     lookup->setList(list, listFields.section(QLatin1Char(';'), 0, 0), listFields, dropDownWidth);
     lookup->bind(m_main, field);
-    return lookup;
+    return bound(lookup, field);
 }
 
 QWidget *RecordFrame::makeDateBox(const QString &editName, const QString &buttonName, const QString &field,
@@ -164,12 +181,13 @@ QWidget *RecordFrame::makeDateBox(const QString &editName, const QString &button
     TfrmBase *owner = m_window;
     connect(*button, &QPushButton::clicked, this, [owner, target] { Guarded([&] { PickDateInto(owner, target); }); });
     box->setFocusProxy(*edit);
-    return box;
+    return bound(box, field);
 }
 
 void RecordFrame::setPanelRows(const QList<PanelRow> &rows)
 {
     m_rows = rows;
+    applyFieldLabels();
     int widest = 0;
     for (const PanelRow &row : rows)
         widest = qMax(widest, int(row.size()));

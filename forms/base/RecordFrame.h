@@ -7,6 +7,7 @@
 #include "gui/controls/DataControls.h"
 #include "gui/controls/DataGrid.h"
 
+#include <QHash>
 #include <QWidget>
 #include <functional>
 
@@ -87,6 +88,17 @@ public:
     void fitGridColumns(int minimumWidth = 640, int maximumWidth = 1000);
 
 private:
+    // The record set names a column by its label (or grid title) when it
+    // refuses a value.
+    void applyFieldLabels();
+    template<typename T>
+    T *bound(T *control, const QString &field)
+    {
+        m_fieldOf.insert(control, field);
+        return control;
+    }
+
+    QHash<QWidget *, QString> m_fieldOf;
     TfrmBase *m_window = nullptr;
     DataSource *m_main = nullptr;
     QGridLayout *m_panelLayout = nullptr;

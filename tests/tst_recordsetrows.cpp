@@ -1,0 +1,401 @@
+// The record set's rows over large tables and query results (first rows at
+// once, the count learnt later, the last rows without the count), and its
+// writes while another program uses the same file: a row changed, deleted
+// and replaced, or the file vacuumed, is never overwritten.
+#include "data/Dravon.h"
+#include "support/TestWorkspace.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+#include <sqlite3.h>
+
+using dravon::DataSetState;
+using testsupport::TestWorkspace;
+
+namespace {
+
+const QString changedElsewhere = QStringLiteral(
+    "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
+
+// Another program on the same file: its own connection, its result code kept.
+class OtherProgram
+{
+public:
+    explicit OtherProgram(const QString &path)
+    {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_busy_timeout(m_db, 200);
+    }
+    ~OtherProgram() { sqlite3_close(m_db); }
+    // Empty when the statements ran, else the engine's message.
+    QString exec(const QString &sql)
+    {
+        char *message = nullptr;
+        const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message);
+        const QString text = rc == SQLITE_OK ? QString() : QString::fromUtf8(message ? message : "failed");
+        sqlite3_free(message);
+        return text;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+
+}
+
+class RecordSetRowsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestWorkspace> ws;
+    std::unique_ptr<dravon::Connection> conn;
+
+    std::unique_ptr<dravon::RecordSet> open(const QString &sql)
+    {
+        auto rs = SQLDataSet(sql, *conn);
+        new QAbstractItemModelTester(rs.get(), QAbstractItemModelTester::FailureReportingMode::QtTest, rs.get());
+        return rs;
+    }
+    void seedScores(int n)
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < %1) "
+                                "INSERT INTO Score (StudentID, Term, Score) SELECT printf('%07d', i), 'T', i % 100 FROM n")
+                     .arg(n));
+    }
+    static QString failureOf(const std::function<void()> &f)
+    {
+        try {
+            f();
+        } catch (const dravon::Error &e) {
+            return e.text();
+        }
+        return {};
+    }
+    static QString id(int i) { return QStringLiteral("%1").arg(i, 7, 10, QLatin1Char('0')); }
+
+private slots:
+    void init()
+    {
+        dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d"));
+        ws = std::make_unique<TestWorkspace>();
+        conn = std::make_unique<dravon::Connection>();
+        conn->setConnectionString(ws->connectionString());
+        conn->open();
+    }
+    void cleanup()
+    {
+        conn.reset();
+        ws.reset();
+    }
+
+    void firstRowsAtOnceCountLater()
+    {
+        seedScores(5000);
+        auto rs = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
+        QVERIFY(!rs->countKnown());
+        QVERIFY2(rs->rowsFetched() <= 256, qPrintable(QString::number(rs->rowsFetched())));
+        new QAbstractItemModelTester(rs.get(), QAbstractItemModelTester::FailureReportingMode::QtTest, rs.get());
+        QSignalSpy grown(rs.get(), &QAbstractItemModel::rowsInserted);
+        QVERIFY(rs->recordCount() > 0 && rs->recordCount() < 5000);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 5000);
+        QVERIFY(!grown.isEmpty());
+        // Rows in the middle come by one keyset page each.
+        const qint64 before = rs->rowsFetched();
+        QCOMPARE(rs->text(2500, rs->fieldIndex(QStringLiteral("StudentID"))), id(2501));
+        QCOMPARE(rs->text(4999, rs->fieldIndex(QStringLiteral("StudentID"))), id(5000));
+        QVERIFY2(rs->rowsFetched() - before <= 256, qPrintable(QString::number(rs->rowsFetched() - before)));
+        // Locate finds the key by the index and its position by the checkpoints.
+        const qint64 beforeLocate = rs->rowsFetched();
+        QVERIFY(rs->locate(QStringLiteral("StudentID"), id(3777)));
+        QCOMPARE(rs->recNo(), 3776);
+        QVERIFY2(rs->rowsFetched() - beforeLocate <= 256, qPrintable(QString::number(rs->rowsFetched() - beforeLocate)));
+    }
+
+    void lastRowWithoutCountThenMiddleFilledIn()
+    {
+        seedScores(3000);
+        auto rs = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
+        rs->last();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(3000));
+        QVERIFY(rs->eof());
+        QVERIFY2(rs->rowsFetched() <= 256, qPrintable(QString::number(rs->rowsFetched())));
+        new QAbstractItemModelTester(rs.get(), QAbstractItemModelTester::FailureReportingMode::QtTest, rs.get());
+        rs->prior();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(2999));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        // The rows between came in before the current row: it stays current.
+        QCOMPARE(rs->recordCount(), 3000);
+        QCOMPARE(rs->recNo(), 2998);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(2999));
+        QCOMPARE(rs->headerData(2998, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+        for (int row : {0, 127, 128, 1500, 2871, 2872, 2999})
+            QCOMPARE(rs->text(row, rs->fieldIndex(QStringLiteral("StudentID"))), id(row + 1));
+    }
+
+    void walkingBeforeTheCountSeesEveryRowOnce()
+    {
+        seedScores(1000);
+        auto rs = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
+        rs->last();  // the back is read first; walking must not skip the rows between
+        rs->first();
+        QStringList seen;
+        while (!rs->eof()) {
+            seen << rs->fieldText(QStringLiteral("StudentID"));
+            rs->next();
+        }
+        QCOMPARE(seen.size(), 1000);
+        QCOMPARE(seen.first(), id(1));
+        QCOMPARE(seen.last(), id(1000));
+        QCOMPARE(seen.removeDuplicates(), 0);
+        QVERIFY(rs->countKnown());
+        // And backwards from the end, before any count.
+        auto back = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
+        back->last();
+        int walked = 1;
+        while (!back->bof()) {
+            back->prior();
+            if (!back->bof())
+                ++walked;
+        }
+        QCOMPARE(walked, 1000);
+        QCOMPARE(back->fieldText(QStringLiteral("StudentID")), id(1));
+    }
+
+    void insertAndDeleteWhileTheCountIsLearnt()
+    {
+        seedScores(2000);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        rs->moveTo(50);
+        rs->insert();
+        rs->setFieldText(QStringLiteral("StudentID"), QStringLiteral("new"));
+        rs->post();
+        rs->last();
+        rs->remove();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1999));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 2000);
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        QCOMPARE(rs->text(50, sid), QStringLiteral("new"));
+        QCOMPARE(rs->text(51, sid), id(51));
+        QCOMPARE(rs->text(1000, sid), id(1000));
+        QCOMPARE(rs->text(1999, sid), id(1999));
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1999));
+        // A delete and an insert in the middle, read by checkpoints.
+        rs->moveTo(1200);
+        rs->remove();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1201));
+        rs->insert();
+        rs->setFieldText(QStringLiteral("StudentID"), QStringLiteral("mid"));
+        rs->post();
+        QCOMPARE(rs->text(1200, sid), QStringLiteral("mid"));
+        QCOMPARE(rs->text(1201, sid), id(1201));
+        QCOMPARE(rs->text(1199, sid), id(1199));
+        QCOMPARE(rs->recordCount(), 2000);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"2000"}));
+        QVERIFY(rs->locate(QStringLiteral("StudentID"), QStringLiteral("mid")));
+        QCOMPARE(rs->recNo(), 1200);
+        QVERIFY(rs->locate(QStringLiteral("StudentID"), id(1500)));
+        QCOMPARE(rs->recNo(), 1500);  // after the new row at 50
+    }
+
+    void readOnlyQueryWalksForwardAndCountsLater()
+    {
+        seedScores(3000);
+        ws->exec(QStringLiteral("INSERT INTO StudentInfo (StudentID, StuName) SELECT StudentID, 'S' FROM Score"));
+        const QString sql = QStringLiteral("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID");
+        auto rs = SQLDataSet(sql, *conn);
+        QVERIFY(rs->isReadOnly());
+        QVERIFY(!rs->countKnown());
+        QVERIFY2(rs->rowsFetched() <= 256, qPrintable(QString::number(rs->rowsFetched())));
+        int walked = 0;
+        while (!rs->eof()) {
+            ++walked;
+            QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(walked));
+            rs->next();
+        }
+        QCOMPARE(walked, 3000);
+        QCOMPARE(rs->recordCount(), 3000);
+        QVERIFY(rs->countKnown());
+
+        auto counted = open(sql);
+        QTRY_VERIFY_WITH_TIMEOUT(counted->countKnown(), 30000);
+        QCOMPARE(counted->recordCount(), 3000);
+        QCOMPARE(counted->text(2999, counted->fieldIndex(QStringLiteral("StudentID"))), id(3000));
+        counted->last();
+        QCOMPARE(counted->fieldText(QStringLiteral("StudentID")), id(3000));
+    }
+
+    void noLockHeldBetweenEvents()
+    {
+        seedScores(3000);
+        auto table = open(QStringLiteral("Select * From Score"));
+        auto query = open(QStringLiteral("Select B.* From Score B, Score A where A.rowid = B.rowid"));
+        table->moveTo(100);
+        query->next();
+        query->text(500, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(table->countKnown() && query->countKnown(), 30000);
+        QCoreApplication::processEvents();
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("INSERT INTO Score (StudentID) VALUES ('other')")), QString());
+        QCOMPARE(other.exec(QStringLiteral("VACUUM")), QString());
+        // The sets go on reading after the vacuum.
+        QCOMPARE(query->text(2000, query->fieldIndex(QStringLiteral("StudentID"))), id(2001));
+        QCOMPARE(table->text(2500, table->fieldIndex(QStringLiteral("StudentID"))), id(2501));
+    }
+
+    void changeElsewhereIsNotOverwritten_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("column");
+        QTest::newRow("master table, text key") << QStringLiteral("DormInfo") << QStringLiteral("DormName");
+        QTest::newRow("record table") << QStringLiteral("Dorm") << QStringLiteral("Remark");
+    }
+    void changeElsewhereIsNotOverwritten()
+    {
+        QFETCH(QString, table);
+        QFETCH(QString, column);
+        if (table == QLatin1String("DormInfo"))
+            ws->exec(QStringLiteral("INSERT INTO DormInfo (DormID, DormName) VALUES ('2007001', 'A'), ('2007002', 'B')"));
+        else
+            ws->exec(QStringLiteral("INSERT INTO Dorm (StudentID, Remark) VALUES ('1', 'A'), ('2', 'B')"));
+        auto rs = open(QStringLiteral("Select * From ") + table);
+        rs->edit();
+        rs->setFieldText(column, QStringLiteral("mine"));
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("UPDATE %1 SET %2 = 'theirs' WHERE rowid = 1").arg(table, column)), QString());
+        QCOMPARE(failureOf([&] { rs->post(); }), changedElsewhere);
+        QCOMPARE(ws->query(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(column, table)), QStringList({"theirs", "B"}));
+        // What is stored now shows under the typed value; saving again applies it.
+        QCOMPARE(rs->state(), DataSetState::Edit);
+        QCOMPARE(rs->fieldText(column), QStringLiteral("mine"));
+        rs->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(column, table)), QStringList({"mine", "B"}));
+
+        // A row changed elsewhere is not deleted either.
+        rs->moveTo(1);
+        QCOMPARE(other.exec(QStringLiteral("UPDATE %1 SET %2 = 'changed' WHERE rowid = 2").arg(table, column)), QString());
+        QVERIFY(failureOf([&] { rs->remove(); }).contains(QStringLiteral("已被其他用户或程序修改或删除")));
+        QCOMPARE(rs->fieldText(column), QStringLiteral("changed"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM %1").arg(table)), QStringList({"2"}));
+        rs->remove();  // now as shown
+        QCOMPARE(ws->query(QStringLiteral("SELECT %1 FROM %2").arg(column, table)), QStringList({"mine"}));
+    }
+
+    void deletedAndReplacedRowIsNeverTouched()
+    {
+        ws->exec(QStringLiteral("INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007001', '甲'), ('2007002', '乙')"));
+        auto rs = open(QStringLiteral("Select * From StudentInfo"));
+        rs->moveTo(1);
+        rs->edit();
+        rs->setFieldText(QStringLiteral("StuName"), QStringLiteral("改名"));
+        OtherProgram other(ws->dbPath());
+        // The new student reuses the row key of the deleted one.
+        QCOMPARE(other.exec(QStringLiteral("DELETE FROM StudentInfo WHERE StudentID = '2007002';"
+                                           "INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007009', '丙')")),
+                 QString());
+        QCOMPARE(ws->query(QStringLiteral("SELECT rowid FROM StudentInfo WHERE StudentID = '2007009'")), QStringList({"2"}));
+        QCOMPARE(failureOf([&] { rs->post(); }), changedElsewhere);
+        QCOMPARE(failureOf([&] { rs->post(); }), changedElsewhere);  // gone: never applied to the other row
+        rs->cancel();
+        QVERIFY(!failureOf([&] { rs->remove(); }).isEmpty());
+        QCOMPARE(ws->query(QStringLiteral("SELECT StudentID || StuName FROM StudentInfo ORDER BY rowid")),
+                 QStringList({"2007001甲", "2007009丙"}));
+    }
+
+    void vacuumElsewhereWhileOpen()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2007001 UNION ALL SELECT i+1 FROM n WHERE i < 2007300) "
+                                "INSERT INTO DormInfo (DormID, DormName) SELECT i, 'N' || i FROM n"));
+        ws->exec(QStringLiteral("DELETE FROM DormInfo WHERE rowid % 3 = 0"));
+        auto rs = open(QStringLiteral("Select * From DormInfo"));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 200);
+        rs->moveTo(150);
+        const QString shown = rs->fieldText(QStringLiteral("DormID"));
+        QCoreApplication::processEvents();
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("VACUUM")), QString());
+        // Rows are written by their declared key: the right row changes,
+        // whatever the vacuum did to the row keys.
+        rs->edit();
+        rs->setFieldText(QStringLiteral("DormName"), QStringLiteral("after vacuum"));
+        const QString failure = failureOf([&] { rs->post(); });
+        if (failure.isEmpty()) {
+            QCOMPARE(ws->query(QStringLiteral("SELECT DormID FROM DormInfo WHERE DormName = 'after vacuum'")), QStringList({shown}));
+        } else {
+            QCOMPARE(failure, changedElsewhere);
+            rs->post();
+            QCOMPARE(ws->query(QStringLiteral("SELECT DormID FROM DormInfo WHERE DormName = 'after vacuum'")), QStringList({shown}));
+        }
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo WHERE DormName = 'N' || DormID")), QStringList({"199"}));
+        rs->moveTo(10);
+        const QString deleted = rs->fieldText(QStringLiteral("DormID"));
+        rs->remove();
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo WHERE DormID = '%1'").arg(deleted)), QStringList({"0"}));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"199"}));
+    }
+
+    void refusalNamesTheLabel()
+    {
+        auto rs = open(QStringLiteral("Select * From TeacherInfo"));
+        rs->setFieldLabel(QStringLiteral("TchAge"), QStringLiteral("年  龄："));
+        rs->insert();
+        rs->setFieldText(QStringLiteral("TeacherID"), QStringLiteral("2007001"));
+        rs->setFieldText(QStringLiteral("TchAge"), QStringLiteral("abc"));
+        const QString error = failureOf([&] { rs->post(); });
+        QVERIFY2(error.startsWith(QStringLiteral("字段 \"年龄\" 不能接受值 \"abc\"")), qPrintable(error));
+        QVERIFY2(!error.contains(QLatin1String("TchAge")), qPrintable(error));
+        // Without a label the column's name stands.
+        rs->setFieldText(QStringLiteral("TchAge"), QString());
+        rs->setFieldText(QStringLiteral("TchName"), QStringLiteral("x"));
+        rs->post();
+        rs->insert();
+        rs->setFieldText(QStringLiteral("TeacherID"), QStringLiteral("2007001"));
+        const QString duplicate = failureOf([&] { rs->post(); });
+        QVERIFY2(duplicate.contains(QStringLiteral("字段 \"TeacherID\"")), qPrintable(duplicate));
+        rs->setFieldLabel(QStringLiteral("TeacherID"), QStringLiteral("编  号："));
+        const QString labelled = failureOf([&] { rs->post(); });
+        QVERIFY2(labelled.contains(QStringLiteral("字段 \"编号\"")), qPrintable(labelled));
+    }
+
+    void rowIndicatorShowsTheStateAtOnce()
+    {
+        ws->exec(QStringLiteral("INSERT INTO DormInfo (DormID) VALUES ('2007001'), ('2007002')"));
+        auto rs = open(QStringLiteral("Select * From DormInfo"));
+        QSignalSpy header(rs.get(), &QAbstractItemModel::headerDataChanged);
+        auto mark = [&](int row) { return rs->headerData(row, Qt::Vertical).toString(); };
+        auto announced = [&](int row) {
+            for (const QList<QVariant> &args : std::as_const(header))
+                if (args.at(0).value<Qt::Orientation>() == Qt::Vertical && args.at(1).toInt() <= row && args.at(2).toInt() >= row)
+                    return true;
+            return false;
+        };
+        QCOMPARE(mark(0), QStringLiteral("\u25B6"));
+        QCOMPARE(mark(1), QString());
+        rs->edit();
+        QCOMPARE(mark(0), QStringLiteral("I"));
+        QVERIFY(announced(0));
+        header.clear();
+        rs->cancel();
+        QCOMPARE(mark(0), QStringLiteral("\u25B6"));
+        QVERIFY(announced(0));
+        header.clear();
+        rs->moveTo(1);
+        QVERIFY(announced(0) && announced(1));
+        rs->insert();
+        QCOMPARE(mark(1), QStringLiteral("*"));
+        QCOMPARE(mark(2), QString());
+        header.clear();
+        rs->setFieldText(QStringLiteral("DormID"), QStringLiteral("2007003"));
+        rs->post();
+        QCOMPARE(mark(1), QStringLiteral("\u25B6"));
+        QVERIFY(announced(1));
+    }
+};
+
+QTEST_MAIN(RecordSetRowsTest)
+#include "tst_recordsetrows.moc"
