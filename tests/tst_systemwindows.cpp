@@ -744,7 +744,7 @@ private slots:
         const QString candidate = inWorkspace("withid.mdb");
         testsupport::createDatabase(candidate);
         testsupport::execSql(candidate, QStringLiteral(
-            "ALTER TABLE Score ADD COLUMN Id INTEGER; ALTER TABLE Course ADD COLUMN Id INTEGER;"
+            "ALTER TABLE Score ADD COLUMN Extra INTEGER; ALTER TABLE Course ADD COLUMN Extra INTEGER;"
             "INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('1', '带编号的库')"));
         QCOMPARE(dbfiles::programDatabaseProblem(candidate), QString());
         menu("N2");
