@@ -503,11 +503,11 @@ int main(int argc, char **argv)
                           m.rows = rs->rowsFetched();
                           return m;
                       },
-                      [table] { return timed([&] { firstPage(table); }); }, within(50), QStringLiteral("<= 50 ms"), 200};
+                      [table] { return timed([&] { firstPage(table); }); }, within(50), QStringLiteral("<= 50 ms"), 256};
     }
     for (const WindowCase &w : windows())
         cases << Case{QStringLiteral("open %1 to painted rows").arg(w.name), [w] { return openWindow(w); },
-                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 300};
+                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 400};
 
     cases << Case{QStringLiteral("Score record set: jump to the last row"),
                   [] {

@@ -1037,6 +1037,8 @@ std::optional<int> TableSource::positionOfKey(qint64 key)
         waitForCount();
         if (m_gapOpen)
             return std::nullopt;
+        // The count rearranges the rows: look again among those now read.
+        return positionOfKey(key);
     }
     if (m_checkpoints.isEmpty())
         return std::nullopt;

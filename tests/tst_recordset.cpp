@@ -411,7 +411,8 @@ private slots:
         QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("学生4"), false), 3);
         QCOMPARE(rs->findRow(QStringLiteral("StuName"), QStringLiteral("学生50001"), true), -1);
         QCOMPARE(rs->findRow(QStringLiteral("StudentID"), QString(), true), -1);
-        QCOMPARE(rs->rowsFetched(), opened);
+        // At most the pages around the rows found, never the rows before them.
+        QVERIFY2(rs->rowsFetched() - opened <= 3 * 128, qPrintable(QString::number(rs->rowsFetched() - opened)));
         QCOMPARE(rs->recNo(), 0);
 
         // Rows read up to 600; one deleted before the match, one added at row 10.

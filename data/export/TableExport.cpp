@@ -202,7 +202,11 @@ qint64 ExportTable::rowCount() const
 {
     if (!m_dataSet)
         return 0;
-    return m_rows.isEmpty() ? m_dataSet->recordCount() : m_rows.size();
+    if (!m_rows.isEmpty())
+        return m_rows.size();
+    // All rows of the set: its true count, which it may still be learning.
+    const_cast<dravon::RecordSet *>(m_dataSet)->waitForCount();
+    return m_dataSet->recordCount();
 }
 
 dravon::FieldType ExportTable::type(int column) const

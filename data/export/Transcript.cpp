@@ -56,6 +56,7 @@ Transcript LoadTranscript(dravon::Connection &connection, const QString &student
     const int subject = scores->fieldIndex(QStringLiteral("SubjectID"));
     const int name = scores->fieldIndex(QStringLiteral("SubName"));
     const int date = scores->fieldIndex(QStringLiteral("ScoreDateTime"));
+    scores->waitForCount();
     for (int r = 0; r < scores->recordCount(); ++r) {
         scores->moveTo(r);
         const QString termText = scores->text(r, term).trimmed();
