@@ -13,6 +13,7 @@
 #include "data/export/TableExport.h"
 #include "data/export/Transcript.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 #include "gui/GridExport.h"
 #include "gui/SaveFileDialog.h"
 #include "gui/TranscriptPrint.h"
@@ -838,6 +839,56 @@ private slots:
         QTest::mouseClick(w->btnPrintTranscript, Qt::LeftButton);
         QCOMPARE(title, QStringLiteral("打印成绩单"));
         QCOMPARE(pages, 1);
+        QCOMPARE(rec->messages.size(), 0);
+        w->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete frmTeachMain;
+        dm.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void scoreWindowPrintsTheCurrentRowsStudentsTranscript()
+    {
+        ws->exec(QStringLiteral(
+            "INSERT INTO SubjectInfo VALUES ('S1', '高等数学', 4, NULL);"
+            "INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark)"
+            " VALUES ('2007004', '2008-01-10', '第一学期', 'S1', NULL, 85, 4, NULL)"));
+        auto *mainWindow = new TfrmTeachMain;
+        std::unique_ptr<TDM> dm(new TDM);
+        QVERIFY(dm->ADOConn.isOpen());
+        mainWindow->resize(1200, 850);
+        testsupport::whenModal<TfrmLogin>([](TfrmLogin *login) {
+            login->edtUserID->setText(QStringLiteral("1001"));
+            login->edtUserPwd->setText(QStringLiteral("admin"));
+            login->btnLogin->click();
+        });
+        mainWindow->show();
+        frmTeachMain->menuItem(QStringLiteral("M2"))->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(frmStudentScore);
+        TfrmStudentScore *w = frmStudentScore;
+        std::unique_ptr<QMenu> menu(BuildGridContextMenu(w->DBGrid1, nullptr));
+        QCOMPARE(menu->actions().last()->text(), QStringLiteral("打印成绩单…"));
+        // The button follows the record commands, which stay centred in their row.
+        QApplication::processEvents();
+        QCOMPARE(w->btnPrintTranscript->text(), QStringLiteral("打印成绩单…"));
+        QCOMPARE(w->btnPrintTranscript->parentWidget(), w->btnCancel->parentWidget());
+        QVERIFY(w->btnPrintTranscript->geometry().left() > w->btnCancel->geometry().right());
+        QCOMPARE(w->btnPrintTranscript->geometry().top(), w->btnCancel->geometry().top());
+        const int middle = (w->btnAdd->geometry().left() + w->btnCancel->geometry().right()) / 2;
+        QVERIFY(qAbs(middle - w->btnCancel->parentWidget()->width() / 2) <= 3);
+        QWidget *next = w->btnCancel->nextInFocusChain();
+        while (next && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        QCOMPARE(next, static_cast<QWidget *>(w->btnPrintTranscript));
+
+        QString title;
+        testsupport::whenModal<QPrintPreviewDialog>([&](QPrintPreviewDialog *dialog) {
+            title = dialog->windowTitle();
+            dialog->reject();
+        });
+        QTest::mouseClick(w->btnPrintTranscript, Qt::LeftButton);
+        QCOMPARE(title, QStringLiteral("打印成绩单"));
         QCOMPARE(rec->messages.size(), 0);
         w->closeWindow();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

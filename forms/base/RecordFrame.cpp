@@ -103,6 +103,16 @@ void RecordFrame::setButtonOrder(const QList<QPushButton *> &order)
     m_buttonRow->addStretch();
 }
 
+void RecordFrame::addTrailingButton(QPushButton *button)
+{
+    button->setParent(m_buttons.isEmpty() ? this : m_buttons.last()->parentWidget());
+    button->setAutoDefault(false);
+    m_buttonRow->insertSpacing(1, button->sizeHint().width() + m_buttonRow->spacing());
+    m_buttonRow->insertWidget(m_buttonRow->count() - 1, button);
+    if (!m_buttons.isEmpty())
+        QWidget::setTabOrder(m_buttons.last(), button);
+}
+
 QLabel *RecordFrame::makeLabel(const QString &name, const QString &text)
 {
     auto *label = new QLabel(text, Panel2);

@@ -80,6 +80,10 @@ public:
     void setTabOrderList(const QList<QWidget *> &order);
     // The buttons left to right (the usual order is Add, Modify, Delete, Save, Cancel).
     void setButtonOrder(const QList<QPushButton *> &order);
+    // A further command at the end of the button row, balanced by a space of
+    // its width at the start, so the record commands stay where they were;
+    // it comes after them in the tab order.
+    void addTrailingButton(QPushButton *button);
 
     // Opens a statement on the shared connection into a data source.
     void openInto(DataSource *source, const QString &sql);

@@ -54,23 +54,10 @@ TfrmStudentSet::TfrmStudentSet(QWidget *owner) : TfrmDictionaryBase(owner, decla
     actPrintTranscript->setObjectName(QStringLiteral("actPrintTranscript"));
     connect(actPrintTranscript, &QAction::triggered, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
     DBGrid->addAction(actPrintTranscript);
-    // The button goes at the end of the command row, balanced by a spacer of
-    // its width at the start, so the five commands stay where they were.
     btnPrintTranscript = new QPushButton(transcript, Panel2);
     btnPrintTranscript->setObjectName(QStringLiteral("btnPrintTranscript"));
-    btnPrintTranscript->setAutoDefault(false);
     connect(btnPrintTranscript, &QPushButton::clicked, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
-    if (auto *grid = qobject_cast<QGridLayout *>(Panel2->layout())) {
-        for (int i = 0; i < grid->count(); ++i) {
-            auto *row = qobject_cast<QHBoxLayout *>(grid->itemAt(i)->layout());
-            if (row && row->indexOf(btnAdd) >= 0) {
-                row->insertSpacing(0, btnPrintTranscript->sizeHint().width());
-                row->addWidget(btnPrintTranscript);
-                break;
-            }
-        }
-    }
-    setTabOrder(btnCancel, btnPrintTranscript);
+    frame()->addTrailingButton(btnPrintTranscript);
 }
 
 void TfrmStudentSet::btnPrintTranscriptClick()

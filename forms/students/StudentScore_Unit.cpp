@@ -1,7 +1,10 @@
 #include "forms/students/StudentScore_Unit.h"
 
 #include "forms/base/DateChoice_Unit.h"
+#include "gui/Shell_Unit.h"
+#include "gui/TranscriptPrint.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -96,6 +99,25 @@ TfrmStudentScore::TfrmStudentScore(QWidget *owner) : TfrmRecordPages(owner, decl
     // The lookup has stored the subject's number by the time it says so.
     connect(cmbxSubjectName, &DBLookupComboBox::picked, this, &TfrmStudentScore::cmbxSubjectNameClick);
     findPage->itemPicked = [this] { cmbxItemsChange(); };
+
+    // The current row's student's transcript: from the grid's menu and from
+    // a button after the record commands.
+    const QString transcript = QStringLiteral("打印成绩单…");
+    actPrintTranscript = new QAction(transcript, DBGrid1);
+    actPrintTranscript->setObjectName(QStringLiteral("actPrintTranscript"));
+    connect(actPrintTranscript, &QAction::triggered, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
+    DBGrid1->addAction(actPrintTranscript);
+    btnPrintTranscript = new QPushButton(transcript, this);
+    btnPrintTranscript->setObjectName(QStringLiteral("btnPrintTranscript"));
+    connect(btnPrintTranscript, &QPushButton::clicked, this, [this] { Guarded([this] { btnPrintTranscriptClick(); }); });
+    frame->addTrailingButton(btnPrintTranscript);
+}
+
+void TfrmStudentScore::btnPrintTranscriptClick()
+{
+    dravon::RecordSet *rs = DataStudentScore->dataSet();
+    const QString id = rs && rs->recNo() >= 0 ? rs->fieldText(QStringLiteral("StudentID")) : QString();
+    PrintTranscript(this, connection(), id);
 }
 
 void TfrmStudentScore::FormCreate()

@@ -6,6 +6,8 @@
 
 #include <QPointer>
 
+class QAction;
+
 class TfrmStudentScore : public TfrmRecordPages
 {
     Q_OBJECT
@@ -30,6 +32,8 @@ public:
     DBEdit *edtScore = nullptr;
     DBText *txtCreditHour = nullptr;
     DBMemo *edtRemark = nullptr;
+    QPushButton *btnPrintTranscript = nullptr;
+    QAction *actPrintTranscript = nullptr;
 
     void FormCreate() override;
     // The date button: the date picker's choice into edtScoreDateTime.
@@ -38,6 +42,8 @@ public:
     void cmbxSubjectNameClick();
     // An item was picked: the value list offers its entries.
     void cmbxItemsChange();
+    // The transcript of the current row's student: print preview.
+    void btnPrintTranscriptClick();
 
 protected:
     void FormClose() override;
