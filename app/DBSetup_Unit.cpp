@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -30,6 +31,10 @@ TfrmDBSetup::TfrmDBSetup(QWidget *owner) : QDialog(owner)
     edtDBFilePath = new QLineEdit(this);
     edtDBFilePath->setObjectName(QStringLiteral("edtDBFilePath"));
     edtDBFilePath->setReadOnly(true);
+    // Read-only looks read-only: the window's own background, not a field's.
+    QPalette shown = edtDBFilePath->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    edtDBFilePath->setPalette(shown);
     AllowLongText(edtDBFilePath);
     edtDBFilePath->setMinimumWidth(360);
     btnFilePath = new QPushButton(QStringLiteral("浏览(&T)"), this);

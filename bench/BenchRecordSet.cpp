@@ -30,6 +30,12 @@
 #include "forms/master/SubjectSet_Unit.h"
 #include "forms/master/TeacherSet_Unit.h"
 #include "forms/master/UserSet_Unit.h"
+#include "forms/courses/PlanSubject_Unit.h"
+#include "forms/students/CapturePrice_Unit.h"
+#include "forms/students/DormManager_Unit.h"
+#include "forms/students/MoralSet_Unit.h"
+#include "forms/students/PracticeSet_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -264,6 +270,16 @@ WindowCase dictionaryWindow(const QString &name, const QString &menu, const QStr
             [pointer] { return (*pointer)->mainSource()->dataSet(); }};
 }
 
+// A window whose record table's grid is DBGrid1, over the grid's own record set.
+template<typename T>
+WindowCase recordWindow(const QString &name, const QString &menu, const QString &table, QPointer<T> *pointer)
+{
+    auto grid = [pointer] { return (*pointer)->template findChild<DataGrid *>(QStringLiteral("DBGrid1")); };
+    return {name, menu, table, [pointer] { return static_cast<QWidget *>(pointer->data()); },
+            [grid] { return static_cast<QAbstractItemView *>(grid()); },
+            [grid] { return grid()->dataSource()->dataSet(); }};
+}
+
 QList<WindowCase> windows()
 {
     return {
@@ -274,6 +290,12 @@ QList<WindowCase> windows()
         dictionaryWindow(QStringLiteral("class window"), QStringLiteral("D6"), QStringLiteral("ClassInfo"), &frmClassSet),
         dictionaryWindow(QStringLiteral("dormitory window"), QStringLiteral("D7"), QStringLiteral("DormInfo"), &frmDormSet),
         dictionaryWindow(QStringLiteral("user window"), QStringLiteral("S3"), QStringLiteral("User"), &frmUserSet),
+        recordWindow(QStringLiteral("score window"), QStringLiteral("M2"), QStringLiteral("Score"), &frmStudentScore),
+        recordWindow(QStringLiteral("practice window"), QStringLiteral("M3"), QStringLiteral("Practice"), &frmPracticeSet),
+        recordWindow(QStringLiteral("moral window"), QStringLiteral("M4"), QStringLiteral("Moral"), &frmMoralSet),
+        recordWindow(QStringLiteral("dorm places window"), QStringLiteral("M5"), QStringLiteral("Dorm"), &frmDormManager),
+        recordWindow(QStringLiteral("payment window"), QStringLiteral("M6"), QStringLiteral("Price"), &frmCapturePrice),
+        recordWindow(QStringLiteral("course arrangement window"), QStringLiteral("N6"), QStringLiteral("Course"), &frmPlanSubject),
     };
 }
 

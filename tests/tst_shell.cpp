@@ -199,6 +199,9 @@ private slots:
         bool dialogOpenAfterFailure = false, connectionClosedAfterFailure = false, focusOnPath = false;
         whenModal<TfrmDBSetup>([&](TfrmDBSetup *setup) {
             QVERIFY(setup->edtDBFilePath->isReadOnly());
+            // It does not look like a field to type into.
+            QCOMPARE(setup->edtDBFilePath->palette().color(QPalette::Base),
+                     setup->palette().color(QPalette::Window));
             setup->btnOk->click();  // empty path
             focusOnPath = setup->focusWidget() == setup->edtDBFilePath;
             whenModal<QFileDialog>([&](QFileDialog *files) {
