@@ -354,6 +354,32 @@ private slots:
         QCOMPARE(grid->currentIndex().row(), rs()->recNo());
     }
 
+    // Ctrl+End reaches the true last row at once, before the row count is
+    // known; Ctrl+Home comes back to the first.
+    void ctrlEndReachesTheLastRowBeforeTheCountIsKnown()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 5000) "
+                                "INSERT INTO DormInfo (DormID, DormName) SELECT 3000000 + i, '楼' || i FROM n"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}});
+        grid->setDataSource(source);
+        openDorms();
+        QVERIFY(!rs()->countKnown());
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("3005000"));
+        QCOMPARE(grid->currentIndex().row(), rs()->recNo());
+        QVERIFY(rs()->rowsFetched() <= 3 * 128);
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(rs()->recNo(), 0);
+        QCOMPARE(grid->currentIndex().row(), 0);
+        // Once the count is known the last row is still the last one.
+        rs()->waitForCount();
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(rs()->recNo(), 5002);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("3005000"));
+        QCOMPARE(grid->currentIndex().row(), 5002);
+    }
+
     void readsThatFailUnderAViewAreReportedOnce()
     {
         auto *grid = new DataGrid(form.get());

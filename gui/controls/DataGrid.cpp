@@ -227,6 +227,22 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
         deleteWithConfirmation();
         return;
     }
+    // Ctrl+Home and Ctrl+End go to the record set's true first and last rows,
+    // which it reads by themselves, also before it knows how many rows lie
+    // between (the view alone only knows the rows read so far).
+    const bool ctrl = event->modifiers() == Qt::ControlModifier;
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    if (rs && ctrl && (event->key() == Qt::Key_End || event->key() == Qt::Key_Home)) {
+        Guarded([&] {
+            if (event->key() == Qt::Key_End)
+                rs->last();
+            else
+                rs->first();
+        });
+        followRecordSet();
+        scrollTo(currentIndex());
+        return;
+    }
     QTableView::keyPressEvent(event);
 }
 
