@@ -186,7 +186,7 @@ void engineCopy(const QString &sourcePath, const QString &targetPath)
     waited.start();
     for (;;) {
         rc = sqlite3_backup_step(backup, -1);
-        if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waited.elapsed() < 5000) {
+        if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && waited.elapsed() < 8000) {
             QThread::msleep(50);
             continue;
         }
