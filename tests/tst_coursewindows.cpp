@@ -172,12 +172,7 @@ private slots:
         QVERIFY(dm->ADOConn.isOpen());
         // The arrangement window reads its tables when it is first on screen,
         // so the main window is shown (after its login).
-        testsupport::whenModal<TfrmLogin>([](TfrmLogin *login) {
-            login->edtUserID->setText(QStringLiteral("1001"));
-            login->edtUserPwd->setText(QStringLiteral("admin"));
-            login->btnLogin->click();
-        });
-        frmTeachMain->show();
+        testsupport::showMainWindowLoggedIn();
         QCOMPARE(CurrentUserID, QStringLiteral("1001"));
         QVERIFY(frmTeachMain->isVisible());
     }

@@ -788,12 +788,7 @@ private slots:
         std::unique_ptr<TDM> dm(new TDM);
         QVERIFY(dm->ADOConn.isOpen());
         mainWindow->resize(1200, 850);
-        testsupport::whenModal<TfrmLogin>([](TfrmLogin *login) {
-            login->edtUserID->setText(QStringLiteral("1001"));
-            login->edtUserPwd->setText(QStringLiteral("admin"));
-            login->btnLogin->click();
-        });
-        mainWindow->show();
+        testsupport::showMainWindowLoggedIn();
         frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
         QCoreApplication::processEvents();
         QVERIFY(frmStudentSet);
@@ -857,12 +852,7 @@ private slots:
         std::unique_ptr<TDM> dm(new TDM);
         QVERIFY(dm->ADOConn.isOpen());
         mainWindow->resize(1200, 850);
-        testsupport::whenModal<TfrmLogin>([](TfrmLogin *login) {
-            login->edtUserID->setText(QStringLiteral("1001"));
-            login->edtUserPwd->setText(QStringLiteral("admin"));
-            login->btnLogin->click();
-        });
-        mainWindow->show();
+        testsupport::showMainWindowLoggedIn();
         frmTeachMain->menuItem(QStringLiteral("M2"))->trigger();
         QCoreApplication::processEvents();
         QVERIFY(frmStudentScore);

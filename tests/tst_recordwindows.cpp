@@ -228,12 +228,7 @@ private slots:
         QVERIFY(dm->ADOConn.isOpen());
         // The main window on screen, so that the working windows are laid
         // out and take the focus as a person sees them.
-        testsupport::whenModal<TfrmLogin>([](TfrmLogin *login) {
-            login->edtUserID->setText(QStringLiteral("1001"));
-            login->edtUserPwd->setText(QStringLiteral("admin"));
-            login->btnLogin->click();
-        });
-        frmTeachMain->show();
+        testsupport::showMainWindowLoggedIn();
         QVERIFY(QTest::qWaitForWindowExposed(frmTeachMain));
         QCOMPARE(CurrentUserID, QStringLiteral("1001"));
     }

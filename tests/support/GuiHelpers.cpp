@@ -1,5 +1,11 @@
 #include "support/GuiHelpers.h"
 
+#include "app/Login_Unit.h"
+#include "app/TeachMain_Unit.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
 #include <QTest>
 
 namespace testsupport {
@@ -41,6 +47,16 @@ QStringList MessageRecorder::texts() const
     for (const Message &m : messages)
         list << m.text;
     return list;
+}
+
+void showMainWindowLoggedIn(const QString &user, const QString &password)
+{
+    whenModal<TfrmLogin>([user, password](TfrmLogin *login) {
+        login->edtUserID->setText(user);
+        login->edtUserPwd->setText(password);
+        login->btnLogin->click();
+    });
+    frmTeachMain->show();
 }
 
 }
