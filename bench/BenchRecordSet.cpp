@@ -529,7 +529,7 @@ int main(int argc, char **argv)
     }
     for (const WindowCase &w : windows())
         cases << Case{QStringLiteral("open %1 to painted rows").arg(w.name), [w] { return openWindow(w); },
-                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 400};
+                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 512};
 
     cases << Case{QStringLiteral("Score record set: jump to the last row"),
                   [] {
@@ -544,7 +544,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [] { return timed([] { lastPage(QStringLiteral("Score")); }); }, within(100), QStringLiteral("<= 100 ms"),
-                  300, 0, lastRowPending};
+                  512, 0, lastRowPending};
     cases << Case{QStringLiteral("student window: Ctrl+End to the last row, painted"),
                   [] {
                       frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
@@ -569,7 +569,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [] { return timed([] { lastPage(QStringLiteral("StudentInfo")); }); }, within(100),
-                  QStringLiteral("<= 100 ms"), 300};
+                  QStringLiteral("<= 100 ms"), 640};
     cases << Case{QStringLiteral("walk StudentInfo with next(), every field"),
                   [] {
                       Measure m;
