@@ -1,5 +1,6 @@
 #include "data/Connection.h"
 
+#include "data/BusyWait.h"
 #include "data/Error.h"
 #include "data/SchemaUpgrade.h"
 
@@ -130,11 +131,12 @@ void Connection::open()
         const QString uri = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
                             + QStringLiteral("?mode=rw");
         db.setDatabaseName(uri);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
         QString failure;
         if (!db.open()) {
             failure = db.lastError().text();
         } else {
+            installBusyWait(static_cast<sqlite3 *>(nativeHandle()), 1000);
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                 failure = probe.lastError().text();

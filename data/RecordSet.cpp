@@ -87,6 +87,7 @@ void RecordSet::connectSource()
         beginResetModel();
     });
     connect(m_source.get(), &RowSource::resetDone, this, [this] {
+        ++m_resets;
         endResetModel();
         --m_notifying;
         if (m_recNo >= recordCount())
@@ -184,8 +185,7 @@ QString RecordSet::displayText(const QVariant &value, FieldType type)
     case FieldType::Date: {
         if (value.typeId() != QMetaType::QString)
             return value.toString();
-        const QDate date = QDate::fromString(value.toString(), Qt::ISODate);
-        return date.isValid() ? formatShortDate(date) : value.toString();
+        return showIsoDate(value.toString());
     }
     case FieldType::Real:
     case FieldType::Integer:
@@ -375,6 +375,7 @@ void RecordSet::insert()
 {
     requireWritable();
     checkBrowseMode();
+    m_source->settle();
     const int pos = qMax(0, m_recNo);
     ++m_notifying;
     beginInsertRows({}, pos, pos);
@@ -581,6 +582,12 @@ void RecordSet::deleteRows(QList<int> rows)
             throw Error(QStringLiteral("Cannot perform this operation on an empty dataset"));
         return;
     }
+    // The rows meant are those the user saw at these positions: when they
+    // moved meanwhile (others changed the table), nothing is deleted.
+    const int resets = m_resets;
+    m_source->settle();
+    if (m_resets != resets)
+        throw Error(QStringLiteral("表中的记录已被其他用户或程序修改,记录的位置已变化,未删除。请重新选择要删除的记录。"));
     // Each row is deleted only as it was read (the edited row as it was
     // before editing).
     QVector<int> positions;

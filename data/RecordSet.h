@@ -163,6 +163,7 @@ private:
     int m_insertPos = -1;
     int m_insertedFirst = -1;  // display row of rows the source is inserting
     int m_notifying = 0;       // a change of rows is being told to the views
+    int m_resets = 0;          // times the source reset its rows
     Values m_original;  // the edited row as read
     Values m_buffer;
     QVector<bool> m_changed;

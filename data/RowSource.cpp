@@ -1,5 +1,6 @@
 #include "data/RowSource.h"
 
+#include "data/BusyWait.h"
 #include "data/Connection.h"
 #include "data/Error.h"
 #include "data/SqlText.h"
@@ -184,6 +185,15 @@ void Statement::finalize()
 
 // ---- RowCounter
 
+namespace {
+std::atomic<bool> holdCheckpoints{false};
+}
+
+void RowCounter::holdCheckpointsForTesting(bool hold)
+{
+    holdCheckpoints = hold;
+}
+
 RowCounter::RowCounter(const QString &path, const QString &keySql, qint64 maxKey, const QString &countSql, int stride)
     : m_path(QFileInfo(path).absoluteFilePath()), m_keySql(keySql), m_maxKey(maxKey), m_countSql(countSql), m_stride(stride)
 {
@@ -223,6 +233,22 @@ void RowCounter::run()
             m_db = db;
         }
         sqlite3_busy_timeout(db, 5000);
+        if (!m_keySql.isEmpty() && !m_countSql.isEmpty() && !m_cancelled) {
+            // The engine counts a whole table from its pages, many times
+            // faster than the walk below: the count is told at once.
+            sqlite3_stmt *first = nullptr;
+            const QByteArray countSql = m_countSql.toUtf8();
+            if (sqlite3_prepare_v2(db, countSql.constData(), int(countSql.size()), &first, nullptr) == SQLITE_OK) {
+                sqlite3_bind_int64(first, 1, m_maxKey);
+                if (sqlite3_step(first) == SQLITE_ROW)
+                    m_firstCount = sqlite3_column_int64(first, 0);
+            }
+            sqlite3_finalize(first);
+            if (m_firstCount >= 0)
+                emit firstCounted();
+            for (int waited = 0; holdCheckpoints && !m_cancelled && waited < 10000; ++waited)
+                QThread::msleep(1);
+        }
         sqlite3_stmt *stmt = nullptr;
         const QByteArray sql = (m_keySql.isEmpty() ? m_countSql : m_keySql).toUtf8();
         if (m_cancelled) {
@@ -256,9 +282,13 @@ void RowCounter::run()
                 qint64 checkpoint = sqlite3_column_int64(stmt, 0);
                 result.checkpoints.append(checkpoint);
                 while (!m_cancelled) {
-                    if (inTransaction == 0)
+                    if (inTransaction == 0) {
+                        sqlite3_reset(stmt);  // no lock held while a writer goes first
+                        waitForWriter();
                         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-                    if (++inTransaction == 256) {
+                    }
+                    // A Save of this program waits for no count: the read lock goes at once.
+                    if (++inTransaction == 256 || writerWaiting()) {
                         sqlite3_reset(stmt);
                         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
                         inTransaction = 0;
@@ -360,6 +390,7 @@ void RowSource::startCounter(const QString &keySql, qint64 maxKey, const QString
 {
     m_counter = std::make_unique<RowCounter>(m_connection.databasePath(), keySql, maxKey, countSql, stride);
     connect(m_counter.get(), &RowCounter::counted, this, &RowSource::takeCount, Qt::QueuedConnection);
+    connect(m_counter.get(), &RowCounter::firstCounted, this, &RowSource::takeFirstCount, Qt::QueuedConnection);
     // Counting starts once the first rows have been shown (the next event),
     // so it does not compete with them.
     QMetaObject::invokeMethod(
@@ -388,6 +419,12 @@ void RowSource::takeCount()
     applyCount(result);
 }
 
+void RowSource::takeFirstCount()
+{
+    if (m_counter && m_counter->firstCount() >= 0)
+        applyFirstCount(m_counter->firstCount());
+}
+
 void RowSource::waitForCount()
 {
     if (m_counter)
@@ -401,6 +438,7 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
 {
     m_values.setMaxCost(cacheRows);
     m_segments.setMaxCost(cacheRows / stride + 8);
+    m_pendingPages.setMaxCost(cacheRows / pageSize + 8);
     const QString quoted = quotedIdentifier(table);
     {
         Statement &info = statement(QStringLiteral("PRAGMA table_info(%1)").arg(quoted));
@@ -426,10 +464,15 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
     max.reset();
     m_chunks.append(Chunk{});
     readFront(pageSize);
+    // A whole table is counted first from its pages (rows added since the
+    // snapshot taken off); a filtered one only by the walk.
+    const QString firstCount = m_condition.isEmpty()
+        ? QStringLiteral("SELECT (SELECT count(*) FROM %1) - (SELECT count(*) FROM %1 WHERE rowid > ?1)").arg(quoted)
+        : QString();
     if (m_gapOpen)
         startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
                          .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
-                     m_maxKey, {});
+                     m_maxKey, firstCount);
 }
 
 QString TableSource::filter(const QString &keyCondition) const
@@ -492,6 +535,7 @@ QString TableSource::whereRead(const Values &read, QVector<QVariant> *bound, qin
 
 void TableSource::readFront(int wanted)
 {
+    forgetMemo();
     if (!m_gapOpen)
         return;
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid LIMIT ?3")
@@ -559,6 +603,7 @@ void TableSource::learnAfter(int row)
 
 void TableSource::learnBefore(int row)
 {
+    forgetMemo();
     if (!m_gapOpen || !m_backLoaded || row != m_chunks[0].size())
         return;
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid DESC LIMIT ?3")
@@ -612,6 +657,7 @@ const QVector<qint64> &TableSource::segment(int index)
 {
     if (const QVector<qint64> *cached = m_segments.object(index))
         return *cached;
+    forgetMemo();  // a page read again may find rows gone elsewhere
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid LIMIT ?3")
                                  .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))));
     s.bind(1, m_checkpoints[index] - 1);
@@ -636,6 +682,8 @@ qint64 TableSource::keyAt(int row)
     const Chunk &chunk = m_chunks[c];
     if (chunk.materialized)
         return chunk.keys[offset];
+    if (chunk.pending)
+        return pendingKey(offset, chunk.size());
     const int base = chunk.first + offset;
     return segment(base / stride).value(base % stride, -1);
 }
@@ -677,15 +725,21 @@ void TableSource::fetchAround(int row)
 
 Values TableSource::values(int row)
 {
+    if (row == m_memoRow)
+        return m_memo;
     const qint64 key = keyAt(row);
     if (key < 0)
         return Values(m_fields.size());
-    if (const Values *v = m_values.object(key))
-        return *v;
-    fetchAround(row);
-    if (const Values *v = m_values.object(key))
-        return *v;
-    return Values(m_fields.size());
+    const Values *v = m_values.object(key);
+    if (!v) {
+        fetchAround(row);
+        v = m_values.object(key);
+    }
+    if (!v)
+        return Values(m_fields.size());
+    m_memoRow = row;
+    m_memo = *v;
+    return m_memo;
 }
 
 int TableSource::positionAtOrAbove(qint64 key)
@@ -702,9 +756,117 @@ int TableSource::positionAtOrAbove(qint64 key)
     return qMin((index + 1) * stride, m_snapshotCount);
 }
 
+qint64 TableSource::pendingKey(int offset, int size)
+{
+    // Until the checkpoints arrive, a page of the range is found by stepping
+    // from the nearer of its ends.
+    const int page = offset / pageSize;
+    if (const QVector<qint64> *cached = m_pendingPages.object(page))
+        return cached->value(offset % pageSize, -1);
+    forgetMemo();
+    const int from = page * pageSize;
+    const int rows = qMin(pageSize, size - from);
+    const bool fromEnd = from > size / 2;
+    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid %3 LIMIT ?3 OFFSET ?4")
+                                 .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2")),
+                                      fromEnd ? QStringLiteral("DESC") : QString()));
+    s.bind(1, m_frontLast);
+    s.bind(2, m_backLoaded ? m_backFirst : m_maxKey + 1);
+    s.bind(3, rows);
+    s.bind(4, fromEnd ? size - from - rows : from);
+    auto *keys = new QVector<qint64>;
+    readInto(s, keys);
+    if (fromEnd)
+        std::reverse(keys->begin(), keys->end());
+    // Rows deleted elsewhere since the count leave their places empty.
+    while (keys->size() < rows)
+        keys->append(-1);
+    const qint64 key = keys->value(offset % pageSize, -1);
+    m_pendingPages.insert(page, keys);
+    return key;
+}
+
+void TableSource::applyFirstCount(qint64 count)
+{
+    // Rows stored or deleted here meanwhile could be counted or not: the
+    // checkpoints, which place rows by key, decide then.
+    if (!m_gapOpen || m_changedLocally)
+        return;
+    const qint64 gap = count - m_frontBase - (m_backLoaded ? m_backBase : 0);
+    if (gap < 0 || gap > std::numeric_limits<int>::max() / 2)
+        return;
+    forgetMemo();
+    m_gapOpen = false;
+    m_countKnown = true;
+    m_provisional = true;
+    m_pendingPages.clear();
+    if (gap == 0)
+        return;
+    Chunk range;
+    range.materialized = false;
+    range.pending = true;
+    range.end = int(gap);
+    const int at = m_chunks[0].size();
+    emit aboutToInsert(at, at + int(gap) - 1);
+    m_chunks.insert(1, range);
+    emit inserted();
+}
+
+void TableSource::settlePending()
+{
+    if (!m_provisional)
+        return;
+    waitForCount();
+    if (!m_provisional)
+        return;
+    // The worker failed: the range's keys are read here, in one pass.
+    int index = -1;
+    for (int i = 0; i < m_chunks.size(); ++i)
+        if (m_chunks[i].pending)
+            index = i;
+    Chunk keys;
+    if (index >= 0) {
+        Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid")
+                                     .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2"))));
+        s.bind(1, m_frontLast);
+        s.bind(2, m_backLoaded ? m_backFirst : m_maxKey + 1);
+        readInto(s, &keys.keys);
+    }
+    replacePending(index < 0 ? QVector<Chunk>{} : QVector<Chunk>{keys});
+}
+
+void TableSource::replacePending(const QVector<Chunk> &middle)
+{
+    forgetMemo();
+    m_provisional = false;
+    m_pendingPages.clear();
+    int index = -1;
+    for (int i = 0; i < m_chunks.size(); ++i)
+        if (m_chunks[i].pending)
+            index = i;
+    const int before = index >= 0 ? m_chunks[index].size() : 0;
+    int rows = 0;
+    for (const Chunk &c : middle)
+        rows += c.size();
+    // The same number of rows in the same places: nothing moves on screen.
+    const bool moved = rows != before;
+    if (moved)
+        emit aboutToReset();
+    if (index >= 0)
+        m_chunks.remove(index);
+    else
+        index = 1;
+    for (int i = 0; i < middle.size(); ++i)
+        if (middle[i].size() > 0)
+            m_chunks.insert(index++, middle[i]);
+    if (moved)
+        emit resetDone();
+}
+
 void TableSource::applyCount(const RowCounter::Result &result)
 {
-    if (!m_gapOpen)
+    forgetMemo();
+    if (!m_gapOpen && !m_provisional)
         return;
     m_checkpoints = result.checkpoints;
     m_snapshotCount = int(result.count);
@@ -715,8 +877,6 @@ void TableSource::applyCount(const RowCounter::Result &result)
     const int end = !m_backLoaded || m_checkpoints.isEmpty() ? m_snapshotCount : positionAtOrAbove(m_backFirst);
     m_gapOpen = false;
     m_countKnown = true;
-    if (end <= first)
-        return;
     // Whole pages are read by checkpoints; a part page at either side is kept
     // by its keys, so that no page is shared with rows kept by key.
     QVector<Chunk> middle;
@@ -727,19 +887,28 @@ void TableSource::applyCount(const RowCounter::Result &result)
             c.keys.append(keys.value(b % stride, -1));
         middle << c;
     };
-    const int headEnd = qMin(end, (first + stride - 1) / stride * stride);
-    if (headEnd > first)
-        piece(first, headEnd);
-    const int tailStart = qMax(headEnd, end / stride * stride);
-    if (tailStart > headEnd) {
-        Chunk range;
-        range.materialized = false;
-        range.first = headEnd;
-        range.end = tailStart;
-        middle << range;
+    if (end > first) {
+        const int headEnd = qMin(end, (first + stride - 1) / stride * stride);
+        if (headEnd > first)
+            piece(first, headEnd);
+        const int tailStart = qMax(headEnd, end / stride * stride);
+        if (tailStart > headEnd) {
+            Chunk range;
+            range.materialized = false;
+            range.first = headEnd;
+            range.end = tailStart;
+            middle << range;
+        }
+        if (end > tailStart)
+            piece(tailStart, end);
     }
-    if (end > tailStart)
-        piece(tailStart, end);
+    if (m_provisional) {
+        // The rows shown since the first count take their places by key.
+        replacePending(middle);
+        return;
+    }
+    if (middle.isEmpty())
+        return;
     int rows = 0;
     for (const Chunk &c : std::as_const(middle))
         rows += c.size();
@@ -752,7 +921,12 @@ void TableSource::applyCount(const RowCounter::Result &result)
 
 int TableSource::splitAt(int row, int *offset)
 {
-    const int c = chunkAt(row, offset);
+    int c = chunkAt(row, offset);
+    if (c >= 0 && m_chunks[c].pending) {
+        // A row of the range is to be stored or dropped: by key, so the checkpoints are awaited.
+        settlePending();
+        c = chunkAt(row, offset);
+    }
     if (c < 0 || m_chunks[c].materialized)
         return c;
     const Chunk range = m_chunks[c];
@@ -785,6 +959,8 @@ int TableSource::splitAt(int row, int *offset)
 
 void TableSource::placeStored(int row, qint64 key)
 {
+    forgetMemo();
+    m_changedLocally = true;
     m_localInserted.insert(key);
     if (row >= count()) {
         if (!m_chunks.last().materialized)
@@ -799,6 +975,8 @@ void TableSource::placeStored(int row, qint64 key)
 
 void TableSource::forget(int row)
 {
+    forgetMemo();
+    m_changedLocally = true;
     int offset = 0;
     const int c = splitAt(row, &offset);
     if (c < 0)
@@ -836,6 +1014,7 @@ void TableSource::insertRow(int row, const Values &values, const QVector<bool> &
 
 void TableSource::readOne(qint64 key)
 {
+    forgetMemo();
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid = ?1").arg(quotedIdentifier(m_table)));
     s.bind(1, key);
     if (s.step()) {
@@ -914,6 +1093,7 @@ void TableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &re
 
 Values TableSource::reread(int row, const Values &read)
 {
+    forgetMemo();
     qint64 key = keyAt(row);
     if (!m_declaredKey.isEmpty()) {
         // By the declared key: a vacuum may have given the row another row key.
@@ -942,6 +1122,7 @@ Values TableSource::reread(int row, const Values &read)
                 if (key >= 0)
                     m_values.remove(key);
                 m_chunks[c].keys[offset] = now;
+                m_changedLocally = true;
                 if (now >= 0)
                     m_localInserted.insert(now);  // no longer where the key order put it
             }
@@ -1031,6 +1212,10 @@ std::optional<int> TableSource::positionOfKey(qint64 key)
     }
     if (m_localInserted.contains(key) || key > m_maxKey)
         return std::nullopt;
+    if (m_provisional) {
+        settlePending();
+        return positionOfKey(key);
+    }
     if (m_gapOpen) {
         // Between the rows read from the front and the back: its position
         // needs the count.
@@ -1090,6 +1275,7 @@ void QuerySource::statementsReleased()
 
 void QuerySource::readPage(int start, int rows)
 {
+    m_memoRow = -1;  // a statement run again may give other rows
     Statement &s = statement(m_sql);
     if (m_cursorPos < 0 || m_cursorPos > start) {
         s.reset();
@@ -1130,6 +1316,7 @@ void QuerySource::grow(int newCount, bool final)
     if (final && !m_countKnown && m_counter)
         m_counter->cancel();
     if (final && newCount < m_count && !m_countKnown) {
+        m_memoRow = -1;
         emit aboutToReset();
         m_count = newCount;
         m_countKnown = true;
@@ -1188,12 +1375,18 @@ Values QuerySource::values(int row)
 {
     if (row < 0 || row >= m_count)
         return Values(m_fields.size());
-    if (const Values *v = m_rows.object(row))
-        return *v;
-    readPage(row - row % pageSize, pageSize);
-    if (const Values *v = m_rows.object(row))
-        return *v;
-    return Values(m_fields.size());
+    if (row == m_memoRow)
+        return m_memo;
+    const Values *v = m_rows.object(row);
+    if (!v) {
+        readPage(row - row % pageSize, pageSize);
+        v = m_rows.object(row);
+    }
+    if (!v)
+        return Values(m_fields.size());
+    m_memoRow = row;
+    m_memo = *v;
+    return m_memo;
 }
 
 void QuerySource::applyCount(const RowCounter::Result &result)

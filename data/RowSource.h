@@ -88,14 +88,22 @@ public:
         QVector<qint64> checkpoints;  // key of the row at position i * stride
     };
     // keySql: "SELECT rowid FROM t WHERE rowid > ?1 AND rowid <= ?2 [AND (c)] ORDER BY rowid LIMIT ?3 OFFSET ?4",
-    // or empty with countSql "SELECT count(*) FROM (...)".
+    // or empty with countSql "SELECT count(*) FROM (...)". With keySql, a
+    // countSql (its ?1 bound to maxKey) gives the count first, before the
+    // checkpoints are found.
     RowCounter(const QString &path, const QString &keySql, qint64 maxKey, const QString &countSql, int stride);
     ~RowCounter() override;
     void cancel();
     Result result() const;
+    // The count learnt before the checkpoints; -1 until then.
+    qint64 firstCount() const { return m_firstCount; }
+    // Tests: the walk for checkpoints waits after the first count until
+    // released (at most ten seconds), so that what shows meanwhile can be checked.
+    static void holdCheckpointsForTesting(bool hold);
 
 signals:
     void counted();
+    void firstCounted();
 
 protected:
     void run() override;
@@ -107,6 +115,7 @@ private:
     QString m_countSql;
     int m_stride;
     std::atomic<bool> m_cancelled{false};
+    std::atomic<qint64> m_firstCount{-1};
     std::atomic<sqlite3 *> m_db{nullptr};
     mutable std::mutex m_mutex;
     Result m_result;
@@ -138,6 +147,9 @@ public:
     virtual void learnBefore(int) {}
     // Waits for the count being learnt and applies it.
     void waitForCount();
+    // Gives every row its lasting position (by key) before rows are stored
+    // or deleted by position; may reset the rows when others changed them.
+    virtual void settle() {}
 
     qint64 rowsFetched() const { return m_rowsFetched; }
     // Finalizes every prepared statement; runs after the event that used them.
@@ -157,6 +169,8 @@ protected:
     void scheduleRelease();
     void startCounter(const QString &keySql, qint64 maxKey, const QString &countSql);
     virtual void applyCount(const RowCounter::Result &result) = 0;
+    // The count, before the worker has finished; a source may show it already.
+    virtual void applyFirstCount(qint64) {}
     virtual void statementsReleased() {}
     Values readValues(const Statement &s, int firstColumn) const;
 
@@ -167,6 +181,7 @@ protected:
 
 private:
     void takeCount();
+    void takeFirstCount();
     QHash<QString, Statement *> m_statements;
     bool m_releaseScheduled = false;
 };
@@ -196,6 +211,7 @@ public:
     Values values(int row) override;
     void learnAfter(int row) override;
     void learnBefore(int row) override;
+    void settle() override { settlePending(); }
 
     // Writes. Each throws dravon::Error; Conflict when the row is no longer
     // the one that was read (nothing is then changed).
@@ -228,6 +244,7 @@ public:
 
 protected:
     void applyCount(const RowCounter::Result &result) override;
+    void applyFirstCount(qint64 count) override;
 
 private:
     struct Chunk
@@ -238,6 +255,9 @@ private:
         // Otherwise the snapshot's rows at positions [first, end).
         int first = 0;
         int end = 0;
+        // The rows between front and back once the count is known but the
+        // checkpoints are not yet: positions [0, end) of that range.
+        bool pending = false;
         int size() const { return materialized ? int(keys.size()) : end - first; }
     };
 
@@ -245,6 +265,9 @@ private:
     int chunkAt(int row, int *offset) const;
     qint64 keyAt(int row);
     const QVector<qint64> &segment(int index);
+    qint64 pendingKey(int offset, int size);
+    void settlePending();
+    void replacePending(const QVector<Chunk> &middle);
     int splitAt(int row, int *offset);
     void readFront(int wanted);
     void fetchAround(int row);
@@ -269,9 +292,16 @@ private:
     int m_backBase = 0;         // snapshot rows read from the back
     QVector<qint64> m_checkpoints;
     int m_snapshotCount = 0;
+    bool m_provisional = false;   // positions from the first count; checkpoints to come
+    bool m_changedLocally = false;  // rows stored or deleted through this set
+    QCache<int, QVector<qint64>> m_pendingPages;
     QSet<qint64> m_localInserted;
     QCache<int, QVector<qint64>> m_segments;
     QCache<qint64, Values> m_values;
+    // The row last asked for: a grid or a walk asks for each of its columns in turn.
+    int m_memoRow = -1;
+    Values m_memo;
+    void forgetMemo() { m_memoRow = -1; }
 };
 
 // The rows of a read-only statement, read forward by a cursor that stays
@@ -303,6 +333,8 @@ private:
     bool m_countKnown = false;
     qint64 m_cursorPos = -1;  // rows the open cursor has stepped past; -1 when closed
     QCache<int, Values> m_rows;
+    int m_memoRow = -1;  // the row last asked for, as in TableSource
+    Values m_memo;
 };
 
 }

@@ -11,6 +11,8 @@ QString shortDateFormat();
 // Tests may fix the format; empty text returns to the locale's.
 void setShortDateFormatForTesting(const QString &format);
 QString formatShortDate(const QDate &date);
+// A stored ISO date text (yyyy-MM-dd) as shown; a text that is no such date as it is.
+QString showIsoDate(const QString &iso);
 // Reads a date in the short format, or in ISO form yyyy-MM-dd; invalid QDate otherwise.
 QDate parseShortDate(const QString &text);
 

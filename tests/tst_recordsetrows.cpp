@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <sqlite3.h>
+#include <thread>
 
 using dravon::DataSetState;
 using testsupport::TestWorkspace;
@@ -86,6 +87,7 @@ private slots:
     }
     void cleanup()
     {
+        dravon::RowCounter::holdCheckpointsForTesting(false);
         conn.reset();
         ws.reset();
     }
@@ -304,6 +306,116 @@ private slots:
         QVERIFY(!failureOf([&] { rs->remove(); }).isEmpty());
         QCOMPARE(ws->query(QStringLiteral("SELECT StudentID || StuName FROM StudentInfo ORDER BY rowid")),
                  QStringList({"2007001甲", "2007009丙"}));
+    }
+
+    // The count of a whole table comes first; until the checkpoints follow,
+    // rows between are read from the nearer end, and the checkpoints then
+    // take over without moving a row.
+    void countFirstThenCheckpoints()
+    {
+        seedScores(20000);
+        dravon::RowCounter::holdCheckpointsForTesting(true);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QSignalSpy resets(rs.get(), &QAbstractItemModel::modelReset);
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 20000);
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        qint64 before = rs->rowsFetched();
+        for (int row : {128, 6000, 9999, 10000, 15000, 19872, 19999})
+            QCOMPARE(rs->text(row, sid), id(row + 1));
+        QVERIFY2(rs->rowsFetched() - before <= 7 * 128, qPrintable(QString::number(rs->rowsFetched() - before)));
+        rs->moveTo(15000);
+        rs->last();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(20000));
+        rs->moveTo(15000);
+        dravon::RowCounter::holdCheckpointsForTesting(false);
+        rs->waitForCount();
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(rs->recordCount(), 20000);
+        QCOMPARE(rs->recNo(), 15000);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(15001));
+        for (int row : {0, 127, 128, 5000, 10000, 19999})
+            QCOMPARE(rs->text(row, sid), id(row + 1));
+    }
+
+    void countFirstThenRowsDeletedElsewhere()
+    {
+        seedScores(10000);
+        dravon::RowCounter::holdCheckpointsForTesting(true);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 10000);
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("DELETE FROM Score WHERE rowid BETWEEN 4001 AND 4100")), QString());
+        rs->moveTo(6000);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(6001));
+        dravon::RowCounter::holdCheckpointsForTesting(false);
+        // The rows moved under the user's eyes: a delete by position is refused.
+        const QString refused = failureOf([&] { rs->remove(); });
+        QVERIFY2(refused.contains(QStringLiteral("未删除")), qPrintable(refused));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"9900"}));
+        // The walk found the rows as they are now: none shows twice or empty.
+        QCOMPARE(rs->recordCount(), 9900);
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        QCOMPARE(rs->text(3999, sid), id(4000));
+        QCOMPARE(rs->text(4000, sid), id(4101));
+        QCOMPARE(rs->text(9899, sid), id(10000));
+    }
+
+    void deleteAndInsertInTheRangeBeforeCheckpoints()
+    {
+        seedScores(8000);
+        dravon::RowCounter::holdCheckpointsForTesting(true);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        rs->moveTo(5000);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(5001));
+        dravon::RowCounter::holdCheckpointsForTesting(false);
+        rs->remove();  // by key: the checkpoints are awaited first
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(5002));
+        rs->insert();
+        rs->setFieldText(QStringLiteral("StudentID"), QStringLiteral("mid"));
+        rs->post();
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        QCOMPARE(rs->recordCount(), 8000);
+        QCOMPARE(rs->text(4999, sid), id(5000));
+        QCOMPARE(rs->text(5000, sid), QStringLiteral("mid"));
+        QCOMPARE(rs->text(5001, sid), id(5002));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score WHERE StudentID = '%1'").arg(id(5001))), QStringList({"0"}));
+    }
+
+    // A Save waits for another program's lock as long as it is held briefly,
+    // and reports the lock when it is held on.
+    void writeWaitsForABriefLockAndReportsALongOne()
+    {
+        seedScores(10);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("BEGIN IMMEDIATE; UPDATE Score SET Score = 1 WHERE rowid = 1")), QString());
+        std::thread release([&] {
+            QThread::msleep(150);
+            other.exec(QStringLiteral("COMMIT"));
+        });
+        rs->edit();
+        rs->setFieldText(QStringLiteral("Term"), QStringLiteral("后来"));
+        const QString waited = failureOf([&] { rs->post(); });
+        release.join();
+        QCOMPARE(waited, QString());
+        QCOMPARE(ws->query(QStringLiteral("SELECT Term FROM Score WHERE rowid = 1")), QStringList({"后来"}));
+
+        QCOMPARE(other.exec(QStringLiteral("BEGIN IMMEDIATE; UPDATE Score SET Score = 2 WHERE rowid = 2")), QString());
+        rs->moveTo(1);
+        rs->edit();
+        rs->setFieldText(QStringLiteral("Term"), QStringLiteral("不成"));
+        QElapsedTimer clock;
+        clock.start();
+        const QString refused = failureOf([&] { rs->post(); });
+        QVERIFY2(refused.contains(QStringLiteral("已锁定")), qPrintable(refused));
+        QVERIFY(clock.elapsed() >= 900);
+        QCOMPARE(rs->state(), DataSetState::Edit);  // the typed value stays
+        other.exec(QStringLiteral("ROLLBACK"));
+        rs->post();
+        QCOMPARE(ws->query(QStringLiteral("SELECT Term FROM Score WHERE rowid = 2")), QStringList({"不成"}));
     }
 
     void vacuumElsewhereWhileOpen()
