@@ -37,6 +37,7 @@
 #include "forms/students/MoralSet_Unit.h"
 #include "forms/students/PracticeSet_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -47,7 +48,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -94,7 +98,7 @@ double residentMb()
     return 0;
 }
 
-void fail(const QString &what)
+[[noreturn]] void fail(const QString &what)
 {
     std::fprintf(stderr, "BenchRecordSet: %s\n", qPrintable(what));
     std::exit(1);
@@ -164,6 +168,38 @@ int firstPage(const QString &table, const QString &columns = QStringLiteral("*")
 int lastPage(const QString &table)
 {
     return sqliteRows(QStringLiteral("SELECT rowid, * FROM \"%1\" ORDER BY rowid DESC LIMIT %2").arg(table).arg(page));
+}
+
+// The engine's own copy of a whole database file into a new one.
+void sqliteBackup(const QString &from, const QString &to)
+{
+    sqlite3 *source = nullptr, *target = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(from).constData(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK
+        || sqlite3_open_v2(QFile::encodeName(to).constData(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+               != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot open %1 or %2").arg(from, to));
+    sqlite3_backup *backup = sqlite3_backup_init(target, "main", source, "main");
+    const int rc = backup ? sqlite3_backup_step(backup, -1) : SQLITE_ERROR;
+    sqlite3_backup_finish(backup);
+    sqlite3_close(target);
+    sqlite3_close(source);
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("SQLite could not back up %1").arg(from));
+}
+
+void sqliteQuickCheck(const QString &file)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK
+        || sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot check %1").arg(file));
+    const bool ok = sqlite3_step(stmt) == SQLITE_ROW
+                    && qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)), "ok") == 0;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    if (!ok)
+        fail(QStringLiteral("%1 did not pass its check").arg(file));
 }
 
 // ---- the program's side -----------------------------------------------------
@@ -298,6 +334,14 @@ QList<WindowCase> windows()
         recordWindow(QStringLiteral("payment window"), QStringLiteral("M6"), QStringLiteral("Price"), &frmCapturePrice),
         recordWindow(QStringLiteral("course arrangement window"), QStringLiteral("N6"), QStringLiteral("Course"), &frmPlanSubject),
     };
+}
+
+WindowCase windowNamed(const QString &name)
+{
+    for (const WindowCase &w : windows())
+        if (w.name == name)
+            return w;
+    fail(QStringLiteral("no window case %1").arg(name));
 }
 
 Measure openWindow(const WindowCase &w)
@@ -591,6 +635,40 @@ int main(int argc, char **argv)
                   },
                   [] { return timed([] { lastPage(QStringLiteral("StudentInfo")); }); }, within(100),
                   QStringLiteral("<= 100 ms"), 640};
+    cases << Case{QStringLiteral("score window: drag the scroll bar to the bottom, painted"),
+                  [] {
+                      const WindowCase w = windowNamed(QStringLiteral("score window"));
+                      frmTeachMain->menuItem(w.menu)->trigger();
+                      QAbstractItemView *grid = w.grid();
+                      {
+                          PaintWatch first(grid->viewport());
+                          first.wait();
+                      }
+                      // The user drags once the scroll bar shows the whole table.
+                      dravon::RecordSet *rs = w.records();
+                      QElapsedTimer waited;
+                      waited.start();
+                      while (!rs->countKnown() && waited.elapsed() < 30000)
+                          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+                      const qint64 before = rs->rowsFetched();
+                      QScrollBar *bar = grid->verticalScrollBar();
+                      Measure m;
+                      m.ms = timed([&] {
+                          PaintWatch painted(grid->viewport());
+                          bar->setSliderDown(true);
+                          bar->setSliderPosition(bar->maximum());
+                          bar->setSliderDown(false);
+                          painted.wait();
+                      });
+                      const QModelIndex bottom = grid->indexAt(QPoint(4, grid->viewport()->height() - 4));
+                      if (bar->value() != bar->maximum() || (bottom.isValid() && bottom.row() < rs->recordCount() - 40))
+                          fail(QStringLiteral("the score grid did not reach its last rows"));
+                      m.rows = rs->rowsFetched() - before;
+                      closeAllWindows();
+                      return m;
+                  },
+                  [] { return timed([] { lastPage(QStringLiteral("Score")); }); }, within(100),
+                  QStringLiteral("<= 100 ms"), 640};
     cases << Case{QStringLiteral("walk StudentInfo with next(), every field"),
                   [] {
                       Measure m;
@@ -824,6 +902,107 @@ int main(int argc, char **argv)
                   QStringLiteral("%1 MB above start (target <= 200 MB)").arg(walked, 0, 'f', 1));
         if (quick && walked > 2000)
             fail(QStringLiteral("memory after walking Score: %1 MB").arg(walked));
+    }
+
+    // Backup and restore through the backup window, against the engine's own
+    // backup into a new file, and a plain copy of the file with its check.
+    QTemporaryDir copies(QFileInfo(path).absolutePath() + QStringLiteral("/veltrana-bench-copies-XXXXXX"));
+    if (!copies.isValid())
+        fail(QStringLiteral("cannot make a folder for the backup copies"));
+    const QString copiesPath = copies.path();
+    const QString backupBase = QDir(copiesPath).filePath(QStringLiteral("backup"));  // the window appends .mdb
+    const QString backupFile = backupBase + QStringLiteral(".mdb");
+    const QString databasePath = QFileInfo(path).absoluteFilePath();
+    auto throughBackupWindow = [](QPushButton *TfrmBackupData::*button, const QString &chosen, const QString &expected) {
+        frmTeachMain->menuItem(QStringLiteral("N2"))->trigger();
+        settle();
+        if (!frmBackupData)
+            fail(QStringLiteral("the backup window did not open"));
+        SetFileDialogHandler([chosen](QFileDialog *) { return chosen; });
+        const qsizetype before = messages.size();
+        QPushButton *pressed = frmBackupData->*button;
+        const double ms = timed([&] { pressed->click(); });
+        SetFileDialogHandler({});
+        if (messages.size() != before + 1 || !messages.last().startsWith(expected))
+            fail(QStringLiteral("the backup window said: %1").arg(messages.mid(before).join(QLatin1Char('|'))));
+        messages.removeLast();
+        closeAllWindows();
+        return ms;
+    };
+    const QList<Case> fileCases = {
+        Case{QStringLiteral("backup through the backup window"),
+             [=] {
+                 QFile::remove(backupFile);
+                 return Measure{throughBackupWindow(&TfrmBackupData::btnBackup, backupBase, QStringLiteral("备份成功!")), -1};
+             },
+             [=] {
+                 const QString target = QDir(copiesPath).filePath(QStringLiteral("engine.mdb"));
+                 QFile::remove(target);
+                 const double ms = timed([&] { sqliteBackup(databasePath, target); });
+                 QFile::remove(target);
+                 return ms;
+             },
+             times(1.5), QStringLiteral("<= 1.5x")},
+        Case{QStringLiteral("restore through the backup window"),
+             [=] {
+                 const Measure m{throughBackupWindow(&TfrmBackupData::btnRestore, backupFile, QStringLiteral("还原成功!")), -1};
+                 // The replaced file, kept beside the database, holds the same rows: it goes.
+                 const QFileInfo db(databasePath);
+                 for (const QFileInfo &kept : QDir(db.absolutePath())
+                                                  .entryInfoList({db.fileName() + QStringLiteral(".before-restore-*")}, QDir::Files))
+                     QFile::remove(kept.absoluteFilePath());
+                 // The benchmark's own connection still reads the replaced file.
+                 sqlite3_close(raw);
+                 if (sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+                     fail(QStringLiteral("SQLite cannot open %1 after the restore").arg(databasePath));
+                 sqlite3_busy_timeout(raw, 5000);
+                 return m;
+             },
+             [=] {
+                 const QString copy = QDir(copiesPath).filePath(QStringLiteral("copy.mdb"));
+                 QFile::remove(copy);
+                 const double ms = timed([&] {
+                     if (!QFile::copy(backupFile, copy))
+                         fail(QStringLiteral("cannot copy %1").arg(backupFile));
+                     sqliteQuickCheck(copy);
+                 });
+                 QFile::remove(copy);
+                 return ms;
+             },
+             times(2), QStringLiteral("<= 2x")},
+    };
+    for (const Case &c : fileCases)
+        if (only.isEmpty() || c.name.contains(only))
+            run(c);
+
+    // Each window on the small file too: opening must not grow with the tables.
+    if (scaleName == QLatin1String("large") && !quick && (only.isEmpty() || only.contains(QLatin1String("painted")))) {
+        QProcess small;
+        small.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--scale"), QStringLiteral("small"), QStringLiteral("--reps"), QString::number(defaultReps),
+                     QStringLiteral("--only"), QStringLiteral("window to painted rows")});
+        if (!small.waitForFinished(600000) || small.exitCode() != 0)
+            fail(QStringLiteral("the small-scale run of the windows failed: %1").arg(QString::fromLocal8Bit(small.readAllStandardError())));
+        QHash<QString, double> smallMs;
+        static const QRegularExpression line(QStringLiteral("^open (.+ window) to painted rows\\s+([0-9.]+)"));
+        for (const QString &text : QString::fromUtf8(small.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = line.match(text);
+            if (match.hasMatch())
+                smallMs.insert(match.captured(1), match.captured(2).toDouble());
+        }
+        std::printf("\n%-52s %10s %10s %9s %12s\n", "open to painted rows, large against small", "large ms", "small ms",
+                    "large/small", "target");
+        for (const Result &r : std::as_const(results)) {
+            if (!r.name.startsWith(QLatin1String("open ")) || !r.name.endsWith(QLatin1String(" window to painted rows")))
+                continue;
+            const QString window = r.name.mid(5, r.name.size() - 5 - int(qstrlen(" to painted rows")));
+            if (!smallMs.contains(window))
+                continue;
+            const double ratio = r.program / qMax(smallMs.value(window), 1e-9);
+            std::printf("%-52s %10.2f %10.2f %10.2fx %12s\n", qPrintable(window), r.program, smallMs.value(window), ratio, "<= 1.2x");
+            results << Result{QStringLiteral("%1: large/small").arg(window), ratio, 0, 1.2, QStringLiteral("<= 1.2x"), -1, -1,
+                              QStringLiteral("reported only")};
+        }
     }
 
     // The verdict: over target is reported; --quick fails at ten times the target.

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
+#include <vector>
 
 namespace dbfiles {
 
@@ -206,6 +207,102 @@ void engineCopy(const QString &sourcePath, const QString &targetPath)
     target.close();
 }
 
+// A failed call on the copy's target file, with the system's reason.
+[[noreturn]] void failWrite(const QString &targetPath)
+{
+    throw dravon::Error(QStringLiteral("写入 %1 失败: %2").arg(QDir::toNativeSeparators(targetPath), systemReason()));
+}
+
+// Copies the database at sourcePath byte for byte into the existing empty
+// file at targetPath while holding its read lock, so that the copy is one
+// committed state of it: no writer can commit meanwhile. The engine's own
+// handle of the file reads it, since closing another handle to the file would
+// drop every lock this process holds on it. A database kept with a
+// write-ahead log, whose latest changes are not in the file itself, is copied
+// by the engine's backup instead. The copy is then opened and its size
+// compared with its page count; whether its pages are sound is the caller's
+// check.
+void copyDatabase(const QString &sourcePath, const QString &targetPath)
+{
+    if (sourcePath.isEmpty())
+        throw dravon::Error(QStringLiteral("没有指定数据库文件"));
+    if (!QFileInfo(sourcePath).isFile())
+        throw dravon::Error(QStringLiteral("文件不存在: %1").arg(QDir::toNativeSeparators(sourcePath)));
+    Db source(sourcePath, SQLITE_OPEN_READONLY);
+    sqlite3 *db = source.handle();
+    // A writer holding its lock makes the read busy; it is tried again for a
+    // few seconds, then the copy fails with the engine's reason.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const int rc = sqlite3_exec(db, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            break;
+        const QString text = source.lastError();
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+        if (busy && waited.elapsed() < 8000) {
+            QThread::msleep(50);
+            continue;
+        }
+        throw dravon::Error(QStringLiteral("复制 %1 失败: %2")
+                                .arg(QDir::toNativeSeparators(sourcePath),
+                                     busy ? QStringLiteral("数据库正被其他连接写入,请稍后再试 (%1)").arg(text) : text));
+    }
+    const QStringList mode = source.column(QStringLiteral("PRAGMA journal_mode"), 0);
+    sqlite3_file *file = nullptr;
+    if (mode.value(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0
+        || sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        source.close();
+        engineCopy(sourcePath, targetPath);
+        return;
+    }
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+        throw dravon::Error(QStringLiteral("无法读取 %1 的大小").arg(QDir::toNativeSeparators(sourcePath)));
+    const int fd = ::open(nativePath(targetPath).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        failWrite(targetPath);
+    std::vector<char> buffer(1 << 20);
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        const int wanted = int(qMin<sqlite3_int64>(sqlite3_int64(buffer.size()), size - offset));
+        if (file->pMethods->xRead(file, buffer.data(), wanted, offset) != SQLITE_OK) {
+            ::close(fd);
+            throw dravon::Error(QStringLiteral("读取 %1 失败 (位置 %2)").arg(QDir::toNativeSeparators(sourcePath)).arg(offset));
+        }
+        for (int done = 0; done < wanted;) {
+            const ssize_t n = ::write(fd, buffer.data() + done, size_t(wanted - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int saved = errno;
+                ::close(fd);
+                errno = saved;
+                failWrite(targetPath);
+            }
+            done += int(n);
+        }
+        offset += wanted;
+    }
+    if (::fsync(fd) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        failWrite(targetPath);
+    }
+    if (::close(fd) != 0)
+        failWrite(targetPath);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    source.close();
+
+    Db copy(targetPath, SQLITE_OPEN_READONLY);
+    const qint64 pages = copy.column(QStringLiteral("PRAGMA page_count"), 0).value(0).toLongLong();
+    const qint64 pageSize = copy.column(QStringLiteral("PRAGMA page_size"), 0).value(0).toLongLong();
+    if (pages * pageSize != qint64(size))
+        throw dravon::Error(QStringLiteral("复制后的检查未通过: 文件长度 %1 与页数 %2 不符").arg(size).arg(pages));
+}
+
 // Makes a rename in the folder durable.
 void syncFolder(const QString &path)
 {
@@ -238,12 +335,12 @@ void backupDatabase(const QString &sourcePath, const QString &targetPath)
     if (!canonicalSource.isEmpty() && canonicalSource == QFileInfo(targetPath).canonicalFilePath())
         throw dravon::Error(QStringLiteral("备份文件就是数据库文件本身"));
     TemporaryCopy copy(temporaryFileBeside(targetPath));
-    engineCopy(sourcePath, copy.path());
+    copyDatabase(sourcePath, copy.path());
     renameOver(copy.path(), targetPath);
     copy.release();
 }
 
-QString programDatabaseProblem(const QString &path)
+QString programDatabaseProblem(const QString &path, PageCheck pages)
 {
     if (path.isEmpty())
         return QStringLiteral("没有指定文件");
@@ -251,9 +348,11 @@ QString programDatabaseProblem(const QString &path)
         return QStringLiteral("文件不存在");
     try {
         Db db(path, SQLITE_OPEN_READONLY);
-        const QString problem = quickCheckProblem(db);
-        if (!problem.isEmpty())
-            return problem;
+        if (pages == PageCheck::Full) {
+            const QString problem = quickCheckProblem(db);
+            if (!problem.isEmpty())
+                return problem;
+        }
         for (const TableColumns &t : programTables()) {
             const QString table = QString::fromLatin1(t.table);
             // table_info yields (cid, name, type, ...).
@@ -283,14 +382,21 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
 {
     if (databasePath.isEmpty())
         throw dravon::Error(QStringLiteral("没有指定数据库文件"));
-    const QString problem = programDatabaseProblem(candidatePath);
+    // Its tables first, so that a foreign file is refused before any copy;
+    // its pages are checked once, in the copy that will take its place.
+    const QString problem = programDatabaseProblem(candidatePath, PageCheck::TablesOnly);
     if (!problem.isEmpty())
         throw dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(problem));
 
     // The whole candidate is copied and checked beside the database before
     // the database itself is touched.
     TemporaryCopy copy(temporaryFileBeside(databasePath));
-    engineCopy(candidatePath, copy.path());
+    copyDatabase(candidatePath, copy.path());
+    {
+        const QString damaged = quickCheckProblem(Db(copy.path(), SQLITE_OPEN_READONLY));
+        if (!damaged.isEmpty())
+            throw dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(damaged));
+    }
 
     if (hooks.closeConnection)
         hooks.closeConnection();

@@ -1,9 +1,10 @@
 #pragma once
-// Whole-file backup and restore of the database. Both go through the engine
-// (its online backup from a connection of their own), write a temporary file
-// in the target's folder, check it and rename it into place, so a failure or
-// a killed process never leaves a half-written file under the target's name.
-// Errors are raised as dravon::Error with a clear reason.
+// Whole-file backup and restore of the database. Both copy the file while
+// holding its read lock (so the copy is one committed state; a database with
+// a write-ahead log goes through the engine's online backup), write a
+// temporary file in the target's folder, check it and rename it into place,
+// so a failure or a killed process never leaves a half-written file under the
+// target's name. Errors are raised as dravon::Error with a clear reason.
 #include <QDateTime>
 #include <QString>
 #include <functional>
@@ -15,9 +16,11 @@ namespace dbfiles {
 void backupDatabase(const QString &sourcePath, const QString &targetPath);
 
 // Empty text when the file is a database of this program: it opens as a
-// database, passes the engine's quick check and holds the thirteen tables
-// with their columns (extra columns are fine). Otherwise the reason.
-QString programDatabaseProblem(const QString &path);
+// database, passes the engine's quick check (unless only the tables are to
+// be checked) and holds the thirteen tables with their columns (extra
+// columns are fine). Otherwise the reason.
+enum class PageCheck { Full, TablesOnly };
+QString programDatabaseProblem(const QString &path, PageCheck pages = PageCheck::Full);
 
 // What a restore does around the file replacement: close the program's
 // connection before, open it again after. Either may be empty.

@@ -753,6 +753,56 @@ private slots:
         QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("带编号的库")});
     }
 
+    // A candidate whose tables are all there but whose pages are damaged is
+    // refused, after its copy was checked; the database stays as it was.
+    void restoreRefusesADamagedCandidate()
+    {
+        TestWorkspace w;
+        testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
+        const QString candidate = QDir(w.dir()).filePath(QStringLiteral("damaged.mdb"));
+        testsupport::createDatabase(candidate);
+        fillScores(candidate, 20000);
+        {
+            QFile f(candidate);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            const qint64 pages = f.size() / 4096;
+            for (qint64 page = pages / 2; page < pages / 2 + 8; ++page) {
+                f.seek(page * 4096);
+                f.write(QByteArray(4096, '\x5a'));
+            }
+        }
+        QCOMPARE(dbfiles::programDatabaseProblem(candidate, dbfiles::PageCheck::TablesOnly), QString());
+        const QByteArray before = fileHash(w.dbPath());
+        QString error;
+        try {
+            dbfiles::restoreDatabase(candidate, w.dbPath(), {});
+        } catch (const dravon::Error &e) {
+            error = e.text();
+        }
+        QVERIFY2(error.contains(QStringLiteral("不是本系统的数据库")), qPrintable(error));
+        QCOMPARE(fileHash(w.dbPath()), before);
+        QVERIFY(QDir(w.dir()).entryList({QStringLiteral("*before-restore*"), QStringLiteral("*.part-*")},
+                                        QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // A database kept with a write-ahead log has its latest rows in the log,
+    // not yet in the file: its backup still holds them.
+    void backupOfALoggedDatabaseHoldsItsLatestRows()
+    {
+        TestWorkspace w;
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(w.dbPath()).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                                  "INSERT INTO GradeInfo VALUES ('1', '日志里的学院', NULL)", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        QVERIFY(QFileInfo(w.dbPath() + "-wal").size() > 0);
+        const QString copy = QDir(w.dir()).filePath(QStringLiteral("copy.mdb"));
+        dbfiles::backupDatabase(w.dbPath(), copy);
+        sqlite3_close(db);
+        QCOMPARE(colleges(copy), QStringList{QStringLiteral("日志里的学院")});
+        QCOMPARE(integrity(copy), QStringLiteral("ok"));
+    }
+
     void failedRestoreCopyIsReported()
     {
         start();
