@@ -273,9 +273,9 @@ struct Case
     QString targetText;
     qint64 rowLimit = -1;
     int reps = 0;  // 0: the run's default
-    // Known to be far over target until the named work lands: reported in
-    // the table and the verdict, but --quick does not fail on its time.
-    QString pending;
+    // Known to be over target for the reason given: reported in the table
+    // and the verdict, but --quick does not fail on its time.
+    QString known;
 };
 
 std::function<double(double)> within(double ms)
@@ -398,7 +398,7 @@ struct Result
     QString targetText;
     qint64 rows = -1;
     qint64 rowLimit = -1;
-    QString pending;
+    QString known;
 };
 
 QList<Result> results;
@@ -417,7 +417,7 @@ void run(const Case &c)
     }
     if (messages.size() > messagesBefore)
         fail(QStringLiteral("%1 showed a message: %2").arg(c.name, messages.last()));
-    Result r{c.name, median(ours), median(engine), 0, c.targetText, rows, c.rowLimit, c.pending};
+    Result r{c.name, median(ours), median(engine), 0, c.targetText, rows, c.rowLimit, c.known};
     r.target = c.target ? c.target(r.sqlite) : 0;
     results << r;
     std::printf("%-52s %10.2f %10.2f %8.1fx %12s %9s\n", qPrintable(r.name), r.program, r.sqlite,
@@ -552,9 +552,10 @@ int main(int argc, char **argv)
     const double baseline = residentMb();
 
     // Record-set work under way (keyset pages, no full count before the first rows).
-    const QString walkPending = QStringLiteral("record-set row access and paging rework under way");
-    const QString lastRowPending = QStringLiteral("row identifiers read up to the row; keyset paging rework under way");
-    const QString countPending = QStringLiteral("whole result counted before the first rows; record-set rework under way");
+    // Walking every field of every row: each value becomes a Qt text of its
+    // own (an allocation and a UTF-16 copy), where SQLite's figure only
+    // points into its page buffer. Reported with that reason; not failed.
+    const QString walkKnown = QStringLiteral("a Qt text per field read; SQLite points into its own buffer");
     QList<Case> cases;
     // Each table's record set to its first rows; SQLite reads its first page.
     for (const QString table : {"StudentInfo", "TeacherInfo", "ClassInfo", "GradeInfo", "SubjectInfo", "DormInfo", "User",
@@ -592,7 +593,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [] { return timed([] { lastPage(QStringLiteral("Score")); }); }, within(100), QStringLiteral("<= 100 ms"),
-                  512, 0, lastRowPending};
+                  512};
     cases << Case{QStringLiteral("Score record set: true row count known"),
                   [] {
                       // From opening until the count is learnt, with events running as in a window.
@@ -648,10 +649,13 @@ int main(int argc, char **argv)
                       dravon::RecordSet *rs = w.records();
                       QElapsedTimer waited;
                       waited.start();
-                      while (!rs->countKnown() && waited.elapsed() < 30000)
-                          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-                      const qint64 before = rs->rowsFetched();
                       QScrollBar *bar = grid->verticalScrollBar();
+                      // The bar's range follows the rows in the view's next layout.
+                      while ((!rs->countKnown() || bar->maximum() < rs->recordCount() - 200) && waited.elapsed() < 30000)
+                          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+                      if (bar->maximum() < rs->recordCount() - 200)
+                          fail(QStringLiteral("the score grid's scroll bar did not take the row count"));
+                      const qint64 before = rs->rowsFetched();
                       Measure m;
                       m.ms = timed([&] {
                           PaintWatch painted(grid->viewport());
@@ -684,7 +688,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [] { return timed([] { sqliteRows(QStringLiteral("SELECT * FROM StudentInfo")); }); }, times(1.5),
-                  QStringLiteral("<= 1.5x"), -1, 0, walkPending};
+                  QStringLiteral("<= 1.5x"), -1, 0, walkKnown};
 
     // The score window's query commands, as SQL through the record set.
     const QString someStudent = sqliteValue(QStringLiteral("SELECT StudentID FROM StudentInfo LIMIT 1 OFFSET %1").arg(students / 2));
@@ -711,7 +715,7 @@ int main(int argc, char **argv)
                           return m;
                       },
                       [sql] { return timed([&] { sqliteRows(sql, page); }); }, times(1.5, 1),
-                      QStringLiteral("<= 1.5x+1ms"), -1, 0, sql == byName ? countPending : QString()};
+                      QStringLiteral("<= 1.5x+1ms")};
     }
     // A walk through the result, bounded so that the large scale stays a few seconds.
     constexpr int walkRows = 20000;
@@ -730,7 +734,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [byName] { return timed([&] { sqliteRows(byName, walkRows); }); }, times(1.5),
-                  QStringLiteral("<= 1.5x"), -1, 0, walkPending};
+                  QStringLiteral("<= 1.5x"), -1, 0, walkKnown};
 
     // Writing: Add + Save in the student window, Post and Delete of score rows.
     cases << Case{QStringLiteral("student window: Add + Save (next number + insert)"),
@@ -894,7 +898,7 @@ int main(int argc, char **argv)
         const double engine = timed([] { sqliteRows(QStringLiteral("SELECT * FROM Score")); });
         const double walked = residentMb() - baseline;
         Result r{QStringLiteral("walk Score with next(), every field (once)"), walk, engine, 1.5 * engine,
-                 QStringLiteral("<= 1.5x"), -1, -1, walkPending};
+                 QStringLiteral("<= 1.5x"), -1, -1, walkKnown};
         results << r;
         std::printf("%-52s %10.2f %10.2f %8.1fx %12s\n", qPrintable(r.name), walk, engine, walk / qMax(engine, 1e-9),
                     qPrintable(r.targetText));
@@ -1010,13 +1014,13 @@ int main(int argc, char **argv)
     std::printf("\n");
     for (const Result &r : results) {
         const bool overTarget = r.target > 0 && r.program > r.target;
-        const bool overLimit = (r.pending.isEmpty() && r.target > 0 && r.program > 10 * r.target + 2)
+        const bool overLimit = (r.known.isEmpty() && r.target > 0 && r.program > 10 * r.target + 2)
                                || (r.rowLimit >= 0 && r.rows > r.rowLimit);
         if (overTarget)
             ++over;
         if (overTarget)
             std::printf("over target: %s%s\n", qPrintable(r.name),
-                        r.pending.isEmpty() ? "" : qPrintable(QStringLiteral(" (pending: %1)").arg(r.pending)));
+                        r.known.isEmpty() ? "" : qPrintable(QStringLiteral(" (known: %1)").arg(r.known)));
         if (overLimit) {
             ++failed;
             std::printf("over the CI limit: %s (%.2f ms, target %s, rows read %lld, limit %lld)\n", qPrintable(r.name),
