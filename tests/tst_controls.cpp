@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -378,6 +379,56 @@ private slots:
         QCOMPARE(rs()->recNo(), 5002);
         QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("3005000"));
         QCOMPARE(grid->currentIndex().row(), 5002);
+    }
+
+    // Saving, adding and deleting deep in a long table leave the grid where
+    // the user was: the same current row and the same scroll position.
+    void writesKeepTheCurrentRowAndScrollPosition()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 6000) "
+                                "INSERT INTO DormInfo (DormID, DormName) SELECT 3000000 + i, '楼' || i FROM n"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+        grid->setDataSource(source);
+        form->layout()->addWidget(grid);
+        form->resize(400, 300);
+        form->show();
+        openDorms();
+        rs()->waitForCount();
+        QCoreApplication::processEvents();
+        rs()->moveTo(4000);
+        grid->scrollTo(grid->currentIndex(), QAbstractItemView::PositionAtCenter);
+        QCoreApplication::processEvents();
+        QScrollBar *bar = grid->verticalScrollBar();
+        const int scrolled = bar->value();
+        QVERIFY(scrolled > 3000);
+        const QString here = rs()->fieldText(QStringLiteral("DormID"));
+
+        rs()->edit();
+        rs()->setFieldText(QStringLiteral("DormName"), QStringLiteral("改过的楼"));
+        rs()->post();
+        QCoreApplication::processEvents();
+        QCOMPARE(rs()->recNo(), 4000);
+        QCOMPARE(grid->currentIndex().row(), 4000);
+        QCOMPARE(bar->value(), scrolled);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), here);
+
+        rs()->insert();
+        rs()->setFieldText(QStringLiteral("DormID"), QStringLiteral("9999999"));
+        rs()->post();
+        QCoreApplication::processEvents();
+        QCOMPARE(rs()->recNo(), 4000);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("9999999"));
+        QCOMPARE(grid->currentIndex().row(), 4000);
+        QVERIFY2(qAbs(bar->value() - scrolled) <= 1, qPrintable(QStringLiteral("%1 -> %2").arg(scrolled).arg(bar->value())));
+
+        rs()->remove();
+        QCoreApplication::processEvents();
+        QCOMPARE(rs()->recNo(), 4000);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), here);
+        QCOMPARE(grid->currentIndex().row(), 4000);
+        QVERIFY2(qAbs(bar->value() - scrolled) <= 1, qPrintable(QStringLiteral("%1 -> %2").arg(scrolled).arg(bar->value())));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"6003"}));
     }
 
     void readsThatFailUnderAViewAreReportedOnce()
