@@ -1,7 +1,8 @@
 #pragma once
 // The backup and restore window: copies the database file named in the
 // configuration file to a file the user names, and a chosen backup back over
-// it. Both copies go through the engine into a temporary file and a rename;
+// it. Both copies are taken under the file's read lock into a temporary file
+// and a rename;
 // a restore refuses files that are not databases of this program, closes the
 // connection around the replacement and keeps the replaced file.
 #include "forms/base/Base_Unit.h"
