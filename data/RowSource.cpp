@@ -17,7 +17,12 @@ namespace {
 
 constexpr int pageSize = 128;
 constexpr int stride = 128;          // rows between the worker's checkpoints
-constexpr int cacheRows = 20000;
+// A table's rows are read again cheaply by key: few are kept, so that a walk
+// reuses the memory of the rows it has passed. A query's rows are read again
+// only by running it again: more are kept. Row keys are small.
+constexpr int tableCacheRows = 2048;
+constexpr int queryCacheRows = 20000;
+constexpr int keyCacheRows = 20000;
 
 FieldType typeFromDeclaration(const QString &declared)
 {
@@ -436,9 +441,9 @@ void RowSource::waitForCount()
 TableSource::TableSource(Connection &connection, const QString &table, const QString &condition, QObject *parent)
     : RowSource(connection, parent), m_table(table), m_condition(condition)
 {
-    m_values.setMaxCost(cacheRows);
-    m_segments.setMaxCost(cacheRows / stride + 8);
-    m_pendingPages.setMaxCost(cacheRows / pageSize + 8);
+    m_values.setMaxCost(tableCacheRows);
+    m_segments.setMaxCost(keyCacheRows / stride + 8);
+    m_pendingPages.setMaxCost(keyCacheRows / pageSize + 8);
     const QString quoted = quotedIdentifier(table);
     {
         Statement &info = statement(QStringLiteral("PRAGMA table_info(%1)").arg(quoted));
@@ -1249,7 +1254,7 @@ std::optional<int> TableSource::positionOfKey(qint64 key)
 QuerySource::QuerySource(Connection &connection, const QString &sql, QObject *parent)
     : RowSource(connection, parent)
 {
-    m_rows.setMaxCost(cacheRows);
+    m_rows.setMaxCost(queryCacheRows);
     // A closing ";" must go for the statement to be wrapped for counting, and
     // a trailing comment must not swallow the ")".
     m_sql = sql.trimmed();
