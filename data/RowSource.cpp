@@ -16,6 +16,7 @@ namespace dravon {
 namespace {
 
 constexpr int pageSize = 128;
+constexpr int walkPageSize = 1024;  // rows read at once by a walk with next()
 constexpr int stride = 128;          // rows between the worker's checkpoints
 // A table's rows are read again cheaply by key: few are kept, so that a walk
 // reuses the memory of the rows it has passed. A query's rows are read again
@@ -601,9 +602,11 @@ bool TableSource::ensure(int row)
 
 void TableSource::learnAfter(int row)
 {
-    // Past the last row read from the front come the rows of the gap, not the back.
+    // Past the last row read from the front come the rows of the gap, not
+    // the back. A walk row by row reads on in longer pages: each read is a
+    // read transaction of its own.
     if (m_gapOpen && row >= m_chunks[0].size() - 1)
-        readFront(pageSize);
+        readFront(walkPageSize);
 }
 
 void TableSource::learnBefore(int row)
