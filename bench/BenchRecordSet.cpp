@@ -577,8 +577,10 @@ int main(int argc, char **argv)
                       [table] { return timed([&] { firstPage(table); }); }, within(50), QStringLiteral("<= 50 ms"), 256};
     }
     for (const WindowCase &w : windows())
+        // Opening takes a few milliseconds: more repetitions steady the large/small comparison.
         cases << Case{QStringLiteral("open %1 to painted rows").arg(w.name), [w] { return openWindow(w); },
-                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 512};
+                      [w] { return timed([&] { firstPage(w.table); }); }, within(50), QStringLiteral("<= 50 ms"), 512,
+                      quick ? 0 : qMax(defaultReps, 9)};
 
     cases << Case{QStringLiteral("Score record set: jump to the last row"),
                   [] {
@@ -996,6 +998,7 @@ int main(int argc, char **argv)
         }
         std::printf("\n%-52s %10s %10s %9s %12s\n", "open to painted rows, large against small", "large ms", "small ms",
                     "large/small", "target");
+        QList<Result> ratios;
         for (const Result &r : std::as_const(results)) {
             if (!r.name.startsWith(QLatin1String("open ")) || !r.name.endsWith(QLatin1String(" window to painted rows")))
                 continue;
@@ -1004,9 +1007,10 @@ int main(int argc, char **argv)
                 continue;
             const double ratio = r.program / qMax(smallMs.value(window), 1e-9);
             std::printf("%-52s %10.2f %10.2f %10.2fx %12s\n", qPrintable(window), r.program, smallMs.value(window), ratio, "<= 1.2x");
-            results << Result{QStringLiteral("%1: large/small").arg(window), ratio, 0, 1.2, QStringLiteral("<= 1.2x"), -1, -1,
-                              QStringLiteral("reported only")};
+            ratios << Result{QStringLiteral("%1: large/small").arg(window), ratio, 0, 1.2, QStringLiteral("<= 1.2x"), -1, -1,
+                             QStringLiteral("reported only")};
         }
+        results << ratios;
     }
 
     // The verdict: over target is reported; --quick fails at ten times the target.
