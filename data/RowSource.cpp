@@ -17,6 +17,9 @@ namespace {
 
 constexpr int pageSize = 128;
 constexpr int walkPageSize = 1024;  // rows read at once by a walk with next()
+// A table of up to this many rows is counted as it opens: the engine counts
+// it from its pages in well under a millisecond, and no worker is started.
+qint64 countAtOpenLimit = TableSource::defaultCountAtOpenLimit;
 constexpr int stride = 128;          // rows between the worker's checkpoints
 // A table's rows are read again cheaply by key: few are kept, so that a walk
 // reuses the memory of the rows it has passed. A query's rows are read again
@@ -471,10 +474,22 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
     m_chunks.append(Chunk{});
     readFront(pageSize);
     // A whole table is counted first from its pages (rows added since the
-    // snapshot taken off); a filtered one only by the walk.
+    // snapshot taken off); a filtered one only by the walk. A small one is
+    // counted here and needs no worker: its rows between are read by
+    // stepping from the nearer end, and placed by key in one pass when a row
+    // is stored or deleted among them.
     const QString firstCount = m_condition.isEmpty()
         ? QStringLiteral("SELECT (SELECT count(*) FROM %1) - (SELECT count(*) FROM %1 WHERE rowid > ?1)").arg(quoted)
         : QString();
+    if (m_gapOpen && !firstCount.isEmpty() && !m_chunks[0].keys.isEmpty()
+        && m_maxKey - m_chunks[0].keys.first() < countAtOpenLimit) {
+        Statement &c = statement(firstCount);
+        c.bind(1, m_maxKey);
+        const qint64 counted = c.step() ? c.int64(0) : -1;
+        c.reset();
+        if (counted >= 0)
+            applyFirstCount(counted);
+    }
     if (m_gapOpen)
         startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
                          .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
@@ -794,6 +809,11 @@ qint64 TableSource::pendingKey(int offset, int size)
     return key;
 }
 
+void TableSource::setCountAtOpenLimitForTesting(qint64 rows)
+{
+    countAtOpenLimit = rows;
+}
+
 void TableSource::applyFirstCount(qint64 count)
 {
     // Rows stored or deleted here meanwhile could be counted or not: the
@@ -827,18 +847,21 @@ void TableSource::settlePending()
     waitForCount();
     if (!m_provisional)
         return;
-    // The worker failed: the range's keys are read here, in one pass.
+    // No worker (a small table) or it failed: the range's keys are read here, in one pass.
     int index = -1;
     for (int i = 0; i < m_chunks.size(); ++i)
         if (m_chunks[i].pending)
             index = i;
     Chunk keys;
     if (index >= 0) {
-        Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid")
+        Statement &s = statement(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid")
                                      .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2"))));
         s.bind(1, m_frontLast);
         s.bind(2, m_backLoaded ? m_backFirst : m_maxKey + 1);
-        readInto(s, &keys.keys);
+        while (s.step())
+            if (!m_localInserted.contains(s.int64(0)))
+                keys.keys.append(s.int64(0));
+        s.reset();
     }
     replacePending(index < 0 ? QVector<Chunk>{} : QVector<Chunk>{keys});
 }

@@ -242,6 +242,11 @@ public:
     // text (or begins with it), found by the column's index.
     std::optional<int> find(int field, const QString &text, bool prefix);
 
+    // A whole table whose row keys span fewer than this many is counted when
+    // it opens, without a worker (tests lower it to reach the worker's paths).
+    static constexpr qint64 defaultCountAtOpenLimit = 50000;
+    static void setCountAtOpenLimitForTesting(qint64 rows);
+
 protected:
     void applyCount(const RowCounter::Result &result) override;
     void applyFirstCount(qint64 count) override;

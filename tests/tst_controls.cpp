@@ -52,6 +52,7 @@ private slots:
     }
     void cleanup()
     {
+        dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
         form.reset();
         rec.reset();
         conn.reset();
@@ -359,6 +360,7 @@ private slots:
     // known; Ctrl+Home comes back to the first.
     void ctrlEndReachesTheLastRowBeforeTheCountIsKnown()
     {
+        dravon::TableSource::setCountAtOpenLimitForTesting(0);  // counted by the worker, as a large table is
         ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 5000) "
                                 "INSERT INTO DormInfo (DormID, DormName) SELECT 3000000 + i, '楼' || i FROM n"));
         auto *grid = new DataGrid(form.get());

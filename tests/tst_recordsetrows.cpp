@@ -80,6 +80,8 @@ private slots:
     void init()
     {
         dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d"));
+        // Tables of any size here take the worker's paths unless a case says otherwise.
+        dravon::TableSource::setCountAtOpenLimitForTesting(0);
         ws = std::make_unique<TestWorkspace>();
         conn = std::make_unique<dravon::Connection>();
         conn->setConnectionString(ws->connectionString());
@@ -88,6 +90,7 @@ private slots:
     void cleanup()
     {
         dravon::RowCounter::holdCheckpointsForTesting(false);
+        dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
         conn.reset();
         ws.reset();
     }
@@ -382,6 +385,40 @@ private slots:
         QCOMPARE(rs->text(5000, sid), QStringLiteral("mid"));
         QCOMPARE(rs->text(5001, sid), id(5002));
         QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score WHERE StudentID = '%1'").arg(id(5001))), QStringList({"0"}));
+    }
+
+    // A table of a few thousand rows is counted as it opens, with no worker;
+    // rows between are read on demand, and placed by key for a delete.
+    void smallTableCountedAtOpen()
+    {
+        dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
+        seedScores(6000);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QVERIFY(rs->countKnown());
+        QCOMPARE(rs->recordCount(), 6000);
+        QVERIFY2(rs->rowsFetched() <= 128, qPrintable(QString::number(rs->rowsFetched())));
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        for (int row : {127, 128, 3000, 5999})
+            QCOMPARE(rs->text(row, sid), id(row + 1));
+        QVERIFY2(rs->rowsFetched() <= 4 * 128, qPrintable(QString::number(rs->rowsFetched())));
+        rs->moveTo(4000);
+        rs->remove();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(4002));
+        QCOMPARE(rs->text(3999, sid), id(4000));
+        QVERIFY(rs->locate(QStringLiteral("StudentID"), id(5000)));
+        QCOMPARE(rs->recNo(), 4998);
+        QCOMPARE(rs->recordCount(), 5999);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score WHERE StudentID = '%1'").arg(id(4001))), QStringList({"0"}));
+
+        // Rows deleted elsewhere before the rows were placed: a delete by position is refused.
+        auto other = open(QStringLiteral("Select * From Score"));
+        OtherProgram program(ws->dbPath());
+        QCOMPARE(program.exec(QStringLiteral("DELETE FROM Score WHERE rowid BETWEEN 1001 AND 1010")), QString());
+        other->moveTo(3000);
+        const QString refused = failureOf([&] { other->remove(); });
+        QVERIFY2(refused.contains(QStringLiteral("未删除")), qPrintable(refused));
+        QCOMPARE(other->recordCount(), 5989);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"5989"}));
     }
 
     // A Save waits for another program's lock as long as it is held briefly,
