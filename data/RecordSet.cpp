@@ -375,7 +375,7 @@ void RecordSet::insert()
 {
     requireWritable();
     checkBrowseMode();
-    m_source->settle();
+    m_source->settle(qMax(0, m_recNo));
     const int pos = qMax(0, m_recNo);
     ++m_notifying;
     beginInsertRows({}, pos, pos);
@@ -585,7 +585,9 @@ void RecordSet::deleteRows(QList<int> rows)
     // The rows meant are those the user saw at these positions: when they
     // moved meanwhile (others changed the table), nothing is deleted.
     const int resets = m_resets;
-    m_source->settle();
+    for (int r : std::as_const(rows))
+        if (m_resets == resets)
+            m_source->settle(r);
     if (m_resets != resets)
         throw Error(QStringLiteral("表中的记录已被其他用户或程序修改,记录的位置已变化,未删除。请重新选择要删除的记录。"));
     // Each row is deleted only as it was read (the edited row as it was

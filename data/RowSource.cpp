@@ -781,32 +781,60 @@ int TableSource::positionAtOrAbove(qint64 key)
 
 qint64 TableSource::pendingKey(int offset, int size)
 {
-    // Until the checkpoints arrive, a page of the range is found by stepping
-    // from the nearer of its ends.
+    // Until the rows are placed by key, a page of the range is found by
+    // stepping from the nearest page already read, or from the nearer end of
+    // the range: a walk or a scroll reads on from the page before it.
     const int page = offset / pageSize;
     if (const QVector<qint64> *cached = m_pendingPages.object(page))
         return cached->value(offset % pageSize, -1);
     forgetMemo();
     const int from = page * pageSize;
-    const int rows = qMin(pageSize, size - from);
-    const bool fromEnd = from > size / 2;
+    const int rows = qMin(pageSize, size - from);  // of this page
+    const qint64 upperBound = m_backLoaded ? m_backFirst : m_maxKey + 1;
+    auto wholePage = [&](int p) -> const QVector<qint64> * {
+        const QVector<qint64> *keys = m_pendingPages.object(p);
+        return keys && !keys->isEmpty() && !keys->contains(-1) ? keys : nullptr;
+    };
+    constexpr int anchorReach = 64;  // pages looked at on either side
+    qint64 below = m_frontLast;
+    int skipBelow = from;
+    for (int p = page - 1; p >= 0 && p >= page - anchorReach; --p)
+        if (const QVector<qint64> *keys = wholePage(p)) {
+            below = keys->last();
+            skipBelow = from - (p + 1) * pageSize;
+            break;
+        }
+    qint64 above = upperBound;
+    int skipAbove = size - from - rows;
+    for (int p = page + 1; p * pageSize < size && p <= page + anchorReach; ++p)
+        if (const QVector<qint64> *keys = wholePage(p)) {
+            above = keys->first();
+            skipAbove = p * pageSize - from - rows;
+            break;
+        }
+    const bool fromAbove = skipAbove < skipBelow;
+    // Reading on from the page just before: a walk, so several pages at once
+    // (each read is a read transaction of its own).
+    const int pages = !fromAbove && skipBelow == 0 && page > 0 ? walkPageSize / pageSize : 1;
+    const int wanted = qMin(pages * pageSize, size - from);
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid %3 LIMIT ?3 OFFSET ?4")
                                  .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2")),
-                                      fromEnd ? QStringLiteral("DESC") : QString()));
-    s.bind(1, m_frontLast);
-    s.bind(2, m_backLoaded ? m_backFirst : m_maxKey + 1);
-    s.bind(3, rows);
-    s.bind(4, fromEnd ? size - from - rows : from);
-    auto *keys = new QVector<qint64>;
-    readInto(s, keys);
-    if (fromEnd)
-        std::reverse(keys->begin(), keys->end());
-    // Rows deleted elsewhere since the count leave their places empty.
-    while (keys->size() < rows)
-        keys->append(-1);
-    const qint64 key = keys->value(offset % pageSize, -1);
-    m_pendingPages.insert(page, keys);
-    return key;
+                                      fromAbove ? QStringLiteral("DESC") : QString()));
+    s.bind(1, fromAbove ? m_frontLast : below);
+    s.bind(2, fromAbove ? above : upperBound);
+    s.bind(3, wanted);
+    s.bind(4, fromAbove ? skipAbove : skipBelow);
+    QVector<qint64> read;
+    readInto(s, &read);
+    // Rows deleted elsewhere since the count leave their places empty (on
+    // the side away from where the page was read).
+    while (read.size() < wanted)
+        read.append(-1);
+    if (fromAbove)
+        std::reverse(read.begin(), read.end());
+    for (int p = 0; p * pageSize < wanted; ++p)
+        m_pendingPages.insert(page + p, new QVector<qint64>(read.mid(p * pageSize, qMin(pageSize, wanted - p * pageSize))));
+    return read.value(offset % pageSize, -1);
 }
 
 void TableSource::setCountAtOpenLimitForTesting(qint64 rows)
@@ -838,6 +866,14 @@ void TableSource::applyFirstCount(qint64 count)
     emit aboutToInsert(at, at + int(gap) - 1);
     m_chunks.insert(1, range);
     emit inserted();
+}
+
+void TableSource::settle(int row)
+{
+    int offset = 0;
+    const int c = chunkAt(row, &offset);
+    if (c >= 0 && m_chunks[c].pending)
+        settlePending();
 }
 
 void TableSource::settlePending()

@@ -147,9 +147,9 @@ public:
     virtual void learnBefore(int) {}
     // Waits for the count being learnt and applies it.
     void waitForCount();
-    // Gives every row its lasting position (by key) before rows are stored
-    // or deleted by position; may reset the rows when others changed them.
-    virtual void settle() {}
+    // Gives the row at this position its lasting place (by key) before a row
+    // is stored or deleted there; may reset the rows when others changed them.
+    virtual void settle(int) {}
 
     qint64 rowsFetched() const { return m_rowsFetched; }
     // Finalizes every prepared statement; runs after the event that used them.
@@ -211,7 +211,7 @@ public:
     Values values(int row) override;
     void learnAfter(int row) override;
     void learnBefore(int row) override;
-    void settle() override { settlePending(); }
+    void settle(int row) override;
 
     // Writes. Each throws dravon::Error; Conflict when the row is no longer
     // the one that was read (nothing is then changed).

@@ -401,6 +401,19 @@ private slots:
         for (int row : {127, 128, 3000, 5999})
             QCOMPARE(rs->text(row, sid), id(row + 1));
         QVERIFY2(rs->rowsFetched() <= 4 * 128, qPrintable(QString::number(rs->rowsFetched())));
+        // A walk reads every row once, in order.
+        {
+            auto walk = SQLDataSet(QStringLiteral("Select * From Score"), *conn);
+            QStringList seen;
+            while (!walk->eof()) {
+                seen << walk->fieldText(QStringLiteral("StudentID"));
+                walk->next();
+            }
+            QCOMPARE(seen.size(), 6000);
+            QCOMPARE(seen.removeDuplicates(), 0);
+            QCOMPARE(seen.value(3001), id(3002));
+            QVERIFY2(walk->rowsFetched() <= 6000 + 128, qPrintable(QString::number(walk->rowsFetched())));
+        }
         rs->moveTo(4000);
         rs->remove();
         QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(4002));
