@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QTimer>
 #include <sqlite3.h>
 #include <algorithm>
 #include <limits>
@@ -400,15 +401,13 @@ void RowSource::startCounter(const QString &keySql, qint64 maxKey, const QString
     m_counter = std::make_unique<RowCounter>(m_connection.databasePath(), keySql, maxKey, countSql, stride);
     connect(m_counter.get(), &RowCounter::counted, this, &RowSource::takeCount, Qt::QueuedConnection);
     connect(m_counter.get(), &RowCounter::firstCounted, this, &RowSource::takeFirstCount, Qt::QueuedConnection);
-    // Counting starts once the first rows have been shown (the next event),
-    // so it does not compete with them.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_counter && !countKnown() && !m_counter->isRunning() && !m_counter->isFinished())
-                m_counter->start(QThread::LowPriority);
-        },
-        Qt::QueuedConnection);
+    // Counting starts once the first rows have been painted: a timer fires
+    // after the events already posted (the window's first paint among them),
+    // so the count does not compete with them.
+    QTimer::singleShot(1, this, [this] {
+        if (m_counter && !countKnown() && !m_counter->isRunning() && !m_counter->isFinished())
+            m_counter->start(QThread::LowPriority);
+    });
 }
 
 void RowSource::takeCount()
