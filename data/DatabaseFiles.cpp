@@ -166,15 +166,11 @@ private:
     QString m_path;
 };
 
-// Copies the whole database at sourcePath into the existing empty file at
-// targetPath with the engine's online backup, in one step so the copy is one
-// consistent state of the source, then checks the copy.
+// Copies the whole database at sourcePath (an existing file) into the
+// existing empty file at targetPath with the engine's online backup, in one
+// step so the copy is one consistent state of the source, then checks the copy.
 void engineCopy(const QString &sourcePath, const QString &targetPath)
 {
-    if (sourcePath.isEmpty())
-        throw dravon::Error(QStringLiteral("没有指定数据库文件"));
-    if (!QFileInfo(sourcePath).isFile())
-        throw dravon::Error(QStringLiteral("文件不存在: %1").arg(QDir::toNativeSeparators(sourcePath)));
     Db source(sourcePath, SQLITE_OPEN_READONLY);
     Db target(targetPath, SQLITE_OPEN_READWRITE);
     sqlite3_backup *backup = sqlite3_backup_init(target.handle(), "main", source.handle(), "main");
