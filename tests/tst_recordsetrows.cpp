@@ -2,6 +2,7 @@
 // once, the count learnt later, the last rows without the count), and its
 // writes while another program uses the same file: a row changed, deleted
 // and replaced, or the file vacuumed, is never overwritten.
+#include "data/BusyWait.h"
 #include "data/Dravon.h"
 #include "support/TestWorkspace.h"
 
@@ -9,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <sqlite3.h>
+#include <atomic>
 #include <thread>
 
 using dravon::DataSetState;
@@ -442,8 +444,11 @@ private slots:
         auto rs = open(QStringLiteral("Select * From Score"));
         OtherProgram other(ws->dbPath());
         QCOMPARE(other.exec(QStringLiteral("BEGIN IMMEDIATE; UPDATE Score SET Score = 1 WHERE rowid = 1")), QString());
+        // While the Save waits, this program's background readers are told to stand back.
+        std::atomic<bool> readersToldToWait{false};
         std::thread release([&] {
             QThread::msleep(150);
+            readersToldToWait = dravon::writerWaiting();
             other.exec(QStringLiteral("COMMIT"));
         });
         rs->edit();
@@ -451,6 +456,8 @@ private slots:
         const QString waited = failureOf([&] { rs->post(); });
         release.join();
         QCOMPARE(waited, QString());
+        QVERIFY(readersToldToWait);
+        QTRY_VERIFY(!dravon::writerWaiting());
         QCOMPARE(ws->query(QStringLiteral("SELECT Term FROM Score WHERE rowid = 1")), QStringList({"后来"}));
 
         QCOMPARE(other.exec(QStringLiteral("BEGIN IMMEDIATE; UPDATE Score SET Score = 2 WHERE rowid = 2")), QString());
