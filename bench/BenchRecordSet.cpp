@@ -237,6 +237,13 @@ private:
     bool m_painted = false;
 };
 
+// Waits for the widget's next paint.
+void waitForPaint(QWidget *widget)
+{
+    PaintWatch painted(widget);
+    painted.wait();
+}
+
 void settle()
 {
     QCoreApplication::processEvents();
@@ -617,10 +624,7 @@ int main(int argc, char **argv)
                   [] {
                       frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
                       DataGrid *grid = frmStudentSet->DBGrid;
-                      {
-                          PaintWatch first(grid->viewport());
-                          first.wait();
-                      }
+                      waitForPaint(grid->viewport());
                       dravon::RecordSet *rs = frmStudentSet->mainSource()->dataSet();
                       const qint64 before = rs->rowsFetched();
                       Measure m;
@@ -643,10 +647,7 @@ int main(int argc, char **argv)
                       const WindowCase w = windowNamed(QStringLiteral("score window"));
                       frmTeachMain->menuItem(w.menu)->trigger();
                       QAbstractItemView *grid = w.grid();
-                      {
-                          PaintWatch first(grid->viewport());
-                          first.wait();
-                      }
+                      waitForPaint(grid->viewport());
                       // The user drags once the scroll bar shows the whole table.
                       dravon::RecordSet *rs = w.records();
                       QElapsedTimer waited;
@@ -742,10 +743,7 @@ int main(int argc, char **argv)
     cases << Case{QStringLiteral("student window: Add + Save (next number + insert)"),
                   [] {
                       frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
-                      {
-                          PaintWatch first(frmStudentSet->DBGrid->viewport());
-                          first.wait();
-                      }
+                      waitForPaint(frmStudentSet->DBGrid->viewport());
                       dravon::RecordSet *rs = frmStudentSet->mainSource()->dataSet();
                       QString added;
                       Measure m;

@@ -747,8 +747,8 @@ void TableSource::fetchAround(int row)
 
 Values TableSource::values(int row)
 {
-    if (row == m_memoRow)
-        return m_memo;
+    if (remembers(row))
+        return remembered();
     const qint64 key = keyAt(row);
     if (key < 0)
         return Values(m_fields.size());
@@ -759,9 +759,7 @@ Values TableSource::values(int row)
     }
     if (!v)
         return Values(m_fields.size());
-    m_memoRow = row;
-    m_memo = *v;
-    return m_memo;
+    return remember(row, *v);
 }
 
 int TableSource::positionAtOrAbove(qint64 key)
@@ -1341,7 +1339,7 @@ void QuerySource::statementsReleased()
 
 void QuerySource::readPage(int start, int rows)
 {
-    m_memoRow = -1;  // a statement run again may give other rows
+    forgetMemo();  // a statement run again may give other rows
     Statement &s = statement(m_sql);
     if (m_cursorPos < 0 || m_cursorPos > start) {
         s.reset();
@@ -1382,7 +1380,7 @@ void QuerySource::grow(int newCount, bool final)
     if (final && !m_countKnown && m_counter)
         m_counter->cancel();
     if (final && newCount < m_count && !m_countKnown) {
-        m_memoRow = -1;
+        forgetMemo();
         emit aboutToReset();
         m_count = newCount;
         m_countKnown = true;
@@ -1441,8 +1439,8 @@ Values QuerySource::values(int row)
 {
     if (row < 0 || row >= m_count)
         return Values(m_fields.size());
-    if (row == m_memoRow)
-        return m_memo;
+    if (remembers(row))
+        return remembered();
     const Values *v = m_rows.object(row);
     if (!v) {
         readPage(row - row % pageSize, pageSize);
@@ -1450,9 +1448,7 @@ Values QuerySource::values(int row)
     }
     if (!v)
         return Values(m_fields.size());
-    m_memoRow = row;
-    m_memo = *v;
-    return m_memo;
+    return remember(row, *v);
 }
 
 void QuerySource::applyCount(const RowCounter::Result &result)

@@ -173,6 +173,17 @@ protected:
     virtual void applyFirstCount(qint64) {}
     virtual void statementsReleased() {}
     Values readValues(const Statement &s, int firstColumn) const;
+    // The row last asked for: a grid or a walk asks for each of its columns
+    // in turn. Forgotten whenever rows move or are read again.
+    bool remembers(int row) const { return row == m_memoRow; }
+    const Values &remember(int row, const Values &values)
+    {
+        m_memoRow = row;
+        m_memo = values;
+        return m_memo;
+    }
+    const Values &remembered() const { return m_memo; }
+    void forgetMemo() { m_memoRow = -1; }
 
     Connection &m_connection;
     QVector<Field> m_fields;
@@ -184,6 +195,8 @@ private:
     void takeFirstCount();
     QHash<QString, Statement *> m_statements;
     bool m_releaseScheduled = false;
+    int m_memoRow = -1;
+    Values m_memo;
 };
 
 // A table's rows in key order. Rows are addressed by the engine's row key;
@@ -303,10 +316,6 @@ private:
     QSet<qint64> m_localInserted;
     QCache<int, QVector<qint64>> m_segments;
     QCache<qint64, Values> m_values;
-    // The row last asked for: a grid or a walk asks for each of its columns in turn.
-    int m_memoRow = -1;
-    Values m_memo;
-    void forgetMemo() { m_memoRow = -1; }
 };
 
 // The rows of a read-only statement, read forward by a cursor that stays
@@ -338,8 +347,6 @@ private:
     bool m_countKnown = false;
     qint64 m_cursorPos = -1;  // rows the open cursor has stepped past; -1 when closed
     QCache<int, Values> m_rows;
-    int m_memoRow = -1;  // the row last asked for, as in TableSource
-    Values m_memo;
 };
 
 }
