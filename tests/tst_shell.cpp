@@ -35,6 +35,7 @@
 
 using testsupport::MessageRecorder;
 using testsupport::TestWorkspace;
+using testsupport::showMainWindowLoggedIn;
 using testsupport::whenModal;
 
 namespace {
@@ -58,22 +59,11 @@ private:
         QVERIFY(CreateApplicationWindows());
         QVERIFY(DM->ADOConn.isOpen());
     }
-    // Shows the main window; the login that runs first is answered with these credentials.
-    void showMainWindowLoggingIn(const QString &user, const QString &password)
-    {
-        whenModal<TfrmLogin>([user, password](TfrmLogin *login) {
-            login->edtUserID->setText(user);
-            login->edtUserPwd->setText(password);
-            login->btnLogin->click();
-        });
-        frmTeachMain->show();
-    }
-
     // The master window of colleges, shown as a child of the logged-in main window.
     TfrmCollegeSet *openCollegeWindow()
     {
         connectDataModule();
-        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        showMainWindowLoggedIn(QStringLiteral("1001"), QStringLiteral("admin"));
         frmTeachMain->menuItem(QStringLiteral("D5"))->trigger();
         if (!frmCollegeSet || !QTest::qWaitForWindowExposed(frmCollegeSet))
             return nullptr;
@@ -541,7 +531,7 @@ private slots:
     void closeBoxEndsWithoutAQuestion()
     {
         connectDataModule();
-        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        showMainWindowLoggedIn(QStringLiteral("1001"), QStringLiteral("admin"));
         QVERIFY(frmTeachMain->isVisible());
         QVERIFY(frmTeachMain->close());
         QVERIFY(rec->messages.isEmpty());
@@ -568,7 +558,7 @@ private slots:
     {
         ws->exec(QStringLiteral("INSERT INTO GradeInfo VALUES ('2007001', '计算机学院', NULL)"));
         connectDataModule();
-        showMainWindowLoggingIn(QStringLiteral("1001"), QStringLiteral("admin"));
+        showMainWindowLoggedIn(QStringLiteral("1001"), QStringLiteral("admin"));
         frmTeachMain->menuItem(QStringLiteral("D5"))->trigger();
         QVERIFY(frmCollegeSet);
         TfrmCollegeSet *w = frmCollegeSet;
