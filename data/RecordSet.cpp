@@ -277,7 +277,11 @@ void RecordSet::setState(DataSetState state)
 
 void RecordSet::moveTo(int row)
 {
-    if (isEmpty())
+    // While rows come and go the views shift their current index by
+    // themselves (a selection model does so while the pending record is
+    // being dropped); that is no move of the user's, and must neither store
+    // nor drop a record. The set says where it stands once the change is done.
+    if (isEmpty() || m_notifying)
         return;
     row = qBound(0, row, recordCount() - 1);
     m_eof = m_bof = false;
