@@ -2,7 +2,8 @@
 
 #include "data/SettingsClient.h"
 
-QString CurrentUserID;
+// CurrentUserID is defined in the data-access library, whose change batches
+// record it (data/changes/ChangeBatch.cpp).
 
 QString GetConfigFileName()
 {

@@ -20,9 +20,20 @@ void DataSource::setDataSet(std::unique_ptr<dravon::RecordSet> dataSet)
 {
     auto old = std::move(m_dataSet);
     m_dataSet = std::move(dataSet);
-    if (m_dataSet)
+    if (m_dataSet) {
         connect(m_dataSet.get(), &dravon::RecordSet::readFailed, this, [](const QString &text) { ReportError(text); });
+        m_dataSet->setOrigin(windowName());
+    }
     emit dataSetChanged();
+}
+
+QString DataSource::windowName() const
+{
+    // The working window the source belongs to (a TfrmBase, one layer up).
+    for (QObject *o = parent(); o; o = o->parent())
+        if (o->inherits("TfrmBase"))
+            return o->objectName();
+    return {};
 }
 
 dravon::DataSetState DataSource::state() const
