@@ -3,12 +3,14 @@
 // and the status bar with the logged-in user number.
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 class QAction;
 class QLabel;
 class QMdiArea;
 class QMenu;
 class TfrmBase;
+namespace dravon { class ChangeLogPruner; }
 
 class TfrmTeachMain : public QMainWindow
 {
@@ -42,6 +44,10 @@ public:
     void M2Click();
     void M5Click();
     void M6Click();
+    // Additions: the recycle bin, and undo and redo in the active window.
+    void N8Click();
+    void E2Click();
+    void E3Click();
 
     void setVisible(bool visible) override;
 
@@ -54,6 +60,11 @@ protected:
 
 private:
     void buildMenu();
+    // The edit menu names what undo and redo would do in the active window.
+    void updateEditMenu();
+    TfrmBase *activeChild() const;
+    // Prunes the change log in the background, a moment after the login.
+    void startLogPruning();
     // Alt+letter: a button of the active child window that shows the letter
     // takes it (pressed when enabled); otherwise the menu title with that
     // letter opens. False when neither claims it. Without this, the child's
@@ -69,6 +80,7 @@ private:
     bool m_shown = false;
     // The key press that follows an access key already handled.
     int m_handledKey = 0;
+    std::unique_ptr<dravon::ChangeLogPruner> m_pruner;
 };
 
 extern TfrmTeachMain *frmTeachMain;

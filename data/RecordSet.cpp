@@ -174,6 +174,15 @@ void RecordSet::setFieldLabel(const QString &field, const QString &text)
         m_labels.insert(i, shown);
 }
 
+void RecordSet::setFieldType(const QString &field, FieldType type)
+{
+    const int i = fieldIndex(field);
+    if (i < 0)
+        throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
+    m_fields[i].type = type;
+    emit dataChanged(index(0, i), index(qMax(0, recordCount() - 1), i));
+}
+
 QString RecordSet::fieldLabel(const QString &field) const
 {
     const int i = fieldIndex(field);

@@ -60,6 +60,9 @@ public:
     // The name a window shows for a column ("年  龄：" is kept as "年龄"); a
     // refused value names the column by it.
     void setFieldLabel(const QString &field, const QString &label);
+    // A computed column of a query read as the given type (the type of the
+    // table column whose value it holds), so that it shows and sorts as one.
+    void setFieldType(const QString &field, FieldType type);
     // That name of a column, or its own name when the window gives none.
     QString fieldLabel(const QString &field) const;
     // The window whose actions this set's writes are: each Save and Delete is

@@ -29,6 +29,8 @@ constexpr int tableCacheRows = 2048;
 constexpr int queryCacheRows = 20000;
 constexpr int keyCacheRows = 20000;
 
+}
+
 FieldType typeFromDeclaration(const QString &declared)
 {
     const QString t = declared.toUpper();
@@ -41,8 +43,6 @@ FieldType typeFromDeclaration(const QString &declared)
         || t.contains(QLatin1String("MONEY")) || t.contains(QLatin1String("CURRENCY")))
         return FieldType::Real;
     return FieldType::Text;
-}
-
 }
 
 [[noreturn]] void failEngine(sqlite3 *db, const QString &what)

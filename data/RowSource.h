@@ -35,6 +35,9 @@ struct Field
 
 using Values = QVector<QVariant>;
 
+// The type of a column from its declared type ("DATE", "REAL", ...).
+FieldType typeFromDeclaration(const QString &declared);
+
 // A prepared engine statement, reset after use and finalized when its owner
 // releases statements at the end of the running event.
 class Statement

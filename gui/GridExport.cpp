@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/RowHistory.h"
 #include "gui/SaveFileDialog.h"
 
 #include <QAction>
@@ -93,6 +94,10 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     add("actExportCsv", csvText, &ExportGridToCsv);
     add("actPrint", printText, &PrintGrid);
     add("actExportPdf", pdfText, &ExportGridToPdf);
+    // The current row's history, from the change log.
+    menu->addSeparator();
+    add("actRowHistory", QStringLiteral("修改记录…"), &ShowRowHistory);
+    menu->actions().constLast()->setEnabled(RowHistoryAvailable(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

@@ -15,8 +15,9 @@ class QPoint;
 #include <QProgressDialog>
 class QWidget;
 
-// The menu a right-click on a grid shows: the four commands, then the
-// grid's own actions (QWidget::actions(), such as a window's transcript command).
+// The menu a right-click on a grid shows: the four commands, "修改记录…"
+// (the current row's history), then the grid's own actions
+// (QWidget::actions(), such as a window's transcript command).
 QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent);
 void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
 

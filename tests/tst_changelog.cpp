@@ -308,6 +308,20 @@ private slots:
         edit(3, "91");
         QVERIFY(!dravon::batchToRedo(*db, window));
         QCOMPARE(dravon::batchToUndo(*db, window)->description, QStringLiteral("修改 1 条成绩记录"));
+
+        // Undo, redo, undo again: the next undo is the action before, not the redone one.
+        const QString withBoth = scoreRows(*ws);
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        dravon::redoBatch(*db, dravon::batchToRedo(*db, window)->id, window);
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        QCOMPARE(scoreRows(*ws), QStringLiteral("1:2007001:61.0:a 2:2007002:70.0:b 3:2007003:81.0:c 4:2007004:90.0:d"));
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        QCOMPARE(scoreRows(*ws), QStringLiteral("1:2007001:60.0:a 2:2007002:70.0:b 3:2007003:81.0:c 4:2007004:90.0:d"));
+        QVERIFY(!dravon::batchToUndo(*db, window));
+        dravon::redoBatch(*db, dravon::batchToRedo(*db, window)->id, window);
+        dravon::redoBatch(*db, dravon::batchToRedo(*db, window)->id, window);
+        QCOMPARE(scoreRows(*ws), withBoth);
+        QVERIFY(!dravon::batchToRedo(*db, window));
     }
 
     // A row changed since by another batch, or by another program: the undo

@@ -117,4 +117,11 @@ void ChangeBatch::rollback() noexcept
     }
 }
 
+void noteBatch(Connection &connection, const BatchTag &tag)
+{
+    ChangeBatch note(connection, tag);
+    note.keepWhenEmpty();
+    note.commit();
+}
+
 }

@@ -54,4 +54,7 @@ private:
     bool m_done = false;
 };
 
+// A batch that changes no row but says what happened (the restore of a backup).
+void noteBatch(Connection &connection, const BatchTag &tag);
+
 }

@@ -70,4 +70,32 @@ QString recycleBinSql(const QString &table)
         .arg(columns.join(QStringLiteral(", ")), QuotedStr(t->name));
 }
 
+QVector<Field> tableFields(Connection &connection, const QString &table)
+{
+    Statement s;
+    s.prepare(logHandle(connection), QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quotedIdentifier(table)));
+    QVector<Field> fields;
+    for (int i = 0; i < s.columnCount(); ++i)
+        fields.append({s.columnName(i), typeFromDeclaration(s.declaredType(i))});
+    return fields;
+}
+
+QString latestDeletedTable(Connection &connection)
+{
+    Statement s;
+    s.prepare(logHandle(connection), QStringLiteral("SELECT max(ChangeID) FROM ChangeLog "
+                                                    "WHERE TableName = ?1 AND Operation = 'D' AND UndoneBy IS NULL"));
+    QString latest;
+    qint64 latestChange = 0;
+    for (const LoggedTable &t : loggedTables()) {
+        s.reset();
+        s.bind(1, t.name);
+        if (s.step() && s.int64(0) > latestChange) {
+            latestChange = s.int64(0);
+            latest = t.name;
+        }
+    }
+    return latest;
+}
+
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "data/RowSource.h"
+
 namespace dravon {
 
 class Connection;
@@ -31,5 +33,9 @@ QList<HistoryLine> rowHistory(Connection &connection, const QString &table, cons
 // ChangeID, DeletedAt, UserID, Action, RowKey, then the table's columns.
 // Read through the table's own index of deletes, so a long log is not read.
 QString recycleBinSql(const QString &table);
+// The columns of a table with their types, as the file declares them.
+QVector<Field> tableFields(Connection &connection, const QString &table);
+// The table of the latest delete still in the recycle bin; empty when it is empty.
+QString latestDeletedTable(Connection &connection);
 
 }

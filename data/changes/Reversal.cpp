@@ -262,20 +262,21 @@ qint64 reverseBatch(Connection &connection, qint64 batchId, const QString &windo
     reverseEntries(db, batchId, entries, refusedText);
     markEntriesUndone(db, entries, reversal.id());
     setBatchUndoneBy(db, batchId, reversal.id());
-    // A redo puts the original action back in effect.
-    if (action == redoAction && batch->undoOf > 0)
-        setBatchUndoneBy(db, batch->undoOf, 0);
     reversal.commit();
     return reversal.id();
 }
 
 }
 
+// An action, an undo and a redo of it, an undo of that redo... form a chain,
+// each reversing the one before; the latest (not undone) one says whether the
+// action is in effect. Undo takes back the latest action in effect; redo
+// takes back the latest undo, unless the window did something new since.
 std::optional<BatchInfo> batchToUndo(Connection &connection, const QString &window)
 {
     std::optional<BatchInfo> found;
     visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
-        if (b.action == undoAction || b.undoneBy > 0)
+        if (b.undoneBy > 0 || b.action == undoAction)
             return true;
         found = b;
         return false;
@@ -287,11 +288,14 @@ std::optional<BatchInfo> batchToRedo(Connection &connection, const QString &wind
 {
     std::optional<BatchInfo> found;
     visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
-        if (b.action == redoAction || b.undoneBy > 0)
-            return true;
-        if (b.action == undoAction)
+        if (b.action == undoAction) {
+            if (b.undoneBy > 0)
+                return true;
             found = b;
-        return false;
+            return false;
+        }
+        // Redos are passed over; a new action of the window ends the search.
+        return b.action == redoAction;
     });
     return found;
 }

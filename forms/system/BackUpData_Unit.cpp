@@ -3,6 +3,7 @@
 #include "data/Connection.h"
 #include "data/DatabaseFiles.h"
 #include "data/Error.h"
+#include "data/changes/ChangeBatch.h"
 #include "data/ProgramSettings.h"
 #include "gui/Shell_Unit.h"
 
@@ -249,6 +250,21 @@ void TfrmBackupData::btnRestoreClick()
     QString text = QStringLiteral("还原成功!");
     if (!kept.isEmpty())
         text += QStringLiteral("\n原数据库已保存为 %1").arg(native(kept));
+    // The restored file keeps the backup's own change log; the restore is noted in it.
+    try {
+        const dravon::BatchTag note{QStringLiteral("还原"), objectName(),
+                                    QStringLiteral("从备份文件 %1 还原数据库").arg(native(chosen))};
+        if (hooks.reopenConnection) {
+            dravon::noteBatch(*shared, note);
+        } else {
+            dravon::Connection restored;
+            restored.setConnectionString(QStringLiteral("Data Source=") + database);
+            restored.open();
+            dravon::noteBatch(restored, note);
+        }
+    } catch (const std::exception &e) {
+        text += QStringLiteral("\n(修改记录中没能记下这次还原: %1)").arg(ErrorText(e));
+    }
     ShowMessage(text, QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }
 

@@ -18,11 +18,14 @@
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/RecycleBin_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
+#include "gui/RowHistory.h"
+#include "gui/controls/DataGrid.h"
 #include "gui/TranscriptPrint.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
@@ -38,6 +41,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -329,6 +334,45 @@ int main(int argc, char *argv[])
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
         WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
         savePdfPage(pdf, QStringLiteral("74-transcript-pdf"));
+    }
+    // The change log: two scores deleted with Ctrl+Del, the edit menu
+    // naming the undo, the recycle bin, and a student's history.
+    if (frmStudentScore) {
+        mainWindow->mdiArea()->setActiveSubWindow(frmStudentScore->mdiSubWindow());
+        DataGrid *grid = frmStudentScore->DBGrid1;
+        grid->selectionModel()->select(grid->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        grid->selectionModel()->select(grid->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        messages.answer(QMessageBox::Ok);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        auto *edit = mainWindow->findChild<QMenu *>(QStringLiteral("E1"));
+        mainWindow->menuBar()->setActiveAction(edit->menuAction());
+        QApplication::processEvents();
+        // The open menu is a window of its own: drawn over the main window's picture.
+        QPixmap picture = mainWindow->grab();
+        {
+            QPainter painter(&picture);
+            painter.drawPixmap(edit->mapToGlobal(QPoint()) - mainWindow->mapToGlobal(QPoint()), edit->grab());
+        }
+        const QString path = QDir(outputDir).filePath(QStringLiteral("80-undo-menu.png"));
+        if (picture.save(path))
+            std::printf("%s\n", qPrintable(path));
+        edit->hide();
+        mainWindow->menuBar()->setActiveAction(nullptr);
+    }
+    openFromMenu(QStringLiteral("N8"), QStringLiteral("81-recycle-bin"));
+    if (frmRecycleBin)
+        save(frmRecycleBin->mdiSubWindow(), QStringLiteral("81-recycle-bin-window"));
+    if (frmStudentSet) {
+        dravon::RecordSet *students = frmStudentSet->mainSource()->dataSet();
+        students->first();
+        students->edit();
+        students->setFieldText(QStringLiteral("StuName"), QStringLiteral("王晓明"));
+        students->setFieldText(QStringLiteral("StuContact"), QStringLiteral("13900000009"));
+        students->post();
+        RowHistoryDialog history(students, mainWindow);
+        history.show();
+        save(&history, QStringLiteral("82-row-history"));
     }
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
