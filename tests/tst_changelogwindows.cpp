@@ -10,6 +10,7 @@
 #include "data/Dravon.h"
 #include "forms/master/StudentSet_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "forms/system/BackUpData_Unit.h"
 #include "forms/system/RecycleBin_Unit.h"
 #include "gui/GridExport.h"
 #include "gui/RowHistory.h"
@@ -22,6 +23,8 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -344,6 +347,45 @@ private slots:
         QCOMPARE(bin->DataRecycleBin->dataSet()->recordCount(), 0);
         click(bin->btnPurge);
         QCOMPARE(recorder->last().text, QStringLiteral("回收站中没有 %1 以前删除的记录。").arg(day));
+    }
+
+    // A backup carries the log; restoring it brings back the backup's own
+    // log, with the restore noted in it, and its actions can be undone.
+    void restoreKeepsTheBackupsLog()
+    {
+        TfrmStudentScore *w = openScores();
+        auto saveMark = [&](const QString &mark) {
+            click(frmStudentScore->btnModify);
+            frmStudentScore->edtScore->setFocus();
+            frmStudentScore->edtScore->selectAll();
+            testsupport::typeText(frmStudentScore->edtScore, mark);
+            click(frmStudentScore->btnSave);
+        };
+        saveMark(QStringLiteral("91"));
+        const QString backup = QDir(ws->dir()).filePath(QStringLiteral("copy"));
+        SetFileDialogHandler([&](QFileDialog *dialog) {
+            return dialog->objectName() == QLatin1String("SaveDialog") ? backup : backup + QStringLiteral(".mdb");
+        });
+        frmTeachMain->menuItem(QStringLiteral("N2"))->trigger();
+        QCoreApplication::processEvents();
+        click(frmBackupData->btnBackup);
+        QCOMPARE(recorder->last().text, QStringLiteral("备份成功!"));
+        w->mdiSubWindow()->setFocus();
+        saveMark(QStringLiteral("92"));
+        QCOMPARE(log().size(), 4);
+        click(frmBackupData->btnRestore);
+        SetFileDialogHandler({});
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QCOMPARE(log(), QStringList({"B 保存|frmStudentScore|修改 1 条成绩记录|1001", "Score 1 U Score 90.0 91.0",
+                                     QStringLiteral("B 还原|frmBackupData|从备份文件 %1 还原数据库|1001")
+                                         .arg(QDir::toNativeSeparators(backup + QStringLiteral(".mdb")))}));
+        // The score window, opened again, undoes the backup's own Save.
+        frmStudentScore->closeWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        w = openScores();
+        QCOMPARE(editMenuText("E2"), QStringLiteral("撤销 修改 1 条成绩记录"));
+        QTest::keyClick(w->DBGrid1, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ws->query("SELECT Score FROM Score WHERE Id = 1"), QStringList{"90.0"});
     }
 
     // "修改记录…" in the grid's right-click menu: the current row's changes

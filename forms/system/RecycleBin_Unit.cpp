@@ -178,8 +178,11 @@ void TfrmRecycleBin::cmbxTableChange()
     DataRecycleBin->setDataSet(std::move(rows));
     DBGrid1->horizontalHeader()->setResizeContentsPrecision(40);
     DBGrid1->resizeColumnsToContents();
-    for (int c = 0; c < DBGrid1->columns().size(); ++c)
+    // The last column takes the room that is left.
+    for (int c = 0; c + 1 < DBGrid1->columns().size(); ++c)
         DBGrid1->setColumnWidth(c, qBound(64, DBGrid1->columnWidth(c) + 12, 220));
+    if (!DBGrid1->columns().isEmpty())
+        DBGrid1->setColumnWidth(int(DBGrid1->columns().size()) - 1, 64);
 }
 
 void TfrmRecycleBin::reloadDataSets()
