@@ -9,7 +9,6 @@
 #include "data/ShortDate.h"
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/CollegeSet_Unit.h"
-#include "forms/master/DormSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/MoralSet_Unit.h"
@@ -166,26 +165,6 @@ private slots:
         QTRY_COMPARE(colleges(), QStringList({"外语学院"}));
     }
 
-    // The overwrite questions of the exports and of the backup default to 否.
-    void overwriteQuestionsDefaultToNo()
-    {
-        const QString existing = QDir(ws->dir()).filePath(QStringLiteral("old.csv"));
-        QFile(existing).open(QIODevice::WriteOnly);
-        SetSaveFileNameHandler([existing](QWidget *, const QString &, const QString &, const QString &) { return existing; });
-        rec->answer(QMessageBox::No);
-        QCOMPARE(AskSaveFileName(nullptr, QStringLiteral("导出"), QStringLiteral("x"), QStringLiteral("csv"), {}), QString());
-        QCOMPARE(rec->last().defaultButton, QMessageBox::No);
-
-        TfrmBackupData *w = open("N2", frmBackupData);
-        QVERIFY(w);
-        SetFileDialogHandler([existing](QFileDialog *) { return existing.chopped(4); });
-        QFile::copy(existing, existing.chopped(4) + QStringLiteral(".mdb"));
-        rec->answer(QMessageBox::No);
-        QTest::mouseClick(w->btnBackup, Qt::LeftButton);
-        QCOMPARE(rec->last().text, QStringLiteral("文件名重复,是否覆盖!"));
-        QCOMPARE(rec->last().defaultButton, QMessageBox::No);
-    }
-
     // Ctrl+N, Ctrl+S and Esc act from every kind of field of the window, and
     // the buttons' tooltips show them.
     void recordKeysFromEveryField_data()
@@ -227,23 +206,6 @@ private slots:
         pressKey(Qt::Key_Escape);
         QVERIFY(frmStudentSet && frmStudentSet->isVisible());
         QVERIFY(rec->messages.isEmpty());
-    }
-
-    // Two windows in edit state: Ctrl+S saves the one holding the focus only.
-    void keysActInTheWindowWithTheFocus()
-    {
-        TfrmDormSet *dorms = open("D7", frmDormSet);
-        focus(dorms->edtName);
-        testsupport::typeText(dorms->edtName, QStringLiteral("楼"));
-        TfrmCollegeSet *w = open("D5", frmCollegeSet);
-        QVERIFY(dorms && w);
-        focus(w->edtName);
-        testsupport::typeText(w->edtName, QStringLiteral("新"));
-        pressKey(Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(colleges().value(0), w->edtName->text());
-        QCOMPARE(w->mainSource()->state(), DataSetState::Browse);
-        QCOMPARE(dorms->mainSource()->state(), DataSetState::Edit);
-        QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo")), QStringList{"一号楼101"});
     }
 
     // F5 re-reads the grid (a pending change is stored first), Ctrl+P opens
@@ -344,7 +306,8 @@ private slots:
     }
 
     // The file dialogs start in the folder last used, which the settings
-    // beside the program keep; an export offers to open the file or its folder.
+    // beside the program keep; an export offers to open the file or its
+    // folder; replacing a file is asked with 否 as the default.
     void lastFolderAndOpeningTheExport()
     {
         TfrmCollegeSet *w = open("D5", frmCollegeSet);
@@ -364,6 +327,7 @@ private slots:
         QString suggested;
         exportCsv(w->DBGrid, file, &suggested);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(rec->messages.at(1).defaultButton, QMessageBox::No);  // replacing the file
         QCOMPARE(desktop.opened, (QList<QUrl>{QUrl::fromLocalFile(file), QUrl::fromLocalFile(folder)}));
         QCOMPARE(QFileInfo(suggested).absolutePath(), folder);
 
