@@ -42,7 +42,13 @@ dravon::RecordSet *recordSetOf(const DataGrid *grid)
     return grid && grid->dataSource() ? grid->dataSource()->dataSet() : nullptr;
 }
 
-void openOnDesktop(const QString &path, const QString &title);
+// Opens a file or folder in the desktop's program for it; says so when none opens it.
+void openOnDesktop(const QString &path, const QString &title)
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ShowMessage(QStringLiteral("无法打开 \"%1\"。").arg(QDir::toNativeSeparators(path)), title,
+                    QMessageBox::Warning);
+}
 
 // Runs one file export with its dialogs: file name, progress, outcome.
 void runFileExport(DataGrid *grid, const QString &command, const QString &extension, const QString &filter,
@@ -73,14 +79,6 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
         ShowMessage(QStringLiteral("导出已取消，没有写入文件 \"%1\"。").arg(shown), title, QMessageBox::Information);
     else
         ReportWrittenFile(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title, path);
-}
-
-// Opens a file or folder in the desktop's program for it; says so when none opens it.
-void openOnDesktop(const QString &path, const QString &title)
-{
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        ShowMessage(QStringLiteral("无法打开 \"%1\"。").arg(QDir::toNativeSeparators(path)), title,
-                    QMessageBox::Warning);
 }
 
 }

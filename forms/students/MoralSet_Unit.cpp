@@ -3,9 +3,9 @@
 #include "gui/Shell_Unit.h"
 #include "gui/controls/PlusMinusBranches.h"
 
-#include <QMouseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
