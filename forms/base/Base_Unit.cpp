@@ -1,7 +1,6 @@
 #include "forms/base/Base_Unit.h"
 
 #include "data/Dravon.h"
-#include "data/changes/LoggedTables.h"
 #include "data/changes/Reversal.h"
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
@@ -74,7 +73,7 @@ void TfrmBase::reverseLastAction(bool redo)
     const auto batch = redo ? dravon::batchToRedo(connection(), objectName())
                             : dravon::batchToUndo(connection(), objectName());
     if (!batch) {
-        QApplication::beep();
+        TellUser(this, redo ? QStringLiteral("没有可重做的操作。") : QStringLiteral("没有可撤销的操作。"));
         return;
     }
     if (!readyForUndo(command))
@@ -93,24 +92,8 @@ void TfrmBase::reverseLastAction(bool redo)
 
 void TfrmBase::reloadDataSets()
 {
-    for (DataSource *source : findChildren<DataSource *>()) {
-        dravon::RecordSet *rs = source->dataSet();
-        if (!rs)
-            continue;
-        // The current row is found again by its key; a query by its position.
-        const dravon::LoggedTable *table = dravon::loggedTable(rs->tableName());
-        const QString keyField = table && rs->fieldIndex(table->key) >= 0 ? table->key : QString();
-        const QString key = !keyField.isEmpty() && rs->recNo() >= 0 ? rs->fieldText(keyField) : QString();
-        const int row = rs->recNo();
-        source->setDataSet(SQLDataSet(rs->sql(), connection()));
-        dravon::RecordSet *fresh = source->dataSet();
-        if (!key.isEmpty() && fresh->locate(keyField, key))
-            continue;
-        if (row >= fresh->recordCount() && !fresh->countKnown())
-            fresh->waitForCount();
-        if (row > 0 && fresh->recordCount() > 0)
-            fresh->moveTo(qMin(row, fresh->recordCount() - 1));
-    }
+    for (DataSource *source : findChildren<DataSource *>())
+        source->reread();
 }
 
 TfrmBase::~TfrmBase()

@@ -57,7 +57,7 @@ protected:
     // Key preview: carriage return moves the focus to the next field.
     virtual bool FormKeyPress(QObject *target, QKeyEvent *event);
 
-    // After an undo or redo: every record set of the window is opened again,
+    // After an undo or redo: every record set of the window is read again,
     // at the row it was on.
     virtual void reloadDataSets();
     void closeEvent(QCloseEvent *event) override;

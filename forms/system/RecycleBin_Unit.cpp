@@ -234,11 +234,10 @@ void TfrmRecycleBin::btnPurgeClick()
                     QMessageBox::Information, QMessageBox::Ok);
         return;
     }
-    if (ShowMessage(QStringLiteral("确定要清空回收站中所有数据表 %1 以前删除的 %2 条记录吗?\n清空后这些记录不能再还原。")
-                        .arg(shown)
-                        .arg(count),
-                    QStringLiteral("提示"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No)
-        != QMessageBox::Yes)
+    if (!ConfirmDestructive(QStringLiteral("确定要清空回收站中所有数据表 %1 以前删除的 %2 条记录吗?\n清空后这些记录不能再还原。")
+                                .arg(shown)
+                                .arg(count),
+                            QStringLiteral("提示"), QMessageBox::Question))
         return;
     const qint64 purged = dravon::purgeDeleted(connection(), before, objectName());
     reloadDataSets();
