@@ -185,7 +185,7 @@ private slots:
                  "UPDATE \"User\" SET UserPassword = 'other', Remark = 'r' WHERE UserID = '1002';");
         QCOMPARE(logLines(*ws), QStringList({"Score 1 U Term '第一学期' '第二学期'", "Score 1 U Score 60.0 65.0",
                                              "User '1002' I - NULL '{\"UserID\":\"1002\",\"UserName\":\"王老师\",\"Remark\":null}'",
-                                             "User '1002' U Remark NULL 'r'", "User '1002' U UserPassword NULL NULL"}));
+                                             "User '1002' U UserPassword NULL NULL", "User '1002' U Remark NULL 'r'"}));
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog WHERE BatchID IS NULL AND ChangedAt LIKE '____-__-__ __:__:__'"),
                  QStringList{"5"});
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog WHERE OldValue LIKE '%secret%' OR NewValue LIKE '%secret%' "

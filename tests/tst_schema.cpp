@@ -290,7 +290,7 @@ private slots:
     {
         testsupport::TestWorkspace ws(false);
         const QStringList delivered = changeLogObjects(ws.dbPath());
-        QCOMPARE(delivered.filter(QStringLiteral("trigger ")).size(), 39);
+        QCOMPARE(delivered.filter(QStringLiteral("trigger ")).size(), 102);
         withoutChangeLog(ws, 1);
         ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007001', 75.0);");
         QVERIFY(changeLogObjects(ws.dbPath()).isEmpty());

@@ -717,8 +717,8 @@ private slots:
         else if (kind == "column") {
             testsupport::createDatabase(candidate);
             // The column's logging triggers go first, or the engine keeps it.
-            testsupport::execSql(candidate, QStringLiteral("DROP TRIGGER Course_LogInsert; DROP TRIGGER Course_LogUpdate; "
-                                                           "DROP TRIGGER Course_LogDelete; ALTER TABLE Course DROP COLUMN Term"));
+            testsupport::execSql(candidate, QStringLiteral("DROP TRIGGER Course_LogInsert; DROP TRIGGER Course_LogDelete; "
+                                                           "DROP TRIGGER Course_LogTerm; ALTER TABLE Course DROP COLUMN Term"));
         }
         const QByteArray before = fileHash(ws->dbPath());
         menu("D5");

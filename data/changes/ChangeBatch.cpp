@@ -45,16 +45,18 @@ ChangeBatch::ChangeBatch(Connection &connection, const BatchTag &tag, qint64 und
     m_savepoint = !sqlite3_get_autocommit(db);
     exec(db, m_savepoint ? "SAVEPOINT change_batch" : "BEGIN EXCLUSIVE");
     try {
+        Statement first;
+        first.prepare(db, QStringLiteral("SELECT coalesce(max(ChangeID), 0) + 1 FROM ChangeLog"));
+        m_firstChange = first.step() ? first.int64(0) : 1;
         Statement batch;
-        batch.prepare(db, QStringLiteral(
-                              "INSERT INTO ChangeBatch (ChangedAt, UserID, Window, Action, Description, FirstChange, UndoOf) "
-                              "VALUES (datetime('now', 'localtime'), ?1, ?2, ?3, ?4, "
-                              "(SELECT coalesce(max(ChangeID), 0) + 1 FROM ChangeLog), ?5)"));
+        batch.prepare(db, QStringLiteral("INSERT INTO ChangeBatch (ChangedAt, UserID, Window, Action, Description, "
+                                         "FirstChange, UndoOf) VALUES (datetime('now', 'localtime'), ?1, ?2, ?3, ?4, ?5, ?6)"));
         batch.bind(1, CurrentUserID.isEmpty() ? QVariant() : QVariant(CurrentUserID));
         batch.bind(2, tag.window.isEmpty() ? QVariant() : QVariant(tag.window));
         batch.bind(3, tag.action);
         batch.bind(4, tag.description);
-        batch.bind(5, undoOf > 0 ? QVariant(undoOf) : QVariant());
+        batch.bind(5, m_firstChange);
+        batch.bind(6, undoOf > 0 ? QVariant(undoOf) : QVariant());
         batch.step();
         m_id = sqlite3_last_insert_rowid(db);
         Statement current;
@@ -86,7 +88,10 @@ void ChangeBatch::commit()
         return;
     sqlite3 *db = logHandle(m_connection);
     try {
-        if (!m_keepEmpty && !batchHasEntries(db, m_id)) {
+        // The batch's entries are the log's newest: it holds the whole file.
+        Statement last;
+        last.prepare(db, QStringLiteral("SELECT coalesce(max(ChangeID), 0) FROM ChangeLog"));
+        if (!m_keepEmpty && (!last.step() || last.int64(0) < m_firstChange)) {
             Statement drop;
             drop.prepare(db, QStringLiteral("DELETE FROM ChangeBatch WHERE BatchID = ?1"));
             drop.bind(1, m_id);

@@ -48,6 +48,7 @@ private:
 
     Connection &m_connection;
     qint64 m_id = 0;
+    qint64 m_firstChange = 0;  // the ChangeID of the batch's first entry
     bool m_joined = false;
     bool m_savepoint = false;  // began inside a transaction not of a batch
     bool m_keepEmpty = false;

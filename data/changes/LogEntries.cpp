@@ -41,15 +41,10 @@ LoggedRow decodeRow(sqlite3 *db, const QVariant &json)
     if (json.isNull())
         return row;
     Statement s;
-    s.prepare(db, QStringLiteral("SELECT key, type, atom, CASE WHEN type = 'object' THEN json_extract(value, '$.blob') END FROM json_each(?1)"));
+    s.prepare(db, QStringLiteral("SELECT key, atom FROM json_each(?1)"));
     s.bind(1, json);
-    while (s.step()) {
-        const QString type = s.value(1).toString();
-        QVariant value = s.value(2);
-        if (type == QLatin1String("object"))
-            value = QByteArray::fromHex(s.value(3).toString().toLatin1());
-        row.append({s.value(0).toString(), value});
-    }
+    while (s.step())
+        row.append({s.value(0).toString(), s.value(1)});
     return row;
 }
 

@@ -41,7 +41,7 @@ struct LogEntry
 };
 
 // A row kept by an insert or delete entry: its columns in order with their
-// values as they were stored (a value kept as {"blob": hex} comes back as bytes).
+// values as they were stored.
 using LoggedRow = QList<QPair<QString, QVariant>>;
 LoggedRow decodeRow(sqlite3 *db, const QVariant &json);
 
