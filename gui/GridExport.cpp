@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/PdfOutput.h"
 #include "gui/SaveFileDialog.h"
 
 #include <QAction>
@@ -176,52 +177,45 @@ void PrintGrid(DataGrid *grid)
     if (!recordSetOf(grid))
         return;
     const exporting::ExportTable table = GridExportTable(grid);
-    TablePrintJob job(table, PrintHeader(WindowCaption(grid)), QApplication::font());
+    const QString caption = WindowCaption(grid);
+    TablePrintJob job(table, PrintHeader(caption), QApplication::font());
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(WindowCaption(grid));
-    job.setUpPage(&printer);
-    QPrintPreviewDialog preview(&printer, grid->window());
-    preview.setObjectName(QStringLiteral("PrintPreview"));
-    preview.setWindowTitle(titleOf(printText));
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) {
-        // A long list takes a while to lay out; cancelling leaves the pages done so far.
+    printer.setDocName(caption);
+    {
+        // Every row is read once to measure the columns; cancelling shows no preview.
         ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
-        Guarded([&] { job.print(target, progress.callback()); });
-    });
-    ExecDialog(&preview);
+        if (!job.setUpPage(&printer, progress.callback()))
+            return;
+    }
+    QPointer<DataGrid> target(grid);
+    ShowPrintPreview(
+        grid->window(), printer, QStringLiteral("PrintPreview"), titleOf(printText),
+        [&](QPrinter *device, PaintedText &painted) {
+            // A long list takes a while to lay out; cancelling leaves the pages done so far.
+            ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
+            painted.font = QApplication::font();
+            job.print(device, progress.callback());
+            painted.rare = job.rareCharacters();
+        },
+        [target] {
+            if (target)
+                ExportGridToPdf(target);
+        });
 }
 
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header, const QString &path,
                                  const exporting::Progress &progress)
 {
-    exporting::StagedFile staged(path);
-    {
-        QPdfWriter writer(staged.path());
-        writer.setResolution(300);
-        writer.setTitle(header.caption);
-        writer.setCreator(QApplication::applicationDisplayName());
-        TablePrintJob job(table, header, QApplication::font());
-        job.setUpPage(&writer);
-        try {
-            if (!job.print(&writer, progress))
-                return exporting::Outcome::Cancelled;
-        } catch (const dravon::Error &e) {
-            throw exporting::ExportFailure(exporting::failureText(path, e.text()));
-        }
-    }
-    // The writer reports no failed write: a complete file ends with its trailer.
-    if (!RepairPdfTextMap(staged.path()))
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
-    QFile written(staged.path());
-    bool complete = false;
-    if (written.open(QIODevice::ReadOnly) && written.size() > 0) {
-        written.seek(qMax<qint64>(0, written.size() - 64));
-        complete = written.readAll().contains("%%EOF");
-    }
-    if (!complete)
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("文件没有写完整(磁盘可能已满)")));
-    staged.commit();
-    return exporting::Outcome::Written;
+    TablePrintJob job(table, header, QApplication::font());
+    return WritePdfFile(path, header.caption, [&](QPdfWriter &writer, PaintedText &painted) {
+        painted.font = QApplication::font();
+        // A third of the progress measures the columns, the rest lays out and paints.
+        if (!job.setUpPage(&writer, ProgressSpan(progress, 0, 1.0 / 3))
+            || !job.print(&writer, ProgressSpan(progress, 1.0 / 3, 1)))
+            return false;
+        painted.rare = job.rareCharacters();
+        return true;
+    });
 }
 
 ExportProgress::ExportProgress(QWidget *parent, const QString &label)
