@@ -41,10 +41,14 @@ dravon::RecordSet *recordSetOf(const DataGrid *grid)
     return grid && grid->dataSource() ? grid->dataSource()->dataSet() : nullptr;
 }
 
+// Writes a table to a file: table, path, caption, progress, and a notice
+// that the success message adds.
+using FileWriter = std::function<exporting::Outcome(const exporting::ExportTable &, const QString &, const QString &,
+                                                    const exporting::Progress &, QString &notice)>;
+
 // Runs one file export with its dialogs: file name, progress, outcome.
 void runFileExport(DataGrid *grid, const QString &command, const QString &extension, const QString &filter,
-                   const std::function<exporting::Outcome(const exporting::ExportTable &, const QString &,
-                                                          const QString &, const exporting::Progress &)> &write)
+                   const FileWriter &write)
 {
     if (!recordSetOf(grid))
         return;
@@ -56,9 +60,10 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
     const exporting::ExportTable table = GridExportTable(grid);
     const QString shown = QDir::toNativeSeparators(path);
     exporting::Outcome outcome;
+    QString notice;
     try {
         ExportProgress progress(grid->window(), QStringLiteral("正在导出 %1 行到 \"%2\"…").arg(table.rowCount()).arg(shown));
-        outcome = write(table, path, caption, progress.callback());
+        outcome = write(table, path, caption, progress.callback(), notice);
     } catch (const exporting::ExportFailure &e) {
         ShowMessage(e.text(), title, QMessageBox::Critical);
         return;
@@ -69,7 +74,7 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
     if (outcome == exporting::Outcome::Cancelled)
         ShowMessage(QStringLiteral("导出已取消，没有写入文件 \"%1\"。").arg(shown), title, QMessageBox::Information);
     else
-        ShowMessage(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title,
+        ShowMessage(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown) + notice, title,
                     QMessageBox::Information);
 }
 
@@ -142,6 +147,20 @@ QString WindowCaption(const QWidget *widget)
     return QApplication::applicationDisplayName();
 }
 
+QString CutCellsNotice(const QStringList &cells)
+{
+    if (cells.isEmpty())
+        return {};
+    constexpr int named = 10;
+    QString list = cells.mid(0, named).join(QStringLiteral("、"));
+    if (cells.size() > named)
+        list += QStringLiteral(" 等");
+    return QStringLiteral("\n%1 个单元格的文字超过 Excel 每格 %2 个字符的上限，已截断并以“%3”结尾：%4。")
+        .arg(cells.size())
+        .arg(exporting::xlsxCellTextLimit)
+        .arg(exporting::xlsxCutMark(), list);
+}
+
 PageHeader PrintHeader(const QString &caption)
 {
     return {exporting::schoolName(), caption, QDate::currentDate()};
@@ -151,8 +170,12 @@ void ExportGridToExcel(DataGrid *grid)
 {
     runFileExport(grid, excelText, QStringLiteral("xlsx"), QStringLiteral("Excel 工作簿 (*.xlsx)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress) {
-                      return exporting::writeXlsx(table, path, caption, progress);
+                     const exporting::Progress &progress, QString &notice) {
+                      QStringList cut;
+                      const exporting::Outcome outcome =
+                          exporting::writeXlsx(table, path, caption, progress, exporting::xlsxRowsPerSheet, &cut);
+                      notice = CutCellsNotice(cut);
+                      return outcome;
                   });
 }
 
@@ -160,14 +183,14 @@ void ExportGridToCsv(DataGrid *grid)
 {
     runFileExport(grid, csvText, QStringLiteral("csv"), QStringLiteral("CSV 文件 (*.csv)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &,
-                     const exporting::Progress &progress) { return exporting::writeCsv(table, path, progress); });
+                     const exporting::Progress &progress, QString &) { return exporting::writeCsv(table, path, progress); });
 }
 
 void ExportGridToPdf(DataGrid *grid)
 {
     runFileExport(grid, pdfText, QStringLiteral("pdf"), QStringLiteral("PDF 文件 (*.pdf)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress) {
+                     const exporting::Progress &progress, QString &) {
                       return WriteTablePdf(table, PrintHeader(caption), path, progress);
                   });
 }
