@@ -2,6 +2,7 @@
 
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
+#include "gui/GridExport.h"
 #include "gui/PdfOutput.h"
 #include "gui/SaveFileDialog.h"
 #include "gui/PrintedCell.h"
@@ -315,6 +316,5 @@ void ExportTranscriptPdf(QWidget *parent, const Transcript &transcript, const QS
         ShowMessage(e.text(), title, QMessageBox::Critical);
         return;
     }
-    ShowMessage(QStringLiteral("已将成绩单导出到文件 \"%1\"。").arg(QDir::toNativeSeparators(path)), title,
-                QMessageBox::Information);
+    ReportWrittenFile(QStringLiteral("已将成绩单导出到文件 \"%1\"。").arg(QDir::toNativeSeparators(path)), title, path);
 }
