@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
 #include "gui/SaveFileDialog.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -93,6 +94,9 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     add("actExportCsv", csvText, &ExportGridToCsv);
     add("actPrint", printText, &PrintGrid);
     add("actExportPdf", pdfText, &ExportGridToPdf);
+    menu->addSeparator();
+    add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
+    menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

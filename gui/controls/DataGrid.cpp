@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/GridExport.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -227,6 +228,9 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
         deleteWithConfirmation();
         return;
     }
+    // Rows copied from a spreadsheet: the import wizard, from its mapping page.
+    if (event->matches(QKeySequence::Paste) && PasteIntoGrid(this))
+        return;
     // Ctrl+Home and Ctrl+End go to the record set's true first and last rows,
     // which it reads by themselves, also before it knows how many rows lie
     // between (the view alone only knows the rows read so far).

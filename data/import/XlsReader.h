@@ -1,0 +1,35 @@
+#pragma once
+// .xls workbooks (Excel 97 to 2003), read with FreeXL. The library reads the
+// whole workbook when it opens it; a sheet of that format holds at most
+// 65,536 rows, so memory stays bounded. Password-protected workbooks are
+// refused with the reason.
+#include "data/import/TableReader.h"
+
+namespace importing {
+
+class XlsReader : public TableReader
+{
+public:
+    XlsReader(const QString &path, const QString &displayName);
+    ~XlsReader() override;
+
+    FileKind kind() const override { return FileKind::Xls; }
+    QList<SheetInfo> sheets() const override { return m_sheets; }
+    void selectSheet(int index) override;
+    bool next(SourceRow &row) override;
+    double progress() const override;
+
+    // Whether a compound file holds an encrypted Office package (what a
+    // password-protected .xlsx is).
+    static bool isEncryptedPackage(const QString &path);
+
+private:
+    const void *m_handle = nullptr;
+    QList<SheetInfo> m_sheets;
+    unsigned int m_rows = 0;
+    unsigned short m_columns = 0;
+    unsigned int m_row = 0;
+    bool m_selected = false;
+};
+
+}
