@@ -322,6 +322,7 @@ ImportMappingPage::ImportMappingPage(ImportWizard *wizard) : QWizardPage(wizard)
     grdMapping->setHorizontalHeaderLabels(
         {QStringLiteral("列"), QStringLiteral("表头"), QStringLiteral("第一行数据"), QStringLiteral("导入到字段")});
     grdMapping->setSelectionMode(QAbstractItemView::NoSelection);
+    grdMapping->verticalHeader()->hide();
     grpSheet = new QGroupBox(QStringLiteral("各科成绩列的学期与考试日期"), this);
     grpSheet->setObjectName(QStringLiteral("grpSheet"));
     cmbxTerm = new QComboBox(grpSheet);
@@ -516,6 +517,7 @@ ImportModePage::ImportModePage(ImportWizard *wizard) : QWizardPage(wizard), m_wi
     layout->addSpacing(12);
     layout->addWidget(lblMatch);
     layout->addWidget(lstMatch, 1);
+    layout->addStretch();
 }
 
 void ImportModePage::initializePage()
@@ -524,7 +526,7 @@ void ImportModePage::initializePage()
     const ImportPlan &plan = m_wizard->plan();
     lstMatch->clear();
     if (target->isMaster()) {
-        lblMatch->setText(QStringLiteral("已有记录按 \"%1\" 查找:文件中的%2与表中的%2相同即为同一条记录。")
+        lblMatch->setText(QStringLiteral("已有记录按 \"%1\" 查找:文件中的%1与表中的%1相同即为同一条记录。")
                               .arg(target->field(target->keyField)->caption));
         lstMatch->hide();
         return;
@@ -577,6 +579,7 @@ ImportCheckPage::ImportCheckPage(ImportWizard *wizard) : QWizardPage(wizard), m_
     big.setBold(true);
     lblCounts->setFont(big);
     grdErrors = makeTable(this, "grdErrors");
+    grdErrors->verticalHeader()->hide();
     btnSaveErrors = new QPushButton(QStringLiteral("保存错误行…"), this);
     btnSaveErrors->setObjectName(QStringLiteral("btnSaveErrors"));
     btnSaveErrors->setAutoDefault(false);
