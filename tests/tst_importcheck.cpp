@@ -243,6 +243,33 @@ private slots:
         QCOMPARE(ws->query("SELECT ClassID FROM StudentInfo WHERE StudentID = '0024002'"), QStringList{"2007001"});
     }
 
+    void scoresAreMatchedByTheChosenColumnsWhicheverSideIsRead_data()
+    {
+        QTest::addColumn<int>("filler");
+        // Fewer file rows than students: each row looks up its student's
+        // rows; more: the table is read once.
+        QTest::newRow("file rows look up the table") << 0;
+        QTest::newRow("the table looks up the file rows") << 6;
+    }
+    void scoresAreMatchedByTheChosenColumnsWhicheverSideIsRead()
+    {
+        QFETCH(int, filler);
+        testsupport::seedSchool(*ws);
+        ws->exec("INSERT INTO Score (StudentID, Term, SubjectID, ClassID, Score, CreditHour) VALUES "
+                 "('0024001', '第一学期', '2007001', '2007001', 85, 4), ('0024001', '第二学期', '2007001', '2007001', 70, 4),"
+                 "('0024002', '第一学期', '2007001', '2007001', 60, 4), ('0024002', '第一学期', '2007001', '2007001', 61, 4)");
+        QString csv = QStringLiteral("学号,课程,学期,成绩\n0024001,高等数学,第一学期,85\n0024001,高等数学,第二学期,75\n"
+                                     "0024002,高等数学,第一学期,62\n0024003,高等数学,第一学期,90\n");
+        for (int i = 0; i < filler; ++i)
+            csv += QStringLiteral("0024003,大学英语,第%1学期,80\n").arg(i + 1);
+        std::unique_ptr<ImportRun> run = check(writeCsv("scores.csv", csv), QStringLiteral("Score"));
+        QVERIFY(run);
+        QCOMPARE(countsText(run->counts()), QStringLiteral("新增 %1 更新 1 不变 1 跳过 0 错误 1").arg(1 + filler));
+        QCOMPARE(reasons(*run), QStringList{"第 4 行: 表中有 2 条记录的学号、课程、学期与之相同,无法确定更新哪一条"});
+        QVERIFY(applyImport(*run).completed);
+        QCOMPARE(ws->query("SELECT Score FROM Score WHERE StudentID = '0024001' ORDER BY Id"), (QStringList{"85.0", "75.0"}));
+    }
+
     void aFailureInTheApplyRollsEverythingBackAndKeepsTheCopy()
     {
         testsupport::seedSchool(*ws);

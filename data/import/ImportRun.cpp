@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <cmath>
+#include <map>
 #include <sqlite3.h>
 
 namespace importing {
@@ -49,22 +50,6 @@ qint64 dataVersion(sqlite3 *db)
     return s.step() ? s.int64(0) : -1;
 }
 
-// Two stored values compare equal: numbers as numbers, the rest as text.
-bool sameValue(const QVariant &a, const QVariant &b)
-{
-    const bool nullA = a.isNull() || !a.isValid();
-    const bool nullB = b.isNull() || !b.isValid();
-    if (nullA || nullB)
-        return nullA == nullB;
-    auto numeric = [](const QVariant &v) {
-        const int t = v.typeId();
-        return t == QMetaType::Double || t == QMetaType::LongLong || t == QMetaType::Int;
-    };
-    if (numeric(a) && numeric(b))
-        return a.toDouble() == b.toDouble();
-    return a.toString() == b.toString();
-}
-
 // A master table's rows as references see them: numbers, and names to numbers.
 struct Reference
 {
@@ -89,11 +74,13 @@ struct ImportRun::Staged
     qint64 stagedRows = 0;
     qint64 errorCount = 0;
     bool created = false;
+    Statement insertError;
 
     void drop()
     {
         if (!db || !created)
             return;
+        insertError.finalize();
         sqlite3_exec(db, "DROP TABLE IF EXISTS temp.import_stage; DROP TABLE IF EXISTS temp.import_errors;",
                      nullptr, nullptr, nullptr);
         created = false;
@@ -157,9 +144,9 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     auto *db = static_cast<sqlite3 *>(m_connection.nativeHandle());
     if (!db)
         throw dravon::Error(QStringLiteral("数据库没有连接。"));
+    m_staged->drop();
+    m_staged = std::make_unique<Staged>();
     Staged &st = *m_staged;
-    st.drop();
-    st = Staged();
     st.db = db;
     m_checked = false;
     m_counts = {};
@@ -285,11 +272,18 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             throw dravon::Error(QStringLiteral("无法读取表 %1 的定义").arg(target.table));
         ddl = QStringLiteral("CREATE TEMP TABLE %1 (").arg(stageName) + ddl.mid(m.capturedEnd());
         exec(db, QStringLiteral("DROP TABLE IF EXISTS temp.%1; DROP TABLE IF EXISTS temp.%2").arg(stageName, errorsName));
+        // The staged rows stay in memory up to 64 MB and spill to a
+        // temporary file beyond: memory stays bounded, and a file of a
+        // hundred thousand rows is checked without touching the disk.
+        exec(db, QStringLiteral("PRAGMA temp.cache_size = -65536"));
+        exec(db, QStringLiteral("PRAGMA temp.journal_mode = MEMORY"));
         exec(db, ddl);
         st.created = true;
         exec(db, QStringLiteral("ALTER TABLE temp.%1 ADD COLUMN _line INTEGER").arg(stageName));
         exec(db, QStringLiteral("ALTER TABLE temp.%1 ADD COLUMN _action INTEGER").arg(stageName));
         exec(db, QStringLiteral("ALTER TABLE temp.%1 ADD COLUMN _target INTEGER").arg(stageName));
+        exec(db, QStringLiteral("ALTER TABLE temp.%1 ADD COLUMN _found INTEGER").arg(stageName));
+        exec(db, QStringLiteral("ALTER TABLE temp.%1 ADD COLUMN _same INTEGER").arg(stageName));
         if (!target.isMaster() && !st.matchFields.isEmpty()) {
             QStringList parts;
             for (const QString &f : std::as_const(st.matchFields))
@@ -303,30 +297,22 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     QStringList quoted;
     for (const QString &f : std::as_const(st.setFields))
         quoted << q(f);
-    Statement insertStage, findExisting, findStaged, insertError;
+    Statement insertStage, findStaged;
     {
         QStringList marks;
-        for (int i = 1; i <= st.setFields.size() + 3; ++i)
+        for (int i = 1; i <= st.setFields.size() + 1; ++i)
             marks << QStringLiteral("?%1").arg(i);
-        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line, _action, _target) VALUES (%3)")
+        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line) VALUES (%3)")
                                     .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
-        QStringList where, whereStaged;
-        for (int i = 0; i < st.matchFields.size(); ++i) {
-            const QString op = target.isMaster() ? QStringLiteral("=") : QStringLiteral("IS");
-            where << QStringLiteral("%1 %2 ?%3").arg(q(st.matchFields[i]), op).arg(i + 1);
+        QStringList whereStaged;
+        for (int i = 0; i < st.matchFields.size(); ++i)
             whereStaged << (target.isMaster() ? QStringLiteral("%1 = ?%2").arg(q(st.matchFields[i])).arg(i + 1)
                                               : QStringLiteral("ifnull(%1, '') = ifnull(?%2, '')")
                                                     .arg(q(st.matchFields[i]))
                                                     .arg(i + 1));
-        }
-        if (!st.matchFields.isEmpty()) {
-            findExisting.prepare(db, QStringLiteral("SELECT rowid, %1 FROM main.%2 WHERE %3")
-                                         .arg(quoted.join(QStringLiteral(", ")), q(target.table),
-                                              where.join(QStringLiteral(" AND "))));
+        if (!st.matchFields.isEmpty())
             findStaged.prepare(db, QStringLiteral("SELECT _line FROM temp.%1 WHERE %2 LIMIT 1")
                                        .arg(stageName, whereStaged.join(QStringLiteral(" AND "))));
-        }
-        insertError.prepare(db, QStringLiteral("INSERT INTO temp.%1 (line, cells, reason) VALUES (?1, ?2, ?3)").arg(errorsName));
     }
 
     // ---- the rows
@@ -412,14 +398,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     const int keyIndex = target.isMaster() ? int(st.setFields.indexOf(target.keyField)) : -1;
 
     auto recordError = [&](const SourceRow &row, const QStringList &reasons) {
-        ++m_counts.errorRows;
-        insertError.reset();
-        insertError.bind(1, row.line);
-        insertError.bind(2, row.cells.join(cellSeparator));
-        insertError.bind(3, reasons.join(QStringLiteral(";")));
-        insertError.execWrite();
-        if (m_errors.size() < maxShownErrors)
-            m_errors.append({row.line, row.cells, reasons});
+        addErrorRow(row.line, row.cells, reasons);
     };
 
     exec(db, QStringLiteral("BEGIN"));
@@ -439,6 +418,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         }
     } rollback{db};
 
+    reader.selectSheet(m_plan.sheet);
     SourceRow row;
     qint64 rowsRead = 0;
     QVector<QVariant> base(st.setFields.size());
@@ -448,7 +428,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         if (row.line <= m_plan.headerLine)
             continue;
         ++rowsRead;
-        if (progress && rowsRead % 512 == 0 && !progress(qint64(reader.progress() * 1000), 1000))
+        if (progress && rowsRead % 512 == 0 && !progress(qint64(reader.progress() * 900), 1000))
             return false;
         if (++inTransaction >= rowsPerTransaction) {
             commit();
@@ -511,46 +491,10 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         // What each row would do, and the engine's own check of its values.
         stagedIds.clear();
         for (const QVector<QVariant> &values : std::as_const(targets)) {
-            int action = 1;  // 1 add, 2 update, 3 unchanged, 4 skip
-            qint64 existing = 0;
-            if (!st.matchFields.isEmpty()) {
-                findExisting.reset();
-                for (int i = 0; i < st.matchIndex.size(); ++i)
-                    findExisting.bind(i + 1, st.matchIndex[i] >= 0 ? values[st.matchIndex[i]] : QVariant());
-                int found = 0;
-                bool same = false;
-                while (findExisting.step()) {
-                    ++found;
-                    bool equal = true;
-                    for (int i = 0; i < values.size() && equal; ++i)
-                        equal = sameValue(values[i], findExisting.value(i + 1));
-                    same = same || equal;
-                    existing = findExisting.int64(0);
-                }
-                findExisting.reset();
-                if (same) {
-                    action = 3;
-                } else if (found > 1 && m_plan.mode != ImportMode::AddOnly) {
-                    QStringList names;
-                    for (const QString &f : std::as_const(st.matchFields))
-                        names << headerText(f);
-                    reasons << QStringLiteral("第 %1 行: 表中有 %2 条记录的%3与之相同,无法确定更新哪一条")
-                                   .arg(row.line)
-                                   .arg(found)
-                                   .arg(names.join(QStringLiteral("、")));
-                    break;
-                } else if (found >= 1) {
-                    action = m_plan.mode == ImportMode::AddOnly ? 4 : 2;
-                } else {
-                    action = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
-                }
-            }
             insertStage.reset();
             for (int i = 0; i < values.size(); ++i)
                 insertStage.bind(i + 1, values[i]);
             insertStage.bind(int(values.size()) + 1, row.line);
-            insertStage.bind(int(values.size()) + 2, action);
-            insertStage.bind(int(values.size()) + 3, action == 2 ? QVariant(existing) : QVariant());
             try {
                 insertStage.execWrite();
                 stagedIds << sqlite3_last_insert_rowid(db);
@@ -596,6 +540,9 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     commit();
     rollback.active = false;
 
+    if (!matchRows(reader, progress, headerText))
+        return false;
+
     // The counts as staged (rows taken back after an error are not in them).
     {
         Statement s;
@@ -624,6 +571,138 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     st.errorCount = m_counts.errorRows;
     st.dataVersion = dataVersion(db);
     m_checked = true;
+    return true;
+}
+
+void ImportRun::addErrorRow(qint64 line, const QStringList &cells, const QStringList &reasons)
+{
+    ++m_counts.errorRows;
+    Staged &st = *m_staged;
+    if (!st.insertError.isPrepared())
+        st.insertError.prepare(st.db, QStringLiteral("INSERT INTO temp.%1 (line, cells, reason) VALUES (?1, ?2, ?3)")
+                                          .arg(errorsName));
+    st.insertError.reset();
+    st.insertError.bind(1, line);
+    st.insertError.bind(2, cells.join(cellSeparator));
+    st.insertError.bind(3, reasons.join(QStringLiteral(";")));
+    st.insertError.execWrite();
+    if (m_errors.size() < maxShownErrors)
+        m_errors.append({line, cells, reasons});
+}
+
+namespace {
+
+struct Interrupt
+{
+    const Progress *progress;
+    bool cancelled = false;
+};
+
+int onProgress(void *context)
+{
+    auto *interrupt = static_cast<Interrupt *>(context);
+    if (*interrupt->progress && !(*interrupt->progress)(950, 1000))
+        interrupt->cancelled = true;
+    return interrupt->cancelled ? 1 : 0;
+}
+
+}
+
+bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
+                          const std::function<QString(const QString &)> &headerText)
+{
+    Staged &st = *m_staged;
+    sqlite3 *db = st.db;
+    const ImportTarget &target = *m_plan.target;
+    const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+    const int existing = m_plan.mode == ImportMode::AddOnly ? 4 : 2;
+    if (st.matchFields.isEmpty()) {
+        exec(db, QStringLiteral("UPDATE temp.%1 SET _action = %2").arg(stageName).arg(fresh));
+        return true;
+    }
+    qint64 staged = 0;
+    {
+        Statement count;
+        count.prepare(db, QStringLiteral("SELECT count(*) FROM temp.%1").arg(stageName));
+        staged = count.step() ? count.int64(0) : 0;
+    }
+    if (staged == 0)
+        return true;
+
+    // Either each staged row looks up its table rows by the table's index,
+    // or the table is read once and each of its rows looks up the staged rows
+    // by theirs: whichever reads fewer rows. A student's rows are found by the
+    // student's index; the table is read once when the file has more rows
+    // than there are students.
+    const int lead = int(st.matchFields.indexOf(QStringLiteral("StudentID")));
+    bool stageOuter = target.isMaster();
+    if (!target.isMaster() && lead >= 0) {
+        Statement students;
+        students.prepare(db, QStringLiteral("SELECT count(*) FROM main.StudentInfo"));
+        stageOuter = students.step() && staged <= students.int64(0);
+    }
+    QStringList same, where;
+    for (const QString &f : std::as_const(st.setFields))
+        same << QStringLiteral("t.%1 IS s.%1").arg(q(f));
+    for (int i = 0; i < st.matchFields.size(); ++i) {
+        const QString f = q(st.matchFields[i]);
+        if (target.isMaster())
+            where << QStringLiteral("t.%1 = s.%1").arg(f);
+        else if (stageOuter)
+            where << (i == lead ? QStringLiteral("t.%1 IS s.%1").arg(f) : QStringLiteral("+t.%1 IS s.%1").arg(f));
+        else
+            where << QStringLiteral("ifnull(s.%1, '') = ifnull(t.%1, '')").arg(f);
+    }
+    const QString from = stageOuter ? QStringLiteral("temp.%1 s CROSS JOIN main.%2 t").arg(stageName, q(target.table))
+                                    : QStringLiteral("main.%2 t CROSS JOIN temp.%1 s").arg(stageName, q(target.table));
+    const QString sql = QStringLiteral(
+                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same FROM "
+                            "(SELECT s.rowid AS sid, count(*) AS n, max(t.rowid) AS target, max(%2) AS same "
+                            "FROM %3 WHERE %4 GROUP BY s.rowid) AS m WHERE %1.rowid = m.sid")
+                            .arg(stageName, same.join(QStringLiteral(" AND ")), from,
+                                 where.join(QStringLiteral(" AND ")));
+    Interrupt interrupt{&progress};
+    sqlite3_progress_handler(db, 200000, &onProgress, &interrupt);
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    sqlite3_progress_handler(db, 0, nullptr, nullptr);
+    if (interrupt.cancelled)
+        return false;
+    if (rc != SQLITE_OK)
+        dravon::failEngine(db, QStringLiteral("无法查找已有记录"));
+    exec(db, QStringLiteral("UPDATE temp.%1 SET _action = CASE WHEN _same THEN 3 WHEN _found IS NULL THEN %2 "
+                            "WHEN _found = 1 OR %3 THEN %4 ELSE 5 END")
+                 .arg(stageName)
+                 .arg(fresh)
+                 .arg(m_plan.mode == ImportMode::AddOnly ? 1 : 0)
+                 .arg(existing));
+
+    // Rows that several table rows match cannot be updated: errors, whole.
+    QHash<qint64, qint64> ambiguous;
+    {
+        Statement s;
+        s.prepare(db, QStringLiteral("SELECT _line, max(_found) FROM temp.%1 WHERE _action = 5 GROUP BY _line").arg(stageName));
+        while (s.step())
+            ambiguous.insert(s.int64(0), s.int64(1));
+    }
+    if (ambiguous.isEmpty())
+        return true;
+    exec(db, QStringLiteral("DELETE FROM temp.%1 WHERE _line IN (SELECT _line FROM temp.%1 WHERE _action = 5)").arg(stageName));
+    QStringList names;
+    for (const QString &f : std::as_const(st.matchFields))
+        names << headerText(f);
+    reader.selectSheet(m_plan.sheet);
+    SourceRow row;
+    while (!ambiguous.isEmpty() && reader.next(row)) {
+        const auto found = ambiguous.constFind(row.line);
+        if (found == ambiguous.constEnd())
+            continue;
+        addErrorRow(row.line, row.cells,
+                    {QStringLiteral("第 %1 行: 表中有 %2 条记录的%3与之相同,无法确定更新哪一条")
+                         .arg(row.line)
+                         .arg(*found)
+                         .arg(names.join(QStringLiteral("、")))});
+        ambiguous.remove(row.line);
+    }
     return true;
 }
 

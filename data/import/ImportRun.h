@@ -16,6 +16,7 @@
 #include <QDate>
 #include <QHash>
 #include <functional>
+#include <memory>
 
 namespace importing {
 
@@ -28,6 +29,7 @@ struct ImportPlan
 {
     const ImportTarget *target = nullptr;
     QList<ColumnMapping> columns;
+    int sheet = 0;               // the workbook's sheet
     qint64 headerLine = 0;       // rows up to this one are not data
     ImportMode mode = ImportMode::AddAndUpdate;
     QStringList matchFields;     // record tables: the columns that find an existing row
@@ -87,6 +89,11 @@ public:
     void markApplied() { m_checked = false; }
 
 private:
+    // Finds each staged row's existing rows in the table, in one statement,
+    // and decides what the row does. False when cancelled.
+    bool matchRows(TableReader &reader, const Progress &progress, const std::function<QString(const QString &)> &headerText);
+    void addErrorRow(qint64 line, const QStringList &cells, const QStringList &reasons);
+
     dravon::Connection &m_connection;
     ImportPlan m_plan;
     std::unique_ptr<Staged> m_staged;

@@ -180,6 +180,7 @@ bool ImportWizard::useClipboardText(const QString &text)
 
 ImportRun &ImportWizard::newRun()
 {
+    m_plan.sheet = m_sheet;
     m_run = std::make_unique<ImportRun>(SharedConnection(), m_plan);
     return *m_run;
 }
@@ -635,7 +636,6 @@ void ImportCheckPage::runCheck()
     QString failure;
     try {
         TableReader *reader = m_wizard->reader();
-        reader->selectSheet(m_wizard->sheet());
         ImportRun &run = m_wizard->newRun();
         finished = run.check(*reader, [this](qint64 done, qint64 total) {
             barCheck->setValue(int(done * 1000 / qMax<qint64>(1, total)));

@@ -57,6 +57,7 @@ PreparedImport prepareImport(dravon::Connection &connection, const QString &path
     const int header = findHeaderRow(rows, *target, hints);
     p.headers = rows.value(header).cells;
     p.plan.target = target;
+    p.plan.sheet = sheet;
     p.plan.headerLine = rows.value(header).line;
     p.plan.columns = mapColumns(p.headers, *target, hints);
     p.plan.matchFields = target->defaultMatch;
