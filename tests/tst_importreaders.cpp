@@ -72,7 +72,7 @@ private slots:
             << QStringList{"1: 学号||姓名", "4: 0024009||孙七|||||||||||||||||||||||3.25", "7: |TRUE"};
         // Inline rich text without its phonetic run, an escaped character, an error value.
         QTest::newRow("inline strings")
-            << fixture("inline-strings.xlsx") << 0 << QStringList{"1: 学号|姓名", "2: 0024001| 张3 |TRUE|#N/A"};
+            << fixture("inline-strings.xlsx") << 0 << QStringList{"1: 学号|姓名", "2: 0024001| 张3 |TRUE|#N/A|0024005"};
         const QStringList scores = {"1: 学号|课程|学期|成绩|考试日期",
                                     "2: 0024001|高等数学|第一学期|85|2025-01-10",
                                     "3: 0024002|高等数学|第一学期|九十|2025/1/10",

@@ -97,9 +97,14 @@ def package(name, sheet_xml, extra=None, sizes=None):
             z.writestr(part, text)
 
 sheet = lambda rows: '<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>' + rows + '</sheetData></worksheet>'
+# The last cell is a number shown with leading zeros by its format "0000000".
 package("inline-strings.xlsx", sheet(
     '<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c><c r="B1" t="inlineStr"><is><r><t>姓</t></r><r><t>名</t></r><rPh><t>xingming</t></rPh></is></c></row>'
-    '<row r="2"><c r="A2" t="inlineStr"><is><t>0024001</t></is></c><c r="B2" t="inlineStr"><is><t xml:space="preserve"> 张_x0033_ </t></is></c><c r="C2" t="b"><v>1</v></c><c r="D2" t="e"><v>#N/A</v></c></row>'))
+    '<row r="2"><c r="A2" t="inlineStr"><is><t>0024001</t></is></c><c r="B2" t="inlineStr"><is><t xml:space="preserve"> 张_x0033_ </t></is></c><c r="C2" t="b"><v>1</v></c><c r="D2" t="e"><v>#N/A</v></c><c r="E2" s="1"><v>24005</v></c></row>'),
+    extra={
+        "xl/_rels/workbook.xml.rels": '<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>',
+        "xl/styles.xml": '<?xml version="1.0"?><styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><numFmts count="1"><numFmt numFmtId="164" formatCode="0000000"/></numFmts><cellXfs count="2"><xf numFmtId="0"/><xf numFmtId="164" applyNumberFormat="1"/></cellXfs></styleSheet>',
+    })
 package("wide-16384.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c><c r="XFD1"><v>1</v></c></row>'))
 
 # A zip bomb: the sheet's entry declares that it unpacks to 3.75 GB.
