@@ -55,12 +55,9 @@ XlsReader::XlsReader(const QString &path, const QString &displayName) : TableRea
         fail(QStringLiteral("工作簿已加密(设有打开密码),请在 Excel 中取消密码后另存再导入"));
     const QByteArray native = QFile::encodeName(path);
     const int rc = freexl_open(native.constData(), &m_handle);
-    if (rc != FREEXL_OK) {
-        if (m_handle)
-            freexl_close(m_handle);
-        m_handle = nullptr;
+    m_owner.reset(m_handle);
+    if (rc != FREEXL_OK)
         fail(libraryReason(rc));
-    }
     unsigned int info = 0;
     if (freexl_get_info(m_handle, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK && info == FREEXL_BIFF_OBFUSCATED)
         fail(QStringLiteral("工作簿已加密(设有打开密码),请在 Excel 中取消密码后另存再导入"));
@@ -75,10 +72,11 @@ XlsReader::XlsReader(const QString &path, const QString &displayName) : TableRea
     }
 }
 
-XlsReader::~XlsReader()
+XlsReader::~XlsReader() = default;
+
+void XlsReader::Closer::operator()(const void *handle) const
 {
-    if (m_handle)
-        freexl_close(m_handle);
+    freexl_close(handle);
 }
 
 void XlsReader::selectSheet(int index)

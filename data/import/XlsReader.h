@@ -5,6 +5,8 @@
 // refused with the reason.
 #include "data/import/TableReader.h"
 
+#include <memory>
+
 namespace importing {
 
 class XlsReader : public TableReader
@@ -24,6 +26,12 @@ public:
     static bool isEncryptedPackage(const QString &path);
 
 private:
+    // Closed however the reader ends, also when its constructor fails.
+    struct Closer
+    {
+        void operator()(const void *handle) const;
+    };
+    std::unique_ptr<const void, Closer> m_owner;
     const void *m_handle = nullptr;
     QList<SheetInfo> m_sheets;
     unsigned int m_rows = 0;

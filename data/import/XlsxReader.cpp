@@ -120,7 +120,7 @@ int columnOf(QStringView ref, bool *tooWide)
 XlsxReader::XlsxReader(const QString &path, const QString &displayName) : TableReader(displayName)
 {
     int error = 0;
-    m_zip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    m_zip.reset(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error));
     if (!m_zip)
         fail(QStringLiteral("工作簿不完整或已损坏(不是有效的压缩包)"));
     readPackage();
@@ -133,7 +133,7 @@ XlsxReader::XlsxReader(const QByteArray &data, const QString &displayName)
     zip_error_init(&error);
     zip_source_t *source = zip_source_buffer_create(m_data.constData(), zip_uint64_t(m_data.size()), 0, &error);
     if (source)
-        m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+        m_zip.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
     zip_error_fini(&error);
     if (!m_zip) {
         if (source)
@@ -148,10 +148,10 @@ void XlsxReader::readPackage()
     // The unpacked size of every part, as the archive declares it; reading
     // stops at the limit whatever the parts declare.
     qint64 total = 0;
-    const zip_int64_t entries = zip_get_num_entries(m_zip, 0);
+    const zip_int64_t entries = zip_get_num_entries(m_zip.get(), 0);
     for (zip_int64_t i = 0; i < entries; ++i) {
         zip_stat_t stat;
-        if (zip_stat_index(m_zip, zip_uint64_t(i), 0, &stat) != 0)
+        if (zip_stat_index(m_zip.get(), zip_uint64_t(i), 0, &stat) != 0)
             fail(QStringLiteral("工作簿不完整或已损坏(目录无法读取)"));
         if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
             fail(QStringLiteral("工作簿已加密,请在 Excel 中取消密码后另存再导入"));
@@ -166,11 +166,16 @@ void XlsxReader::readPackage()
     readWorkbook();
 }
 
-XlsxReader::~XlsxReader()
+XlsxReader::~XlsxReader() = default;
+
+void XlsxReader::ZipCloser::operator()(zip *archive) const
 {
-    closeStream();
-    if (m_zip)
-        zip_discard(m_zip);
+    zip_discard(archive);
+}
+
+void XlsxReader::FileCloser::operator()(zip_file *file) const
+{
+    zip_fclose(file);
 }
 
 void XlsxReader::corrupt(const QString &part, const QString &detail) const
@@ -183,24 +188,22 @@ void XlsxReader::corrupt(const QString &part, const QString &detail) const
 
 void XlsxReader::closeStream()
 {
-    if (m_file)
-        zip_fclose(m_file);
-    m_file = nullptr;
+    m_file.reset();
 }
 
 qint64 XlsxReader::openPart(const QString &part, bool required)
 {
     closeStream();
-    const zip_int64_t index = zip_name_locate(m_zip, part.toUtf8().constData(), ZIP_FL_NOCASE);
+    const zip_int64_t index = zip_name_locate(m_zip.get(), part.toUtf8().constData(), ZIP_FL_NOCASE);
     if (index < 0) {
         if (required)
             corrupt(part, QStringLiteral("缺少这一部分"));
         return -1;
     }
     zip_stat_t stat;
-    if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &stat) != 0)
+    if (zip_stat_index(m_zip.get(), zip_uint64_t(index), 0, &stat) != 0)
         corrupt(part, QStringLiteral("无法读取"));
-    m_file = zip_fopen_index(m_zip, zip_uint64_t(index), 0);
+    m_file.reset(zip_fopen_index(m_zip.get(), zip_uint64_t(index), 0));
     if (!m_file)
         corrupt(part, QStringLiteral("无法解压"));
     return (stat.valid & ZIP_STAT_SIZE) ? qint64(stat.size) : 0;
@@ -208,7 +211,7 @@ qint64 XlsxReader::openPart(const QString &part, bool required)
 
 qint64 XlsxReader::readChunk(char *buffer, qint64 size)
 {
-    const zip_int64_t n = zip_fread(m_file, buffer, zip_uint64_t(size));
+    const zip_int64_t n = zip_fread(m_file.get(), buffer, zip_uint64_t(size));
     if (n < 0)
         corrupt(m_streamPart.isEmpty() ? QStringLiteral("?") : m_streamPart, QStringLiteral("解压失败"));
     return qint64(n);

@@ -55,9 +55,18 @@ private:
     void readSharedStrings(const QString &part);
     QString cellValue(const QString &type, const QString &raw, int style) const;
 
+    // Closed however the reader ends, also when its constructor fails.
+    struct ZipCloser
+    {
+        void operator()(zip *archive) const;
+    };
+    struct FileCloser
+    {
+        void operator()(zip_file *file) const;
+    };
     QByteArray m_data;
-    zip *m_zip = nullptr;
-    zip_file *m_file = nullptr;
+    std::unique_ptr<zip, ZipCloser> m_zip;
+    std::unique_ptr<zip_file, FileCloser> m_file;
     QString m_streamPart;
     qint64 m_streamSize = 0;
     qint64 m_streamRead = 0;

@@ -84,7 +84,6 @@ ImportWizard::ImportWizard(QWidget *parent, const QString &table, const QList<QP
     setObjectName(QStringLiteral("ImportWizard"));
     setWindowTitle(wizardTitle);
     setWizardStyle(QWizard::ClassicStyle);
-    setOption(QWizard::NoBackButtonOnLastPage);
     setOption(QWizard::NoCancelButtonOnLastPage);
     setButtonText(QWizard::BackButton, QStringLiteral("< 上一步"));
     setButtonText(QWizard::NextButton, QStringLiteral("下一步 >"));
@@ -594,6 +593,8 @@ ImportCheckPage::ImportCheckPage(ImportWizard *wizard) : QWizardPage(wizard), m_
     layout->addWidget(grdErrors, 1);
     layout->addLayout(bottom);
     connect(btnSaveErrors, &QPushButton::clicked, this, [this] { Guarded([this] { btnSaveErrorsClick(); }); });
+    // Closing the wizard stops a check that is running.
+    connect(wizard, &QDialog::rejected, this, [this] { m_stop = true; });
 }
 
 void ImportCheckPage::initializePage()
@@ -783,6 +784,11 @@ bool ImportApplyPage::isComplete() const
     return m_done;
 }
 
+void ImportApplyPage::cleanupPage()
+{
+    m_done = false;
+}
+
 void ImportApplyPage::runImport()
 {
     ImportRun *run = m_wizard->run();
@@ -791,6 +797,7 @@ void ImportApplyPage::runImport()
     m_running = true;
     btnCancelImport->setEnabled(true);
     wizard()->button(QWizard::CancelButton)->setEnabled(false);
+    wizard()->button(QWizard::BackButton)->setEnabled(false);
     const QString table = m_wizard->plan().target->table;
     QString text;
     bool changed = false;
@@ -809,6 +816,19 @@ void ImportApplyPage::runImport()
         }
         if (!result.backupPath.isEmpty())
             text += QStringLiteral("\n导入前的数据库已备份为 %1").arg(QDir::toNativeSeparators(result.backupPath));
+    } catch (const StaleCheck &e) {
+        // Another program wrote meanwhile: nothing was written; the check
+        // runs again on what the database now holds.
+        m_running = false;
+        btnCancelImport->setEnabled(false);
+        wizard()->button(QWizard::CancelButton)->setEnabled(true);
+        ShowMessage(e.text(), wizardTitle, QMessageBox::Information);
+        QTimer::singleShot(0, m_wizard, [wizard = m_wizard] {
+            wizard->back();
+            if (auto *check = qobject_cast<ImportCheckPage *>(wizard->currentPage()))
+                check->initializePage();
+        });
+        return;
     } catch (const std::exception &e) {
         text = ErrorText(e);
         ShowMessage(text, wizardTitle, QMessageBox::Critical);
@@ -821,6 +841,8 @@ void ImportApplyPage::runImport()
     Q_UNUSED(changed);
     ReopenTableViews(table);
     emit completeChanged();
+    // What was done cannot be gone back on: the check would no longer hold.
+    wizard()->button(QWizard::BackButton)->setEnabled(false);
 }
 
 // ---- entry points ----------------------------------------------------------

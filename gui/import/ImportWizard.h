@@ -171,6 +171,7 @@ class ImportApplyPage : public QWizardPage
 public:
     explicit ImportApplyPage(ImportWizard *wizard);
     void initializePage() override;
+    void cleanupPage() override;
     bool isComplete() const override;
 
     QProgressBar *barImport = nullptr;
