@@ -1,7 +1,8 @@
-// libFuzzer target: .xls workbooks through FreeXL, which reads files by
-// name: each input is written to a file in memory (/dev/shm) first.
+// libFuzzer target: .xls workbooks through FreeXL (in process, as the
+// program's helper reads them), which reads files by name: each input is
+// written to a file in memory (/dev/shm) first.
 #include "FuzzRead.h"
-#include "data/import/XlsReader.h"
+#include "data/import/XlsBook.h"
 
 #include <QFile>
 #include <unistd.h>
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         f.write(reinterpret_cast<const char *>(data), qint64(size));
     }
     try {
-        importing::XlsReader reader(path, QStringLiteral("fuzz.xls"));
+        importing::XlsBook reader(path, QStringLiteral("fuzz.xls"));
         readEverything(reader);
     } catch (const importing::ImportFailure &) {
     }

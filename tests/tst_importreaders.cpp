@@ -126,6 +126,9 @@ private slots:
         QTest::newRow("zip bomb") << fixture("bomb.xlsx") << "解压后超过 1 GB";
         QTest::newRow("encrypted workbook") << fixture("encrypted.xlsx") << "工作簿已加密";
         QTest::newRow("16384 columns") << fixture("wide-16384.xlsx") << "超过 1024 列";
+        // An input the fuzzer found that makes FreeXL read past its buffer;
+        // FreeXL runs in a helper process, and the program says why.
+        QTest::newRow("xls that overruns FreeXL") << fixture("freexl-overflow.xls") << "工作簿中没有工作表";
     }
     void badFilesFailWithOneClearMessage()
     {

@@ -655,16 +655,24 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     }
     const QString from = stageOuter ? QStringLiteral("temp.%1 s CROSS JOIN main.%2 t").arg(stageName, q(target.table))
                                     : QStringLiteral("main.%2 t CROSS JOIN temp.%1 s").arg(stageName, q(target.table));
+    // The matches go into a table keyed by the staged row, so that writing
+    // them back is one lookup per row.
     const QString sql = QStringLiteral(
-                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same FROM "
-                            "(SELECT s.rowid AS sid, count(*) AS n, max(t.rowid) AS target, max(%2) AS same "
-                            "FROM %3 WHERE %4 GROUP BY s.rowid) AS m WHERE %1.rowid = m.sid")
+                            "DROP TABLE IF EXISTS temp.import_match;"
+                            "CREATE TEMP TABLE import_match (sid INTEGER PRIMARY KEY, n INTEGER, target INTEGER, same INTEGER);"
+                            "INSERT INTO temp.import_match SELECT s.rowid, count(*), max(t.rowid), max(%2) "
+                            "FROM %3 WHERE %4 GROUP BY s.rowid;"
+                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same "
+                            "FROM temp.import_match AS m WHERE %1.rowid = m.sid;"
+                            "DROP TABLE temp.import_match;")
                             .arg(stageName, same.join(QStringLiteral(" AND ")), from,
                                  where.join(QStringLiteral(" AND ")));
     Interrupt interrupt{&progress};
     sqlite3_progress_handler(db, 200000, &onProgress, &interrupt);
     const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
     sqlite3_progress_handler(db, 0, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        sqlite3_exec(db, "DROP TABLE IF EXISTS temp.import_match", nullptr, nullptr, nullptr);
     if (interrupt.cancelled)
         return false;
     if (rc != SQLITE_OK)

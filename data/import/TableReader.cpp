@@ -1,6 +1,7 @@
 #include "data/import/TableReader.h"
 
 #include "data/import/CsvReader.h"
+#include "data/import/XlsBook.h"
 #include "data/import/XlsReader.h"
 #include "data/import/XlsxReader.h"
 
@@ -96,7 +97,7 @@ std::unique_ptr<TableReader> openTableFile(const QString &path)
     if (suffix == QLatin1String("xlsx")) {
         if (content == Content::Compound)
             file->close();
-        if (content == Content::Compound && XlsReader::isEncryptedPackage(path))
+        if (content == Content::Compound && XlsBook::isEncryptedPackage(path))
             throw ImportFailure(failureText(shown, QStringLiteral("工作簿已加密(设有打开密码),请在 Excel 中取消密码后另存再导入")));
         if (content != Content::Zip)
             throw mismatch(QStringLiteral(" .xlsx 工作簿"));

@@ -1,153 +1,215 @@
 #include "data/import/XlsReader.h"
 
-#include "data/import/CellText.h"
+#include "data/import/XlsBook.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-#include <freexl.h>
+#include <QProcess>
+#include <cstdio>
 
 namespace importing {
 
 namespace {
 
-QString libraryReason(int rc)
-{
-    switch (rc) {
-    case FREEXL_INSUFFICIENT_MEMORY:
-        return QStringLiteral("内存不足");
-    case FREEXL_INVALID_CHARACTER:
-    case FREEXL_UNSUPPORTED_CHARSET:
-        return QStringLiteral("文字的编码无法识别");
-    case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
-        return QStringLiteral("文件中没有 Excel 工作簿");
-    case FREEXL_CRAFTED_FILE:
-        return QStringLiteral("工作簿已严重损坏");
-    default:
-        return QStringLiteral("工作簿不完整或已损坏(错误 %1)").arg(rc);
-    }
-}
+constexpr int answerMs = 15000;  // a helper silent this long is ended
 
 }
 
-bool XlsReader::isEncryptedPackage(const QString &path)
+QByteArray escapeHelperText(const QString &text)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    // The compound file's directory names its streams in UTF-16LE.
-    static const QByteArray name = QByteArray("E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o\0", 28);
-    QByteArray carry;
-    qint64 scanned = 0;
-    while (!file.atEnd() && scanned < 64LL * 1024 * 1024) {
-        const QByteArray chunk = carry + file.read(1024 * 1024);
-        if (chunk.contains(name))
-            return true;
-        scanned += chunk.size() - carry.size();
-        carry = chunk.right(name.size());
-        if (chunk.size() <= carry.size())
+    QByteArray out;
+    const QByteArray utf8 = text.toUtf8();
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
             break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
     }
-    return false;
+    return out;
 }
 
-XlsReader::XlsReader(const QString &path, const QString &displayName) : TableReader(displayName)
+QString unescapeHelperText(QByteArrayView text)
 {
-    if (isEncryptedPackage(path))
-        fail(QStringLiteral("工作簿已加密(设有打开密码),请在 Excel 中取消密码后另存再导入"));
-    const QByteArray native = QFile::encodeName(path);
-    const int rc = freexl_open(native.constData(), &m_handle);
-    m_owner.reset(m_handle);
-    if (rc != FREEXL_OK)
-        fail(libraryReason(rc));
-    unsigned int info = 0;
-    if (freexl_get_info(m_handle, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK && info == FREEXL_BIFF_OBFUSCATED)
-        fail(QStringLiteral("工作簿已加密(设有打开密码),请在 Excel 中取消密码后另存再导入"));
-    unsigned int count = 0;
-    if (freexl_get_info(m_handle, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK || count == 0)
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        const char e = text[++i];
+        out += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+    }
+    return QString::fromUtf8(out);
+}
+
+int runXlsHelper(const QStringList &arguments)
+{
+    QFile out;
+    out.open(stdout, QIODevice::WriteOnly);
+    auto line = [&out](const QByteArray &bytes) { out.write(bytes + '\n'); };
+    try {
+        if (arguments.size() == 2 && arguments[0] == QLatin1String("--sheets")) {
+            XlsBook book(arguments[1], arguments[1]);
+            for (const SheetInfo &s : book.sheets())
+                line("S\t" + QByteArray(s.hidden ? "1" : "0") + '\t' + escapeHelperText(s.name));
+            return 0;
+        }
+        if (arguments.size() == 3 && arguments[0] == QLatin1String("--rows")) {
+            XlsBook book(arguments[1], arguments[1]);
+            book.selectSheet(arguments[2].toInt());
+            line("N\t" + QByteArray::number(book.rowCount()));
+            SourceRow row;
+            QByteArray text;
+            while (book.next(row)) {
+                text = "R\t" + QByteArray::number(row.line);
+                for (const QString &cell : std::as_const(row.cells))
+                    text += '\t' + escapeHelperText(cell);
+                line(text);
+            }
+            return 0;
+        }
+    } catch (const ImportFailure &e) {
+        // The reason without the helper's own naming of the file.
+        QString reason = e.text();
+        const qsizetype named = reason.indexOf(QStringLiteral("\":"));
+        if (named >= 0)
+            reason = reason.mid(named + 2);
+        if (reason.endsWith(QStringLiteral("。")))
+            reason.chop(1);
+        line("E\t" + escapeHelperText(reason));
+        return 2;
+    }
+    line("E\tusage: --sheets <file> | --rows <file> <sheet>");
+    return 2;
+}
+
+QString XlsReader::helperPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("VeltranaXls"));
+}
+
+XlsReader::XlsReader(const QString &path, const QString &displayName) : TableReader(displayName), m_path(path)
+{
+    std::unique_ptr<QProcess> p = start({QStringLiteral("--sheets"), path});
+    if (!p->waitForFinished(answerMs)) {
+        p->kill();
+        p->waitForFinished();
+        fail(QStringLiteral("读取工作簿超时,工作簿可能已损坏"));
+    }
+    if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
+        failHelper(*p);
+    for (const QByteArray &text : p->readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = text.split('\t');
+        if (parts.size() >= 3 && parts[0] == "S")
+            m_sheets.append({unescapeHelperText(parts[2]), parts[1] == "1"});
+    }
+    if (m_sheets.isEmpty())
         fail(QStringLiteral("工作簿中没有工作表"));
-    for (unsigned int i = 0; i < count; ++i) {
-        const char *name = nullptr;
-        if (freexl_get_worksheet_name(m_handle, static_cast<unsigned short>(i), &name) != FREEXL_OK)
-            fail(QStringLiteral("工作表名称无法读取"));
-        m_sheets.append({name ? QString::fromUtf8(name) : QString(), false});
+}
+
+XlsReader::~XlsReader()
+{
+    if (m_rows) {
+        m_rows->kill();
+        m_rows->waitForFinished();
     }
 }
 
-XlsReader::~XlsReader() = default;
-
-void XlsReader::Closer::operator()(const void *handle) const
+std::unique_ptr<QProcess> XlsReader::start(const QStringList &arguments)
 {
-    freexl_close(handle);
+    auto p = std::make_unique<QProcess>();
+    p->setProcessChannelMode(QProcess::SeparateChannels);
+    p->start(helperPath(), arguments, QIODevice::ReadOnly);
+    if (!p->waitForStarted(answerMs))
+        fail(QStringLiteral("无法启动读取 .xls 工作簿的程序 %1(%2)")
+                 .arg(QDir::toNativeSeparators(helperPath()), p->errorString()));
+    return p;
+}
+
+void XlsReader::failHelper(QProcess &process)
+{
+    const QByteArray output = process.readAllStandardOutput();
+    for (const QByteArray &text : output.split('\n'))
+        if (text.startsWith("E\t"))
+            fail(unescapeHelperText(QByteArrayView(text).sliced(2)));
+    fail(QStringLiteral("工作簿已损坏(读取时出错)"));
 }
 
 void XlsReader::selectSheet(int index)
 {
     if (index < 0 || index >= m_sheets.size())
         fail(QStringLiteral("没有第 %1 个工作表").arg(index + 1));
-    int rc = freexl_select_active_worksheet(m_handle, static_cast<unsigned short>(index));
-    if (rc == FREEXL_OK)
-        rc = freexl_worksheet_dimensions(m_handle, &m_rows, &m_columns);
-    if (rc != FREEXL_OK)
-        fail(libraryReason(rc));
-    if (m_columns > maxColumns)
-        fail(QStringLiteral("工作表有超过 %1 列,不像是要导入的表格").arg(maxColumns));
-    m_row = 0;
-    m_selected = true;
+    if (m_rows) {
+        m_rows->kill();
+        m_rows->waitForFinished();
+    }
+    m_rows = start({QStringLiteral("--rows"), m_path, QString::number(index)});
+    m_rowCount = 0;
+    m_lastLine = 0;
+    m_done = false;
 }
 
 double XlsReader::progress() const
 {
-    return m_rows > 0 ? double(m_row) / double(m_rows) : 1.0;
+    if (m_done)
+        return 1.0;
+    return m_rowCount > 0 ? qMin(1.0, double(m_lastLine) / double(m_rowCount)) : 0.0;
 }
 
 bool XlsReader::next(SourceRow &row)
 {
-    if (!m_selected)
+    if (m_done || !m_rows)
         return false;
-    while (m_row < m_rows) {
-        const unsigned int r = m_row++;
-        row.line = qint64(r) + 1;
-        row.cells.clear();
-        bool any = false;
-        for (unsigned short c = 0; c < m_columns; ++c) {
-            FreeXL_CellValue value;
-            const int rc = freexl_get_cell_value(m_handle, r, c, &value);
-            if (rc != FREEXL_OK)
-                fail(libraryReason(rc));
-            QString text;
-            switch (value.type) {
-            case FREEXL_CELL_INT:
-                text = QString::number(value.value.int_value);
-                break;
-            case FREEXL_CELL_DOUBLE:
-                text = numberText(value.value.double_value);
-                break;
-            case FREEXL_CELL_TEXT:
-            case FREEXL_CELL_SST_TEXT:
-            case FREEXL_CELL_TIME:
-                text = QString::fromUtf8(value.value.text_value);
-                break;
-            case FREEXL_CELL_DATE:
-                text = QString::fromUtf8(value.value.text_value);
-                break;
-            case FREEXL_CELL_DATETIME:
-                text = QString::fromUtf8(value.value.text_value);
-                if (text.endsWith(QLatin1String(" 00:00:00")))
-                    text.chop(9);
-                break;
-            default:
-                break;
+    for (;;) {
+        while (!m_rows->canReadLine()) {
+            if (m_rows->state() == QProcess::NotRunning) {
+                if (m_rows->bytesAvailable() > 0)
+                    break;  // a last line without its line break
+                if (m_rows->exitStatus() != QProcess::NormalExit || m_rows->exitCode() != 0)
+                    failHelper(*m_rows);
+                m_done = true;
+                return false;
             }
-            if (text.isEmpty())
-                continue;
-            while (row.cells.size() <= c)
-                row.cells.append(QString());
-            row.cells[c] = text;
-            any = true;
+            if (!m_rows->waitForReadyRead(answerMs) && m_rows->state() != QProcess::NotRunning) {
+                m_rows->kill();
+                fail(QStringLiteral("读取工作簿超时,工作簿可能已损坏"));
+            }
         }
-        if (any)
-            return true;
+        QByteArray text = m_rows->readLine();
+        if (text.endsWith('\n'))
+            text.chop(1);
+        const QList<QByteArray> parts = text.split('\t');
+        if (parts.value(0) == "N") {
+            m_rowCount = parts.value(1).toLongLong();
+            continue;
+        }
+        if (parts.value(0) == "E")
+            fail(unescapeHelperText(parts.value(1)));
+        if (parts.value(0) != "R")
+            continue;
+        row.line = parts.value(1).toLongLong();
+        row.cells.clear();
+        for (qsizetype i = 2; i < parts.size(); ++i)
+            row.cells << unescapeHelperText(parts[i]);
+        m_lastLine = row.line;
+        return true;
     }
-    return false;
 }
 
 }

@@ -1,11 +1,14 @@
 #pragma once
-// .xls workbooks (Excel 97 to 2003), read with FreeXL. The library reads the
-// whole workbook when it opens it; a sheet of that format holds at most
-// 65,536 rows, so memory stays bounded. Password-protected workbooks are
-// refused with the reason.
+// .xls workbooks as the program reads them: FreeXL runs in a helper process
+// (VeltranaXls, beside the executable) that hands the rows over a pipe, so a
+// crafted file that makes the library read past its buffers ends that
+// process, not the program, and is reported as a broken workbook; a helper
+// that stops answering is ended after a few seconds.
 #include "data/import/TableReader.h"
 
 #include <memory>
+
+class QProcess;
 
 namespace importing {
 
@@ -21,23 +24,25 @@ public:
     bool next(SourceRow &row) override;
     double progress() const override;
 
-    // Whether a compound file holds an encrypted Office package (what a
-    // password-protected .xlsx is).
-    static bool isEncryptedPackage(const QString &path);
+    // The helper's path: beside the running executable.
+    static QString helperPath();
 
 private:
-    // Closed however the reader ends, also when its constructor fails.
-    struct Closer
-    {
-        void operator()(const void *handle) const;
-    };
-    std::unique_ptr<const void, Closer> m_owner;
-    const void *m_handle = nullptr;
+    std::unique_ptr<QProcess> start(const QStringList &arguments);
+    [[noreturn]] void failHelper(QProcess &process);
+    QString m_path;
     QList<SheetInfo> m_sheets;
-    unsigned int m_rows = 0;
-    unsigned short m_columns = 0;
-    unsigned int m_row = 0;
-    bool m_selected = false;
+    std::unique_ptr<QProcess> m_rows;
+    qint64 m_rowCount = 0;
+    qint64 m_lastLine = 0;
+    bool m_done = true;
 };
+
+// The helper's lines: "S\t<hidden>\t<name>", "N\t<rows>", "R\t<line>\t<cell>…",
+// "E\t<reason>"; tabs, line breaks and backslashes in texts are escaped.
+QByteArray escapeHelperText(const QString &text);
+QString unescapeHelperText(QByteArrayView text);
+// The helper's entry: "--sheets <file>" or "--rows <file> <sheet>".
+int runXlsHelper(const QStringList &arguments);
 
 }
