@@ -905,16 +905,11 @@ void ReopenTableViews(const QString &table)
     for (QWidget *top : QApplication::topLevelWidgets()) {
         for (DataSource *source : top->findChildren<DataSource *>()) {
             dravon::RecordSet *rs = source->dataSet();
+            // A record being edited is left alone: reading again would store or drop it.
             if (!rs || rs->isReadOnly() || rs->tableName().compare(table, Qt::CaseInsensitive) != 0
                 || rs->state() != dravon::DataSetState::Browse)
                 continue;
-            const int row = rs->recNo();
-            Guarded([&] {
-                std::unique_ptr<dravon::RecordSet> fresh = SQLDataSet(rs->sql(), SharedConnection());
-                source->setDataSet(std::move(fresh));
-                if (dravon::RecordSet *now = source->dataSet(); now && row > 0)
-                    now->moveTo(qMin(row, now->recordCount() - 1));
-            });
+            Guarded([&] { source->reread(); });
         }
     }
 }
