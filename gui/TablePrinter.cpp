@@ -149,13 +149,29 @@ QVector<qreal> FitColumnWidths(const QVector<ColumnMeasure> &columns, qreal line
     const qreal topSum = std::accumulate(tops.cbegin(), tops.cend(), qreal(0));
     if (n == 0)
         return {};
-    if (floorSum > lineWidth + tolerance) {
-        // Nothing fits: every column in proportion to what it needs.
-        QVector<qreal> widths(n);
-        for (qsizetype i = 0; i < n; ++i)
-            widths[i] = floors[i] * lineWidth / floorSum;
-        return widths;
-    }
+    // The widest of the given widths are cut down to a common level so that
+    // they fill the line; the others keep theirs.
+    auto levelled = [&](const QVector<qreal> &lower, const QVector<qreal> &upper) {
+        auto widthsAt = [&](qreal level) {
+            QVector<qreal> widths(n);
+            for (qsizetype i = 0; i < n; ++i)
+                widths[i] = qMax(lower[i], qMin(upper[i], level));
+            return widths;
+        };
+        qreal low = 0;
+        qreal high = *std::max_element(upper.cbegin(), upper.cend());
+        for (int i = 0; i < 60; ++i) {
+            const qreal mid = (low + high) / 2;
+            const QVector<qreal> w = widthsAt(mid);
+            if (std::accumulate(w.cbegin(), w.cend(), qreal(0)) > lineWidth)
+                high = mid;
+            else
+                low = mid;
+        }
+        return widthsAt(low);
+    };
+    if (floorSum > lineWidth + tolerance)
+        return levelled(QVector<qreal>(n, 0), floors);  // nothing fits: the widest are broken
     if (topSum <= lineWidth + tolerance) {
         // Everything fits: the rest of the line goes to the columns below
         // the cap, in proportion to their widths.
@@ -175,23 +191,7 @@ QVector<qreal> FitColumnWidths(const QVector<ColumnMeasure> &columns, qreal line
         return widths;
     }
     // The widest columns give way down to a common level, none below its floor.
-    auto widthsAt = [&](qreal level) {
-        QVector<qreal> widths(n);
-        for (qsizetype i = 0; i < n; ++i)
-            widths[i] = qMax(floors[i], qMin(tops[i], level));
-        return widths;
-    };
-    qreal low = 0;
-    qreal high = cap;
-    for (int i = 0; i < 60; ++i) {
-        const qreal mid = (low + high) / 2;
-        const QVector<qreal> w = widthsAt(mid);
-        if (std::accumulate(w.cbegin(), w.cend(), qreal(0)) > lineWidth)
-            high = mid;
-        else
-            low = mid;
-    }
-    return widthsAt(low);
+    return levelled(floors, tops);
 }
 
 TablePrintJob::TablePrintJob(const exporting::ExportTable &table, const PageHeader &header, const QFont &font)

@@ -85,7 +85,8 @@ qreal MinimumLineWidth(const QVector<ColumnMeasure> &columns, qreal lineWidth);
 // Column widths across a line: natural widths when they fit, the rest of the
 // line shared out; otherwise the widest columns give way to a common width,
 // none below its minimum; no column wider than widestColumnShare of the line.
-// When even the minimums do not fit, widths in proportion to the minimums.
+// When even the minimums do not fit, the widest minimums are cut to a common
+// width (their texts then break anywhere) and the narrower ones kept.
 QVector<qreal> FitColumnWidths(const QVector<ColumnMeasure> &columns, qreal lineWidth);
 
 class TablePrintJob

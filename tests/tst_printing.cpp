@@ -176,9 +176,9 @@ private slots:
         QTest::newRow("titles are kept whole")
             << QVector<ColumnMeasure>{{350, 20, 20}, {40, 5000, 30}, {300, 10, 10}}
             << QVector<qreal>{350, 350, 300};
-        QTest::newRow("nothing fits: in proportion to the minimums")
-            << QVector<ColumnMeasure>{{300, 300, 300}, {300, 300, 300}, {300, 300, 300}, {300, 3000, 300}}
-            << QVector<qreal>{250, 250, 250, 250};
+        QTest::newRow("nothing fits: the widest minimums give way")
+            << QVector<ColumnMeasure>{{100, 100, 100}, {100, 90, 90}, {450, 10, 10}, {450, 3000, 30}}
+            << QVector<qreal>{100, 100, 400, 400};
     }
     void columnWidthsFitTheLine()
     {
