@@ -335,7 +335,7 @@ int main(int argc, char *argv[])
         // A student list with a long remark: every other column keeps its width.
         const QString list = QDir(outputDir).filePath(QStringLiteral("student-list.pdf"));
         WriteTablePdf(GridExportTable(frmStudentSet->DBGrid), PrintHeader(frmStudentSet->windowTitle()), list);
-        savePdfPage(list, QStringLiteral("75-long-remark-pdf"));
+        savePdfPage(list, QStringLiteral("77-long-remark-pdf"));
         savePreview(QStringLiteral("73-transcript-preview"));
         frmStudentSet->btnPrintTranscript->click();
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
