@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/SaveFileDialog.h"
 
 #include <QAction>
@@ -93,6 +94,10 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     add("actExportCsv", csvText, &ExportGridToCsv);
     add("actPrint", printText, &PrintGrid);
     add("actExportPdf", pdfText, &ExportGridToPdf);
+    menu->addSeparator();
+    add("actFind", QStringLiteral("查找…"), [](DataGrid *g) { GridFindBar::of(g)->open(); });
+    menu->actions().last()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    menu->actions().last()->setShortcutVisibleInContextMenu(true);
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

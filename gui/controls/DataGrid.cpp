@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/GridExport.h"
+#include "gui/controls/GridFindBar.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -225,6 +226,15 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
         deleteWithConfirmation();
+        return;
+    }
+    // Ctrl+F opens the find bar under the grid; F3 / Shift+F3 find the next / previous match.
+    if (event->key() == Qt::Key_F && event->modifiers() == Qt::ControlModifier) {
+        GridFindBar::of(this)->open();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && (event->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier) {
+        GridFindBar::of(this)->findNext(event->modifiers() == Qt::NoModifier);
         return;
     }
     // Ctrl+Home and Ctrl+End go to the record set's true first and last rows,
