@@ -325,6 +325,45 @@ private slots:
         QVERIFY(bar->isEnabled());
     }
 
+    // Typing into an open lookup list filters it by number, name or pinyin
+    // of the name; Enter picks the row and the whole list comes back.
+    void lookupListFiltersByPinyin()
+    {
+        ws->exec(QStringLiteral("INSERT INTO SubjectInfo (SubjectID, SubName, CreditHour) VALUES "
+                                "('2007001', '大学英语', 3.0), ('2007002', '高等数学', 4.0), ('2007003', '线性代数', 2.0);"
+                                "INSERT INTO Score (StudentID, SubjectID) VALUES ('2007001', '2007001')"));
+        testsupport::showMainWindowLoggedIn();
+        frmTeachMain->menuItem(QStringLiteral("M2"))->trigger();
+        QCoreApplication::processEvents();
+        TfrmStudentScore *w = frmStudentScore.data();
+        DBLookupComboBox *box = w->cmbxSubjectName;
+        QTest::mouseClick(box, Qt::LeftButton);
+        QAbstractItemView *view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QCOMPARE(view->model()->rowCount(), 3);
+        testsupport::typeText(view, QStringLiteral("gdsx"));
+        QCOMPARE(view->model()->rowCount(), 1);
+        QCOMPARE(view->model()->index(0, 1).data().toString(), QStringLiteral("高等数学"));
+        QCOMPARE(box->listFilter(), QStringLiteral("gdsx"));
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(view, Qt::Key_Backspace);
+        testsupport::typeText(view, QStringLiteral("200700"));
+        QCOMPARE(view->model()->rowCount(), 3);
+        QTest::keyClick(view, Qt::Key_Backspace);
+        testsupport::typeText(view, QStringLiteral("3"));
+        QCOMPARE(view->model()->rowCount(), 0);  // 20073: no number begins so
+        QTest::keyClick(view, Qt::Key_Backspace);
+        testsupport::typeText(view, QStringLiteral("03"));
+        QCOMPARE(view->model()->rowCount(), 1);
+        QTest::keyClick(view, Qt::Key_Return);
+        QTRY_VERIFY(!view->isVisible());
+        QCOMPARE(w->DataStudentScore->state(), dravon::DataSetState::Edit);
+        QCOMPARE(box->shownText(), QStringLiteral("2007003"));
+        QCOMPARE(w->txtCreditHour->text(), QStringLiteral("2"));
+        QTRY_COMPARE(box->model()->rowCount(), 3);
+        QCOMPARE(recorder->messages.size(), 0);
+    }
+
     // The score window finds a student number among many rows through the
     // index, and hostile text finds nothing without a word.
     void scoreWindowByNumberAndHostileText()

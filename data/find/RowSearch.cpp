@@ -72,6 +72,19 @@ public:
     }
     bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
     qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    QVariant variant(int column) const
+    {
+        switch (sqlite3_column_type(m_stmt, column)) {
+        case SQLITE_INTEGER:
+            return qlonglong(sqlite3_column_int64(m_stmt, column));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(m_stmt, column);
+        case SQLITE_NULL:
+            return {};
+        default:
+            return text(column);
+        }
+    }
     QString text(int column) const
     {
         return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
@@ -289,6 +302,68 @@ bool hasRow(dravon::RecordSet *set, int row)
     return row < set->recordCount();
 }
 
+}
+
+QVector<QStringList> matchingRows(dravon::RecordSet *set, const QVector<int> &fields, const QString &query,
+                                  int limit)
+{
+    QVector<QStringList> found;
+    const QString text = query.trimmed();
+    const Query q(text);
+    if (!set || fields.isEmpty() || q.isEmpty() || limit <= 0)
+        return found;
+    const QVector<int> used = searchedFields(set, fields, q);
+    if (used.isEmpty())
+        return found;
+    if (const std::optional<dravon::RecordSet::KeyedRows> rows = set->keyedRows()) {
+        sqlite3 *db = handleOf(set->connection());
+        QStringList shown;
+        for (int f : fields)
+            shown << dravon::quotedIdentifier(set->fields()[f].name);
+        QStringList terms;
+        for (int f : used) {
+            const dravon::Field &field = set->fields()[f];
+            const QString column = dravon::quotedIdentifier(field.name);
+            terms << (q.isNumber() ? QStringLiteral("(%1 >= ?2 AND %1 < ?3)").arg(column)
+                                   : QStringLiteral("%1(%2, ?1, %3)")
+                                         .arg(QLatin1String(sqlMatchFunction), column)
+                                         .arg(int(field.type)));
+        }
+        QString where = QStringLiteral("rowid <= ?4 AND (%1)").arg(terms.join(QLatin1String(" OR ")));
+        if (!rows->condition.isEmpty())
+            where += QStringLiteral(" AND (%1)").arg(rows->condition);
+        Sql s(db, QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY rowid LIMIT %4")
+                      .arg(shown.join(QLatin1String(", ")), dravon::quotedIdentifier(rows->table), where)
+                      .arg(limit));
+        s.bind(QueryText, text);
+        if (q.isNumber())
+            s.bind(PrefixLow, text).bind(PrefixHigh, prefixEnd(text));
+        qint64 top = rows->maxKey;
+        for (qint64 k : rows->localKeys)
+            top = std::max(top, k);
+        s.bind(KeyFrom, top);
+        while (s.step()) {
+            QStringList values;
+            for (int i = 0; i < fields.size(); ++i) {
+                const dravon::FieldType type = set->fields()[fields[i]].type;
+                QVariant v;
+                if (!s.isNull(i))
+                    v = type == dravon::FieldType::Text ? QVariant(s.text(i)) : s.variant(i);
+                values << dravon::RecordSet::displayText(v, type);
+            }
+            found << values;
+        }
+        return found;
+    }
+    for (int row = 0; hasRow(set, row) && found.size() < limit; ++row) {
+        if (!rowMatches(set, row, used, q))
+            continue;
+        QStringList values;
+        for (int f : fields)
+            values << set->text(row, f);
+        found << values;
+    }
+    return found;
 }
 
 bool searchesColumn(const Query &query, const dravon::Field &field)

@@ -51,6 +51,12 @@ private:
     int m_found = -1;
 };
 
+// The rows of a set whose given columns match (by the rule above), at most
+// limit, in the set's order: for each, the texts of those columns as shown.
+// A table set is searched by the engine.
+QVector<QStringList> matchingRows(dravon::RecordSet *set, const QVector<int> &fields, const QString &query,
+                                  int limit);
+
 // How many rows match, and how many of them come before a given row; in
 // steps like the search.
 class MatchCount
