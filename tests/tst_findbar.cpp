@@ -6,7 +6,10 @@
 #include "app/TeachMain_Unit.h"
 #include "data/Dravon.h"
 #include "data/find/RowSearch.h"
+#include "data/find/QuickFind.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/master/TeacherSet_Unit.h"
+#include "gui/QuickFindBox.h"
 #include "forms/students/StudentScore_Unit.h"
 #include "gui/GridExport.h"
 #include "gui/controls/GridFindBar.h"
@@ -20,6 +23,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 
 using testsupport::MessageRecorder;
 using testsupport::TestWorkspace;
@@ -361,6 +365,77 @@ private slots:
         QCOMPARE(box->shownText(), QStringLiteral("2007003"));
         QCOMPARE(w->txtCreditHour->text(), QStringLiteral("2"));
         QTRY_COMPARE(box->model()->rowCount(), 3);
+        QCOMPARE(recorder->messages.size(), 0);
+    }
+
+    // ---- quick find ------------------------------------------------------------
+
+    // At most 20 people, students then teachers (who keep some places), the
+    // exact name first; numbers by prefix; hostile text finds nothing.
+    void quickFindLists()
+    {
+        ws->exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 29) "
+            "INSERT INTO StudentInfo (StudentID, StuName, ClassID) SELECT 2007001 + i, '张' || i, '2007001' FROM n;"
+            "INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2008001', '张三');"
+            "INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '计算机1班');"
+            "INSERT INTO TeacherInfo (TeacherID, TchName, Duty) VALUES ('2007001', '张老师', '讲师'), ('2007002', '李老师', '教授')"));
+        dravon::Connection &c = dm->ADOConn;
+        const QVector<findtext::Person> zs = findtext::quickFind(c, QStringLiteral("zs"));
+        QCOMPARE(zs.size(), 1);
+        QCOMPARE(zs[0].name, QStringLiteral("张三"));
+        const QVector<findtext::Person> z = findtext::quickFind(c, QStringLiteral("z"));
+        QCOMPARE(z.size(), 20);
+        QCOMPARE(z[0].group, QStringLiteral("计算机1班"));
+        QCOMPARE(z.last().kind, findtext::Person::Kind::Teacher);
+        QCOMPARE(z.last().name, QStringLiteral("张老师"));
+        const QVector<findtext::Person> exact = findtext::quickFind(c, QStringLiteral("张三"));
+        QCOMPARE(exact[0].number, QStringLiteral("2008001"));
+        QCOMPARE(findtext::quickFind(c, QStringLiteral("200700")).size(), 11);  // 2007001-2007009, two teachers
+        const QVector<findtext::Person> number = findtext::quickFind(c, QStringLiteral("2007"));
+        QCOMPARE(number.size(), 20);
+        QCOMPARE(number[0].number, QStringLiteral("2007001"));
+        QCOMPARE(number.last().kind, findtext::Person::Kind::Teacher);
+        QCOMPARE(findtext::quickFind(c, QStringLiteral("2008")).size(), 1);
+        QCOMPARE(findtext::quickFind(c, QStringLiteral("lls")).size(), 1);  // 李老师
+        for (const QString &text : {QStringLiteral("'"), QStringLiteral("%"), QStringLiteral("_"),
+                                    QStringLiteral("\\"), QString(QChar(0xDC00)), QString(10000, QLatin1Char('z'))})
+            QCOMPARE(findtext::quickFind(c, text).size(), 0);
+    }
+
+    // Ctrl+K, typing and Enter open the student window on the student's
+    // row; a highlighted teacher opens the teacher window on his row.
+    void quickFindOpensTheWindowOnTheRow()
+    {
+        seedStudents(*ws);
+        ws->exec(QStringLiteral("INSERT INTO TeacherInfo (TeacherID, TchName) VALUES ('2007001', '李白'), ('2007002', '杜甫')"));
+        testsupport::showMainWindowLoggedIn();
+        QuickFindBox *box = frmTeachMain->quickFind();
+        QVERIFY(box);
+        QCOMPARE(box->placeholderText(), QStringLiteral("学号、姓名或拼音"));
+        QTest::keyClick(frmTeachMain, Qt::Key_K, Qt::ControlModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(box));
+        QTest::keyClicks(box, QStringLiteral("wangw"));
+        QTRY_VERIFY(box->list()->isVisible());
+        QCOMPARE(box->list()->model()->rowCount(), 1);
+        QCOMPARE(box->list()->model()->index(0, 1).data().toString(), QStringLiteral("王五"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QTRY_VERIFY(frmStudentSet);
+        QCOMPARE(frmStudentSet->mainSource()->dataSet()->recNo(), 3);
+        QCOMPARE(frmStudentSet->DBGrid->currentIndex().row(), 3);
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_K, Qt::ControlModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(box));
+        QCOMPARE(box->selectedText(), QStringLiteral("wangw"));
+        QTest::keyClicks(box, QStringLiteral("d"));  // 单雄信 (dan), 杜甫 (du)
+        QTRY_VERIFY(box->list()->isVisible());
+        QCOMPARE(box->list()->model()->rowCount(), 2);
+        QTest::keyClick(box->list(), Qt::Key_Down);
+        QTest::keyClick(box->list(), Qt::Key_Down);
+        QTest::keyClick(box->list(), Qt::Key_Return);
+        QTRY_VERIFY(frmTeacherSet);
+        QCOMPARE(frmTeacherSet->mainSource()->dataSet()->recNo(), 1);
+        QCOMPARE(frmStudentSet->mainSource()->dataSet()->recNo(), 3);
         QCOMPARE(recorder->messages.size(), 0);
     }
 
