@@ -140,6 +140,9 @@ void TfrmTeachMain::buildQuickFind()
     bar->setObjectName(QStringLiteral("QuickFindBar"));
     bar->setMovable(false);
     m_quickFind = new QuickFindBox([]() -> dravon::Connection & { return SharedConnection(); }, bar);
+    auto *label = new QLabel(QStringLiteral(" 查找: "), bar);
+    label->setBuddy(m_quickFind);
+    bar->addWidget(label);
     bar->addWidget(m_quickFind);
     auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
     connect(shortcut, &QShortcut::activated, this, [this] {

@@ -726,6 +726,11 @@ qint64 RecordSet::keyOfRow(int row) const
     return u < 0 ? -1 : m_table->keyOfRow(u);
 }
 
+bool RecordSet::positionsKnown() const
+{
+    return !m_table || m_table->positionsKnown();
+}
+
 int RecordSet::rowOfKey(qint64 key) const
 {
     if (!m_table)

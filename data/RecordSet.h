@@ -118,6 +118,9 @@ public:
     // the row of a key (-1 when it is not in the set).
     qint64 keyOfRow(int row) const;
     int rowOfKey(qint64 key) const;
+    // Whether rowOfKey answers at once; false while the positions of a large
+    // table's rows are still being learnt (rowOfKey then waits for them).
+    bool positionsKnown() const;
 
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);

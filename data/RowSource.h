@@ -264,6 +264,8 @@ public:
     QList<qint64> localKeys() const { return m_localInserted.values(); }
     qint64 keyOfRow(int row) { return row >= 0 && row < count() ? keyAt(row) : -1; }
     std::optional<int> rowOfKey(qint64 key) { return positionOfKey(key); }
+    // Whether rowOfKey answers without waiting for the worker's count and checkpoints.
+    bool positionsKnown() const { return !m_counter || m_counter->isFinished(); }
 
     // A whole table whose row keys span fewer than this many is counted when
     // it opens, without a worker (tests lower it to reach the worker's paths).

@@ -15,7 +15,7 @@ QuickFindBox::QuickFindBox(std::function<dravon::Connection &()> connection, QWi
     setObjectName(QStringLiteral("edtQuickFind"));
     setPlaceholderText(QStringLiteral("学号、姓名或拼音"));
     setClearButtonEnabled(true);
-    setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("学号、姓名或拼音")) + 48);
+    setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("学号、姓名或拼音")) * 2);
     m_model = new QStandardItemModel(0, 3, this);
     m_list = new QTreeView;
     m_list->setObjectName(QStringLiteral("lstQuickFind"));
@@ -64,16 +64,16 @@ void QuickFindBox::search()
         m_list->hide();
         return;
     }
-    m_completer->complete(rect());
+    // The list is as wide as its columns need (at least as the box), below the box.
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    int width = 24;
+    int width = m_list->frameWidth() * 2 + 8;
     for (int c = 0; c < 3; ++c) {
         int column = 0;
         for (int r = 0; r < m_model->rowCount(); ++r)
             column = qMax(column, m_list->fontMetrics().horizontalAdvance(m_model->index(r, c).data().toString()));
-        width += column + 16;
+        width += column + 24;
     }
-    m_list->setMinimumWidth(qMax(width, this->width()));
+    m_completer->complete(QRect(0, 0, qMax(width, this->width()), height()));
 }
 
 void QuickFindBox::choose(int row)

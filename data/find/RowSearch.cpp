@@ -436,6 +436,10 @@ public:
     Status run(const QElapsedTimer &clock, qint64 budgetNs, int *found) override
     {
         do {
+            // The row of a key is known once a large table's positions are:
+            // until then the search waits without holding the window.
+            if ((m_hit || m_segment >= m_segments.size()) && !m_set->positionsKnown())
+                return Status::Running;
             if (m_hit || m_segment >= m_segments.size())
                 return finish(found);
             const auto [lo, hi] = m_segments[m_segment];
@@ -455,7 +459,7 @@ public:
             m_hit = m_plan.firstIn(from, to, m_forward);
             m_window.took(clock.nsecsElapsed() - started);
             if (m_hit)
-                return finish(found);
+                return m_set->positionsKnown() ? finish(found) : Status::Running;
             if (m_forward ? to >= hi : from <= lo)
                 nextSegment();
             else

@@ -166,7 +166,9 @@ GridFindBar::GridFindBar(DataGrid *grid) : QFrame(grid->parentWidget()), m_grid(
     connect(btnFindClose, &QToolButton::clicked, this, &GridFindBar::close);
     edtFind->installEventFilter(this);
     m_steps.setSingleShot(true);
-    m_steps.setInterval(0);
+    // A millisecond between steps: the window takes its events, and a search
+    // that waits for a large table's row positions does not spin.
+    m_steps.setInterval(1);
     connect(&m_steps, &QTimer::timeout, this, [this] {
         if (m_search)
             step();
@@ -398,7 +400,8 @@ void GridFindBar::startCount(int row)
         return;
     }
     showNote(QString());
-    stepCount();
+    // The found row is painted first; the count follows in steps.
+    m_steps.start();
 }
 
 void GridFindBar::stepCount()
