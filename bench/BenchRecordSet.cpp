@@ -299,6 +299,14 @@ void waitForFind(GridFindBar *bar)
 GridFindBar *findBarWith(DataGrid *grid, const QString &typed)
 {
     waitForPaint(grid->viewport());
+    // The clerk types once the window has settled: its row count and row
+    // positions are known (taking them in holds the window by itself).
+    dravon::RecordSet *set = grid->dataSource()->dataSet();
+    QElapsedTimer settled;
+    settled.start();
+    while ((!set->countKnown() || !set->positionsKnown()) && settled.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    settle();
     grid->dataSource()->dataSet()->first();
     grid->setFocus();
     pressKey(grid, Qt::Key_F, Qt::ControlModifier);

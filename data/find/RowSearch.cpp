@@ -266,9 +266,9 @@ public:
     qint64 size() const { return m_size; }
     void took(qint64 nanoseconds)
     {
-        if (nanoseconds < 3'000'000)
+        if (nanoseconds < 2'000'000)
             m_size = std::min<qint64>(m_size * 2, qint64(1) << 24);
-        else if (nanoseconds > 10'000'000)
+        else if (nanoseconds > 6'000'000)
             m_size = std::max<qint64>(m_size / 2, 256);
     }
 

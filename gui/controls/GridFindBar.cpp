@@ -21,7 +21,8 @@ using dravon::DataSetState;
 namespace {
 
 // A step of a search or count: short enough that typing stays fluid.
-constexpr int stepMs = 15;
+constexpr int stepMs = 10;
+constexpr int countDelayMs = 50;
 
 QHash<const DataGrid *, QPointer<GridFindBar>> &bars()
 {
@@ -170,6 +171,7 @@ GridFindBar::GridFindBar(DataGrid *grid) : QFrame(grid->parentWidget()), m_grid(
     // that waits for a large table's row positions does not spin.
     m_steps.setInterval(1);
     connect(&m_steps, &QTimer::timeout, this, [this] {
+        m_steps.setInterval(1);
         if (m_search)
             step();
         else if (m_count)
@@ -361,7 +363,7 @@ void GridFindBar::step()
         return;
     }
     if (status == findtext::RowSearch::Status::Running) {
-        m_steps.start();
+        m_steps.start(1);
         return;
     }
     const int row = m_search->foundRow();
@@ -400,8 +402,9 @@ void GridFindBar::startCount(int row)
         return;
     }
     showNote(QString());
-    // The found row is painted first; the count follows in steps.
-    m_steps.start();
+    // The found row is painted first, and keys typed in quick succession
+    // count only once: the count starts after a pause, then goes on in steps.
+    m_steps.start(countDelayMs);
 }
 
 void GridFindBar::stepCount()
@@ -413,7 +416,7 @@ void GridFindBar::stepCount()
         return;
     }
     if (!done) {
-        m_steps.start();
+        m_steps.start(1);
         return;
     }
     m_countTotal = m_count->total();
