@@ -178,6 +178,14 @@ GridFindBar::GridFindBar(DataGrid *grid) : QFrame(grid->parentWidget()), m_grid(
             stepCount();
     });
     connect(grid, &DataGrid::destroyed, this, &QObject::deleteLater);
+    // A record set replaced under the bar (F5 reads the rows again, a query
+    // page shows new results) ends the search that was reading the old one.
+    if (DataSource *source = grid->dataSource())
+        connect(source, &DataSource::dataSetChanged, this, [this] {
+            cancel();
+            if (isVisible())
+                followState();
+        });
     grid->setItemDelegate(new FindHighlightDelegate(grid));
     hide();
     placeUnderGrid();
