@@ -6,6 +6,7 @@
 #include "gui/Shell_Unit.h"
 #include "gui/QuickFindBox.h"
 #include "gui/SharedConnection.h"
+#include "gui/import/ImportWizard.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
 #include "forms/courses/PlanSubject_Unit.h"
@@ -105,6 +106,7 @@ void TfrmTeachMain::buildMenu()
     s5->setObjectName(QStringLiteral("S5"));
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
     addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, true);
+    addItem(s5, "N8", QStringLiteral("导入数据…"), &TfrmTeachMain::N8Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
@@ -312,6 +314,11 @@ void TfrmTeachMain::N2Click()
     openChild(frmBackupData);
 }
 
+
+void TfrmTeachMain::N8Click()
+{
+    OpenImportWizard(this);
+}
 
 void TfrmTeachMain::N5Click()
 {

@@ -5,6 +5,7 @@
 #include "gui/controls/DataGrid.h"
 #include "gui/controls/GridFindBar.h"
 #include "gui/SaveFileDialog.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -124,6 +125,8 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     add("actFind", QStringLiteral("查找…"), [](DataGrid *g) { GridFindBar::of(g)->open(); });
     menu->actions().last()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     menu->actions().last()->setShortcutVisibleInContextMenu(true);
+    add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
+    menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

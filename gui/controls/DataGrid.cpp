@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "gui/GridExport.h"
 #include "gui/controls/GridFindBar.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -245,6 +246,9 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
         GridFindBar::of(this)->findNext(event->modifiers() == Qt::NoModifier);
         return;
     }
+    // Rows copied from a spreadsheet: the import wizard, from its mapping page.
+    if (event->matches(QKeySequence::Paste) && PasteIntoGrid(this))
+        return;
     // F5 re-reads the rows, Ctrl+P prints them, Shift+F10 opens the grid's menu.
     const QKeyCombination pressed = event->keyCombination();
     if (pressed == QKeyCombination(Qt::Key_F5)) {
