@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
           libsqlite3-dev libgl-dev fonts-noto-cjk qt6-translations-l10n xvfb xauth
           pkg-config libxlsxwriter-dev poppler-utils unzip
+          unicode-data bzip2
           libzip-dev libfreexl-dev sqlite3 libpq-dev postgresql-15)
 missing=()
 for p in "${packages[@]}"; do
