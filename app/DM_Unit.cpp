@@ -5,6 +5,10 @@
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
 #include "data/SchemaUpgrade.h"
+#include "data/StagingFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TDM *DM = nullptr;
 
@@ -44,8 +48,32 @@ bool TDM::ConnectDB()
     }
 }
 
+namespace {
+
+// What killed operations of an earlier run left beside the settings, beside
+// the database (and the file a link to it points to) and in the temporary
+// folder goes before anything else is done.
+void removeLeftoversAtStart()
+{
+    const QString ini = GetConfigFileName();
+    const QString database = ReadDBFileName(ini);
+    QStringList folders{QFileInfo(ini).absolutePath(), QDir::tempPath()};
+    if (!database.isEmpty()) {
+        folders << QFileInfo(database).absolutePath();
+        const QString real = QFileInfo(database).canonicalFilePath();
+        if (!real.isEmpty())
+            folders << QFileInfo(real).absolutePath();
+    }
+    folders.removeDuplicates();
+    for (const QString &folder : std::as_const(folders))
+        staging::removeLeftovers(folder);
+}
+
+}
+
 void TDM::DataModuleCreate()
 {
+    removeLeftoversAtStart();
     if (ConnectDB())
         return;
     // A file that could not be upgraded says so before the usual message.

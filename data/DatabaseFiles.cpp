@@ -1,19 +1,23 @@
 #include "data/DatabaseFiles.h"
 
 #include "data/Error.h"
+#include "data/SchemaObjects.h"
+#include "data/SchemaUpgrade.h"
+#include "data/StagingFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTemporaryFile>
 #include <QThread>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <unistd.h>
 #include <vector>
@@ -111,13 +115,14 @@ private:
     sqlite3 *m_db = nullptr;
 };
 
-// "ok" from the engine's quick check, or its first complaint.
-QString quickCheckProblem(const Db &db)
+// Empty when the engine's check (quick_check or integrity_check) finds the
+// file sound, else its first complaint.
+QString checkProblem(const Db &db, const char *pragma)
 {
     QStringList result;
     {
         sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), "PRAGMA quick_check", -1, &stmt, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db.handle(), pragma, -1, &stmt, nullptr) != SQLITE_OK)
             return db.lastError();
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -133,21 +138,32 @@ QString quickCheckProblem(const Db &db)
     return QStringLiteral("数据库文件已损坏 (%1)").arg(result.value(0));
 }
 
+// The quick check reads every page but does not compare the indexes with
+// their tables; the full check does.
+QString quickCheckProblem(const Db &db)
+{
+    return checkProblem(db, "PRAGMA quick_check");
+}
+
+QString integrityProblem(const Db &db)
+{
+    return checkProblem(db, "PRAGMA integrity_check(10)");
+}
+
 // A new empty file in the folder of `beside`, named after it; its path.
 QString temporaryFileBeside(const QString &beside)
 {
-    const QFileInfo info(beside);
-    QTemporaryFile file(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open())
+    int error = 0;
+    const QString path = staging::createBeside(beside, &error);
+    if (path.isEmpty())
         throw dravon::Error(QStringLiteral("无法在 %1 中建立临时文件: %2")
-                                .arg(QDir::toNativeSeparators(info.absolutePath()), file.errorString()));
-    const QString path = file.fileName();
-    file.close();
+                                .arg(QDir::toNativeSeparators(QFileInfo(beside).absolutePath()),
+                                     QString::fromLocal8Bit(std::strerror(error))));
     return path;
 }
 
-// Removes a temporary file (and any journal the engine left for it) unless released.
+// Removes a temporary file (and whatever the engine left beside it) unless
+// released; either way it is no longer in use.
 class TemporaryCopy
 {
 public:
@@ -156,11 +172,17 @@ public:
     {
         if (m_path.isEmpty())
             return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + QStringLiteral("-journal"));
+        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+            QFile::remove(m_path + QLatin1String(suffix));
+        staging::release(m_path);
     }
     QString path() const { return m_path; }
-    void release() { m_path.clear(); }
+    // The file took its place under another name.
+    void release()
+    {
+        staging::release(m_path);
+        m_path.clear();
+    }
 
 private:
     QString m_path;
@@ -209,6 +231,50 @@ void engineCopy(const QString &sourcePath, const QString &targetPath)
     throw dravon::Error(QStringLiteral("写入 %1 失败: %2").arg(QDir::toNativeSeparators(targetPath), systemReason()));
 }
 
+// Copies the whole file behind the engine's handle `file` byte for byte into
+// the existing file at targetPath and makes it durable; the number of bytes.
+// Reading through the engine's own handle keeps the locks this process holds
+// on the file, which closing any other descriptor of it would drop.
+qint64 copyThroughHandle(sqlite3_file *file, const QString &sourcePath, const QString &targetPath)
+{
+    sqlite3_int64 size = 0;
+    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+        throw dravon::Error(QStringLiteral("无法读取 %1 的大小").arg(QDir::toNativeSeparators(sourcePath)));
+    const int fd = ::open(nativePath(targetPath).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        failWrite(targetPath);
+    std::vector<char> buffer(1 << 20);
+    for (sqlite3_int64 offset = 0; offset < size;) {
+        const int wanted = int(qMin<sqlite3_int64>(sqlite3_int64(buffer.size()), size - offset));
+        if (file->pMethods->xRead(file, buffer.data(), wanted, offset) != SQLITE_OK) {
+            ::close(fd);
+            throw dravon::Error(QStringLiteral("读取 %1 失败 (位置 %2)").arg(QDir::toNativeSeparators(sourcePath)).arg(offset));
+        }
+        for (int done = 0; done < wanted;) {
+            const ssize_t n = ::write(fd, buffer.data() + done, size_t(wanted - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int saved = errno;
+                ::close(fd);
+                errno = saved;
+                failWrite(targetPath);
+            }
+            done += int(n);
+        }
+        offset += wanted;
+    }
+    if (::fsync(fd) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        failWrite(targetPath);
+    }
+    if (::close(fd) != 0)
+        failWrite(targetPath);
+    return qint64(size);
+}
+
 // Copies the database at sourcePath byte for byte into the existing empty
 // file at targetPath while holding its read lock, so that the copy is one
 // committed state of it: no writer can commit meanwhile. The engine's own
@@ -254,41 +320,7 @@ void copyDatabase(const QString &sourcePath, const QString &targetPath)
         engineCopy(sourcePath, targetPath);
         return;
     }
-    sqlite3_int64 size = 0;
-    if (file->pMethods->xFileSize(file, &size) != SQLITE_OK)
-        throw dravon::Error(QStringLiteral("无法读取 %1 的大小").arg(QDir::toNativeSeparators(sourcePath)));
-    const int fd = ::open(nativePath(targetPath).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-        failWrite(targetPath);
-    std::vector<char> buffer(1 << 20);
-    for (sqlite3_int64 offset = 0; offset < size;) {
-        const int wanted = int(qMin<sqlite3_int64>(sqlite3_int64(buffer.size()), size - offset));
-        if (file->pMethods->xRead(file, buffer.data(), wanted, offset) != SQLITE_OK) {
-            ::close(fd);
-            throw dravon::Error(QStringLiteral("读取 %1 失败 (位置 %2)").arg(QDir::toNativeSeparators(sourcePath)).arg(offset));
-        }
-        for (int done = 0; done < wanted;) {
-            const ssize_t n = ::write(fd, buffer.data() + done, size_t(wanted - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                const int saved = errno;
-                ::close(fd);
-                errno = saved;
-                failWrite(targetPath);
-            }
-            done += int(n);
-        }
-        offset += wanted;
-    }
-    if (::fsync(fd) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        failWrite(targetPath);
-    }
-    if (::close(fd) != 0)
-        failWrite(targetPath);
+    const qint64 size = copyThroughHandle(file, sourcePath, targetPath);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     source.close();
 
@@ -321,6 +353,174 @@ bool exists(const QString &path)
     return ::access(nativePath(path).constData(), F_OK) == 0;
 }
 
+// The path a database really lives at: symbolic links followed, so that a
+// restore replaces the file a link points to and the link stays a link.
+QString followLinks(const QString &path)
+{
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int depth = 0; depth < 40; ++depth) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        current = info.symLinkTarget();
+    }
+    throw dravon::Error(QStringLiteral("数据库路径 %1 的符号链接层数过多").arg(QDir::toNativeSeparators(path)));
+}
+
+// The replaced file's mode, owner and group go to its replacement; owner and
+// group as far as this process may set them.
+void takeOverAccess(const QString &replaced, const QString &replacement)
+{
+    struct stat st = {};
+    if (::stat(nativePath(replaced).constData(), &st) != 0)
+        return;
+    const QByteArray to = nativePath(replacement);
+    if (::chown(to.constData(), st.st_uid, st.st_gid) != 0 && ::chown(to.constData(), uid_t(-1), st.st_gid) != 0) {
+        // Neither could be set: the replacement stays this process's own.
+    }
+    if (::chmod(to.constData(), st.st_mode & 07777) != 0)
+        throw dravon::Error(QStringLiteral("无法设置 %1 的权限: %2").arg(QDir::toNativeSeparators(replacement), systemReason()));
+}
+
+// Puts a database file in rollback-journal mode: a file kept with a
+// write-ahead log would bring its mode, and its "-wal" and "-shm" files,
+// wherever it is placed. Nothing is left beside it.
+void toRollbackJournal(const Db &db, const QString &path)
+{
+    const QString mode = db.column(QStringLiteral("PRAGMA journal_mode"), 0).value(0);
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0) {
+        const QString now = db.column(QStringLiteral("PRAGMA journal_mode = DELETE"), 0).value(0);
+        if (now.compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+            throw dravon::Error(QStringLiteral("无法把 %1 改为回滚日志模式").arg(QDir::toNativeSeparators(path)));
+    }
+}
+
+void toRollbackJournal(const QString &path)
+{
+    {
+        Db db(path, SQLITE_OPEN_READWRITE);
+        toRollbackJournal(db, path);
+    }
+    QFile::remove(path + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+}
+
+// The checks a copy of a backup passes before it takes the database's place,
+// in the copy itself: it is put in rollback-journal mode, every page and
+// every index is checked against its table, it is brought to the current
+// table shapes by the program's own upgrade, and then it must hold exactly
+// the program's schema objects: a trigger or view of its own would run, or
+// show, in the program. Throws dravon::Error saying why it is refused.
+void acceptCandidate(const QString &copyPath, const QString &candidatePath)
+{
+    auto refuse = [](const QString &why) { return dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(why)); };
+    {
+        Db db(copyPath, SQLITE_OPEN_READWRITE);
+        toRollbackJournal(db, copyPath);
+        const QString damaged = integrityProblem(db);
+        if (!damaged.isEmpty())
+            throw refuse(damaged);
+        try {
+            dravon::upgradeSchema(db.handle(), candidatePath, dravon::UpgradeCopy::None);
+        } catch (const dravon::Error &e) {
+            throw refuse(e.text());
+        }
+        const QStringList foreign = dbschema::differences(db.handle());
+        if (!foreign.isEmpty())
+            throw refuse(foreign.join(QStringLiteral("; ")));
+    }
+    QFile::remove(copyPath + QStringLiteral("-wal"));
+    QFile::remove(copyPath + QStringLiteral("-shm"));
+}
+
+// The database file locked as the engine locks it for a write, taken on the
+// engine's own handle of the file: while it is held no other connection, of
+// this process or another, reads or writes the file, so none is in the
+// middle of a transaction when the file is replaced. It works whatever the
+// file holds (a damaged database is replaced too). Waits a few seconds for
+// other connections to finish, then refuses, saying so.
+class ExclusiveLock
+{
+public:
+    explicit ExclusiveLock(const QString &path) : m_db(path, SQLITE_OPEN_READWRITE), m_path(path)
+    {
+        if (sqlite3_file_control(m_db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &m_file) != SQLITE_OK || !m_file
+            || !m_file->pMethods)
+            throw dravon::Error(QStringLiteral("无法锁定数据库 %1").arg(QDir::toNativeSeparators(path)));
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            int rc = m_file->pMethods->xLock(m_file, SQLITE_LOCK_SHARED);
+            if (rc == SQLITE_OK)
+                rc = m_file->pMethods->xLock(m_file, SQLITE_LOCK_EXCLUSIVE);
+            if (rc == SQLITE_OK)
+                break;
+            m_file->pMethods->xUnlock(m_file, SQLITE_LOCK_NONE);
+            if ((rc & 0xff) == SQLITE_BUSY && waited.elapsed() < 3000) {
+                QThread::msleep(20);
+                continue;
+            }
+            m_file = nullptr;
+            throw dravon::Error(
+                (rc & 0xff) == SQLITE_BUSY
+                    ? QStringLiteral("数据库 %1 正被其他程序使用,没有还原。请关闭使用该数据库的其他程序后再试。")
+                          .arg(QDir::toNativeSeparators(path))
+                    : QStringLiteral("无法锁定数据库 %1: %2").arg(QDir::toNativeSeparators(path), QString::fromUtf8(sqlite3_errstr(rc))));
+        }
+    }
+    ~ExclusiveLock() { release(); }
+    ExclusiveLock(const ExclusiveLock &) = delete;
+    ExclusiveLock &operator=(const ExclusiveLock &) = delete;
+
+    // A copy of the locked file under `target`, read through the locked handle.
+    void copyTo(const QString &target) const
+    {
+        TemporaryCopy copy(temporaryFileBeside(target));
+        const QString part = copy.path();
+        takeOverAccess(m_path, part);
+        copyThroughHandle(m_file, m_path, part);
+        renameOver(part, target);
+        copy.release();
+    }
+    void release()
+    {
+        if (m_file)
+            m_file->pMethods->xUnlock(m_file, SQLITE_LOCK_NONE);
+        m_file = nullptr;
+        m_db.close();
+    }
+
+private:
+    Db m_db;
+    QString m_path;
+    sqlite3_file *m_file = nullptr;
+};
+
+// Keeps the database at `path`, locked, under a new name: a second name of the
+// same file where the file system allows it, else a copy.
+QString keepPrevious(const ExclusiveLock &lock, const QString &path, const QDateTime &now)
+{
+    QString kept = keptFileName(path, now);
+    for (int n = 2; exists(kept); ++n)
+        kept = keptFileName(path, now) + QStringLiteral("-%1").arg(n);
+    if (::link(nativePath(path).constData(), nativePath(kept).constData()) != 0) {
+        try {
+            lock.copyTo(kept);
+        } catch (const dravon::Error &e) {
+            throw dravon::Error(QStringLiteral("无法保留原数据库为 %1: %2").arg(QDir::toNativeSeparators(kept), e.text()));
+        }
+    }
+    // A journal or log left beside the database belongs to the previous
+    // file: it goes with it and must not be applied to the new one.
+    for (const char *suffix : {"-journal", "-wal"}) {
+        const QString stale = path + QLatin1String(suffix);
+        if (exists(stale))
+            std::rename(nativePath(stale).constData(), nativePath(kept + QLatin1String(suffix)).constData());
+    }
+    QFile::remove(path + QStringLiteral("-shm"));
+    return kept;
+}
+
 } // namespace
 
 void backupDatabase(const QString &sourcePath, const QString &targetPath)
@@ -330,10 +530,16 @@ void backupDatabase(const QString &sourcePath, const QString &targetPath)
     const QString canonicalSource = QFileInfo(sourcePath).canonicalFilePath();
     if (!canonicalSource.isEmpty() && canonicalSource == QFileInfo(targetPath).canonicalFilePath())
         throw dravon::Error(QStringLiteral("备份文件就是数据库文件本身"));
-    TemporaryCopy copy(temporaryFileBeside(targetPath));
-    copyDatabase(sourcePath, copy.path());
-    renameOver(copy.path(), targetPath);
-    copy.release();
+    const QString folder = QFileInfo(targetPath).absolutePath();
+    {
+        TemporaryCopy copy(temporaryFileBeside(targetPath));
+        copyDatabase(sourcePath, copy.path());
+        // A backup is always a plain file, whatever mode the database is in.
+        toRollbackJournal(copy.path());
+        renameOver(copy.path(), targetPath);
+        copy.release();
+    }
+    staging::removeLeftovers(folder);
 }
 
 QString programDatabaseProblem(const QString &path, PageCheck pages)
@@ -345,7 +551,7 @@ QString programDatabaseProblem(const QString &path, PageCheck pages)
     try {
         Db db(path, SQLITE_OPEN_READONLY);
         if (pages == PageCheck::Full) {
-            const QString problem = quickCheckProblem(db);
+            const QString problem = integrityProblem(db);
             if (!problem.isEmpty())
                 return problem;
         }
@@ -378,57 +584,46 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
 {
     if (databasePath.isEmpty())
         throw dravon::Error(QStringLiteral("没有指定数据库文件"));
-    // Its tables first, so that a foreign file is refused before any copy;
-    // its pages are checked once, in the copy that will take its place.
+    // Through a symbolic link to the file itself: that file is replaced, in
+    // its own folder, and the link keeps pointing to it.
+    const QString target = followLinks(databasePath);
+    // Its tables first, so that a foreign file is refused before any copy.
     const QString problem = programDatabaseProblem(candidatePath, PageCheck::TablesOnly);
     if (!problem.isEmpty())
         throw dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(problem));
 
-    // The whole candidate is copied and checked beside the database before
-    // the database itself is touched.
-    TemporaryCopy copy(temporaryFileBeside(databasePath));
-    copyDatabase(candidatePath, copy.path());
-    {
-        const QString damaged = quickCheckProblem(Db(copy.path(), SQLITE_OPEN_READONLY));
-        if (!damaged.isEmpty())
-            throw dravon::Error(QStringLiteral("不是本系统的数据库: %1").arg(damaged));
-    }
-
-    if (hooks.closeConnection)
-        hooks.closeConnection();
-
-    // The previous file keeps its content under a dated name: a second name
-    // for the same file, so the database name always holds a whole database.
     QString kept;
-    if (exists(databasePath)) {
-        kept = keptFileName(databasePath, now);
-        for (int n = 2; exists(kept); ++n)
-            kept = keptFileName(databasePath, now) + QStringLiteral("-%1").arg(n);
-        if (::link(nativePath(databasePath).constData(), nativePath(kept).constData()) != 0
-            && !QFile::copy(databasePath, kept)) {
-            const QString reason = systemReason();
+    {
+        // The whole candidate is copied beside the database and checked there
+        // before the database itself is touched.
+        TemporaryCopy copy(temporaryFileBeside(target));
+        copyDatabase(candidatePath, copy.path());
+        acceptCandidate(copy.path(), candidatePath);
+        takeOverAccess(target, copy.path());
+
+        if (hooks.closeConnection)
+            hooks.closeConnection();
+        auto reopen = [&] {
             if (hooks.reopenConnection)
                 hooks.reopenConnection();
-            throw dravon::Error(QStringLiteral("无法保留原数据库为 %1: %2").arg(QDir::toNativeSeparators(kept), reason));
+        };
+        try {
+            // No other connection may be in the middle of a transaction on
+            // the file while it is replaced; the previous file keeps its
+            // content under a dated name, so the database's name always holds
+            // a whole database.
+            std::optional<ExclusiveLock> lock;
+            if (exists(target)) {
+                lock.emplace(target);
+                kept = keepPrevious(*lock, target, now);
+            }
+            renameOver(copy.path(), target);
+            copy.release();
+        } catch (...) {
+            reopen();
+            throw;
         }
-        // A journal or log left beside the database belongs to the previous
-        // file: it goes with it and must not be applied to the new one.
-        for (const char *suffix : {"-journal", "-wal"}) {
-            const QString stale = databasePath + QLatin1String(suffix);
-            if (exists(stale))
-                std::rename(nativePath(stale).constData(), nativePath(kept + QLatin1String(suffix)).constData());
-        }
-        QFile::remove(databasePath + QStringLiteral("-shm"));
     }
-
-    try {
-        renameOver(copy.path(), databasePath);
-    } catch (...) {
-        if (hooks.reopenConnection)
-            hooks.reopenConnection();
-        throw;
-    }
-    copy.release();
 
     if (hooks.reopenConnection) {
         try {
@@ -440,12 +635,11 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
                 for (const char *suffix : {"-journal", "-wal"}) {
                     const QString stale = kept + QLatin1String(suffix);
                     if (exists(stale))
-                        std::rename(nativePath(stale).constData(),
-                                    nativePath(databasePath + QLatin1String(suffix)).constData());
+                        std::rename(nativePath(stale).constData(), nativePath(target + QLatin1String(suffix)).constData());
                 }
-                QFile::remove(databasePath + QStringLiteral("-shm"));
-                const bool back = std::rename(nativePath(kept).constData(), nativePath(databasePath).constData()) == 0;
-                syncFolder(databasePath);
+                QFile::remove(target + QStringLiteral("-shm"));
+                const bool back = std::rename(nativePath(kept).constData(), nativePath(target).constData()) == 0;
+                syncFolder(target);
                 try {
                     hooks.reopenConnection();
                 } catch (...) {
@@ -456,6 +650,7 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
             throw dravon::Error(QStringLiteral("还原后无法打开数据库: %1").arg(reason));
         }
     }
+    staging::removeLeftovers(QFileInfo(target).absolutePath());
     return kept;
 }
 
