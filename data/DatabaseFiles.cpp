@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstdio>
@@ -68,9 +69,16 @@ QString systemReason()
 class Db
 {
 public:
-    Db(const QString &path, int flags)
+    // A file that nothing writes and that is read as it is, without locks
+    // and without the files the engine may make beside it.
+    enum Access { AsDatabase, AsUnchangingFile };
+    Db(const QString &path, int flags, Access access = AsDatabase)
     {
-        const int rc = sqlite3_open_v2(nativePath(path).constData(), &m_db, flags, nullptr);
+        const QByteArray name = access == AsUnchangingFile
+                                    ? QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded() + "?immutable=1"
+                                    : nativePath(path);
+        const int rc = sqlite3_open_v2(name.constData(), &m_db,
+                                       access == AsUnchangingFile ? flags | SQLITE_OPEN_URI : flags, nullptr);
         if (rc != SQLITE_OK) {
             const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
             sqlite3_close(m_db);
@@ -275,6 +283,39 @@ qint64 copyThroughHandle(sqlite3_file *file, const QString &sourcePath, const QS
     return qint64(size);
 }
 
+// The journal mode a database file's header records: 1 for a rollback
+// journal, 2 for a write-ahead log; 0 when it cannot be read. Read through
+// the engine's own handle of the file, before any lock or log is taken: no
+// descriptor of this process's own is opened and closed on a file whose
+// locks this process may hold.
+int headerJournalMode(const Db &db)
+{
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
+        || !file->pMethods)
+        return 0;
+    char header[20];
+    if (file->pMethods->xRead(file, header, int(sizeof header), 0) != SQLITE_OK)
+        return 0;
+    return header[18] == header[19] ? int(header[18]) : 0;
+}
+
+bool exists(const QString &path)
+{
+    return ::access(nativePath(path).constData(), F_OK) == 0;
+}
+
+// How a file is opened to be read. A file in write-ahead-log format with no
+// log beside it holds all its content itself (a backup of such a database):
+// it is read as it is, without the log and shared-memory files the engine
+// would otherwise leave beside it, which read-only media could not even take.
+Db::Access readingAccess(const QString &path)
+{
+    const Db probe(path, SQLITE_OPEN_READONLY);
+    return headerJournalMode(probe) == 2 && !exists(path + QStringLiteral("-wal")) ? Db::AsUnchangingFile
+                                                                                    : Db::AsDatabase;
+}
+
 // Copies the database at sourcePath byte for byte into the existing empty
 // file at targetPath while holding its read lock, so that the copy is one
 // committed state of it: no writer can commit meanwhile. The engine's own
@@ -290,7 +331,9 @@ void copyDatabase(const QString &sourcePath, const QString &targetPath)
         throw dravon::Error(QStringLiteral("没有指定数据库文件"));
     if (!QFileInfo(sourcePath).isFile())
         throw dravon::Error(QStringLiteral("文件不存在: %1").arg(QDir::toNativeSeparators(sourcePath)));
-    Db source(sourcePath, SQLITE_OPEN_READONLY);
+    const Db::Access access = readingAccess(sourcePath);
+    const bool wholeInItself = access == Db::AsUnchangingFile;
+    Db source(sourcePath, SQLITE_OPEN_READONLY, access);
     sqlite3 *db = source.handle();
     // A writer holding its lock makes the read busy; it is tried again for a
     // few seconds, then the copy fails with the engine's reason.
@@ -313,7 +356,7 @@ void copyDatabase(const QString &sourcePath, const QString &targetPath)
     }
     const QStringList mode = source.column(QStringLiteral("PRAGMA journal_mode"), 0);
     sqlite3_file *file = nullptr;
-    if (mode.value(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0
+    if ((!wholeInItself && mode.value(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
         || sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file || !file->pMethods) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         source.close();
@@ -346,11 +389,6 @@ void renameOver(const QString &from, const QString &to)
     if (std::rename(nativePath(from).constData(), nativePath(to).constData()) != 0)
         throw dravon::Error(QStringLiteral("无法把临时文件改名为 %1: %2").arg(QDir::toNativeSeparators(to), systemReason()));
     syncFolder(to);
-}
-
-bool exists(const QString &path)
-{
-    return ::access(nativePath(path).constData(), F_OK) == 0;
 }
 
 // The path a database really lives at: symbolic links followed, so that a
@@ -549,7 +587,7 @@ QString programDatabaseProblem(const QString &path, PageCheck pages)
     if (!QFileInfo(path).isFile())
         return QStringLiteral("文件不存在");
     try {
-        Db db(path, SQLITE_OPEN_READONLY);
+        Db db(path, SQLITE_OPEN_READONLY, readingAccess(path));
         if (pages == PageCheck::Full) {
             const QString problem = integrityProblem(db);
             if (!problem.isEmpty())

@@ -1100,6 +1100,9 @@ private slots:
         QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
         QCOMPARE(headerJournalMode(ws->dbPath()), 1);
         QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("日志模式的库")});
+        // The backup file was read as it is: nothing was made beside it.
+        QVERIFY(!QFile::exists(candidate + "-wal"));
+        QVERIFY(!QFile::exists(candidate + "-shm"));
 
         menu("D5");
         click(frmCollegeSet->btnAdd);
