@@ -126,7 +126,7 @@ void TfrmTeachMain::buildMenu()
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
-    addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, true);
+    addItem(h1, "H3", QStringLiteral("关于(&A)…"), &TfrmTeachMain::H3Click, true);
 }
 
 bool TfrmTeachMain::handleAccessKey(int key)

@@ -303,7 +303,8 @@ private slots:
         openStudents();
         answerName = outPath(QStringLiteral("学生"));  // the extension is appended
         ExportGridToCsv(grid);
-        QCOMPARE(askedNames, QStringList{QStringLiteral("学生信息维护.csv")});
+        QCOMPARE(askedNames.size(), 1);
+        QCOMPARE(QFileInfo(askedNames.first()).fileName(), QStringLiteral("学生信息维护.csv"));
         const QString path = outPath(QStringLiteral("学生.csv"));
         const QByteArray bytes = readFile(path);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));

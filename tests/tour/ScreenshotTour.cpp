@@ -38,6 +38,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -332,6 +333,14 @@ int main(int argc, char *argv[])
     }
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+    // Real message boxes: an export's outcome with its open buttons, and a
+    // delete question with 否 as the default.
+    SetMessageHandler(nullptr);
+    shootModal<QMessageBox>(QStringLiteral("75-export-done"));
+    ReportWrittenFile(QStringLiteral("已将 3 行导出到文件 \"/home/教务/学生信息维护.xlsx\"。"), QStringLiteral("导出到 Excel"),
+                      QStringLiteral("/home/教务/学生信息维护.xlsx"));
+    shootModal<QMessageBox>(QStringLiteral("76-delete-question"));
+    ConfirmDestructive(QStringLiteral("确定要删除此条记录?"), QStringLiteral("提示"));
 
     {
         TfrmDateChoice picker(mainWindow);
