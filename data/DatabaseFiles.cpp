@@ -464,6 +464,12 @@ void acceptCandidate(const QString &copyPath, const QString &candidatePath)
             throw refuse(e.text());
         }
         const QStringList foreign = dbschema::differences(db.handle());
+        // The first few name the file well enough; a long list would not fit the message.
+        constexpr int shown = 8;
+        if (foreign.size() > shown)
+            throw refuse(QStringLiteral("%1; ……(共 %2 处与本系统不同)")
+                             .arg(foreign.mid(0, shown).join(QStringLiteral("; ")))
+                             .arg(foreign.size()));
         if (!foreign.isEmpty())
             throw refuse(foreign.join(QStringLiteral("; ")));
     }

@@ -259,6 +259,22 @@ private:
         click(frmBackupData->btnRestore);
     }
 
+    // Restores from candidate through the window and expects one error that
+    // holds every text of `said`, with the database file unchanged.
+    void restoreIsRefused(const QString &candidate, const QStringList &said)
+    {
+        const QByteArray before = fileHash(ws->dbPath());
+        restoreFrom(candidate);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
+        for (const QString &text : said)
+            QVERIFY2(recorder->last().text.contains(text), qPrintable(recorder->last().text));
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        QVERIFY(!frmBackupData->Animate1->isActive());
+    }
+
 private slots:
     void cleanup()
     {
@@ -830,15 +846,8 @@ private slots:
                  QStringList{"2007007"});
         QCOMPARE(testsupport::querySql(candidate, "SELECT StuName FROM StudentInfo WHERE StudentID = '2007007'"),
                  QStringList{"学生7改"});
-        const QByteArray before = fileHash(ws->dbPath());
         menu("N2");
-        restoreFrom(candidate);
-        QCOMPARE(recorder->messages.size(), 1);
-        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
-        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
-        QVERIFY2(recorder->last().text.contains(QStringLiteral("数据库文件已损坏")), qPrintable(recorder->last().text));
-        QVERIFY(recorder->last().text.contains(QStringLiteral("StudentInfo_StuName")));
-        QCOMPARE(fileHash(ws->dbPath()), before);
+        restoreIsRefused(candidate, {QStringLiteral("数据库文件已损坏"), QStringLiteral("StudentInfo_StuName")});
         QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-restore*"), QStringLiteral(".*.part-*")},
                                           QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName = '现有'"), dm->ADOConn));
@@ -882,15 +891,8 @@ private slots:
         testsupport::createDatabase(candidate);
         testsupport::execSql(candidate, change);
         QCOMPARE(dbfiles::programDatabaseProblem(candidate), QString());
-        const QByteArray before = fileHash(ws->dbPath());
         menu("N2");
-        restoreFrom(candidate);
-        QCOMPARE(recorder->messages.size(), 1);
-        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
-        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
-        QVERIFY2(recorder->last().text.contains(QStringLiteral("不是本系统的数据库")), qPrintable(recorder->last().text));
-        QVERIFY2(recorder->last().text.contains(named), qPrintable(recorder->last().text));
-        QCOMPARE(fileHash(ws->dbPath()), before);
+        restoreIsRefused(candidate, {QStringLiteral("不是本系统的数据库"), named});
         // Nothing of the candidate runs in the program.
         SQLExecute(QStringLiteral("INSERT INTO StudentInfo (StudentID) VALUES ('2007009')"), dm->ADOConn);
         QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"1"});
