@@ -305,11 +305,13 @@ bool exists(const QString &path)
     return ::access(nativePath(path).constData(), F_OK) == 0;
 }
 
-// How a file is opened to be read. A file in write-ahead-log format with no
-// log beside it holds all its content itself (a backup of such a database):
-// it is read as it is, without the log and shared-memory files the engine
-// would otherwise leave beside it, which read-only media could not even take.
-Db::Access readingAccess(const QString &path)
+// How a backup file is opened to be read. One in write-ahead-log format with
+// no log beside it holds all its content itself: it is read as it is,
+// without the log and shared-memory files the engine would otherwise leave
+// beside it, which read-only media could not even take. (Should something
+// write it meanwhile, the copy's own full check finds that out.) A live
+// database is always read as a database, under its locks.
+Db::Access backupFileAccess(const QString &path)
 {
     const Db probe(path, SQLITE_OPEN_READONLY);
     return headerJournalMode(probe) == 2 && !exists(path + QStringLiteral("-wal")) ? Db::AsUnchangingFile
@@ -325,13 +327,14 @@ Db::Access readingAccess(const QString &path)
 // by the engine's backup instead. The copy is then opened and its size
 // compared with its page count; whether its pages are sound is the caller's
 // check.
-void copyDatabase(const QString &sourcePath, const QString &targetPath)
+enum class Source { LiveDatabase, BackupFile };
+void copyDatabase(const QString &sourcePath, const QString &targetPath, Source kind)
 {
     if (sourcePath.isEmpty())
         throw dravon::Error(QStringLiteral("没有指定数据库文件"));
     if (!QFileInfo(sourcePath).isFile())
         throw dravon::Error(QStringLiteral("文件不存在: %1").arg(QDir::toNativeSeparators(sourcePath)));
-    const Db::Access access = readingAccess(sourcePath);
+    const Db::Access access = kind == Source::BackupFile ? backupFileAccess(sourcePath) : Db::AsDatabase;
     const bool wholeInItself = access == Db::AsUnchangingFile;
     Db source(sourcePath, SQLITE_OPEN_READONLY, access);
     sqlite3 *db = source.handle();
@@ -577,7 +580,7 @@ void backupDatabase(const QString &sourcePath, const QString &targetPath)
     const QString folder = QFileInfo(targetPath).absolutePath();
     {
         TemporaryCopy copy(temporaryFileBeside(targetPath));
-        copyDatabase(sourcePath, copy.path());
+        copyDatabase(sourcePath, copy.path(), Source::LiveDatabase);
         // A backup is always a plain file, whatever mode the database is in.
         toRollbackJournal(copy.path());
         renameOver(copy.path(), targetPath);
@@ -593,7 +596,7 @@ QString programDatabaseProblem(const QString &path, PageCheck pages)
     if (!QFileInfo(path).isFile())
         return QStringLiteral("文件不存在");
     try {
-        Db db(path, SQLITE_OPEN_READONLY, readingAccess(path));
+        Db db(path, SQLITE_OPEN_READONLY, backupFileAccess(path));
         if (pages == PageCheck::Full) {
             const QString problem = integrityProblem(db);
             if (!problem.isEmpty())
@@ -641,7 +644,7 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
         // The whole candidate is copied beside the database and checked there
         // before the database itself is touched.
         TemporaryCopy copy(temporaryFileBeside(target));
-        copyDatabase(candidatePath, copy.path());
+        copyDatabase(candidatePath, copy.path(), Source::BackupFile);
         acceptCandidate(copy.path(), candidatePath);
         takeOverAccess(target, copy.path());
 

@@ -16,7 +16,8 @@ namespace dbfiles {
 // in rollback-journal mode whatever mode the database is in.
 void backupDatabase(const QString &sourcePath, const QString &targetPath);
 
-// Empty text when the file looks like a database of this program: it opens
+// Empty text when the file (a backup, read as it is without writing anything
+// beside it) looks like a database of this program: it opens
 // as a database, passes the engine's full integrity check (unless only the
 // tables are to be checked) and holds the thirteen tables with their columns.
 // Otherwise the reason.
