@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
 #include "gui/SaveFileDialog.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,6 +120,9 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     menu->actions().constLast()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     menu->actions().constLast()->setShortcutContext(Qt::WidgetShortcut);
     add("actExportPdf", pdfText, &ExportGridToPdf);
+    menu->addSeparator();
+    add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
+    menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/GridExport.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -235,6 +236,9 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
         deleteWithConfirmation();
         return;
     }
+    // Rows copied from a spreadsheet: the import wizard, from its mapping page.
+    if (event->matches(QKeySequence::Paste) && PasteIntoGrid(this))
+        return;
     // F5 re-reads the rows, Ctrl+P prints them, Shift+F10 opens the grid's menu.
     const QKeyCombination pressed = event->keyCombination();
     if (pressed == QKeyCombination(Qt::Key_F5)) {

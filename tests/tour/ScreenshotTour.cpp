@@ -24,6 +24,7 @@
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
 #include "gui/TranscriptPrint.h"
+#include "gui/import/ImportWizard.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
@@ -330,6 +331,36 @@ int main(int argc, char *argv[])
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
         WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
         savePdfPage(pdf, QStringLiteral("74-transcript-pdf"));
+    }
+    // Bringing rows in: each page of the import wizard with a real workbook
+    // (two of its rows name classes the sample database does not have).
+    {
+        ImportWizard wizard(mainWindow, QStringLiteral("StudentInfo"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/students-openpyxl.xlsx"));
+        wizard.show();
+        save(&wizard, QStringLiteral("80-import-file"));
+        wizard.next();
+        save(&wizard, QStringLiteral("81-import-mapping"));
+        wizard.next();
+        save(&wizard, QStringLiteral("82-import-mode"));
+        wizard.next();
+        auto *check = wizard.findChild<ImportCheckPage *>();
+        for (int i = 0; i < 500 && !check->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("83-import-check"));
+        wizard.next();
+        auto *apply = wizard.findChild<ImportApplyPage *>();
+        for (int i = 0; i < 500 && !apply->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("84-import-done"));
+    }
+    {
+        // A wide score sheet: one column of marks per subject.
+        ImportWizard wizard(mainWindow, QStringLiteral("Score"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/scores-wide-gnumeric.xlsx"));
+        wizard.show();
+        wizard.next();
+        save(&wizard, QStringLiteral("85-import-wide-score-mapping"));
     }
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
