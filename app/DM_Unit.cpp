@@ -57,16 +57,13 @@ void removeLeftoversAtStart()
 {
     const QString ini = GetConfigFileName();
     const QString database = ReadDBFileName(ini);
-    QStringList folders{QFileInfo(ini).absolutePath(), QDir::tempPath()};
-    if (!database.isEmpty()) {
-        folders << QFileInfo(database).absolutePath();
-        const QString real = QFileInfo(database).canonicalFilePath();
-        if (!real.isEmpty())
-            folders << QFileInfo(real).absolutePath();
-    }
-    folders.removeDuplicates();
-    for (const QString &folder : std::as_const(folders))
-        staging::removeLeftovers(folder);
+    staging::removeLeftovers(QFileInfo(ini).absolutePath());
+    staging::removeLeftovers(QDir::tempPath());
+    if (database.isEmpty())
+        return;
+    for (const QFileInfo &file : {QFileInfo(database), QFileInfo(QFileInfo(database).canonicalFilePath())})
+        if (!file.fileName().isEmpty())
+            staging::removeLeftovers(file.absolutePath(), file.fileName());
 }
 
 }

@@ -697,7 +697,7 @@ QString restoreDatabase(const QString &candidatePath, const QString &databasePat
             throw dravon::Error(QStringLiteral("还原后无法打开数据库: %1").arg(reason));
         }
     }
-    staging::removeLeftovers(QFileInfo(target).absolutePath());
+    staging::removeLeftovers(QFileInfo(target).absolutePath(), QFileInfo(target).fileName());
     return kept;
 }
 

@@ -48,12 +48,13 @@ const QRegularExpression &partFile()
     return re;
 }
 
-// The names earlier versions gave their partial copies, without a process id.
-const QRegularExpression &earlierPartFile()
+// The name earlier versions gave the partial copies of a database file,
+// without a process id.
+bool isEarlierPartOf(const QString &name, const QString &databaseName)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^\\..+\\.(?:part-[A-Za-z0-9]{6}(?:-journal)?|[A-Za-z0-9]{6}\\.part)$"));
-    return re;
+    static const QRegularExpression re(QStringLiteral("^\\.(.+)\\.part-[A-Za-z0-9]{6}(?:-journal)?$"));
+    const QRegularExpressionMatch m = re.match(name);
+    return m.hasMatch() && m.captured(1) == databaseName;
 }
 
 const QRegularExpression &workFolder()
@@ -106,7 +107,7 @@ void release(const QString &path)
     inUse().remove(registryKey(path));
 }
 
-int removeLeftovers(const QString &folder)
+int removeLeftovers(const QString &folder, const QString &databaseName)
 {
     if (folder.isEmpty())
         return 0;
@@ -118,7 +119,7 @@ int removeLeftovers(const QString &folder)
         bool goes = false;
         if (const QRegularExpressionMatch m = partFile().match(name); m.hasMatch())
             goes = abandoned(m.captured(2).toLongLong(), dir.absoluteFilePath(m.captured(1)));
-        else if (earlierPartFile().match(name).hasMatch())
+        else if (!databaseName.isEmpty() && isEarlierPartOf(name, databaseName))
             goes = entry.lastModified() < hourAgo;
         if (goes && QFile::remove(entry.absoluteFilePath()))
             ++removed;

@@ -24,11 +24,12 @@ void release(const QString &path);
 
 // Removes from folder the temporary files of this program whose process no
 // longer runs, or that this process made and no longer uses, with their
-// journals; in the system's temporary folder also such work folders. Files
-// of the same kind from earlier versions of the program (without a process
-// id) go when they have not changed for an hour. Nothing else is touched.
-// The number of entries removed.
-int removeLeftovers(const QString &folder);
+// journals; in the system's temporary folder also such work folders. When
+// databaseName names the database file in that folder, the partial copies
+// earlier versions of the program made of it (".<name>.part-XXXXXX",
+// without a process id) go too once they have not changed for an hour.
+// Nothing else is touched. The number of entries removed.
+int removeLeftovers(const QString &folder, const QString &databaseName = QString());
 
 // The template for a work folder of this process in the system's temporary
 // folder ("<tmp>/veltrana-<kind>-<pid>-XXXXXX"), for QTemporaryDir.
