@@ -5,6 +5,7 @@
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
 #include "data/SchemaUpgrade.h"
+#include "data/ServerSettings.h"
 #include "data/StagingFiles.h"
 
 #include <QDir>
@@ -35,8 +36,13 @@ bool TDM::ConnectDB()
     m_schemaFailure.clear();
     try {
         ADOConn.close();
-        const QString path = ReadDBFileName(GetConfigFileName());
-        ADOConn.setConnectionString(BuildConnectionString(path));
+        const auto server = ServerWayOffered() ? ReadServerAddress(GetConfigFileName()) : std::nullopt;
+        if (server) {
+            ADOConn.setServerAddress(*server);
+        } else {
+            const QString path = ReadDBFileName(GetConfigFileName());
+            ADOConn.setConnectionString(BuildConnectionString(path));
+        }
         ADOConn.open();
         return true;
     } catch (const dravon::SchemaError &e) {

@@ -696,6 +696,34 @@ bool RecordSet::locate(const QString &keyField, const QString &key)
     return true;
 }
 
+std::optional<RecordSet::KeyedRows> RecordSet::keyedRows() const
+{
+    if (!m_table)
+        return std::nullopt;
+    return KeyedRows{m_table->table(), m_table->condition(), m_table->maxKey(), m_table->localKeys()};
+}
+
+qint64 RecordSet::keyOfRow(int row) const
+{
+    if (!m_table || row < 0 || row >= recordCount())
+        return -1;
+    const int u = underlyingIndex(row);
+    return u < 0 ? -1 : m_table->keyOfRow(u);
+}
+
+bool RecordSet::positionsKnown() const
+{
+    return !m_table || m_table->positionsKnown();
+}
+
+int RecordSet::rowOfKey(qint64 key) const
+{
+    if (!m_table)
+        return -1;
+    const std::optional<int> row = m_table->rowOfKey(key);
+    return row ? displayRow(*row) : -1;
+}
+
 int RecordSet::addEditorLink(const EditorLink &link)
 {
     const int id = m_nextLinkId++;

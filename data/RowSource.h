@@ -255,6 +255,18 @@ public:
     // text (or begins with it), found by the column's index.
     std::optional<int> find(int field, const QString &text, bool prefix);
 
+    // For searches that run in the database: the set's rows are the rows of
+    // the table that meet the condition, with keys up to maxKey, in key order,
+    // except the local rows (stored through this set), which stay where they
+    // were added. The key of a position (-1 for none) and the position of a key.
+    QString condition() const { return m_condition; }
+    qint64 maxKey() const { return m_maxKey; }
+    QList<qint64> localKeys() const { return m_localInserted.values(); }
+    qint64 keyOfRow(int row) { return row >= 0 && row < count() ? keyAt(row) : -1; }
+    std::optional<int> rowOfKey(qint64 key) { return positionOfKey(key); }
+    // Whether rowOfKey answers without waiting for the worker's count and checkpoints.
+    bool positionsKnown() const { return !m_counter || m_counter->isFinished(); }
+
     // A whole table whose row keys span fewer than this many is counted when
     // it opens, without a worker (tests lower it to reach the worker's paths).
     static constexpr qint64 defaultCountAtOpenLimit = 50000;

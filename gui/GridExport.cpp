@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/SaveFileDialog.h"
 #include "gui/import/ImportWizard.h"
 
@@ -121,6 +122,9 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     menu->actions().constLast()->setShortcutContext(Qt::WidgetShortcut);
     add("actExportPdf", pdfText, &ExportGridToPdf);
     menu->addSeparator();
+    add("actFind", QStringLiteral("查找…"), [](DataGrid *g) { GridFindBar::of(g)->open(); });
+    menu->actions().last()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    menu->actions().last()->setShortcutVisibleInContextMenu(true);
     add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
     menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();

@@ -23,6 +23,8 @@
 #include "forms/students/StudentScore_Unit.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
+#include "gui/QuickFindBox.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/TranscriptPrint.h"
 #include "gui/import/ImportWizard.h"
 #include "support/GuiHelpers.h"
@@ -40,6 +42,9 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+#include <QTreeView>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -305,6 +310,38 @@ int main(int argc, char *argv[])
         Guarded([] { frmDormManager->btnFindClick(); });
         save(frmDormManager, QStringLiteral("65-dorm-places-query"));
         frmDormManager->PageControl1->setCurrentIndex(0);
+    }
+    // Finding: the student window's find bar with a match highlighted, and
+    // the main window's quick find with its list.
+    if (frmStudentSet) {
+        frmStudentSet->mdiSubWindow()->raise();
+        frmTeachMain->mdiArea()->setActiveSubWindow(frmStudentSet->mdiSubWindow());
+        GridFindBar *bar = GridFindBar::of(frmStudentSet->DBGrid);
+        bar->open();
+        bar->edtFind->setText(QStringLiteral("oyx"));
+        for (int i = 0; i < 100 && bar->isSearching(); ++i)
+            QTest::qWait(10);
+        QApplication::processEvents();
+        save(frmStudentSet->mdiSubWindow(), QStringLiteral("22-students-find-bar"));
+        bar->close();
+    }
+    if (QuickFindBox *box = frmTeachMain->quickFind()) {
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QApplication::processEvents();
+        QImage shot = mainWindow->grab().toImage();
+        if (box->list()->isVisible()) {
+            // The list is a window of its own: drawn where it stands over the main window.
+            QPainter painter(&shot);
+            painter.drawPixmap(mainWindow->mapFromGlobal(box->list()->mapToGlobal(QPoint(0, 0))), box->list()->grab());
+        }
+        const QString path = QDir(outputDir).filePath(QStringLiteral("23-quick-find.png"));
+        if (!shot.save(path))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        else
+            std::printf("%s\n", qPrintable(path));
+        box->list()->hide();
+        box->clear();
     }
     // Taking rows out: the grid's menu, a class list's print preview and
     // PDF page, and a student's transcript.
