@@ -3,13 +3,13 @@
 #include "data/Error.h"
 #include "data/SettingsClient.h"
 #include "data/ShortDate.h"
+#include "data/StagingFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -321,7 +321,7 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
     // Rows go straight to temporary files instead of memory, in a folder of
     // this export's own: the library leaves a temporary file open when
     // writing the workbook fails, and whatever is still open there is closed.
-    QTemporaryDir work(QDir(QDir::tempPath()).filePath(QStringLiteral("veltrana-xlsx-XXXXXX")));
+    QTemporaryDir work(staging::workFolderTemplate(QStringLiteral("xlsx")));
     if (!work.isValid())
         throw ExportFailure(failureText(path, QStringLiteral("无法创建临时文件夹(%1)").arg(work.errorString())));
     struct ReleaseWork
@@ -505,15 +505,10 @@ StagedFile::StagedFile(const QString &target) : m_target(QFileInfo(target).absol
     const QDir folder = info.absoluteDir();
     if (!folder.exists())
         failWrite(m_target, ENOENT);
-    QTemporaryFile file(folder.filePath(QStringLiteral(".%1.XXXXXX.part").arg(info.fileName())));
-    file.setAutoRemove(false);
-    errno = 0;
-    if (!file.open()) {
-        const int error = errno;
-        throw ExportFailure(failureText(m_target, error ? osReason(error) : file.errorString()));
-    }
-    m_staging = file.fileName();
-    file.close();
+    int error = 0;
+    m_staging = staging::createBeside(m_target, &error);
+    if (m_staging.isEmpty())
+        failWrite(m_target, error);
 }
 
 StagedFile::~StagedFile()
@@ -532,6 +527,8 @@ void StagedFile::commit()
         failWrite(m_target, error);
     }
     m_done = true;
+    staging::release(m_staging);
+    staging::removeLeftovers(QFileInfo(m_target).absolutePath());
 }
 
 void StagedFile::discard()
@@ -540,6 +537,8 @@ void StagedFile::discard()
         return;
     m_done = true;
     QFile::remove(m_staging);
+    staging::release(m_staging);
+    staging::removeLeftovers(QFileInfo(m_target).absolutePath());
 }
 
 QString failureText(const QString &path, const QString &reason)
