@@ -26,6 +26,13 @@ bool changesRows(const QString &sql)
 
 bool SQLSearch(const QString &sql, dravon::Connection &connection)
 {
+    if (connection.isServer()) {
+        try {
+            return connection.session().exec(connection.dialect().rewrite(sql)).rows() > 0;
+        } catch (const dravon::pg::ServerError &e) {
+            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        }
+    }
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!query.exec(dravon::translateSql(sql)))
@@ -35,6 +42,14 @@ bool SQLSearch(const QString &sql, dravon::Connection &connection)
 
 void SQLExecute(const QString &sql, dravon::Connection &connection)
 {
+    if (connection.isServer()) {
+        try {
+            connection.session().exec(connection.dialect().rewrite(sql));
+            return;
+        } catch (const dravon::pg::ServerError &e) {
+            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        }
+    }
     // A change of rows is a batch of the change log: its caller's, or one of its own.
     std::optional<dravon::ChangeBatch> batch;
     if (changesRows(sql))

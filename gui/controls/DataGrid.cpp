@@ -3,6 +3,8 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/GridExport.h"
+#include "gui/controls/GridFindBar.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -235,6 +237,18 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
         deleteWithConfirmation();
         return;
     }
+    // Ctrl+F opens the find bar under the grid; F3 / Shift+F3 find the next / previous match.
+    if (event->key() == Qt::Key_F && event->modifiers() == Qt::ControlModifier) {
+        GridFindBar::of(this)->open();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && (event->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier) {
+        GridFindBar::of(this)->findNext(event->modifiers() == Qt::NoModifier);
+        return;
+    }
+    // Rows copied from a spreadsheet: the import wizard, from its mapping page.
+    if (event->matches(QKeySequence::Paste) && PasteIntoGrid(this))
+        return;
     // F5 re-reads the rows, Ctrl+P prints them, Shift+F10 opens the grid's menu.
     const QKeyCombination pressed = event->keyCombination();
     if (pressed == QKeyCombination(Qt::Key_F5)) {
