@@ -6,6 +6,10 @@
 #include "gui/Shell_Unit.h"
 #include "data/SchemaUpgrade.h"
 #include "data/ServerSettings.h"
+#include "data/StagingFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TDM *DM = nullptr;
 
@@ -50,8 +54,29 @@ bool TDM::ConnectDB()
     }
 }
 
+namespace {
+
+// What killed operations of an earlier run left beside the settings, beside
+// the database (and the file a link to it points to) and in the temporary
+// folder goes before anything else is done.
+void removeLeftoversAtStart()
+{
+    const QString ini = GetConfigFileName();
+    const QString database = ReadDBFileName(ini);
+    staging::removeLeftovers(QFileInfo(ini).absolutePath());
+    staging::removeLeftovers(QDir::tempPath());
+    if (database.isEmpty())
+        return;
+    for (const QFileInfo &file : {QFileInfo(database), QFileInfo(QFileInfo(database).canonicalFilePath())})
+        if (!file.fileName().isEmpty())
+            staging::removeLeftovers(file.absolutePath(), file.fileName());
+}
+
+}
+
 void TDM::DataModuleCreate()
 {
+    removeLeftoversAtStart();
     if (ConnectDB())
         return;
     // A file that could not be upgraded says so before the usual message.

@@ -243,7 +243,7 @@ public:
     // Deletes the rows at the positions (ascending) as read; in one transaction.
     void deleteRows(const QVector<int> &rows, const QVector<Values> &read);
     // Reads the row at position row again, by its key (read holds it as it
-    // was read); empty values when it is gone.
+    // was read); no values at all (not even empty ones) when it is gone.
     Values reread(int row, const Values &read);
     // Drops the row at position row from this set (after it was deleted).
     void forget(int row);
@@ -304,7 +304,8 @@ private:
     void readInto(Statement &s, QVector<qint64> *keys);
     QString whereRead(const Values &read, QVector<QVariant> *bound, qint64 key) const;
     void placeStored(int row, qint64 key);
-    void readOne(qint64 key);
+    // False when no row has the key (any more).
+    bool readOne(qint64 key);
     std::optional<int> positionOfKey(qint64 key);
     int positionAtOrAbove(qint64 key);
 
