@@ -2,6 +2,9 @@
 // another database it gives the same tables and rows), replaces an older
 // backup of the same name only when complete, and a failed dump (wrong
 // password, no such folder) leaves no file and an older backup as it was.
+// The restore switches the database's name over to the backup's rows and
+// keeps the replaced rows; what is not a backup of the program's database,
+// another program still connected, or a failed reopen change nothing.
 #include "data/server/Migration.h"
 #include "data/server/ServerBackup.h"
 #include "support/SeededData.h"
@@ -10,8 +13,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
+#include <memory>
 
 using testsupport::ServerDatabase;
+using testsupport::TestServer;
 
 namespace {
 
@@ -27,6 +32,31 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
+
+QStringList databases()
+{
+    return TestServer::instance().query(QStringLiteral("postgres"),
+                                        QStringLiteral("SELECT datname FROM pg_database ORDER BY datname"));
+}
+
+// The program's connection as the restore closes and reopens it.
+struct ProgramConnection
+{
+    QStringList calls;
+    int failingReopens = 0;
+    dbfiles::RestoreHooks hooks(const dravon::pg::ServerAddress &address)
+    {
+        return {[this] { calls << QStringLiteral("close"); },
+                [this, address] {
+                    calls << QStringLiteral("reopen");
+                    if (failingReopens > 0) {
+                        --failingReopens;
+                        throw dravon::Error(QStringLiteral("reopen refused"));
+                    }
+                    dravon::pg::Session session(address);
+                }};
+    }
+};
 
 }
 
@@ -102,6 +132,86 @@ private slots:
                  fault == QLatin1String("folder") ? QStringList() : QStringList(QStringLiteral("backup.mdb")));
         if (fault != QLatin1String("folder"))
             QCOMPARE(fileText(target), QByteArray("older backup"));
+    }
+
+    void restoreSwitchesToTheBackupsRows()
+    {
+        const auto file = testsupport::seededFile();
+        ServerDatabase db;
+        dravon::pg::migrateFileToServer(file->dbPath(), db.address());
+        const QString target = QDir(file->dir()).filePath(QStringLiteral("backup.mdb"));
+        dravon::pg::backupServerDatabase(db.address(), target);
+        const QString backedUp = testsupport::serverState(db);
+        db.exec(QStringLiteral("INSERT INTO \"TeacherInfo\" (\"TeacherID\") VALUES ('0099'); DELETE FROM \"Score\""));
+
+        ProgramConnection program;
+        const QDateTime now(QDate(2026, 12, 8), QTime(9, 30, 5));
+        const QString kept = dravon::pg::restoreServerDatabase(target, db.address(), program.hooks(db.address()), now);
+        QCOMPARE(kept, db.name() + QStringLiteral("_before_20261208_093005"));
+        QCOMPARE(program.calls, QStringList({QStringLiteral("close"), QStringLiteral("reopen")}));
+        QCOMPARE(testsupport::serverState(db), backedUp);
+        // The replaced rows stay in the kept database; no half-restored database is left.
+        QCOMPARE(TestServer::instance().query(kept, QStringLiteral("SELECT count(*) FROM \"TeacherInfo\" WHERE \"TeacherID\" = '0099'")),
+                 QStringList(QStringLiteral("1")));
+        QVERIFY2(!databases().join(QLatin1Char(',')).contains(QStringLiteral("_restoring_")), qPrintable(databases().join(',')));
+        TestServer::instance().dropDatabase(kept);
+    }
+
+    void refusedRestoreChangesNothing_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("calls");
+        const QStringList none;
+        const QStringList closedAndReopened = {QStringLiteral("close"), QStringLiteral("reopen")};
+        QTest::newRow("not a backup") << QStringLiteral("text file") << QStringLiteral("不是服务器数据库的备份文件") << none;
+        QTest::newRow("another program's database") << QStringLiteral("foreign") << QStringLiteral("不是本程序的数据库") << none;
+        QTest::newRow("another program connected")
+            << QStringLiteral("connected") << QStringLiteral("还有其他程序连接着这个数据库") << closedAndReopened;
+        QTest::newRow("the restored database does not open")
+            << QStringLiteral("reopen") << QStringLiteral("已恢复原数据库")
+            << QStringList({QStringLiteral("close"), QStringLiteral("reopen"), QStringLiteral("reopen")});
+    }
+
+    void refusedRestoreChangesNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QFETCH(QStringList, calls);
+        const auto file = testsupport::seededFile();
+        ServerDatabase db;
+        dravon::pg::migrateFileToServer(file->dbPath(), db.address());
+        const QString candidate = QDir(file->dir()).filePath(QStringLiteral("candidate.mdb"));
+        if (fault == QLatin1String("text file")) {
+            writeFile(candidate, "not a dump");
+        } else if (fault == QLatin1String("foreign")) {
+            ServerDatabase other;
+            other.exec(QStringLiteral("CREATE TABLE invoices (id int)"));
+            dravon::pg::backupServerDatabase(other.address(), candidate);
+        } else {
+            dravon::pg::backupServerDatabase(db.address(), candidate);
+        }
+        db.exec(QStringLiteral("DELETE FROM \"Score\" WHERE \"Id\" < 100"));
+        const QString before = testsupport::serverState(db);
+        const QStringList databasesBefore = databases();
+
+        std::unique_ptr<dravon::pg::Session> stillConnected;
+        if (fault == QLatin1String("connected"))
+            stillConnected = std::make_unique<dravon::pg::Session>(db.address());
+        ProgramConnection program;
+        program.failingReopens = fault == QLatin1String("reopen") ? 1 : 0;
+        try {
+            dravon::pg::restoreServerDatabase(candidate, db.address(), program.hooks(db.address()));
+            QFAIL("the restore went through");
+        } catch (const dravon::Error &e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("还原服务器上的数据库 %1 ").arg(db.address().display())),
+                     qPrintable(e.text()));
+            QVERIFY2(e.text().contains(message), qPrintable(e.text()));
+        }
+        QCOMPARE(program.calls, calls);
+        stillConnected.reset();
+        QCOMPARE(databases(), databasesBefore);
+        QCOMPARE(testsupport::serverState(db), before);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "data/server/ServerBackup.h"
 
+#include "data/server/ServerSchema.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -50,6 +52,35 @@ void runTool(const QString &tool, const QStringList &arguments, const ServerAddr
     const QString output = QString::fromLocal8Bit(process.readAll()).trimmed();
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         throw Error(QStringLiteral("%1失败: %2").arg(what, output.isEmpty() ? tool + QStringLiteral(" 异常结束") : output));
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// A database name with a suffix, the name cut so the whole fits the
+// server's 63 bytes.
+QString withSuffix(const QString &database, const QString &suffix)
+{
+    QString base = database;
+    while ((base + suffix).toUtf8().size() > 63)
+        base.chop(1);
+    return base + suffix;
+}
+
+bool databaseExists(Session &session, const QString &name)
+{
+    return session.exec(QStringLiteral("SELECT count(*) FROM pg_database WHERE datname = $1"), {name}).value(0, 0).toInt() > 0;
+}
+
+// A session on the server's maintenance database: a database cannot be
+// renamed by a session connected to it.
+Session maintenanceSession(const ServerAddress &address)
+{
+    ServerAddress maintenance = address;
+    maintenance.database = QStringLiteral("postgres");
+    return Session(maintenance);
 }
 
 QStringList connectionArguments(const ServerAddress &address)
@@ -103,6 +134,92 @@ void backupServerDatabase(const ServerAddress &address, const QString &targetPat
         throw Error(QStringLiteral("%1失败: 无法写入文件 %2 (%3)")
                         .arg(what, QDir::toNativeSeparators(targetPath), QString::fromLocal8Bit(std::strerror(errno))));
     part.setAutoRemove(false);
+}
+
+QString keptDatabaseName(const QString &database, const QDateTime &when)
+{
+    return withSuffix(database, QStringLiteral("_before_") + when.toString(QStringLiteral("yyyyMMdd_HHmmss")));
+}
+
+QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &address,
+                              const dbfiles::RestoreHooks &hooks, const QDateTime &now)
+{
+    const QString what = QStringLiteral("还原服务器上的数据库 %1 ").arg(address.display());
+    try {
+        runTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), candidatePath}, address, what);
+    } catch (const Error &e) {
+        throw Error(QStringLiteral("%1失败: 文件 %2 不是服务器数据库的备份文件。\n%3")
+                        .arg(what, QDir::toNativeSeparators(candidatePath), e.text()));
+    }
+
+    Session server = maintenanceSession(address);
+    ServerAddress restored = address;
+    restored.database = withSuffix(address.database, QStringLiteral("_restoring_") + now.toString(QStringLiteral("yyyyMMdd_HHmmss")));
+    QString kept = keptDatabaseName(address.database, now);
+    for (int n = 2; databaseExists(server, kept); ++n)
+        kept = withSuffix(address.database, QStringLiteral("_before_") + now.toString(QStringLiteral("yyyyMMdd_HHmmss"))
+                                                + QStringLiteral("_%1").arg(n));
+    if (databaseExists(server, restored.database))
+        server.exec(QStringLiteral("DROP DATABASE %1").arg(quoted(restored.database)));
+    server.exec(QStringLiteral("CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8'").arg(quoted(restored.database)));
+    bool switched = false;
+    try {
+        runTool(QStringLiteral("pg_restore"),
+                connectionArguments(address)
+                    << QStringLiteral("--single-transaction") << QStringLiteral("--exit-on-error")
+                    << QStringLiteral("--no-owner") << QStringLiteral("--no-privileges")
+                    << (QStringLiteral("--dbname=") + restored.database) << candidatePath,
+                address, what);
+        {
+            Session check(restored);
+            const ServerDatabaseState state = inspectServerDatabase(check);
+            if (state.kind == ServerDatabaseState::Kind::Empty)
+                throw Error(what + QStringLiteral("失败: 备份文件中没有本程序的数据表。"));
+            if (state.kind == ServerDatabaseState::Kind::Unusable)
+                throw Error(what + QStringLiteral("失败: ") + state.problem);
+            prepareServerSchema(check);
+        }
+        if (hooks.closeConnection)
+            hooks.closeConnection();
+        try {
+            server.transaction([&] {
+                server.exec(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(address.database), quoted(kept)));
+                server.exec(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(restored.database), quoted(address.database)));
+            });
+        } catch (const ServerError &e) {
+            // Nothing was switched: the program goes on with the database as it was.
+            if (hooks.reopenConnection)
+                hooks.reopenConnection();
+            if (e.sqlState() == QLatin1String("55006"))
+                throw Error(what + QStringLiteral("失败: 还有其他程序连接着这个数据库。请其他用户先退出程序,然后再还原。"));
+            throw;
+        }
+        switched = true;
+        if (hooks.reopenConnection) {
+            try {
+                hooks.reopenConnection();
+            } catch (const Error &e) {
+                // The restored database could not be used: the previous one takes its name again.
+                server.transaction([&] {
+                    server.exec(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(address.database), quoted(restored.database)));
+                    server.exec(QStringLiteral("ALTER DATABASE %1 RENAME TO %2").arg(quoted(kept), quoted(address.database)));
+                });
+                switched = false;
+                hooks.reopenConnection();
+                throw Error(what + QStringLiteral("失败: 还原后的数据库无法打开,已恢复原数据库。\n") + e.text());
+            }
+        }
+    } catch (...) {
+        if (!switched) {
+            try {
+                server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(quoted(restored.database)));
+            } catch (const Error &) {
+                // The first failure is the one to report.
+            }
+        }
+        throw;
+    }
+    return kept;
 }
 
 }
