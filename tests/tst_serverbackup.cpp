@@ -3,13 +3,21 @@
 // backup of the same name only when complete, and a failed dump (wrong
 // password, no such folder) leaves no file and an older backup as it was.
 // The restore switches the database's name over to the backup's rows and
-// keeps the replaced rows; what is not a backup of the program's database,
+// keeps the replaced rows, also through the backup window of a program
+// working on the server; what is not a backup of the program's database,
 // another program still connected, or a failed reopen change nothing.
+#include "app/DM_Unit.h"
+#include "data/Dravon.h"
+#include "data/ServerSettings.h"
 #include "data/server/Migration.h"
 #include "data/server/ServerBackup.h"
+#include "forms/system/BackUpData_Unit.h"
+#include "support/GuiHelpers.h"
 #include "support/SeededData.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -212,6 +220,64 @@ private slots:
         stillConnected.reset();
         QCOMPARE(databases(), databasesBefore);
         QCOMPARE(testsupport::serverState(db), before);
+    }
+
+    void windowBacksUpAndRestoresTheServerDatabase()
+    {
+        const auto ws = testsupport::seededFile();
+        ServerDatabase db;
+        dravon::pg::migrateFileToServer(ws->dbPath(), db.address());
+        // The program works on the server, its password where libpq looks for it.
+        qputenv("PGPASSWORD", db.address().password.toUtf8());
+        dravon::pg::ServerAddress stored = db.address();
+        stored.password.clear();
+        WriteServerAddress(ws->iniPath(), stored);
+        SetServerWayOfferedForTesting(true);
+        QStringList answers;
+        SetFileDialogHandler([&answers](QFileDialog *) { return answers.isEmpty() ? QString() : answers.takeFirst(); });
+        auto restoreSettings = qScopeGuard([] {
+            qunsetenv("PGPASSWORD");
+            SetServerWayOfferedForTesting(false);
+            SetFileDialogHandler({});
+        });
+        testsupport::MessageRecorder rec;
+        TDM dm;
+        QVERIFY(dm.ADOConn.isServer() && dm.ADOConn.isOpen());
+        TfrmBackupData window(nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const QString backup = QDir(ws->dir()).filePath(QStringLiteral("期末备份"));
+        answers << backup;
+        QTest::mouseClick(window.btnBackup, Qt::LeftButton);
+        QCOMPARE(rec.texts(), QStringList(QStringLiteral("备份成功!")));
+        QVERIFY(fileText(backup + QStringLiteral(".mdb")).startsWith("PGDMP"));
+        const QString backedUp = testsupport::serverState(db);
+        db.exec(QStringLiteral("DELETE FROM \"Score\""));
+        const QString changed = testsupport::serverState(db);
+
+        // Another program still connected: refused, nothing changed, the program's connection open again.
+        {
+            dravon::pg::Session other(db.address());
+            answers << backup + QStringLiteral(".mdb");
+            QTest::mouseClick(window.btnRestore, Qt::LeftButton);
+        }
+        QVERIFY2(rec.last().text.startsWith(QStringLiteral("还原失败!")), qPrintable(rec.last().text));
+        QVERIFY2(rec.last().text.contains(QStringLiteral("数据库: 服务器上的数据库 %1").arg(db.address().display()))
+                     && rec.last().text.contains(QStringLiteral("还有其他程序连接着这个数据库")),
+                 qPrintable(rec.last().text));
+        QCOMPARE(testsupport::serverState(db), changed);
+        QVERIFY(dm.ADOConn.isOpen());
+
+        answers << backup + QStringLiteral(".mdb");
+        QTest::mouseClick(window.btnRestore, Qt::LeftButton);
+        const QString prefix = QStringLiteral("还原成功!\n原数据库已保存为 服务器上的数据库 ") + db.name() + QStringLiteral("_before_");
+        QVERIFY2(rec.last().text.startsWith(prefix), qPrintable(rec.last().text));
+        QCOMPARE(testsupport::serverState(db), backedUp);
+        // The program goes on with the restored rows.
+        QVERIFY(dm.ADOConn.isOpen());
+        QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM Score WHERE StudentID = '0000001'"), dm.ADOConn));
+        TestServer::instance().dropDatabase(rec.last().text.mid(rec.last().text.indexOf(db.name() + QStringLiteral("_before_"))));
     }
 };
 
