@@ -2,11 +2,10 @@
 
 #include "data/Dravon.h"
 #include "data/TermOrder.h"
+#include "data/stats/IdOrder.h"
 #include "data/stats/KeyIndex.h"
 #include "data/stats/SchoolNames.h"
 
-#include <QCollator>
-#include <QLocale>
 #include <algorithm>
 #include <climits>
 #include <functional>
@@ -121,13 +120,6 @@ int dateNumber(std::string_view iso)
         n = n * 10 + (iso[i] - '0');
     }
     return n;
-}
-
-QCollator numberCollator()
-{
-    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
-    collator.setNumericMode(true);
-    return collator;
 }
 
 }
@@ -320,19 +312,15 @@ Rankings ComputeRankings(ReadConnection &connection, const RankingRequest &reque
             result.students[members[k]].rank = ranks[k];
     }
 
-    const QCollator collator = numberCollator();
     std::stable_sort(result.students.begin(), result.students.end(),
-                     [&](const StudentRanking &a, const StudentRanking &b) {
-                         if (a.scopeKey != b.scopeKey) {
-                             if (a.scopeKey.isEmpty() || b.scopeKey.isEmpty())
-                                 return !a.scopeKey.isEmpty();
-                             return collator.compare(a.scopeKey, b.scopeKey) < 0;
-                         }
+                     [](const StudentRanking &a, const StudentRanking &b) {
+                         if (a.scopeKey != b.scopeKey)
+                             return idLess(a.scopeKey, b.scopeKey);
                          if ((a.rank > 0) != (b.rank > 0))
                              return a.rank > 0;
                          if (a.rank != b.rank)
                              return a.rank < b.rank;
-                         return collator.compare(a.studentId, b.studentId) < 0;
+                         return idLess(a.studentId, b.studentId);
                      });
     return result;
 }

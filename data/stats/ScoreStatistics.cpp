@@ -2,11 +2,10 @@
 
 #include "data/SqlText.h"
 #include "data/TermOrder.h"
+#include "data/stats/IdOrder.h"
 #include "data/stats/KeyIndex.h"
 #include "data/stats/SchoolNames.h"
 
-#include <QCollator>
-#include <QLocale>
 #include <algorithm>
 #include <unordered_map>
 
@@ -22,14 +21,6 @@ struct Accumulated
     std::vector<double> marks;
     qint64 absent = 0;
 };
-
-// Group keys in identifier order (numbers by value), keys naming none last.
-bool keyLess(const QCollator &collator, const QString &a, const QString &b)
-{
-    if (a.isEmpty() || b.isEmpty())
-        return !a.isEmpty() && b.isEmpty();
-    return collator.compare(a, b) < 0;
-}
 
 QString literal(const QString &value)
 {
@@ -197,14 +188,12 @@ ScoreStatistics ComputeScoreStatistics(ReadConnection &connection, const ScoreFi
         result.groups.append(out);
     }
 
-    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
-    collator.setNumericMode(true);
-    std::stable_sort(result.groups.begin(), result.groups.end(), [&](const ScoreGroup &a, const ScoreGroup &b) {
+    std::stable_sort(result.groups.begin(), result.groups.end(), [](const ScoreGroup &a, const ScoreGroup &b) {
         for (const auto &[x, y] : {std::pair{&a.collegeId, &b.collegeId}, std::pair{&a.classId, &b.classId},
                                     std::pair{&a.subjectId, &b.subjectId}}) {
-            if (keyLess(collator, *x, *y))
+            if (idLess(*x, *y))
                 return true;
-            if (keyLess(collator, *y, *x))
+            if (idLess(*y, *x))
                 return false;
         }
         return false;

@@ -1,10 +1,9 @@
 #include "data/stats/Summaries.h"
 
+#include "data/stats/IdOrder.h"
 #include "data/stats/MarkFigures.h"
 #include "data/stats/SchoolNames.h"
 
-#include <QCollator>
-#include <QLocale>
 #include <QMap>
 #include <algorithm>
 
@@ -179,8 +178,6 @@ ResultTable DormSummary(ReadConnection &connection)
                 d.classes << classId;
         }
     }
-    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
-    collator.setNumericMode(true);
     ResultTable table({{QStringLiteral("宿舍编号"), FieldType::Text},
                        {QStringLiteral("宿舍名称"), FieldType::Text},
                        {QStringLiteral("人数"), FieldType::Integer},
@@ -195,8 +192,7 @@ ResultTable DormSummary(ReadConnection &connection)
         ResultTable::setCount(row, 2, d.students);
         ResultTable::setCount(row, 3, d.men);
         ResultTable::setCount(row, 4, d.women);
-        std::sort(d.classes.begin(), d.classes.end(),
-                  [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+        std::sort(d.classes.begin(), d.classes.end(), &idLess);
         QStringList shown;
         for (const QString &classId : d.classes)
             shown << NameOrNote(names.className, classId);

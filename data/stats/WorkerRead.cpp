@@ -139,7 +139,8 @@ void ScanScores(ReadConnection &connection, const QString &columns, const QStrin
     qint64 low = 0;
     qint64 high = -1;
     {
-        Rows range(connection, QStringLiteral("SELECT min(Id), max(Id) FROM Score"));
+        // Each from its end of the row keys: min and max in one select would read every row.
+        Rows range(connection, QStringLiteral("SELECT (SELECT min(Id) FROM Score), (SELECT max(Id) FROM Score)"));
         if (range.next() && !range.isNull(0)) {
             low = range.int64(0) - 1;
             high = range.int64(1);
