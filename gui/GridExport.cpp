@@ -74,6 +74,30 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
 
 }
 
+GridPrintExtras::GridPrintExtras(DataGrid *grid) : QObject(grid)
+{
+    setObjectName(QStringLiteral("GridPrintExtras"));
+}
+
+namespace {
+const GridPrintExtras *extrasOf(const DataGrid *grid)
+{
+    return grid ? grid->findChild<GridPrintExtras *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+}
+
+QString PrintCaption(const DataGrid *grid)
+{
+    const GridPrintExtras *extras = extrasOf(grid);
+    return extras && extras->caption ? extras->caption() : WindowCaption(grid);
+}
+
+QList<PrintFigure> PrintFigures(const DataGrid *grid)
+{
+    const GridPrintExtras *extras = extrasOf(grid);
+    return extras && extras->figures ? extras->figures() : QList<PrintFigure>();
+}
+
 QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
 {
     auto *menu = new QMenu(parent);
@@ -165,9 +189,10 @@ void ExportGridToCsv(DataGrid *grid)
 void ExportGridToPdf(DataGrid *grid)
 {
     runFileExport(grid, pdfText, QStringLiteral("pdf"), QStringLiteral("PDF 文件 (*.pdf)"),
-                  [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress) {
-                      return WriteTablePdf(table, PrintHeader(caption), path, progress);
+                  [grid](const exporting::ExportTable &table, const QString &path, const QString &,
+                         const exporting::Progress &progress) {
+                      return WriteTablePdf(table, PrintHeader(PrintCaption(grid)), path, progress,
+                                           PrintFigures(grid));
                   });
 }
 
@@ -176,7 +201,8 @@ void PrintGrid(DataGrid *grid)
     if (!recordSetOf(grid))
         return;
     const exporting::ExportTable table = GridExportTable(grid);
-    TablePrintJob job(table, PrintHeader(WindowCaption(grid)), QApplication::font());
+    TablePrintJob job(table, PrintHeader(PrintCaption(grid)), QApplication::font());
+    job.setFigures(PrintFigures(grid));
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(WindowCaption(grid));
     job.setUpPage(&printer);
@@ -192,7 +218,7 @@ void PrintGrid(DataGrid *grid)
 }
 
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header, const QString &path,
-                                 const exporting::Progress &progress)
+                                 const exporting::Progress &progress, const QList<PrintFigure> &figures)
 {
     exporting::StagedFile staged(path);
     {
@@ -201,6 +227,7 @@ exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const Page
         writer.setTitle(header.caption);
         writer.setCreator(QApplication::applicationDisplayName());
         TablePrintJob job(table, header, QApplication::font());
+        job.setFigures(figures);
         job.setUpPage(&writer);
         try {
             if (!job.print(&writer, progress))

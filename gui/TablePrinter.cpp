@@ -191,6 +191,7 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
         }
         used += h;
     }
+    placeFigures(frame, frame.body().top() + titleHeight + used);
 
     QPainter painter;
     if (!painter.begin(device))
@@ -203,6 +204,9 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
         if (p > 0)
             device->newPage();
         frame.paint(painter, p + 1, pages);
+        paintFigures(painter, p);
+        if (p >= m_pageStarts.size())
+            continue;
         qreal y = frame.body().top();
         paintRow(painter, frame, y, titleHeight, -1, true);
         y += titleHeight;
@@ -220,6 +224,37 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
     if (!painter.end())
         throw dravon::Error(QStringLiteral("无法完成打印"));
     return !progress || progress(steps, steps);
+}
+
+void TablePrintJob::placeFigures(const PageFrame &frame, qreal afterRows)
+{
+    m_placed.clear();
+    m_figurePages = 0;
+    const QRectF body = frame.body();
+    const qreal gap = frame.lineHeight();
+    int page = int(m_pageStarts.size()) - 1;
+    qreal y = afterRows + gap;
+    for (const PrintFigure &figure : std::as_const(m_figures)) {
+        const qreal height = qMin(body.width() * figure.aspect, body.height());
+        if (y + height > body.bottom()) {
+            ++page;
+            y = body.top();
+        }
+        m_placed.append({page, QRectF(body.left(), y, body.width(), height)});
+        y += height + gap;
+        m_figurePages = page + 1;
+    }
+}
+
+void TablePrintJob::paintFigures(QPainter &painter, int page) const
+{
+    for (int i = 0; i < m_placed.size(); ++i) {
+        if (m_placed[i].page != page || !m_figures[i].paint)
+            continue;
+        painter.save();
+        m_figures[i].paint(painter, m_placed[i].rect);
+        painter.restore();
+    }
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <QPageLayout>
 #include <QRectF>
 #include <QVector>
+#include <functional>
 
 class QPagedPaintDevice;
 class QPainter;
@@ -54,6 +55,15 @@ QString PageNumberText(int page, int pages);
 // A4 with 15 mm margins in the given orientation.
 void SetUpPage(QPagedPaintDevice *device, QPageLayout::Orientation orientation);
 
+// A picture printed below a table's rows (a chart), as wide as the page:
+// its height is the width times aspect (at most the page's body), and paint
+// draws it into the rectangle it is given.
+struct PrintFigure
+{
+    qreal aspect = 0.5;
+    std::function<void(QPainter &, const QRectF &)> paint;
+};
+
 class TablePrintJob
 {
 public:
@@ -67,12 +77,17 @@ public:
     // half of the progress lays the pages out, the second paints them).
     // Throws dravon::Error when rows cannot be read.
     bool print(QPagedPaintDevice *device, const exporting::Progress &progress = {});
-    int pageCount() const { return int(m_pageStarts.size()); }
+    int pageCount() const { return qMax(int(m_pageStarts.size()), m_figurePages); }
+    // Pictures printed after the last row, on the same page when they fit.
+    void setFigures(const QList<PrintFigure> &figures) { m_figures = figures; }
 
 private:
     QVector<qreal> naturalWidths(QPagedPaintDevice *device) const;
     qreal rowHeight(const PageFrame &frame, qint64 row, bool titles) const;
     void paintRow(QPainter &painter, const PageFrame &frame, qreal y, qreal height, qint64 row, bool titles) const;
+    // Places the pictures from afterRows (on the last page of rows) on, and paints those of a page.
+    void placeFigures(const PageFrame &frame, qreal afterRows);
+    void paintFigures(QPainter &painter, int page) const;
 
     const exporting::ExportTable &m_table;
     PageHeader m_header;
@@ -80,6 +95,14 @@ private:
     QPageLayout::Orientation m_orientation = QPageLayout::Portrait;
     QVector<qreal> m_widths;
     QVector<qint64> m_pageStarts;
+    struct PlacedFigure
+    {
+        int page;
+        QRectF rect;
+    };
+    QList<PrintFigure> m_figures;
+    QVector<PlacedFigure> m_placed;
+    int m_figurePages = 0;
 };
 
 // The PDF writer names, for a glyph that a CJK font shares between a radical
