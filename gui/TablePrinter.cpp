@@ -210,7 +210,7 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
         qreal y = frame.body().top();
         paintRow(painter, frame, y, titleHeight, -1, true);
         y += titleHeight;
-        const qint64 end = p + 1 < pages ? m_pageStarts[p + 1] : rows;
+        const qint64 end = p + 1 < m_pageStarts.size() ? m_pageStarts[p + 1] : rows;
         for (qint64 r = m_pageStarts[p]; r < end; ++r) {
             if (progress && r % progressStep == 0 && !progress(rows + r, steps)) {
                 painter.end();

@@ -53,7 +53,7 @@ TfrmScoreRanking::TfrmScoreRanking(QWidget *owner) : TfrmStatsBase(owner)
 
     DBGrid1 = new ResultGrid(QStringLiteral("DataRanking"), this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1->setMinimumSize(640, 420);
+    DBGrid1->setMinimumSize(780, 520);
     DBGrid1->cellLook = [this](int student, int column, int role) { return cellLook(student, column, role); };
     connect(DBGrid1, &ResultGrid::currentTagChanged, this, [this] { Guarded([this] { updateTrend(); }); });
     auto *extras = new GridPrintExtras(DBGrid1);
@@ -67,7 +67,7 @@ TfrmScoreRanking::TfrmScoreRanking(QWidget *owner) : TfrmStatsBase(owner)
     };
 
     ChartTrend = makeChartView("ChartTrend");
-    ChartTrend->setMinimumSize(360, 300);
+    ChartTrend->setMinimumSize(340, 300);
     auto *body = new QSplitter(Qt::Horizontal, this);
     body->setObjectName(QStringLiteral("Splitter1"));
     body->setChildrenCollapsible(false);
@@ -84,7 +84,6 @@ TfrmScoreRanking::TfrmScoreRanking(QWidget *owner) : TfrmStatsBase(owner)
                                 true));
     layout->addLayout(statusRow());
     layout->addWidget(body, 1);
-    resize(1060, 660);
 
     m_termRunner = new WorkRunner(nullptr, this);
     setChart(ChartTrend, MakeTrendChart(QString(), {}));

@@ -53,7 +53,7 @@ TfrmScoreStatistics::TfrmScoreStatistics(QWidget *owner) : TfrmStatsBase(owner)
 
     DBGrid1 = new ResultGrid(QStringLiteral("DataStatistics"), this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    DBGrid1->setMinimumSize(560, 420);
+    DBGrid1->setMinimumSize(560, 560);
     actShowScores = new QAction(QStringLiteral("查看该组成绩…"), DBGrid1);
     actShowScores->setObjectName(QStringLiteral("actShowScores"));
     DBGrid1->addAction(actShowScores);
@@ -69,14 +69,23 @@ TfrmScoreStatistics::TfrmScoreStatistics(QWidget *owner) : TfrmStatsBase(owner)
     extras->caption = [this] { return printCaption(); };
     extras->figures = [this] { return printFigures(); };
 
+    // The current group's bands above; the groups around it below, one chart a page.
     ChartBands = makeChartView("ChartBands");
+    ChartBands->setMinimumSize(440, 230);
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
     ChartAverages = makeChartView("ChartAverages");
     ChartBoxPlot = makeChartView("ChartBoxPlot");
+    for (QChartView *view : {ChartAverages, ChartBoxPlot})
+        view->setMinimumSize(440, 360);
+    PageControl1->addTab(ChartAverages, QStringLiteral("平均分与及格率"));
+    PageControl1->addTab(ChartBoxPlot, QStringLiteral("箱线图"));
     auto *charts = new QSplitter(Qt::Vertical, this);
     charts->setObjectName(QStringLiteral("Splitter2"));
     charts->setChildrenCollapsible(false);
-    for (QChartView *view : {ChartBands, ChartAverages, ChartBoxPlot})
-        charts->addWidget(view);
+    charts->addWidget(ChartBands);
+    charts->addWidget(PageControl1);
+    charts->setStretchFactor(1, 1);
     auto *body = new QSplitter(Qt::Horizontal, this);
     body->setObjectName(QStringLiteral("Splitter1"));
     body->setChildrenCollapsible(false);
@@ -93,7 +102,6 @@ TfrmScoreStatistics::TfrmScoreStatistics(QWidget *owner) : TfrmStatsBase(owner)
                                 true));
     layout->addLayout(statusRow());
     layout->addWidget(body, 1);
-    resize(1060, 700);
 
     m_termRunner = new WorkRunner(nullptr, this);
     updateCharts();
@@ -252,13 +260,13 @@ QList<PrintFigure> TfrmScoreStatistics::printFigures() const
         currentGroup = GroupFigures{groupLabel(m_statistics.groups[current]), m_statistics.groups[current].figures};
     const QString title = GroupingName(m_statistics.grouping);
     QList<PrintFigure> figures;
-    figures.append({0.42, [currentGroup](QPainter &p, const QRectF &r) {
+    figures.append({0.22, [currentGroup](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeBandChart(currentGroup ? &*currentGroup : nullptr));
                     }});
-    figures.append({0.5, [shown, title, range](QPainter &p, const QRectF &r) {
+    figures.append({0.27, [shown, title, range](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeAverageChart(shown, title, range));
                     }});
-    figures.append({0.5, [shown, title, range](QPainter &p, const QRectF &r) {
+    figures.append({0.27, [shown, title, range](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeBoxPlotChart(shown, title, range));
                     }});
     return figures;

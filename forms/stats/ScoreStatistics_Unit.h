@@ -15,6 +15,7 @@ class QChartView;
 class QComboBox;
 class QLabel;
 class QSplitter;
+class QTabWidget;
 class ResultGrid;
 class TfrmStudentScore;
 
@@ -36,6 +37,7 @@ public:
     QComboBox *cmbxGrouping = nullptr;
     ResultGrid *DBGrid1 = nullptr;
     QChartView *ChartBands = nullptr;
+    QTabWidget *PageControl1 = nullptr;  // the charts of several groups
     QChartView *ChartAverages = nullptr;
     QChartView *ChartBoxPlot = nullptr;
     QAction *actShowScores = nullptr;

@@ -65,7 +65,7 @@ TfrmSummary::TfrmSummary(QWidget *owner) : TfrmStatsBase(owner)
     auto grid = [this](const char *name, const char *source, QWidget *page) {
         auto *g = new ResultGrid(QString::fromLatin1(source), page);
         g->setObjectName(QString::fromLatin1(name));
-        g->setMinimumSize(520, 160);
+        g->setMinimumSize(720, 200);
         return g;
     };
     auto title = [](const char *name, const QString &text, QWidget *page) {
@@ -129,7 +129,6 @@ TfrmSummary::TfrmSummary(QWidget *owner) : TfrmStatsBase(owner)
     layout->addWidget(PageControl1, 1);
     layout->addLayout(statusRow());
     btnSettings->hide();  // nothing here depends on the statistics' settings
-    resize(760, 600);
 
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) { Guarded([&] { pageShown(page); }); });
 }
@@ -189,7 +188,7 @@ void TfrmSummary::computeFees()
             fillTexts(cmbxPriceName, result->items);
             DBGrid1->setTable(result->fees, QStringLiteral("缴费汇总"));
             DBGrid2->setTable(result->unpaid, QStringLiteral("欠费名单"));
-            lblUnpaid->setText(QStringLiteral("欠费名单（%1：%2 名学生没有缴费记录）")
+            lblUnpaid->setText(QStringLiteral("欠费名单（%1）：%2 名学生没有缴费记录")
                                    .arg(caption)
                                    .arg(result->unpaid.rowCount()));
         });

@@ -72,13 +72,20 @@ void sayEmpty(QChart *chart, const QString &text)
 QBarCategoryAxis *groupAxis(const QList<GroupFigures> &groups, const QString &title)
 {
     auto *axis = new QBarCategoryAxis;
+    // A label of two parts ("一班·数学") on two lines; with many groups the
+    // labels stand upright (slanted ones are cut short far sooner).
+    const bool upright = groups.size() > 6;
     QStringList labels;
-    for (const GroupFigures &g : groups)
-        labels << g.label;
+    for (const GroupFigures &g : groups) {
+        QString label = g.label.toHtmlEscaped();
+        if (!upright)
+            label.replace(QStringLiteral("·"), QStringLiteral("<br>"));
+        labels << label;
+    }
     axis->append(labels);
     styleAxis(axis, title);
-    if (groups.size() > 6)
-        axis->setLabelsAngle(-50);
+    if (upright)
+        axis->setLabelsAngle(-90);
     return axis;
 }
 
@@ -104,6 +111,7 @@ QChart *MakeBandChart(const GroupFigures *group)
         most = std::max(most, n);
     }
     set->setLabelFont(chartFont(0.85));
+    set->setLabelColor(Qt::black);
     auto *series = new QBarSeries;
     series->append(set);
     series->setLabelsVisible(true);
@@ -111,14 +119,16 @@ QChart *MakeBandChart(const GroupFigures *group)
     series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
     chart->addSeries(series);
     auto *x = new QBarCategoryAxis;
-    x->append(stats::BandTitles());
+    // Axis labels are rich text: "<60" would be taken for a tag.
+    for (const QString &band : stats::BandTitles())
+        x->append(band.toHtmlEscaped());
     styleAxis(x, QStringLiteral("分数段"));
     auto *y = new QValueAxis;
     // Whole people on the axis, with room above the tallest bar for its number.
-    const qint64 top = std::max<qint64>(4, qint64(std::ceil(double(most) * 1.2)));
+    const qint64 top = std::max<qint64>(4, qint64(std::ceil(double(most) * 1.15 / 4)) * 4);
     y->setRange(0, double(top));
     y->setLabelFormat(QStringLiteral("%d"));
-    y->setTickCount(int(std::min<qint64>(top, 4)) + 1);
+    y->setTickCount(5);
     styleAxis(y, QStringLiteral("人数"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
@@ -144,13 +154,20 @@ QChart *MakeAverageChart(const QList<GroupFigures> &groups, const QString &group
     double largest = 0;
     for (int i = 0; i < groups.size(); ++i) {
         const stats::MarkFigures &f = groups[i].figures;
-        *averages << f.mean.value_or(0);
+        *averages << std::round(f.mean.value_or(0) * 10) / 10;
         largest = std::max(largest, f.mean.value_or(0));
         if (f.passRate)
             rates->append(i, *f.passRate);
     }
+    averages->setLabelColor(Qt::black);
+    averages->setLabelFont(chartFont(0.8));
     auto *bars = new QBarSeries;
     bars->append(averages);
+    // Each average written on its bar, one decimal as in the grid.
+    bars->setLabelsVisible(true);
+    bars->setLabelsFormat(QStringLiteral("@value"));
+    bars->setLabelsPrecision(3);
+    bars->setLabelsPosition(QAbstractBarSeries::LabelsInsideEnd);
     chart->addSeries(bars);
     chart->addSeries(rates);
     QBarCategoryAxis *x = groupAxis(groups, groupTitle);
@@ -247,10 +264,11 @@ void PaintChart(QPainter &painter, const QRectF &target, QChart *chart)
 {
     if (!chart)
         return;
-    // Laid out as on a screen of 96 dots per inch at the target's size on
-    // paper, so its texts keep their sizes; then scaled onto the page.
+    // Laid out as on a screen at the target's size on paper, so its texts
+    // keep about their sizes; then scaled onto the page.
     const qreal dpi = painter.device() ? painter.device()->logicalDpiX() : 96;
-    const QSizeF logical(target.width() * 96 / dpi, target.height() * 96 / dpi);
+    constexpr qreal screenDpi = 84;  // a little below a screen's: texts a little larger on paper
+    const QSizeF logical(target.width() * screenDpi / dpi, target.height() * screenDpi / dpi);
     QGraphicsScene scene;
     scene.addItem(chart);
     chart->setGeometry(QRectF(QPointF(0, 0), logical));
