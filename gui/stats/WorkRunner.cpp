@@ -14,6 +14,7 @@
 
 namespace {
 int showDelay = 300;
+int startDelay = 0;
 }
 
 WorkIndicator::WorkIndicator(QWidget *parent) : QWidget(parent)
@@ -79,11 +80,24 @@ int WorkRunner::indicatorDelay()
     return showDelay;
 }
 
+void WorkRunner::setStartDelayForTesting(int milliseconds)
+{
+    startDelay = milliseconds;
+}
+
 void WorkRunner::start(stats::BackgroundJob::Work work, std::function<void(const QString &)> finished)
 {
     if (m_current)
         retire(m_current);
     const QString path = SharedConnection().databasePath();
+    if (startDelay > 0)
+        work = [delay = startDelay, work = std::move(work)](stats::ReadConnection &c) {
+            for (int waited = 0; waited < delay; waited += 5) {
+                c.throwIfCancelled();
+                QThread::msleep(5);
+            }
+            work(c);
+        };
     auto *job = new stats::BackgroundJob(path, std::move(work));
     m_current = job;
     m_finished = std::move(finished);

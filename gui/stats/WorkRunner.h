@@ -52,6 +52,9 @@ public:
     // How long work runs before the indication appears (tests shorten it).
     static void setIndicatorDelay(int milliseconds);
     static int indicatorDelay();
+    // Tests: each work waits this long (cancellable) before it begins, so
+    // that what happens while it runs can be seen on a small database.
+    static void setStartDelayForTesting(int milliseconds);
 
 signals:
     void busyChanged(bool busy);
