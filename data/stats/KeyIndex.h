@@ -63,7 +63,23 @@ public:
         return QString::fromUtf8(t.data(), qsizetype(t.size()));
     }
 
+    // The number of the bytes, remembering the last text asked for: in a
+    // scan, neighbouring rows mostly name the same student, class or term.
+    int indexAfterLast(std::string_view bytes, bool null)
+    {
+        if (m_last >= 0 && m_lastNull == null && bytes == m_lastBytes)
+            return m_last;
+        m_lastBytes.assign(bytes);
+        m_lastNull = null;
+        m_last = index(bytes, null);
+        return m_last;
+    }
+
 private:
+    std::string m_lastBytes;
+    bool m_lastNull = false;
+    int m_last = -1;
+
     struct Hash
     {
         using is_transparent = void;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <string>
 #include <tuple>
 
 namespace stats {
@@ -215,6 +216,7 @@ ScanCondition RankingCondition(const RankingRequest &request, int firstParameter
     if (!students.sql.isEmpty()) {
         parts << QStringLiteral("StudentID IN (SELECT StudentID FROM StudentInfo WHERE %1)").arg(students.sql);
         c.binds << students.binds;
+        c.rowKeyOrder = false;  // the students' marks by the index on StudentID
     }
     c.sql = parts.isEmpty() ? QStringLiteral("1") : parts.join(QStringLiteral(" AND "));
     return c;
@@ -260,12 +262,20 @@ Rankings ComputeRankings(ReadConnection &connection, const RankingRequest &reque
                               return std::tie(x.year, x.place, x.text) < std::tie(y.year, y.place, y.text);
                           }};
     std::vector<TotalsAccumulator> totals(std::size_t(result.students.size()));
+    std::string lastStudent;
+    int lastStudentIndex = -1;
 
     const ScanCondition condition = RankingCondition(request);
-    ScanScores(connection, RankingColumns(), condition.sql, condition.binds, [&](const Rows &row) {
+    ScanScores(connection, RankingColumns(), condition, [&](const Rows &row) {
         if (row.isNull(5))
             return;
-        const int student = studentIndex.find(row.bytes(1));
+        // A student's marks mostly lie together.
+        const std::string_view studentBytes = row.bytes(1);
+        if (studentBytes != lastStudent) {
+            lastStudent.assign(studentBytes);
+            lastStudentIndex = studentIndex.find(studentBytes);
+        }
+        const int student = lastStudentIndex;
         if (student < 0)
             return;
         int subject = -1;
@@ -278,7 +288,7 @@ Rankings ComputeRankings(ReadConnection &connection, const RankingRequest &reque
             }
         }
         const std::string_view termBytes = row.bytes(3);
-        const int term = terms.index(termBytes, termBytes.empty());
+        const int term = terms.indexAfterLast(termBytes, termBytes.empty());
         if (term == int(termKeys.size()))
             termKeys.push_back(terms.isNull(term) ? dravon::TermKey{INT_MAX, INT_MAX, QString()}
                                                   : dravon::termKey(terms.text(term)));
@@ -328,41 +338,42 @@ Rankings ComputeRankings(ReadConnection &connection, const RankingRequest &reque
 ResultTable RankingTable(const Rankings &rankings)
 {
     using dravon::FieldType;
-    ResultTable table({{QStringLiteral("名次"), FieldType::Integer},
+    const NumberFormat whole = NumberFormat::Whole, one = NumberFormat::OneDecimal;
+    ResultTable table({{QStringLiteral("名次"), FieldType::Integer, whole},
                        {QStringLiteral("学号"), FieldType::Text},
                        {QStringLiteral("姓名"), FieldType::Text},
                        {QStringLiteral("班级"), FieldType::Text},
                        {QStringLiteral("学院"), FieldType::Text},
-                       {QStringLiteral("成绩数"), FieldType::Integer},
-                       {QStringLiteral("总分"), FieldType::Real},
-                       {QStringLiteral("平均分"), FieldType::Real},
-                       {QStringLiteral("学分加权平均分"), FieldType::Real},
-                       {QStringLiteral("绩点"), FieldType::Real},
-                       {QStringLiteral("已获学分"), FieldType::Real},
-                       {QStringLiteral("不及格门数"), FieldType::Integer}});
+                       {QStringLiteral("成绩数"), FieldType::Integer, whole},
+                       {QStringLiteral("总分"), FieldType::Real, one},
+                       {QStringLiteral("平均分"), FieldType::Real, one},
+                       {QStringLiteral("学分加权平均分"), FieldType::Real, one},
+                       {QStringLiteral("绩点"), FieldType::Real, NumberFormat::TwoDecimals},
+                       {QStringLiteral("已获学分"), FieldType::Real, one},
+                       {QStringLiteral("不及格门数"), FieldType::Integer, whole}});
     table.rows().reserve(rankings.students.size());
     for (int i = 0; i < rankings.students.size(); ++i) {
         const StudentRanking &s = rankings.students[i];
         ResultRow &row = table.addRow();
         row.tag = i;
         if (s.rank > 0)
-            ResultTable::setCount(row, 0, s.rank);
+            ResultTable::setNumber(row, 0, s.rank);
         ResultTable::setTextWithKey(row, 1, s.studentId, s.studentId);
         ResultTable::setText(row, 2, s.name);
         ResultTable::setText(row, 3, s.className);
         ResultTable::setText(row, 4, s.collegeName);
-        ResultTable::setCount(row, 5, s.totals.marks);
-        auto number = [&](int column, const std::optional<double> &v, QString (*text)(double)) {
+        ResultTable::setNumber(row, 5, s.totals.marks);
+        auto number = [&](int column, const std::optional<double> &v) {
             if (v)
-                ResultTable::setNumber(row, column, *v, text(*v));
+                ResultTable::setNumber(row, column, *v);
         };
-        number(6, s.totals.total, &OneDecimal);
-        number(7, s.totals.average, &OneDecimal);
-        number(8, s.totals.weightedAverage, &OneDecimal);
-        number(9, s.totals.gradePoint, &TwoDecimals);
+        number(6, s.totals.total);
+        number(7, s.totals.average);
+        number(8, s.totals.weightedAverage);
+        number(9, s.totals.gradePoint);
         if (s.totals.marks > 0) {
-            ResultTable::setNumber(row, 10, s.totals.creditsEarned, OneDecimal(s.totals.creditsEarned));
-            ResultTable::setCount(row, 11, s.totals.failedSubjects);
+            ResultTable::setNumber(row, 10, s.totals.creditsEarned);
+            ResultTable::setNumber(row, 11, s.totals.failedSubjects);
         }
     }
     return table;

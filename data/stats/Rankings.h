@@ -79,7 +79,7 @@ std::optional<double> MeasureOf(const StudentTotals &totals, RankMeasure measure
 
 // The columns each score row contributes.
 QString RankingColumns();
-ScanCondition RankingCondition(const RankingRequest &request, int firstParameter = 3);
+ScanCondition RankingCondition(const RankingRequest &request, int firstParameter = 2);
 
 Rankings ComputeRankings(ReadConnection &connection, const RankingRequest &request);
 

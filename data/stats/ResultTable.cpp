@@ -1,10 +1,11 @@
 #include "data/stats/ResultTable.h"
 
-#include "data/MemorySource.h"
+#include "data/stats/MarkFigures.h"
 
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -23,7 +24,7 @@ int ResultTable::columnIndex(const QString &name) const
 ResultRow &ResultTable::addRow()
 {
     ResultRow row;
-    row.shown.resize(m_columns.size());
+    row.texts.resize(m_columns.size());
     row.keys.resize(m_columns.size());
     m_rows.append(std::move(row));
     return m_rows.last();
@@ -31,25 +32,55 @@ ResultRow &ResultTable::addRow()
 
 void ResultTable::setText(ResultRow &row, int column, const QString &text)
 {
-    row.shown[column] = text.isEmpty() ? QVariant() : QVariant(text);
-    row.keys[column] = row.shown[column];
-}
-
-void ResultTable::setNumber(ResultRow &row, int column, double value, const QString &text)
-{
-    row.shown[column] = text;
-    row.keys[column] = value;
-}
-
-void ResultTable::setCount(ResultRow &row, int column, qint64 value)
-{
-    setNumber(row, column, double(value), QString::number(value));
+    row.texts[column] = text.isEmpty() ? QVariant() : QVariant(text);
+    row.keys[column] = row.texts[column];
 }
 
 void ResultTable::setTextWithKey(ResultRow &row, int column, const QString &text, const QVariant &key)
 {
-    row.shown[column] = text.isEmpty() ? QVariant() : QVariant(text);
+    row.texts[column] = text.isEmpty() ? QVariant() : QVariant(text);
     row.keys[column] = key;
+}
+
+void ResultTable::setNumber(ResultRow &row, int column, double value)
+{
+    row.keys[column] = value;
+}
+
+QString FormatNumber(double value, NumberFormat format)
+{
+    switch (format) {
+    case NumberFormat::Whole:
+        return QString::number(qint64(std::llround(value)));
+    case NumberFormat::OneDecimal:
+        return OneDecimal(value);
+    case NumberFormat::Rate:
+        return RateText(value);
+    case NumberFormat::TwoDecimals:
+        return TwoDecimals(value);
+    }
+    return {};
+}
+
+QString ResultTable::cellText(int row, int column) const
+{
+    const ResultRow &r = m_rows[row];
+    const ResultColumn &c = m_columns[column];
+    if (c.type == dravon::FieldType::Text)
+        return r.texts[column].toString();
+    const QVariant &key = r.keys[column];
+    return key.isNull() ? QString() : FormatNumber(key.toDouble(), c.format);
+}
+
+dravon::Values ResultTable::rowTexts(int row) const
+{
+    dravon::Values values(m_columns.size());
+    for (int c = 0; c < m_columns.size(); ++c) {
+        const QString text = cellText(row, c);
+        if (!text.isEmpty())
+            values[c] = text;
+    }
+    return values;
 }
 
 void ResultTable::sortBy(int column, Qt::SortOrder order)
@@ -99,18 +130,48 @@ void ResultTable::sortBy(int column, Qt::SortOrder order)
     m_rows = std::move(sorted);
 }
 
+namespace {
+
+// The rows of a table, their numbers written when a row is asked for. A grid
+// asks for each cell of a row in turn: the row last written is kept.
+class ResultSource : public dravon::RowSource
+{
+public:
+    ResultSource(dravon::Connection &connection, const ResultTable &table)
+        : RowSource(connection), m_table(table)
+    {
+        for (const ResultColumn &c : table.columns())
+            m_fields.append({c.name, c.type});
+        m_rowsFetched = table.rowCount();
+    }
+    int count() const override { return m_table.rowCount(); }
+    bool countKnown() const override { return true; }
+    bool ensure(int row) override { return row >= 0 && row < count(); }
+    bool fetchMore() override { return false; }
+    int loadLast() override { return count() - 1; }
+    dravon::Values values(int row) override
+    {
+        if (row < 0 || row >= count())
+            return dravon::Values(m_fields.size());
+        if (remembers(row))
+            return remembered();
+        return remember(row, m_table.rowTexts(row));
+    }
+
+protected:
+    void applyCount(const dravon::RowCounter::Result &) override {}
+
+private:
+    const ResultTable m_table;  // shares the rows with the caller's table
+};
+
+}
+
 std::unique_ptr<dravon::RecordSet> ResultTable::toRecordSet(dravon::Connection &connection,
                                                             const QString &description) const
 {
-    QVector<dravon::Field> fields;
-    for (const ResultColumn &c : m_columns)
-        fields.append({c.name, c.type});
-    QVector<dravon::Values> rows;
-    rows.reserve(m_rows.size());
-    for (const ResultRow &r : m_rows)
-        rows.append(r.shown);
-    auto source = std::make_unique<dravon::MemorySource>(connection, fields, std::move(rows));
-    return std::make_unique<dravon::RecordSet>(connection, std::move(source), description);
+    return std::make_unique<dravon::RecordSet>(connection, std::make_unique<ResultSource>(connection, *this),
+                                               description);
 }
 
 }

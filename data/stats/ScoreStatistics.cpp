@@ -7,7 +7,7 @@
 #include "data/stats/SchoolNames.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <tuple>
 
 namespace stats {
 
@@ -77,6 +77,8 @@ ScanCondition ScoreFilterCondition(const ScoreFilter &filter, int firstParameter
     if (filter.collegeId)
         add(QStringLiteral("ClassID IN (SELECT ClassID FROM ClassInfo WHERE GradeID = ?%1)"), *filter.collegeId);
     c.sql = parts.isEmpty() ? QStringLiteral("1") : parts.join(QStringLiteral(" AND "));
+    // Class and subject are indexed: the engine then picks the rows by index.
+    c.rowKeyOrder = !filter.classId && !filter.subjectId && !filter.collegeId;
     return c;
 }
 
@@ -125,22 +127,33 @@ ScoreStatistics ComputeScoreStatistics(ReadConnection &connection, const ScoreFi
     const bool bySubject = grouping == Grouping::Subject || grouping == Grouping::ClassSubject;
     KeyIndex classes;
     KeyIndex subjects;
-    std::unordered_map<quint64, int> groupOf;
+    // groupOf[class][subject]: the group's place in groups, -1 before its first mark.
+    std::vector<std::vector<int>> groupOf;
     std::vector<Accumulated> groups;
 
     const ScanCondition condition = ScoreFilterCondition(filter);
-    ScanScores(connection, StatisticsColumns(), condition.sql, condition.binds, [&](const Rows &row) {
-        const std::string_view classBytes = byClass ? row.bytes(0) : std::string_view();
-        const std::string_view subjectBytes = bySubject ? row.bytes(1) : std::string_view();
-        const int c = byClass ? classes.index(classBytes, classBytes.empty()) : 0;
-        const int s = bySubject ? subjects.index(subjectBytes, subjectBytes.empty()) : 0;
-        const quint64 key = (quint64(quint32(c)) << 32) | quint32(s);
-        auto found = groupOf.find(key);
-        if (found == groupOf.end()) {
-            found = groupOf.emplace(key, int(groups.size())).first;
+    ScanScores(connection, StatisticsColumns(), condition, [&](const Rows &row) {
+        int c = 0;
+        if (byClass) {
+            const std::string_view classBytes = row.bytes(0);
+            c = classes.indexAfterLast(classBytes, classBytes.empty());
+        }
+        int s = 0;
+        if (bySubject) {
+            const std::string_view subjectBytes = row.bytes(1);
+            s = subjects.index(subjectBytes, subjectBytes.empty());
+        }
+        if (std::size_t(c) >= groupOf.size())
+            groupOf.resize(std::size_t(c) + 1);
+        std::vector<int> &ofClass = groupOf[std::size_t(c)];
+        if (std::size_t(s) >= ofClass.size())
+            ofClass.resize(std::size_t(s) + 1, -1);
+        int &place = ofClass[std::size_t(s)];
+        if (place < 0) {
+            place = int(groups.size());
             groups.push_back({c, s, {}, {}, 0});
         }
-        Accumulated &g = groups[std::size_t(found->second)];
+        Accumulated &g = groups[std::size_t(place)];
         if (row.isNull(2))
             ++g.absent;
         else
@@ -168,36 +181,73 @@ ScoreStatistics ComputeScoreStatistics(ReadConnection &connection, const ScoreFi
         groups = std::move(colleges);
     }
 
+    // Each class's and subject's texts once, and its place in identifier order.
+    struct Key
+    {
+        QString id;
+        QString name;
+        int order = 0;
+    };
+    auto keysOf = [](const KeyIndex &index, const QHash<QString, QString> &names) {
+        std::vector<Key> keys(std::size_t(index.size()));
+        std::vector<int> byId(keys.size());
+        for (int i = 0; i < index.size(); ++i) {
+            keys[std::size_t(i)].id = index.text(i);
+            keys[std::size_t(i)].name = NameOrNote(names, keys[std::size_t(i)].id);
+            byId[std::size_t(i)] = i;
+        }
+        std::sort(byId.begin(), byId.end(),
+                  [&](int a, int b) { return idLess(keys[std::size_t(a)].id, keys[std::size_t(b)].id); });
+        for (std::size_t rank = 0; rank < byId.size(); ++rank)
+            keys[std::size_t(byId[rank])].order = int(rank);
+        return keys;
+    };
+    const std::vector<Key> classKeys = keysOf(classes, names.className);
+    const std::vector<Key> subjectKeys = keysOf(subjects, names.subjectName);
+
+    struct Described
+    {
+        int first;
+        int second;
+        ScoreGroup group;
+    };
+    std::vector<Described> described;
+    described.reserve(groups.size());
     for (Accumulated &g : groups) {
         connection.throwIfCancelled();
-        ScoreGroup out;
+        Described d{0, 0, {}};
+        ScoreGroup &out = d.group;
         if (grouping == Grouping::College) {
             out.collegeId = g.collegeId;
             out.collegeName = NameOrNote(names.collegeName, g.collegeId);
         }
         if (byClass && grouping != Grouping::College) {
-            out.classId = classes.text(g.classIndex);
-            out.className = NameOrNote(names.className, out.classId);
+            const Key &k = classKeys[std::size_t(g.classIndex)];
+            out.classId = k.id;
+            out.className = k.name;
+            d.first = k.order;
         }
         if (bySubject) {
-            out.subjectId = subjects.text(g.subjectIndex);
-            out.subjectName = NameOrNote(names.subjectName, out.subjectId);
+            const Key &k = subjectKeys[std::size_t(g.subjectIndex)];
+            out.subjectId = k.id;
+            out.subjectName = k.name;
+            (grouping == Grouping::Subject ? d.first : d.second) = k.order;
         }
         out.figures = DescribeMarks(g.marks, g.absent, thresholds);
         std::vector<double>().swap(g.marks);
-        result.groups.append(out);
+        described.push_back(std::move(d));
     }
 
-    std::stable_sort(result.groups.begin(), result.groups.end(), [](const ScoreGroup &a, const ScoreGroup &b) {
-        for (const auto &[x, y] : {std::pair{&a.collegeId, &b.collegeId}, std::pair{&a.classId, &b.classId},
-                                    std::pair{&a.subjectId, &b.subjectId}}) {
-            if (idLess(*x, *y))
-                return true;
-            if (idLess(*y, *x))
-                return false;
-        }
-        return false;
-    });
+    if (grouping == Grouping::College)
+        std::stable_sort(described.begin(), described.end(),
+                         [](const Described &a, const Described &b) { return idLess(a.group.collegeId, b.group.collegeId); });
+    else
+        std::stable_sort(described.begin(), described.end(), [](const Described &a, const Described &b) {
+            return std::tie(a.first, a.second) < std::tie(b.first, b.second);
+        });
+    result.groups.reserve(qsizetype(described.size()));
+    for (Described &d : described)
+        result.groups.append(std::move(d.group));
     return result;
 }
 
@@ -248,12 +298,19 @@ ResultTable StatisticsTable(const ScoreStatistics &statistics)
     QVector<ResultColumn> columns;
     for (const QString &name : GroupColumns(statistics.grouping))
         columns.append({name, FieldType::Text});
-    const QStringList figures = {QStringLiteral("人数"), QStringLiteral("缺考"), QStringLiteral("平均分"),
-                                 QStringLiteral("最高分"), QStringLiteral("最低分"), QStringLiteral("标准差"),
-                                 QStringLiteral("中位数"), QStringLiteral("及格人数"), QStringLiteral("及格率"),
-                                 QStringLiteral("优秀人数"), QStringLiteral("优秀率")};
-    for (const QString &name : figures + BandTitles())
-        columns.append({name, FieldType::Real});
+    auto count = [&](const QString &name) { columns.append({name, FieldType::Integer, NumberFormat::Whole}); };
+    auto mark = [&](const QString &name) { columns.append({name, FieldType::Real, NumberFormat::OneDecimal}); };
+    auto rate = [&](const QString &name) { columns.append({name, FieldType::Real, NumberFormat::Rate}); };
+    count(QStringLiteral("人数"));
+    count(QStringLiteral("缺考"));
+    for (const char *name : {"平均分", "最高分", "最低分", "标准差", "中位数"})
+        mark(QString::fromUtf8(name));
+    count(QStringLiteral("及格人数"));
+    rate(QStringLiteral("及格率"));
+    count(QStringLiteral("优秀人数"));
+    rate(QStringLiteral("优秀率"));
+    for (const QString &band : BandTitles())
+        count(band);
     ResultTable table(columns);
     const int keyColumns = int(GroupColumns(statistics.grouping).size());
 
@@ -283,24 +340,21 @@ ResultTable StatisticsTable(const ScoreStatistics &statistics)
         }
         Q_ASSERT(c == keyColumns);
         const MarkFigures &f = g.figures;
-        auto optional = [&](const std::optional<double> &v, QString (*text)(double)) {
+        auto number = [&](const std::optional<double> &v) {
             if (v)
-                ResultTable::setNumber(row, c, *v, text(*v));
+                ResultTable::setNumber(row, c, *v);
             ++c;
         };
-        ResultTable::setCount(row, c++, f.count);
-        ResultTable::setCount(row, c++, f.absent);
-        optional(f.mean, &OneDecimal);
-        optional(f.max, &OneDecimal);
-        optional(f.min, &OneDecimal);
-        optional(f.stddev, &OneDecimal);
-        optional(f.median, &OneDecimal);
-        ResultTable::setCount(row, c++, f.passed);
-        optional(f.passRate, &RateText);
-        ResultTable::setCount(row, c++, f.excellent);
-        optional(f.excellentRate, &RateText);
+        number(double(f.count));
+        number(double(f.absent));
+        for (const std::optional<double> &v : {f.mean, f.max, f.min, f.stddev, f.median})
+            number(v);
+        number(double(f.passed));
+        number(f.passRate);
+        number(double(f.excellent));
+        number(f.excellentRate);
         for (const qint64 n : f.bands)
-            ResultTable::setCount(row, c++, n);
+            number(double(n));
         row.tag = i;
     }
     return table;

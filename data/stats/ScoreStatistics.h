@@ -28,7 +28,7 @@ enum class Grouping { Class, Subject, ClassSubject, College };
 QString GroupingName(Grouping grouping);  // "班级", "课程", "班级 × 课程", "学院"
 
 // The condition of the score rows the filter takes.
-ScanCondition ScoreFilterCondition(const ScoreFilter &filter, int firstParameter = 3);
+ScanCondition ScoreFilterCondition(const ScoreFilter &filter, int firstParameter = 2);
 // The terms the marks name, in term order (第一学期 before 第二学期 before
 // 第十学期); marks naming none are left out of the list.
 QStringList ScoreTerms(ReadConnection &connection);

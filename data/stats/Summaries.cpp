@@ -109,8 +109,8 @@ ResultTable FeeSummary(ReadConnection &connection, const FeeFilter &filter)
                        {QStringLiteral("班级名称"), FieldType::Text},
                        {QStringLiteral("缴费项目"), FieldType::Text},
                        {QStringLiteral("人数"), FieldType::Integer},
-                       {QStringLiteral("金额合计"), FieldType::Real},
-                       {QStringLiteral("平均"), FieldType::Real}});
+                       {QStringLiteral("金额合计"), FieldType::Real, NumberFormat::TwoDecimals},
+                       {QStringLiteral("平均"), FieldType::Real, NumberFormat::TwoDecimals}});
     while (rows.next()) {
         ResultRow &row = table.addRow();
         const QString classId = rows.text(0);
@@ -119,11 +119,11 @@ ResultTable FeeSummary(ReadConnection &connection, const FeeFilter &filter)
         ResultTable::setText(row, 2, rows.isNull(1) || rows.text(1).isEmpty() ? QStringLiteral("未注明") : rows.text(1));
         const qint64 students = rows.int64(2);
         const double sum = rows.real(3);
-        ResultTable::setCount(row, 3, students);
+        ResultTable::setNumber(row, 3, double(students));
         if (rows.int64(4) > 0)
-            ResultTable::setNumber(row, 4, sum, TwoDecimals(sum));
+            ResultTable::setNumber(row, 4, sum);
         if (students > 0 && rows.int64(4) > 0)
-            ResultTable::setNumber(row, 5, sum / double(students), TwoDecimals(sum / double(students)));
+            ResultTable::setNumber(row, 5, sum / double(students));
     }
     sortByIds(table, {0, 2});
     return table;
@@ -189,9 +189,9 @@ ResultTable DormSummary(ReadConnection &connection)
         ResultRow &row = table.addRow();
         setId(row, 0, it.key());
         ResultTable::setText(row, 1, d.known ? d.name : NameOrNote({}, it.key()));
-        ResultTable::setCount(row, 2, d.students);
-        ResultTable::setCount(row, 3, d.men);
-        ResultTable::setCount(row, 4, d.women);
+        ResultTable::setNumber(row, 2, double(d.students));
+        ResultTable::setNumber(row, 3, double(d.men));
+        ResultTable::setNumber(row, 4, double(d.women));
         std::sort(d.classes.begin(), d.classes.end(), &idLess);
         QStringList shown;
         for (const QString &classId : d.classes)
@@ -299,9 +299,9 @@ ResultTable StudentHeadcount(ReadConnection &connection, HeadcountGrouping group
                                         group.isEmpty() ? QVariant() : QVariant(group));
             break;
         }
-        ResultTable::setCount(row, first, it->students);
-        ResultTable::setCount(row, first + 1, it->men);
-        ResultTable::setCount(row, first + 2, it->women);
+        ResultTable::setNumber(row, first, double(it->students));
+        ResultTable::setNumber(row, first + 1, double(it->men));
+        ResultTable::setNumber(row, first + 2, double(it->women));
     }
     sortByIds(table, {0});
     return table;

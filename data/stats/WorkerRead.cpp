@@ -5,6 +5,7 @@
 #include "data/Error.h"
 
 #include <QFile>
+#include <limits>
 #include <sqlite3.h>
 
 namespace stats {
@@ -101,6 +102,11 @@ void Rows::reset()
     sqlite3_reset(m_stmt);
 }
 
+int Rows::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
 bool Rows::isNull(int column) const
 {
     return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
@@ -133,30 +139,26 @@ QString ScoreScanSql(const QString &columns, const QString &conditions)
     return QStringLiteral("SELECT %1 FROM Score WHERE %2").arg(columns, conditions);
 }
 
-void ScanScores(ReadConnection &connection, const QString &columns, const QString &conditions,
-                const QStringList &binds, const std::function<void(const Rows &)> &onRow)
+void ScanScores(ReadConnection &connection, const QString &columns, const ScanCondition &condition,
+                const std::function<void(const Rows &)> &onRow)
 {
-    qint64 low = 0;
-    qint64 high = -1;
-    {
-        // Each from its end of the row keys: min and max in one select would read every row.
-        Rows range(connection, QStringLiteral("SELECT (SELECT min(Id) FROM Score), (SELECT max(Id) FROM Score)"));
-        if (range.next() && !range.isNull(0)) {
-            low = range.int64(0) - 1;
-            high = range.int64(1);
-        }
-    }
-    Rows rows(connection, QStringLiteral("SELECT %1 FROM Score WHERE Id > ?1 AND Id <= ?2 AND (%2)").arg(columns, conditions));
-    for (int i = 0; i < binds.size(); ++i)
-        rows.bind(i + 3, binds[i]);
-    for (qint64 from = low; from < high; from += scoreScanChunk) {
-        connection.throwIfCancelled();
-        // No lock is held here: a write of the program that waits goes first.
+    // The row key comes last, after the caller's columns.
+    Rows rows(connection, QStringLiteral("SELECT %1, Id FROM Score WHERE Id > ?1 AND (%2)").arg(columns, condition.sql));
+    for (int i = 0; i < condition.binds.size(); ++i)
+        rows.bind(i + 2, condition.binds[i]);
+    const int key = rows.columnCount() - 1;
+    qint64 after = std::numeric_limits<qint64>::min();
+    rows.bind(1, after);
+    for (qint64 read = 0; rows.next(); ++read) {
+        onRow(rows);
+        if (!condition.rowKeyOrder || read % 1024 != 1023 || !dravon::writerWaiting())
+            continue;
+        // A Save of the program waits: the read lock goes, the scan goes on after this row.
+        after = rows.int64(key);
+        rows.reset();
         dravon::waitForWriter();
-        rows.bind(1, from);
-        rows.bind(2, qMin(high, from + scoreScanChunk));
-        while (rows.next())
-            onRow(rows);
+        connection.throwIfCancelled();
+        rows.bind(1, after);
     }
 }
 

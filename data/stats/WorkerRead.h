@@ -59,6 +59,7 @@ public:
     bool next();
     void reset();
 
+    int columnCount() const;
     bool isNull(int column) const;
     // The column's UTF-8 bytes, valid until the next step.
     std::string_view bytes(int column) const;
@@ -72,26 +73,27 @@ private:
 };
 
 // An SQL condition over Score's columns with its parameters (numbered from
-// a first parameter on), "1" when nothing narrows.
+// a first parameter on), "1" when nothing narrows. rowKeyOrder: no index
+// chooses the rows (only unindexed columns are tested), so they come in
+// row-key order and a scan can stop and go on after the last key it read.
 struct ScanCondition
 {
     QString sql;
     QStringList binds;
+    bool rowKeyOrder = true;
 };
 
-// Rows of Score in row-key ranges of this many keys, each range one statement.
-constexpr qint64 scoreScanChunk = 1 << 16;
-
 // The statement that reads `columns` of the score rows that meet `conditions`
-// (an SQL condition over Score's columns, "1" for all) in one run.
+// in one run (its parameters from ?1).
 QString ScoreScanSql(const QString &columns, const QString &conditions);
 
-// Calls onRow(rows) for every score row meeting the conditions, in row-key
-// order. binds are the texts of the conditions' parameters ?3, ?4, ... (?1
-// and ?2 bound the range of each chunk). Between chunks the read lock is let
-// go, and a waiting write of the program goes first.
-void ScanScores(ReadConnection &connection, const QString &columns, const QString &conditions,
-                const QStringList &binds, const std::function<void(const Rows &)> &onRow);
+// Calls onRow(rows) for every score row meeting the condition (its
+// parameters numbered from ?2). A scan in row-key order lets a write of the
+// program that waits for the file go first: it lets go of its read lock and
+// goes on after the last row key it read. Other scans are short (an index
+// chooses their rows) and run in one go.
+void ScanScores(ReadConnection &connection, const QString &columns, const ScanCondition &condition,
+                const std::function<void(const Rows &)> &onRow);
 
 // A worker thread running one piece of reading on its own read connection.
 class BackgroundJob : public QThread

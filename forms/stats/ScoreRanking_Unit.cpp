@@ -151,22 +151,30 @@ void TfrmScoreRanking::compute()
         scopeText += QStringLiteral("（%1）").arg(cmbxCollege->currentText());
     const QString filterText = QStringLiteral("学期：%1　范围：%2　排名依据：%3")
                                    .arg(shownChoice(cmbxTerm), scopeText, RankMeasureName(request.measure));
-    auto result = std::make_shared<Rankings>();
+    struct Result
+    {
+        Rankings rankings;
+        ResultTable table;
+    };
+    auto result = std::make_shared<Result>();
     lblStatus->setText(QString());
-    runner->start([=](ReadConnection &c) { *result = ComputeRankings(c, request); },
+    runner->start([=](ReadConnection &c) {
+                      result->rankings = ComputeRankings(c, request);
+                      result->table = RankingTable(result->rankings);
+                  },
                   [this, result, filterText](const QString &error) {
                       if (!error.isEmpty()) {
                           lblStatus->setText(QStringLiteral("排名没有完成。"));
                           ReportError(error);
                           return;
                       }
-                      m_rankings = *result;
+                      m_rankings = std::move(result->rankings);
                       m_hasRankings = true;
                       m_filterText = filterText;
                       int ranked = 0;
                       for (const StudentRanking &s : m_rankings.students)
                           ranked += s.rank > 0 ? 1 : 0;
-                      DBGrid1->setTable(RankingTable(m_rankings), printCaption());
+                      DBGrid1->setTable(result->table, printCaption());
                       lblStatus->setText(
                           m_rankings.students.isEmpty()
                               ? QStringLiteral("没有符合条件的学生。")

@@ -151,25 +151,35 @@ void TfrmScoreStatistics::compute()
     const QString filterText = QStringLiteral("学期：%1　学院：%2　班级：%3　课程：%4　分组：%5")
                                    .arg(shownChoice(cmbxTerm), shownChoice(cmbxCollege), shownChoice(cmbxClass),
                                         shownChoice(cmbxSubject), GroupingName(grouping));
-    auto result = std::make_shared<ScoreStatistics>();
+    struct Result
+    {
+        ScoreStatistics statistics;
+        ResultTable table;
+    };
+    auto result = std::make_shared<Result>();
     lblStatus->setText(QString());
-    runner->start([=](ReadConnection &c) { *result = ComputeScoreStatistics(c, filter, grouping, thresholds); },
-                  [this, result, filterText](const QString &error) {
-                      if (!error.isEmpty()) {
-                          lblStatus->setText(QStringLiteral("统计没有完成。"));
-                          ReportError(error);
-                          return;
-                      }
-                      m_filterText = filterText;
-                      showStatistics(*result);
-                  });
+    runner->start(
+        [=](ReadConnection &c) {
+            // The grid's rows too are made on the worker.
+            result->statistics = ComputeScoreStatistics(c, filter, grouping, thresholds);
+            result->table = StatisticsTable(result->statistics);
+        },
+        [this, result, filterText](const QString &error) {
+            if (!error.isEmpty()) {
+                lblStatus->setText(QStringLiteral("统计没有完成。"));
+                ReportError(error);
+                return;
+            }
+            m_filterText = filterText;
+            showStatistics(std::move(result->statistics), result->table);
+        });
 }
 
-void TfrmScoreStatistics::showStatistics(const ScoreStatistics &statistics)
+void TfrmScoreStatistics::showStatistics(ScoreStatistics statistics, const ResultTable &table)
 {
-    m_statistics = statistics;
+    m_statistics = std::move(statistics);
     m_hasStatistics = true;
-    DBGrid1->setTable(StatisticsTable(m_statistics), printCaption());
+    DBGrid1->setTable(table, printCaption());
     if (m_statistics.groups.isEmpty())
         lblStatus->setText(QStringLiteral("没有符合条件的成绩。"));
     else
@@ -179,7 +189,7 @@ void TfrmScoreStatistics::showStatistics(const ScoreStatistics &statistics)
                                .arg(m_statistics.absent())
                                .arg(m_statistics.thresholds.pass)
                                .arg(m_statistics.thresholds.excellent));
-    updateCharts();
+    // The charts followed the grid's current row as the rows came in.
 }
 
 QString TfrmScoreStatistics::groupLabel(const ScoreGroup &group) const

@@ -67,7 +67,7 @@ protected:
 
 private:
     void collegeChanged();
-    void showStatistics(const stats::ScoreStatistics &statistics);
+    void showStatistics(stats::ScoreStatistics statistics, const stats::ResultTable &table);
     void updateCharts();
     QString groupLabel(const stats::ScoreGroup &group) const;
     QList<PrintFigure> printFigures() const;

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -67,7 +68,7 @@ ResultGrid::ResultGrid(const QString &sourceName, QWidget *parent) : DataGrid(pa
         if (dravon::RecordSet *rs = m_source->dataSet())
             connect(rs, &dravon::RecordSet::recordChanged, this, [this] {
                 const int tag = currentTag();
-                if (tag != m_lastTag) {
+                if (!m_showing && tag != m_lastTag) {
                     m_lastTag = tag;
                     emit currentTagChanged(tag);
                 }
@@ -127,6 +128,8 @@ void ResultGrid::sortByColumn(int column, Qt::SortOrder order)
 
 void ResultGrid::show(int keepTag)
 {
+    // The current row is told once, when the rows are in place.
+    const QScopedValueRollback<bool> showing(m_showing, true);
     QList<int> widths;
     for (int c = 0; c < horizontalHeader()->count(); ++c)
         widths << columnWidth(c);
@@ -145,6 +148,7 @@ void ResultGrid::show(int keepTag)
             scrollTo(model()->index(row, 0));
     }
     m_lastTag = currentTag();
+    m_showing = false;
     emit tableShown();
     emit currentTagChanged(m_lastTag);
 }

@@ -53,4 +53,5 @@ private:
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     int m_lastTag = -1;
+    bool m_showing = false;
 };

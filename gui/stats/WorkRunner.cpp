@@ -102,7 +102,8 @@ void WorkRunner::start(stats::BackgroundJob::Work work, std::function<void(const
     m_current = job;
     m_finished = std::move(finished);
     connect(job, &stats::BackgroundJob::done, this, [this, job] { jobDone(job); }, Qt::QueuedConnection);
-    job->start(QThread::LowPriority);
+    // Someone waits for this result: the worker runs at the window's own priority.
+    job->start();
     m_showTimer->start(showDelay);
     emit busyChanged(true);
 }
@@ -155,10 +156,10 @@ void WorkRunner::jobDone(stats::BackgroundJob *job)
 bool WorkRunner::waitUntilIdle(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while ((m_current || !m_retired.isEmpty()) && !deadline.hasExpired()) {
-        QCoreApplication::sendPostedEvents(this);
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
+    // A timer wakes the wait now and then, so the deadline is seen.
+    QTimer tick;
+    tick.start(50);
+    while ((m_current || !m_retired.isEmpty()) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return !m_current && m_retired.isEmpty();
 }
