@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/FieldValue.h"
 #include "data/ShortDate.h"
 #include "data/SqlText.h"
 
@@ -22,6 +23,8 @@ QString formatNumber(double value)
 
 const QString changedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
+const QString deletedElsewhere = QStringLiteral(
+    "该记录已被其他用户或程序删除,您的修改没有保存,记录已退出编辑状态。");
 const QString deletedOrChangedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未删除。当前显示的是数据库中的最新内容。");
 
@@ -457,57 +460,31 @@ QVariant RecordSet::storageValue(int field, const QVariant &value) const
         return value;
     const Field &f = m_fields[field];
     const QString text = value.toString();
-    if (f.type == FieldType::Text)
-        return text.isEmpty() ? QVariant() : QVariant(text);
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return {};
-    bool ok = false;
-    switch (f.type) {
-    case FieldType::Integer: {
-        const qlonglong n = t.toLongLong(&ok);
-        if (ok)
-            return n;
+    ConversionFailure failure = ConversionFailure::None;
+    const QVariant stored = storedValue(f.type, text, &failure);
+    switch (failure) {
+    case ConversionFailure::None:
+        return stored.isNull() ? QVariant() : stored;
+    case ConversionFailure::NotInteger:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的整数。").arg(label(field), text));
-    }
-    case FieldType::Real: {
-        const double d = QLocale::c().toDouble(t, &ok);
-        if (ok && std::isfinite(d))
-            return d;
+    case ConversionFailure::NotNumber:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的数值。").arg(label(field), text));
-    }
-    case FieldType::Date: {
-        const QDate date = parseShortDate(t);
-        if (date.isValid())
-            return date.toString(Qt::ISODate);
+    case ConversionFailure::NotDate:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的日期(格式 %3)。")
                         .arg(label(field), text, shortDateFormat()));
     }
-    case FieldType::Text:
-        break;
-    }
-    return text;
+    return stored;
 }
 
 QString RecordSet::refusal(const QString &engineText, const QVector<QVariant> &values) const
 {
-    static const QRegularExpression column(QStringLiteral("failed: (?:[^.\\s,]+\\.)?([^\\s,]+)"));
-    const QRegularExpressionMatch m = column.match(engineText);
-    if (m.hasMatch()) {
-        const int i = fieldIndex(m.captured(1));
-        if (i >= 0) {
-            QString why = QStringLiteral("不符合该字段的要求");
-            if (engineText.contains(QLatin1String("UNIQUE")))
-                why = QStringLiteral("与已有记录重复");
-            else if (engineText.contains(QLatin1String("NOT NULL")))
-                why = QStringLiteral("不能为空");
-            else if (engineText.contains(QLatin1String("CHECK")))
-                why = QStringLiteral("类型或格式不符合该字段");
-            const QString shown = values.value(i).isNull() ? QStringLiteral("(空)")
-                                                            : displayText(values.value(i), m_fields[i].type);
-            return QStringLiteral("数据库拒绝保存: 字段 \"%1\" 的值 \"%2\" %3。\n(%4)")
-                .arg(label(i), shown, why, engineText);
-        }
+    const RefusalReason reason = readRefusal(engineText);
+    const int i = reason.column.isEmpty() ? -1 : fieldIndex(reason.column);
+    if (i >= 0) {
+        const QString shown = values.value(i).isNull() ? QStringLiteral("(空)")
+                                                        : displayText(values.value(i), m_fields[i].type);
+        return QStringLiteral("数据库拒绝保存: 字段 \"%1\" 的值 \"%2\" %3。\n(%4)")
+            .arg(label(i), shown, reason.why, engineText);
     }
     return QStringLiteral("数据库拒绝保存记录: %1").arg(engineText);
 }
@@ -533,7 +510,15 @@ void RecordSet::post()
             } catch (const TableSource::Conflict &) {
                 // Changed or deleted elsewhere: nothing is written. What is
                 // stored now shows; the typed values stay to be applied again.
-                m_original = m_table->reread(u, m_original);
+                const Values now = m_table->reread(u, m_original);
+                if (now.isEmpty()) {
+                    // Deleted elsewhere: there is no row left to store the
+                    // values in, so the edit ends here, said once.
+                    cancel();
+                    invalidateLookups();
+                    throw Error(deletedElsewhere);
+                }
+                m_original = now;
                 for (int i = 0; i < m_fields.size(); ++i)
                     if (!m_changed.value(i))
                         m_buffer[i] = m_original.value(i);
@@ -720,6 +705,34 @@ bool RecordSet::locate(const QString &keyField, const QString &key)
         return false;
     moveTo(*row);
     return true;
+}
+
+std::optional<RecordSet::KeyedRows> RecordSet::keyedRows() const
+{
+    if (!m_table)
+        return std::nullopt;
+    return KeyedRows{m_table->table(), m_table->condition(), m_table->maxKey(), m_table->localKeys()};
+}
+
+qint64 RecordSet::keyOfRow(int row) const
+{
+    if (!m_table || row < 0 || row >= recordCount())
+        return -1;
+    const int u = underlyingIndex(row);
+    return u < 0 ? -1 : m_table->keyOfRow(u);
+}
+
+bool RecordSet::positionsKnown() const
+{
+    return !m_table || m_table->positionsKnown();
+}
+
+int RecordSet::rowOfKey(qint64 key) const
+{
+    if (!m_table)
+        return -1;
+    const std::optional<int> row = m_table->rowOfKey(key);
+    return row ? displayRow(*row) : -1;
 }
 
 int RecordSet::addEditorLink(const EditorLink &link)

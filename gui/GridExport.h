@@ -40,6 +40,9 @@ void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
 exporting::ExportTable GridExportTable(const DataGrid *grid);
 // The caption of the window the widget sits in.
 QString WindowCaption(const QWidget *widget);
+// What the Excel export's success message adds about cells cut at the
+// limit of a cell: how many, and which (the first ten).
+QString CutCellsNotice(const QStringList &cells);
 // The header of printed pages: the school's name, the caption, today.
 PageHeader PrintHeader(const QString &caption);
 
@@ -47,6 +50,10 @@ void ExportGridToExcel(DataGrid *grid);
 void ExportGridToCsv(DataGrid *grid);
 void PrintGrid(DataGrid *grid);
 void ExportGridToPdf(DataGrid *grid);
+
+// The message after a file was written, offering "打开文件" and
+// "打开所在文件夹", which open the file or its folder on the desktop.
+void ReportWrittenFile(const QString &text, const QString &title, const QString &path);
 
 // Writes a table as a PDF file with the printed pages' layout.
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header,

@@ -18,8 +18,8 @@
 #include "gui/SaveFileDialog.h"
 #include "gui/stats/ResultGrid.h"
 #include "gui/stats/WorkRunner.h"
-#include "support/FileChecks.h"
 #include "support/GuiHelpers.h"
+#include "support/PdfProbe.h"
 #include "support/StatsFixture.h"
 #include "support/TestWorkspace.h"
 

@@ -29,7 +29,10 @@
 #include "gui/stats/WorkRunner.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
+#include "gui/QuickFindBox.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/TranscriptPrint.h"
+#include "gui/import/ImportWizard.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
@@ -44,6 +47,10 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+#include <QTreeView>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -103,7 +110,13 @@ INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('200700
 INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES ('2007001', '2008-01-10', '第一学期', '2007001', '2007001', 86, 4, NULL),
   ('2007001', '2008-01-12', '第一学期', '2007002', '2007001', 58, 3.5, NULL),
   ('2007001', '2008-07-01', '第二学期', '2007002', '2007001', 75, 3.5, '补考'),
-  ('2007001', '2008-07-03', '第二学期', '2007003', '2007001', 92, 3, NULL);
+  ('2007001', '2008-07-03', '第二学期', '2007003', '2007001', 92, 3, NULL),
+  ('2007001', '2009-01-08', '第三学期', '2007002', '2007001', 81, 3.5, '重修');
+INSERT INTO StudentInfo VALUES
+  ('2007004', '司马𠀀', '女', 19, '2007002', '2007-09-01', NULL, '+86 138 0000 0001', '转专业学生，原就读于外国语学院英语一班，2008年3月经学院批准转入网络工程二班；'
+   || '入学以来学习刻苦，成绩稳定，连续两年获得校级三好学生称号，并担任班级学习委员；2009年参加全国大学生数学建模竞赛获省级二等奖（团队）；'
+   || '课余积极参加社区义务支教和敬老院志愿服务，累计服务时长超过120小时；家庭经济困难，已申请国家助学金，需在每学期开学前复核材料；'
+   || '宿舍调整记录：2008年9月由东区一号楼101迁至西区三号楼412；联系人：母亲，电话见联系方式一栏。');
 )SQL";
 
 const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
@@ -336,6 +349,38 @@ int main(int argc, char *argv[])
         save(frmDormManager, QStringLiteral("65-dorm-places-query"));
         frmDormManager->PageControl1->setCurrentIndex(0);
     }
+    // Finding: the student window's find bar with a match highlighted, and
+    // the main window's quick find with its list.
+    if (frmStudentSet) {
+        frmStudentSet->mdiSubWindow()->raise();
+        frmTeachMain->mdiArea()->setActiveSubWindow(frmStudentSet->mdiSubWindow());
+        GridFindBar *bar = GridFindBar::of(frmStudentSet->DBGrid);
+        bar->open();
+        bar->edtFind->setText(QStringLiteral("oyx"));
+        for (int i = 0; i < 100 && bar->isSearching(); ++i)
+            QTest::qWait(10);
+        QApplication::processEvents();
+        save(frmStudentSet->mdiSubWindow(), QStringLiteral("22-students-find-bar"));
+        bar->close();
+    }
+    if (QuickFindBox *box = frmTeachMain->quickFind()) {
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QApplication::processEvents();
+        QImage shot = mainWindow->grab().toImage();
+        if (box->list()->isVisible()) {
+            // The list is a window of its own: drawn where it stands over the main window.
+            QPainter painter(&shot);
+            painter.drawPixmap(mainWindow->mapFromGlobal(box->list()->mapToGlobal(QPoint(0, 0))), box->list()->grab());
+        }
+        const QString path = QDir(outputDir).filePath(QStringLiteral("23-quick-find.png"));
+        if (!shot.save(path))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        else
+            std::printf("%s\n", qPrintable(path));
+        box->list()->hide();
+        box->clear();
+    }
     // Taking rows out: the grid's menu, a class list's print preview and
     // PDF page, and a student's transcript.
     testsupport::MessageRecorder messages;
@@ -356,11 +401,45 @@ int main(int argc, char *argv[])
         savePdfPage(pdf, QStringLiteral("72-class-list-pdf"));
     }
     if (frmStudentSet) {
+        // A student list with a long remark: every other column keeps its width.
+        const QString list = QDir(outputDir).filePath(QStringLiteral("student-list.pdf"));
+        WriteTablePdf(GridExportTable(frmStudentSet->DBGrid), PrintHeader(frmStudentSet->windowTitle()), list);
+        savePdfPage(list, QStringLiteral("77-long-remark-pdf"));
         savePreview(QStringLiteral("73-transcript-preview"));
         frmStudentSet->btnPrintTranscript->click();
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));
         WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
         savePdfPage(pdf, QStringLiteral("74-transcript-pdf"));
+    }
+    // Bringing rows in: each page of the import wizard with a real workbook
+    // (two of its rows name classes the sample database does not have).
+    {
+        ImportWizard wizard(mainWindow, QStringLiteral("StudentInfo"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/students-openpyxl.xlsx"));
+        wizard.show();
+        save(&wizard, QStringLiteral("80-import-file"));
+        wizard.next();
+        save(&wizard, QStringLiteral("81-import-mapping"));
+        wizard.next();
+        save(&wizard, QStringLiteral("82-import-mode"));
+        wizard.next();
+        auto *check = wizard.findChild<ImportCheckPage *>();
+        for (int i = 0; i < 500 && !check->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("83-import-check"));
+        wizard.next();
+        auto *apply = wizard.findChild<ImportApplyPage *>();
+        for (int i = 0; i < 500 && !apply->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("84-import-done"));
+    }
+    {
+        // A wide score sheet: one column of marks per subject.
+        ImportWizard wizard(mainWindow, QStringLiteral("Score"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/scores-wide-gnumeric.xlsx"));
+        wizard.show();
+        wizard.next();
+        save(&wizard, QStringLiteral("85-import-wide-score-mapping"));
     }
     // The statistics, on more marks: a group chosen, its charts, the PDF
     // with the charts below the table; a student's ranking and trend; the summaries.
@@ -374,27 +453,27 @@ int main(int argc, char *argv[])
         frmScoreStatistics->compute();
         frmScoreStatistics->runner->waitUntilIdle();
         frmScoreStatistics->DBGrid1->selectRow(2);
-        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("80-statistics-group"));
+        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("90-statistics-group"));
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("statistics.pdf"));
         DataGrid *grid = frmScoreStatistics->DBGrid1;
         WriteTablePdf(GridExportTable(grid), PrintHeader(PrintCaption(grid)), pdf, {}, PrintFigures(grid));
-        savePdfPages(pdf, QStringLiteral("81-statistics-pdf"));
+        savePdfPages(pdf, QStringLiteral("91-statistics-pdf"));
         frmScoreStatistics->cmbxGrouping->setCurrentIndex(frmScoreStatistics->cmbxGrouping->findText(QStringLiteral("班级")));
         frmScoreStatistics->compute();
         frmScoreStatistics->runner->waitUntilIdle();
         frmScoreStatistics->DBGrid1->selectAll();
-        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("82-statistics-classes"));
+        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("92-statistics-classes"));
         frmScoreStatistics->closeWindow();
     }
     mainWindow->menuItem(QStringLiteral("T3"))->trigger();
     if (frmScoreRanking) {
         frmScoreRanking->runner->waitUntilIdle();
         frmScoreRanking->DBGrid1->selectRow(1);
-        save(frmScoreRanking->mdiSubWindow(), QStringLiteral("83-ranking-trend"));
+        save(frmScoreRanking->mdiSubWindow(), QStringLiteral("93-ranking-trend"));
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("ranking.pdf"));
         DataGrid *grid = frmScoreRanking->DBGrid1;
         WriteTablePdf(GridExportTable(grid), PrintHeader(PrintCaption(grid)), pdf, {}, PrintFigures(grid));
-        savePdfPages(pdf, QStringLiteral("84-ranking-pdf"));
+        savePdfPages(pdf, QStringLiteral("94-ranking-pdf"));
         frmScoreRanking->closeWindow();
     }
     mainWindow->menuItem(QStringLiteral("T4"))->trigger();
@@ -403,14 +482,22 @@ int main(int argc, char *argv[])
             frmSummary->PageControl1->setCurrentIndex(page);
             frmSummary->runner->waitUntilIdle();
             QTest::qWait(300);
-            save(frmSummary->mdiSubWindow(), QStringLiteral("85-summary-%1").arg(page + 1));
+            save(frmSummary->mdiSubWindow(), QStringLiteral("95-summary-%1").arg(page + 1));
         }
     }
-    shootModal<TfrmStatsSettings>(QStringLiteral("86-stats-settings"));
+    shootModal<TfrmStatsSettings>(QStringLiteral("96-stats-settings"));
     mainWindow->menuItem(QStringLiteral("T6"))->trigger();
 
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+    // Real message boxes: an export's outcome with its open buttons, and a
+    // delete question with 否 as the default.
+    SetMessageHandler(nullptr);
+    shootModal<QMessageBox>(QStringLiteral("75-export-done"));
+    ReportWrittenFile(QStringLiteral("已将 3 行导出到文件 \"/home/教务/学生信息维护.xlsx\"。"), QStringLiteral("导出到 Excel"),
+                      QStringLiteral("/home/教务/学生信息维护.xlsx"));
+    shootModal<QMessageBox>(QStringLiteral("76-delete-question"));
+    ConfirmDestructive(QStringLiteral("确定要删除此条记录?"), QStringLiteral("提示"));
 
     {
         TfrmDateChoice picker(mainWindow);
