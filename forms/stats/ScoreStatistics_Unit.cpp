@@ -270,13 +270,13 @@ QList<PrintFigure> TfrmScoreStatistics::printFigures() const
         currentGroup = GroupFigures{groupLabel(m_statistics.groups[current]), m_statistics.groups[current].figures};
     const QString title = GroupingName(m_statistics.grouping);
     QList<PrintFigure> figures;
-    figures.append({0.22, [currentGroup](QPainter &p, const QRectF &r) {
+    figures.append({0.3, [currentGroup](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeBandChart(currentGroup ? &*currentGroup : nullptr));
                     }});
-    figures.append({0.27, [shown, title, range](QPainter &p, const QRectF &r) {
+    figures.append({0.5, [shown, title, range](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeAverageChart(shown, title, range));
                     }});
-    figures.append({0.27, [shown, title, range](QPainter &p, const QRectF &r) {
+    figures.append({0.5, [shown, title, range](QPainter &p, const QRectF &r) {
                         PaintChart(p, r, MakeBoxPlotChart(shown, title, range));
                     }});
     return figures;
