@@ -142,8 +142,12 @@ QString ScoreScanSql(const QString &columns, const QString &conditions)
 void ScanScores(ReadConnection &connection, const QString &columns, const ScanCondition &condition,
                 const std::function<void(const Rows &)> &onRow)
 {
-    // The row key comes last, after the caller's columns.
-    Rows rows(connection, QStringLiteral("SELECT %1, Id FROM Score WHERE Id > ?1 AND (%2)").arg(columns, condition.sql));
+    // The row key comes last, after the caller's columns. A scan that goes on
+    // after its last key must come in key order, whatever index another tool
+    // may have added to the file.
+    Rows rows(connection, QStringLiteral("SELECT %1, Id FROM Score%2 WHERE Id > ?1 AND (%3)")
+                              .arg(columns, condition.rowKeyOrder ? QStringLiteral(" NOT INDEXED") : QString(),
+                                   condition.sql));
     for (int i = 0; i < condition.binds.size(); ++i)
         rows.bind(i + 2, condition.binds[i]);
     const int key = rows.columnCount() - 1;
