@@ -9,6 +9,7 @@
 #include "gui/QuickFindBox.h"
 #include "gui/SharedConnection.h"
 #include "gui/import/ImportWizard.h"
+#include "data/ServerSettings.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
 #include "forms/courses/PlanSubject_Unit.h"
@@ -23,12 +24,17 @@
 #include "forms/students/PracticeSet_Unit.h"
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
+#include "forms/system/DataMigration_Unit.h"
 #include "forms/system/RecycleBin_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/CapturePrice_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "forms/stats/ScoreRanking_Unit.h"
+#include "forms/stats/ScoreStatistics_Unit.h"
+#include "forms/stats/StatsSettings_Unit.h"
+#include "forms/stats/Summary_Unit.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -112,7 +118,10 @@ void TfrmTeachMain::buildMenu()
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
     addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, true);
     addItem(s5, "N8", QStringLiteral("导入数据…"), &TfrmTeachMain::N8Click, true);
-    addItem(s5, "N9", QStringLiteral("回收站"), &TfrmTeachMain::N9Click, true);
+    // Copying a file to a server belongs to the builds that offer the server.
+    if (ServerWayOffered())
+        addItem(s5, "N9", QStringLiteral("数据迁移…"), &TfrmTeachMain::N9Click, true);
+    addItem(s5, "N10", QStringLiteral("回收站"), &TfrmTeachMain::N10Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
@@ -148,6 +157,13 @@ void TfrmTeachMain::buildMenu()
     QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
     addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, true);
     addItem(n3, "N7", QStringLiteral("课程查询"), &TfrmTeachMain::N7Click, true);
+
+    QMenu *t1 = addMenu(bar, "T1", QStringLiteral("统计分析(&T)"));
+    addItem(t1, "T2", QStringLiteral("成绩统计"), &TfrmTeachMain::T2Click, true);
+    addItem(t1, "T3", QStringLiteral("成绩排名"), &TfrmTeachMain::T3Click, true);
+    addItem(t1, "T4", QStringLiteral("汇总"), &TfrmTeachMain::T4Click, true);
+    separator(t1, "T5");
+    addItem(t1, "T6", QStringLiteral("统计设置…"), &TfrmTeachMain::T6Click, true);
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
@@ -332,7 +348,7 @@ void TfrmTeachMain::E3Click()
         child->redoLastAction();
 }
 
-void TfrmTeachMain::N9Click()
+void TfrmTeachMain::N10Click()
 {
     openChild(frmRecycleBin);
 }
@@ -384,6 +400,13 @@ void TfrmTeachMain::N2Click()
 void TfrmTeachMain::N8Click()
 {
     OpenImportWizard(this);
+}
+
+void TfrmTeachMain::N9Click()
+{
+    std::unique_ptr<TfrmDataMigration> dialog(new TfrmDataMigration(this));
+    frmDataMigration = dialog.get();
+    ExecDialog(dialog.get());
 }
 
 void TfrmTeachMain::N5Click()
@@ -471,4 +494,32 @@ void TfrmTeachMain::M5Click()
 void TfrmTeachMain::M6Click()
 {
     openChild(frmCapturePrice);
+}
+
+void TfrmTeachMain::T2Click()
+{
+    openChild(frmScoreStatistics);
+    // A group's rows are shown in the score window, opened as its menu command opens it.
+    if (frmScoreStatistics)
+        frmScoreStatistics->openScoreWindow = [this] {
+            M2Click();
+            return frmStudentScore.data();
+        };
+}
+
+void TfrmTeachMain::T3Click()
+{
+    openChild(frmScoreRanking);
+}
+
+void TfrmTeachMain::T4Click()
+{
+    openChild(frmSummary);
+}
+
+void TfrmTeachMain::T6Click()
+{
+    std::unique_ptr<TfrmStatsSettings> dialog(new TfrmStatsSettings(this));
+    frmStatsSettings = dialog.get();
+    ExecDialog(dialog.get());
 }

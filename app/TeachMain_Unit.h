@@ -37,6 +37,7 @@ public:
     void N5Click();
     // 导入数据…: the import wizard.
     void N8Click();
+    void N9Click();
     void S6Click();
     void D2Click();
     void D3Click();
@@ -52,8 +53,13 @@ public:
     void M2Click();
     void M5Click();
     void M6Click();
+    // 统计分析(&T)
+    void T2Click();
+    void T3Click();
+    void T4Click();
+    void T6Click();
     // Additions: the recycle bin, and undo and redo in the active window.
-    void N9Click();
+    void N10Click();
     void E2Click();
     void E3Click();
 

@@ -304,7 +304,7 @@ int main(int argc, char **argv)
     qint64 rowsRead = 0;
     for (int i = 0; i < qMax(reps, 5); ++i) {
         open.push_back(timed([&] {
-            frmTeachMain->menuItem(QStringLiteral("N9"))->trigger();
+            frmTeachMain->menuItem(QStringLiteral("N10"))->trigger();
             if (!frmRecycleBin)
                 fail(QStringLiteral("the recycle bin did not open"));
             waitForPaint(frmRecycleBin->DBGrid1->viewport());

@@ -8,6 +8,7 @@
 #include "gui/TablePrinter.h"
 
 #include <QPointer>
+#include <functional>
 
 class DataGrid;
 class QMenu;
@@ -15,9 +16,23 @@ class QPoint;
 #include <QProgressDialog>
 class QWidget;
 
-// The menu a right-click on a grid shows: the four commands, "修改记录…"
-// (the current row's history), then the grid's own actions
-// (QWidget::actions(), such as a window's transcript command).
+// What a window adds to its grid's printout and PDF: a caption naming the
+// filters behind the rows, and pictures (charts) below the table. A child of
+// the grid; without one, the caption is the window's and there are no pictures.
+class GridPrintExtras : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GridPrintExtras(DataGrid *grid);
+    std::function<QString()> caption;
+    std::function<QList<PrintFigure>()> figures;
+};
+// The caption and pictures of a grid's printout.
+QString PrintCaption(const DataGrid *grid);
+QList<PrintFigure> PrintFigures(const DataGrid *grid);
+
+// The menu a right-click on a grid shows: the four commands, finding and
+// importing, "修改记录…" (the current row's history), then the grid's own actions (QWidget::actions(), such as a window's transcript command).
 QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent);
 void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
 
@@ -42,7 +57,8 @@ void ReportWrittenFile(const QString &text, const QString &title, const QString 
 
 // Writes a table as a PDF file with the printed pages' layout.
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header,
-                                 const QString &path, const exporting::Progress &progress = {});
+                                 const QString &path, const exporting::Progress &progress = {},
+                                 const QList<PrintFigure> &figures = {});
 
 // The progress dialog of a long export, shown when the export takes a moment.
 class ExportProgress

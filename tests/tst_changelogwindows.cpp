@@ -286,7 +286,7 @@ private slots:
         QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"0"});
         ws->exec("INSERT INTO Score (Id, StudentID) VALUES (3, '2007009'); DELETE FROM StudentInfo WHERE StudentID = '2007002';");
 
-        frmTeachMain->menuItem(QStringLiteral("N9"))->trigger();
+        frmTeachMain->menuItem(QStringLiteral("N10"))->trigger();
         QCoreApplication::processEvents();
         TfrmRecycleBin *bin = frmRecycleBin;
         QVERIFY(bin);
