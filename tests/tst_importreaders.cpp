@@ -73,6 +73,9 @@ private slots:
         // Inline rich text without its phonetic run, an escaped character, an error value.
         QTest::newRow("inline strings")
             << fixture("inline-strings.xlsx") << 0 << QStringList{"1: 学号|姓名", "2: 0024001| 张3 |TRUE|#N/A|0024005"};
+        // Prefixed names, shared strings with a phonetic run, a reference and CDATA in a text.
+        QTest::newRow("prefixed names") << fixture("prefixed.xlsx") << 0
+                                        << QStringList{"1: 学号|姓名", "2: 0024001|李&四<五>"};
         const QStringList scores = {"1: 学号|课程|学期|成绩|考试日期",
                                     "2: 0024001|高等数学|第一学期|85|2025-01-10",
                                     "3: 0024002|高等数学|第一学期|九十|2025/1/10",
@@ -126,6 +129,8 @@ private slots:
         QTest::newRow("zip bomb") << fixture("bomb.xlsx") << "解压后超过 1 GB";
         QTest::newRow("encrypted workbook") << fixture("encrypted.xlsx") << "工作簿已加密";
         QTest::newRow("16384 columns") << fixture("wide-16384.xlsx") << "超过 1024 列";
+        QTest::newRow("entities that expand a billion times") << fixture("entities.xlsx") << "含有文档类型定义";
+        QTest::newRow("sheet cut in a row") << fixture("sheet-cut.xlsx") << "xl/worksheets/sheet1.xml:内容不完整";
         // An input the fuzzer found that makes FreeXL read past its buffer;
         // FreeXL runs in a helper process, and the program says why.
         QTest::newRow("xls that overruns FreeXL") << fixture("freexl-overflow.xls") << "工作簿中没有工作表";
