@@ -16,7 +16,7 @@ namespace importing {
 class XmlStream
 {
 public:
-    // Names are local names (no namespace); attributes come as expat gives
+    // Names are local names (the prefix dropped); attributes come as expat gives
     // them: name, value, name, value, ..., null. An exception thrown by a
     // handler stops the parse and leaves run() unchanged.
     class Handler
@@ -48,7 +48,7 @@ public:
     // From a handler: run() returns true once this event is handled.
     void pause();
 
-    // The value of an attribute without a namespace; null when absent.
+    // The value of an attribute by its name as written (no prefix); null when absent.
     static const char *attribute(const char **attributes, const char *name);
 
 private:
