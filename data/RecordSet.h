@@ -104,6 +104,25 @@ public:
     // pending record is stored first, as when moving). False when no row matches.
     bool locate(const QString &keyField, const QString &key);
 
+    // A table set seen as the rows of its table, for searches that run in
+    // the database; none for a query set. Rows are in key order, except the
+    // local keys (rows stored through this set), which stay where they were added.
+    struct KeyedRows
+    {
+        QString table;
+        QString condition;  // the set's WHERE condition, empty for none
+        qint64 maxKey = 0;  // rows with larger keys are not in the set
+        QList<qint64> localKeys;
+    };
+    std::optional<KeyedRows> keyedRows() const;
+    // The stored key of a row (-1 for none, as for a pending new record) and
+    // the row of a key (-1 when it is not in the set).
+    qint64 keyOfRow(int row) const;
+    int rowOfKey(qint64 key) const;
+    // Whether rowOfKey answers at once; false while the positions of a large
+    // table's rows are still being learnt (rowOfKey then waits for them).
+    bool positionsKnown() const;
+
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);
 

@@ -4,6 +4,7 @@
 #include "data/Connection.h"
 #include "data/Error.h"
 #include "data/SqlText.h"
+#include "data/StoredText.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -76,6 +77,9 @@ void Statement::bind(int index, const QVariant &value)
     int rc = SQLITE_OK;
     if (value.isNull() || !value.isValid()) {
         rc = sqlite3_bind_null(m_stmt, index);
+    } else if (const QByteArray *stored = foreignBytes(value)) {
+        // Compared, or written back, as the bytes it was read with.
+        rc = sqlite3_bind_text(m_stmt, index, stored->constData(), int(stored->size()), SQLITE_TRANSIENT);
     } else {
         switch (value.typeId()) {
         case QMetaType::Int:
@@ -157,8 +161,8 @@ QVariant Statement::value(int column) const
     case SQLITE_FLOAT:
         return QVariant(sqlite3_column_double(m_stmt, column));
     case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
-                                          sqlite3_column_bytes(m_stmt, column)));
+        return storedTextValue(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
+                               sqlite3_column_bytes(m_stmt, column));
     case SQLITE_BLOB:
         return QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(m_stmt, column)),
                                    sqlite3_column_bytes(m_stmt, column)));
@@ -1076,18 +1080,20 @@ void TableSource::insertRow(int row, const Values &values, const QVector<bool> &
     readOne(key);
 }
 
-void TableSource::readOne(qint64 key)
+bool TableSource::readOne(qint64 key)
 {
     forgetMemo();
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid = ?1").arg(quotedIdentifier(m_table)));
     s.bind(1, key);
-    if (s.step()) {
+    const bool found = s.step();
+    if (found) {
         m_values.insert(key, new Values(readValues(s, 1)));
         ++m_rowsFetched;
     } else {
         m_values.insert(key, new Values(m_fields.size()));
     }
     s.reset();
+    return found;
 }
 
 void TableSource::updateRow(int row, const Values &read, const Values &values, const QVector<bool> &changed)
@@ -1193,9 +1199,8 @@ Values TableSource::reread(int row, const Values &read)
             key = now;
         }
     }
-    if (key < 0)
-        return Values(m_fields.size());
-    readOne(key);
+    if (key < 0 || !readOne(key))
+        return Values();
     return *m_values.object(key);
 }
 

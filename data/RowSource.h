@@ -243,7 +243,7 @@ public:
     // Deletes the rows at the positions (ascending) as read; in one transaction.
     void deleteRows(const QVector<int> &rows, const QVector<Values> &read);
     // Reads the row at position row again, by its key (read holds it as it
-    // was read); empty values when it is gone.
+    // was read); no values at all (not even empty ones) when it is gone.
     Values reread(int row, const Values &read);
     // Drops the row at position row from this set (after it was deleted).
     void forget(int row);
@@ -254,6 +254,18 @@ public:
     // The position of the first row, in this set's order, whose column equals
     // text (or begins with it), found by the column's index.
     std::optional<int> find(int field, const QString &text, bool prefix);
+
+    // For searches that run in the database: the set's rows are the rows of
+    // the table that meet the condition, with keys up to maxKey, in key order,
+    // except the local rows (stored through this set), which stay where they
+    // were added. The key of a position (-1 for none) and the position of a key.
+    QString condition() const { return m_condition; }
+    qint64 maxKey() const { return m_maxKey; }
+    QList<qint64> localKeys() const { return m_localInserted.values(); }
+    qint64 keyOfRow(int row) { return row >= 0 && row < count() ? keyAt(row) : -1; }
+    std::optional<int> rowOfKey(qint64 key) { return positionOfKey(key); }
+    // Whether rowOfKey answers without waiting for the worker's count and checkpoints.
+    bool positionsKnown() const { return !m_counter || m_counter->isFinished(); }
 
     // A whole table whose row keys span fewer than this many is counted when
     // it opens, without a worker (tests lower it to reach the worker's paths).
@@ -292,7 +304,8 @@ private:
     void readInto(Statement &s, QVector<qint64> *keys);
     QString whereRead(const Values &read, QVector<QVariant> *bound, qint64 key) const;
     void placeStored(int row, qint64 key);
-    void readOne(qint64 key);
+    // False when no row has the key (any more).
+    bool readOne(qint64 key);
     std::optional<int> positionOfKey(qint64 key);
     int positionAtOrAbove(qint64 key);
 
