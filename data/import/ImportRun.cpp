@@ -50,6 +50,14 @@ qint64 dataVersion(sqlite3 *db)
     return s.step() ? s.int64(0) : -1;
 }
 
+// Why a write of the apply failed; a full disk is said in words a clerk can act on.
+QString writeFailure(sqlite3 *db, const QString &engineText)
+{
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL)
+        return QStringLiteral("磁盘空间不足,请腾出空间后重新导入。(%1)").arg(engineText);
+    return engineText;
+}
+
 // A master table's rows as references see them: numbers, and names to numbers.
 struct Reference
 {
@@ -797,9 +805,21 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     }
     result.backupPath = backup;
 
+    bool ownTransaction = false;  // begun on the database the check saw
     auto fail = [&](const QString &reason) -> dravon::Error {
         if (!sqlite3_get_autocommit(db))
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // After a failed write to the file (a full disk) the engine puts the
+        // file back from its journal only when it next reads the database:
+        // read it now, so that the file is as it was when this is said.
+        if (sqlite3_exec(db, "SELECT count(*) FROM main.sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return dravon::Error(QStringLiteral("导入失败,修改没有保存。\n原因: %1\n数据库文件还没能恢复到导入前的状态(%2),"
+                                                "请腾出磁盘空间后重新启动程序,程序会用日志文件自动恢复。\n导入前的备份: %3")
+                                     .arg(reason, dravon::engineErrorText(db), QDir::toNativeSeparators(backup)));
+        // The file is again what the check saw (nobody else could write while
+        // this transaction held it), though putting it back counts as a change.
+        if (ownTransaction)
+            st.dataVersion = dataVersion(db);
         return dravon::Error(QStringLiteral("导入失败,已全部撤销,数据库与导入前相同。\n原因: %1\n导入前的备份: %2")
                                  .arg(reason, QDir::toNativeSeparators(backup)));
     };
@@ -815,6 +835,7 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw StaleCheck(QStringLiteral("检查之后数据库已被其他程序修改,需要重新检查。"));
     }
+    ownTransaction = true;
 
     QStringList quoted, assignments;
     for (const QString &f : std::as_const(st.setFields)) {
@@ -851,9 +872,9 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
                 const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);
                 const TargetField *field = target.field(why.column);
                 throw fail(field ? QStringLiteral("字段 \"%1\" %2(%3)").arg(field->caption, why.why, refused.engineText)
-                                 : refused.engineText);
+                                 : writeFailure(db, refused.engineText));
             } catch (const dravon::Error &e) {
-                throw fail(e.text());
+                throw fail(writeFailure(db, e.text()));
             }
             const qint64 changed = sqlite3_changes(db);
             done += changed;
@@ -863,7 +884,7 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     if (result.updated != updates || result.added != adds)
         throw fail(QStringLiteral("要更新的记录已被删除或改动"));
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw fail(dravon::engineErrorText(db));
+        throw fail(writeFailure(db, dravon::engineErrorText(db)));
     if (progress)
         progress(total, total);
     result.completed = true;
