@@ -238,6 +238,10 @@ private slots:
         QTest::newRow("ISO") << "2024-09-01" << "2024-09-01";
         QTest::newRow("slashes") << "2024/9/1" << "2024-09-01";
         QTest::newRow("dots") << "2024.9.1" << "2024-09-01";
+        QTest::newRow("mixed separators") << "2024-9/1" << "2024-09-01";
+        QTest::newRow("a year below 1000") << "0024/9/1" << "0024-09-01";
+        QTest::newRow("no such month") << "2024-13-01" << "";
+        QTest::newRow("a year of three digits") << "202-09-01" << "";
         QTest::newRow("Chinese") << "2024年9月1日" << "2024-09-01";
         QTest::newRow("full-width digits and blanks") << "\u3000２０２４年９月１日 " << "2024-09-01";
         QTest::newRow("with a time") << "2024-09-01 00:00:00" << "2024-09-01";
@@ -253,6 +257,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, date);
         QCOMPARE(readDate(text).toString(Qt::ISODate), date);
+        // As stored.
+        if (!date.isEmpty())
+            QCOMPARE(isoDateText(readDate(text)), date);
     }
 
     void numbersReadAsSpreadsheetsShowThem()

@@ -5,6 +5,7 @@
 #include "data/RowSource.h"
 #include "data/SqlText.h"
 #include "data/import/CellText.h"
+#include "data/import/RowPrefetch.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <sqlite3.h>
 
 namespace importing {
@@ -370,15 +372,16 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
                 return QStringLiteral("对应多个%1(%2),请改用编号").arg(ref->noun, keys.mid(0, 5).join(QStringLiteral("、")));
             return QStringLiteral("找不到这个%1").arg(ref->noun);
         }
-        QString value = text;
         if (type == FieldType::Date && !text.isEmpty()) {
             const QDate date = readDate(text);
             if (!date.isValid())
                 return QStringLiteral("不是有效的日期");
-            value = date.toString(Qt::ISODate);
+            // What storedValue makes of the date, without reading it again.
+            *out = isoDateText(date);
+            return {};
         }
         dravon::ConversionFailure failure = dravon::ConversionFailure::None;
-        *out = dravon::storedValue(type, value, &failure);
+        *out = dravon::storedValue(type, text, &failure);
         switch (failure) {
         case dravon::ConversionFailure::None:
             return {};
@@ -427,16 +430,18 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     } rollback{db};
 
     reader.selectSheet(m_plan.sheet);
+    // The file is read a little ahead on another thread while its rows are checked here.
+    std::optional<RowPrefetch> rows(std::in_place, reader);
     SourceRow row;
     qint64 rowsRead = 0;
     QVector<QVariant> base(st.setFields.size());
     QList<QVector<QVariant>> targets;
     QVector<qint64> stagedIds;
-    while (reader.next(row)) {
+    while (rows->next(row)) {
         if (row.line <= m_plan.headerLine)
             continue;
         ++rowsRead;
-        if (progress && rowsRead % 512 == 0 && !progress(qint64(reader.progress() * 900), 1000))
+        if (progress && rowsRead % 512 == 0 && !progress(qint64(rows->progress() * 900), 1000))
             return false;
         if (++inTransaction >= rowsPerTransaction) {
             commit();
@@ -545,6 +550,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             recordError(row, reasons);
         }
     }
+    rows.reset();
     commit();
     rollback.active = false;
 

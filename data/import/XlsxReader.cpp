@@ -655,7 +655,7 @@ QString XlsxReader::cellValue(CellType type, const QByteArray &raw, int style) c
     if (cellStyle.date) {
         const QDate date = excelSerialDate(value, m_date1904);
         if (date.isValid())
-            return date.toString(Qt::ISODate);
+            return isoDateText(date);
     }
     if (cellStyle.zeroPad > 0 && value >= 0 && value == std::floor(value) && value < 1e15)
         return numberText(value).rightJustified(cellStyle.zeroPad, QLatin1Char('0'));
