@@ -3,6 +3,7 @@
 // or hostile files that must fail with one clear message, quickly.
 #include "data/import/CellText.h"
 #include "data/import/CsvReader.h"
+#include "data/import/RowPrefetch.h"
 #include "data/import/TableReader.h"
 
 #include <QBuffer>
@@ -30,6 +31,35 @@ QStringList readAll(TableReader &reader, int sheet)
         rows << QStringLiteral("%1: %2").arg(row.line).arg(row.cells.join(QLatin1Char('|')));
     return rows;
 }
+
+// Rows 1 to n (one cell, seven times the line), then the end or a failure.
+class GeneratedRows : public TableReader
+{
+public:
+    GeneratedRows(qint64 rows, bool failing) : TableReader(QStringLiteral("generated.csv")), m_rows(rows), m_failing(failing) {}
+    FileKind kind() const override { return FileKind::Csv; }
+    QList<SheetInfo> sheets() const override { return {SheetInfo()}; }
+    void selectSheet(int) override { m_read = 0; }
+    bool next(SourceRow &row) override
+    {
+        if (m_read == m_rows) {
+            if (m_failing)
+                fail(QStringLiteral("第 %1 行之后读不下去").arg(m_rows));
+            return false;
+        }
+        ++m_read;
+        row.line = m_read;
+        row.cells = QStringList{QString::number(m_read * 7)};
+        return true;
+    }
+    double progress() const override { return m_rows ? double(m_read) / double(m_rows) : 1.0; }
+    qint64 read() const { return m_read; }
+
+private:
+    qint64 m_rows;
+    bool m_failing;
+    qint64 m_read = 0;
+};
 
 }
 
@@ -170,6 +200,55 @@ private slots:
                 QVERIFY2(e.text().contains(QFileInfo(path).fileName()), qPrintable(e.text()));
             }
         }
+    }
+
+    void rowsReadAheadComeInTheFilesOrderAndSoDoesItsFailure_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("failing");
+        for (const int rows : {0, 1, 256, 257, 5000})
+            for (const bool failing : {false, true})
+                QTest::addRow("%d rows, %s", rows, failing ? "then a failure" : "then the end") << rows << failing;
+    }
+    void rowsReadAheadComeInTheFilesOrderAndSoDoesItsFailure()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, failing);
+        GeneratedRows reader(rows, failing);
+        reader.selectSheet(0);
+        RowPrefetch prefetch(reader);
+        SourceRow row;
+        qint64 taken = 0;
+        try {
+            while (prefetch.next(row)) {
+                ++taken;
+                QCOMPARE(row.line, taken);
+                QCOMPARE(row.cells, QStringList{QString::number(taken * 7)});
+            }
+            QVERIFY(!failing);
+            QVERIFY(!prefetch.next(row));
+        } catch (const ImportFailure &e) {
+            QVERIFY(failing);
+            QCOMPARE(e.text(), failureText(QStringLiteral("generated.csv"), QStringLiteral("第 %1 行之后读不下去").arg(rows)));
+        }
+        QCOMPARE(taken, rows);
+        QCOMPARE(prefetch.progress(), 1.0);
+    }
+
+    void aPrefetchLeftEarlyStopsReadingSoon()
+    {
+        GeneratedRows reader(200000, false);
+        reader.selectSheet(0);
+        {
+            RowPrefetch prefetch(reader);
+            SourceRow row;
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(prefetch.next(row));
+        }
+        // A few batches were read ahead, not the file.
+        QVERIFY2(reader.read() < 20000, qPrintable(QString::number(reader.read())));
+        // The reader is the caller's again.
+        QCOMPARE(readAll(reader, 0).size(), 200000);
     }
 
     void aHugeOneLineCsvFailsWithinSeconds()
