@@ -312,8 +312,11 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         QStringList marks;
         for (int i = 1; i <= st.setFields.size() + 1; ++i)
             marks << QStringLiteral("?%1").arg(i);
-        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line) VALUES (%3)")
-                                    .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+        // A row is new until the match finds it in the table.
+        const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line, _action) VALUES (%3, %4)")
+                                    .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))
+                                    .arg(fresh));
         QStringList whereStaged;
         for (int i = 0; i < st.matchFields.size(); ++i)
             whereStaged << (target.isMaster() ? QStringLiteral("%1 = ?%2").arg(q(st.matchFields[i])).arg(i + 1)
@@ -408,6 +411,15 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     const int studentIndex = int(st.setFields.indexOf(QStringLiteral("StudentID")));
     const int keyIndex = target.isMaster() ? int(st.setFields.indexOf(target.keyField)) : -1;
 
+    // A student's class and a subject's credit, looked up for each row.
+    const QHash<QString, QVariant> noExtras;
+    const auto extrasOf = [&](const QString &field) {
+        const auto ref = references.constFind(field);
+        return ref == references.constEnd() ? &noExtras : &ref->extra;
+    };
+    const QHash<QString, QVariant> *studentExtras = extrasOf(QStringLiteral("StudentID"));
+    const QHash<QString, QVariant> *subjectExtras = extrasOf(QStringLiteral("SubjectID"));
+
     auto recordError = [&](const SourceRow &row, const QStringList &reasons) {
         addErrorRow(row.line, row.cells, reasons);
     };
@@ -470,7 +482,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         if (dateIndex >= 0 && st.sourceColumn[dateIndex] < 0)
             base[dateIndex] = m_plan.sheetDate.toString(Qt::ISODate);
         if (classFromStudent && studentIndex >= 0 && classIndex >= 0 && !base[studentIndex].isNull())
-            base[classIndex] = references.value(QStringLiteral("StudentID")).extra.value(base[studentIndex].toString());
+            base[classIndex] = studentExtras->value(base[studentIndex].toString());
 
         targets.clear();
         if (wide) {
@@ -494,7 +506,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             for (QVector<QVariant> &values : targets)
                 if (!values[subjectIndex].isNull())
                     values[creditIndex] =
-                        references.value(QStringLiteral("SubjectID")).extra.value(values[subjectIndex].toString());
+                        subjectExtras->value(values[subjectIndex].toString());
 
         if (!reasons.isEmpty()) {
             recordError(row, reasons);
@@ -628,12 +640,10 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     Staged &st = *m_staged;
     sqlite3 *db = st.db;
     const ImportTarget &target = *m_plan.target;
-    const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+    // The staged rows are new (or, when only updating, skipped) until found here.
     const int existing = m_plan.mode == ImportMode::AddOnly ? 4 : 2;
-    if (st.matchFields.isEmpty()) {
-        exec(db, QStringLiteral("UPDATE temp.%1 SET _action = %2").arg(stageName).arg(fresh));
+    if (st.matchFields.isEmpty())
         return true;
-    }
     qint64 staged = 0;
     {
         Statement count;
@@ -669,18 +679,23 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     }
     const QString from = stageOuter ? QStringLiteral("temp.%1 s CROSS JOIN main.%2 t").arg(stageName, q(target.table))
                                     : QStringLiteral("main.%2 t CROSS JOIN temp.%1 s").arg(stageName, q(target.table));
-    // The matches go into a table keyed by the staged row, so that writing
-    // them back is one lookup per row.
+    // The matches go into a table keyed by the staged row, each found table
+    // row adding to its staged row's entry (no sort of all the matches), so
+    // that writing them back is one lookup per row.
     const QString sql = QStringLiteral(
                             "DROP TABLE IF EXISTS temp.import_match;"
                             "CREATE TEMP TABLE import_match (sid INTEGER PRIMARY KEY, n INTEGER, target INTEGER, same INTEGER);"
-                            "INSERT INTO temp.import_match SELECT s.rowid, count(*), max(t.rowid), max(%2) "
-                            "FROM %3 WHERE %4 GROUP BY s.rowid;"
-                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same "
+                            "INSERT INTO temp.import_match SELECT s.rowid, 1, t.rowid, %2 "
+                            "FROM %3 WHERE %4 ON CONFLICT (sid) DO UPDATE SET n = n + 1, "
+                            "target = max(target, excluded.target), same = max(same, excluded.same);"
+                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same, "
+                            "_action = CASE WHEN m.same THEN 3 WHEN m.n = 1 OR %5 THEN %6 ELSE 5 END "
                             "FROM temp.import_match AS m WHERE %1.rowid = m.sid;"
                             "DROP TABLE temp.import_match;")
                             .arg(stageName, same.join(QStringLiteral(" AND ")), from,
-                                 where.join(QStringLiteral(" AND ")));
+                                 where.join(QStringLiteral(" AND ")))
+                            .arg(m_plan.mode == ImportMode::AddOnly ? 1 : 0)
+                            .arg(existing);
     Interrupt interrupt{&progress};
     sqlite3_progress_handler(db, 200000, &onProgress, &interrupt);
     const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
@@ -691,12 +706,6 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
         return false;
     if (rc != SQLITE_OK)
         dravon::failEngine(db, QStringLiteral("无法查找已有记录"));
-    exec(db, QStringLiteral("UPDATE temp.%1 SET _action = CASE WHEN _same THEN 3 WHEN _found IS NULL THEN %2 "
-                            "WHEN _found = 1 OR %3 THEN %4 ELSE 5 END")
-                 .arg(stageName)
-                 .arg(fresh)
-                 .arg(m_plan.mode == ImportMode::AddOnly ? 1 : 0)
-                 .arg(existing));
 
     // Rows that several table rows match cannot be updated: errors, whole.
     QHash<qint64, qint64> ambiguous;

@@ -1,8 +1,9 @@
 #pragma once
-// A sheet's rows read on a thread of their own, a few batches ahead of the
-// one who takes them: unpacking and parsing the file and checking its rows
-// then share the machine's cores. Memory stays flat (at most a few thousand
-// rows wait), and the rows and the reader's failure come in the file's order.
+// A sheet's rows read on a thread of their own, ahead of the one who takes
+// them: unpacking and parsing the file and checking its rows then share the
+// machine's cores. Enough rows wait that a busy machine's scheduling does not
+// starve the taker, and few enough that memory stays flat (at most about
+// 16 MB of cell text); the rows and the reader's failure come in the file's order.
 #include "data/import/TableReader.h"
 
 #include <atomic>
@@ -34,12 +35,19 @@ public:
 
 private:
     void read();
+    bool halfTaken() const;  // under m_mutex
 
-    using Batch = std::vector<SourceRow>;
+    struct Batch
+    {
+        std::vector<SourceRow> rows;
+        qint64 chars = 0;
+    };
     TableReader &m_reader;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<Batch> m_ready;   // guarded by m_mutex, as are the three below
+    std::deque<Batch> m_ready;   // guarded by m_mutex, as are the five below
+    qint64 m_readyRows = 0;
+    qint64 m_readyChars = 0;
     bool m_ended = false;
     bool m_stop = false;
     std::exception_ptr m_failure;
