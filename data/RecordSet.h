@@ -38,7 +38,7 @@ public:
     ~RecordSet() override;
 
     QString sql() const { return m_sql; }
-    bool isReadOnly() const { return m_table == nullptr; }
+    bool isReadOnly() const { return !m_source->isWritable(); }
     QString tableName() const;
     const QVector<Field> &fields() const { return m_fields; }
     int fieldIndex(const QString &name) const;  // -1 when there is no such column
@@ -151,7 +151,6 @@ private:
     Connection &m_connection;
     QString m_sql;
     std::unique_ptr<RowSource> m_source;
-    TableSource *m_table = nullptr;  // the source when the set is writable
     QVector<Field> m_fields;
     QHash<QString, int> m_fieldByName;
     QHash<int, QString> m_labels;

@@ -2,6 +2,7 @@
 // code, drop-downs, the lookup drop-down, and the grid's options.
 #include "gui/Shell_Unit.h"
 #include "data/Dravon.h"
+#include "data/TableSource.h"
 #include "gui/controls/DataControls.h"
 #include "gui/controls/DataGrid.h"
 #include "support/GuiHelpers.h"

@@ -4,6 +4,7 @@
 // and replaced, or the file vacuumed, is never overwritten.
 #include "data/BusyWait.h"
 #include "data/Dravon.h"
+#include "data/TableSource.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemModelTester>
