@@ -660,6 +660,20 @@ bool RecordSet::locate(const QString &keyField, const QString &key)
     return true;
 }
 
+bool RecordSet::sortBy(int field, bool descending, const Progress &progress)
+{
+    if (m_state != DataSetState::Browse || field < 0 || field >= m_fields.size())
+        return false;
+    const std::optional<int> kept = m_source->sortBy(field, descending, m_recNo, progress);
+    if (!kept)
+        return false;
+    m_recNo = -1;
+    m_eof = m_bof = false;
+    setCurrent(*kept >= 0 ? *kept : (recordCount() > 0 ? 0 : -1));
+    emit orderChanged();
+    return true;
+}
+
 int RecordSet::addEditorLink(const EditorLink &link)
 {
     const int id = m_nextLinkId++;

@@ -102,6 +102,16 @@ public:
     // pending record is stored first, as when moving). False when no row matches.
     bool locate(const QString &keyField, const QString &key);
 
+    // Puts the rows in the order of a column (descending when asked; equal
+    // values in their order as read), keeping the current record current. A
+    // large set is read by a worker while progress is called; false when it
+    // cancelled, and in edit or insert state (a browsing command only).
+    // Throws dravon::Error when the database refuses the sort.
+    bool sortBy(int field, bool descending, const Progress &progress = {});
+    // The column the rows are sorted by, -1 in the order as read.
+    int sortField() const { return m_source->sortOrder().field; }
+    bool sortDescending() const { return m_source->sortOrder().descending; }
+
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);
 
@@ -131,6 +141,8 @@ signals:
     void fieldChanged(int field);
     // Rows could not be read; the text says why.
     void readFailed(const QString &text);
+    // The rows were put in another order (sortBy).
+    void orderChanged();
 
 private:
     using Values = dravon::Values;

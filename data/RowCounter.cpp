@@ -56,7 +56,7 @@ void RowCounter::run()
             m_db = db;
         }
         sqlite3_busy_timeout(db, 5000);
-        if (!m_keySql.isEmpty() && !m_countSql.isEmpty() && !m_cancelled) {
+        if (!m_countSql.isEmpty() && !m_cancelled) {
             // The engine counts a whole table from its pages, many times
             // faster than the walk below: the count is told at once.
             sqlite3_stmt *first = nullptr;
@@ -73,19 +73,11 @@ void RowCounter::run()
                 QThread::msleep(1);
         }
         sqlite3_stmt *stmt = nullptr;
-        const QByteArray sql = (m_keySql.isEmpty() ? m_countSql : m_keySql).toUtf8();
+        const QByteArray sql = m_keySql.toUtf8();
         if (m_cancelled) {
             result.error = QStringLiteral("cancelled");
         } else if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK) {
             result.error = engineText();
-        } else if (m_keySql.isEmpty()) {
-            const int rc = sqlite3_step(stmt);
-            if (rc == SQLITE_ROW) {
-                result.count = sqlite3_column_int64(stmt, 0);
-                result.ok = true;
-            } else {
-                result.error = engineText();
-            }
         } else {
             // From one checkpoint the engine steps over stride rows to the
             // next one by itself; reads are grouped in short transactions, so

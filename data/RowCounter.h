@@ -10,7 +10,7 @@ struct sqlite3;
 
 namespace dravon {
 
-// For a table it finds every stride-th row key, each from the one before
+// It finds every stride-th row key of a table, each from the one before
 // (the read lock is dropped every few hundred, and at once when a write of
 // this program waits), so that any row position can later be reached by one
 // keyset page.
@@ -25,10 +25,9 @@ public:
         qint64 count = 0;
         QVector<qint64> checkpoints;  // key of the row at position i * stride
     };
-    // keySql: "SELECT rowid FROM t WHERE rowid > ?1 AND rowid <= ?2 [AND (c)] ORDER BY rowid LIMIT ?3 OFFSET ?4",
-    // or empty with countSql "SELECT count(*) FROM (...)". With keySql, a
-    // countSql (its ?1 bound to maxKey) gives the count first, before the
-    // checkpoints are found.
+    // keySql: "SELECT rowid FROM t WHERE rowid > ?1 AND rowid <= ?2 [AND (c)] ORDER BY rowid LIMIT ?3 OFFSET ?4".
+    // A countSql (its ?1 bound to maxKey), when given, tells the count first,
+    // before the checkpoints are found.
     RowCounter(const QString &path, const QString &keySql, qint64 maxKey, const QString &countSql, int stride);
     ~RowCounter() override;
     void cancel();

@@ -10,6 +10,12 @@ namespace dravon {
 
 namespace {
 constexpr int stride = 128;  // rows between the counting worker's checkpoints
+int sortHereLimit = RowSource::defaultSortHereLimit;
+}
+
+void RowSource::setSortHereLimitForTesting(int rows)
+{
+    sortHereLimit = rows;
 }
 
 RowSource::RowSource(Connection &connection, QObject *parent) : QObject(parent), m_connection(connection) {}
@@ -103,6 +109,29 @@ void RowSource::waitForCount()
 {
     if (m_counter)
         takeCount();
+}
+
+std::optional<QVector<qint64>> RowSource::readOrder(sqlite3 *db, const QString &path, const QString &sql,
+                                                   const QVector<QVariant> &binds, const Progress &progress)
+{
+    const qint64 total = countKnown() ? count() : 0;
+    if (db && countKnown() && count() <= sortHereLimit) {
+        Statement s;
+        s.prepare(db, sql);
+        for (int i = 0; i < binds.size(); ++i)
+            s.bind(i + 1, binds[i]);
+        QVector<qint64> keys;
+        keys.reserve(count());
+        while (s.step())
+            keys.append(s.int64(0));
+        return keys;
+    }
+    KeyOrder order(path, sql, binds);
+    if (order.read(total, progress))
+        return order.keys();
+    if (order.wasCancelled())
+        return std::nullopt;
+    throw Error(QStringLiteral("无法排序: %1").arg(order.error()));
 }
 
 // ---- writes: a read-only source refuses them

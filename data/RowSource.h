@@ -6,6 +6,7 @@
 // statement stays prepared or open once control returns to the event loop, so
 // other programs can write to the file and vacuum it while sets are open.
 #include "data/Field.h"
+#include "data/KeyOrder.h"
 #include "data/RowCounter.h"
 #include "data/Statement.h"
 
@@ -48,7 +49,7 @@ public:
     virtual void learnAfter(int row) { ensure(row + 1); }
     virtual void learnBefore(int) {}
     // Waits for the count being learnt and applies it.
-    void waitForCount();
+    virtual void waitForCount();
     // Gives the row at this position its lasting place (by key) before a row
     // is stored or deleted there; may reset the rows when others changed them.
     virtual void settle(int) {}
@@ -79,6 +80,24 @@ public:
     // they show.
     virtual std::optional<int> find(int field, const QString &text, bool prefix);
 
+    // Sorting: the rows in the order of a column (descending when asked),
+    // rows with equal values in their order as read. The new position of the
+    // row that stood at keep comes back (-1 when there is none); nothing when
+    // the sort was cancelled through progress, which is called now and then
+    // while a large set is read (the order then stays as it was). Throws
+    // dravon::Error when the database refuses it.
+    virtual std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) = 0;
+    struct SortOrder
+    {
+        int field = -1;  // -1: the order as read
+        bool descending = false;
+    };
+    SortOrder sortOrder() const { return m_sortOrder; }
+    // A set of at most this many rows is sorted at once, without a worker
+    // and without progress (tests lower it to reach the worker's path).
+    static constexpr int defaultSortHereLimit = 50000;
+    static void setSortHereLimitForTesting(int rows);
+
     qint64 rowsFetched() const { return m_rowsFetched; }
     // Finalizes every prepared statement; runs after the event that used them.
     void releaseStatements();
@@ -102,6 +121,11 @@ protected:
     virtual void statementsReleased() {}
     Values readValues(const Statement &s, int firstColumn) const;
     [[noreturn]] void refuseWrite() const;
+    // The keys of a sort, read here (small sets) or by a worker with progress;
+    // nothing when cancelled.
+    std::optional<QVector<qint64>> readOrder(sqlite3 *db, const QString &path, const QString &sql,
+                                             const QVector<QVariant> &binds, const Progress &progress);
+    void setSortOrder(int field, bool descending) { m_sortOrder = {field, descending}; }
     // The row last asked for: a grid or a walk asks for each of its columns
     // in turn. Forgotten whenever rows move or are read again.
     bool remembers(int row) const { return row == m_memoRow; }
@@ -124,6 +148,7 @@ private:
     void takeFirstCount();
     QHash<QString, Statement *> m_statements;
     bool m_releaseScheduled = false;
+    SortOrder m_sortOrder;
     int m_memoRow = -1;
     Values m_memo;
 };

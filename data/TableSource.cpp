@@ -512,4 +512,30 @@ std::optional<int> TableSource::find(int field, const QString &text, bool prefix
     return best;
 }
 
+// ---- sorting
+
+std::optional<int> TableSource::sortBy(int field, bool descending, int keep, const Progress &progress)
+{
+    const qint64 keepKey = keep >= 0 && keep < count() ? m_map.keyAt(keep) : -1;
+    const QString local = localKeyList();
+    QString rows = QStringLiteral("rowid <= ?1");
+    if (!m_condition.isEmpty())
+        rows = QStringLiteral("(%1 AND (%2))").arg(rows, m_condition);
+    if (!local.isEmpty())
+        rows += QStringLiteral(" OR rowid IN (%1)").arg(local);
+    const QString sql = QStringLiteral("SELECT rowid FROM %1 WHERE %2 ORDER BY %3%4, rowid")
+                            .arg(quotedIdentifier(m_table), rows, quotedIdentifier(m_fields[field].name),
+                                 descending ? QStringLiteral(" DESC") : QString());
+    const std::optional<QVector<qint64>> keys =
+        readOrder(handle(), m_connection.databasePath(), sql, {m_map.maxKey()}, progress);
+    if (!keys)
+        return std::nullopt;
+    // Every key is known now: the count needs no worker any more.
+    if (m_counter)
+        m_counter->cancel();
+    m_map.setOrder(*keys);
+    setSortOrder(field, descending);
+    return keepKey >= 0 ? positionOfKey(keepKey).value_or(-1) : -1;
+}
+
 }

@@ -38,6 +38,8 @@ public:
     // By the column's index, compared as stored.
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;
     std::optional<int> find(int field, const QString &text, bool prefix) override;
+    // The rows of the set as opened and those stored here since.
+    std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
     // A whole table whose row keys span fewer than this many is counted when
     // it opens, without a worker (tests lower it to reach the worker's paths).
