@@ -6,6 +6,15 @@
 
 namespace dravon {
 
+namespace {
+std::atomic<bool> hold{false};
+}
+
+void KeyOrder::holdForTesting(bool on)
+{
+    hold = on;
+}
+
 KeyOrder::KeyOrder(const QString &path, const QString &sql, const QVector<QVariant> &binds)
     : m_path(QFileInfo(path).absoluteFilePath()), m_sql(sql), m_binds(binds)
 {
@@ -65,12 +74,16 @@ void KeyOrder::run()
         } else {
             for (int i = 0; i < m_binds.size(); ++i)
                 sqlite3_bind_int64(stmt, i + 1, m_binds[i].toLongLong());
-            int rc;
-            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            for (int waited = 0; hold && !m_cancelled && waited < 10000; ++waited)
+                QThread::msleep(1);
+            int rc = SQLITE_DONE;
+            while (!m_cancelled && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
                 m_keys.append(sqlite3_column_int64(stmt, 0));
                 m_done = m_keys.size();
             }
-            if (rc != SQLITE_DONE)
+            if (m_cancelled)
+                failure = QStringLiteral("cancelled");
+            else if (rc != SQLITE_DONE)
                 failure = QString::fromUtf8(sqlite3_errmsg(db));
         }
         sqlite3_finalize(stmt);

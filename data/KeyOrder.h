@@ -29,6 +29,9 @@ public:
     bool read(qint64 total, const Progress &progress);
     QString error() const;
     bool wasCancelled() const { return m_cancelled; }
+    // Tests: the worker waits before it reads until cancelled (at most ten
+    // seconds), so that the progress shown meanwhile can be used.
+    static void holdForTesting(bool hold);
     const QVector<qint64> &keys() const { return m_keys; }
 
 protected:
