@@ -83,11 +83,14 @@ void TfrmDBSetup::FormShow()
 
 void TfrmDBSetup::btnFilePathClick()
 {
+    OpenPath->setDirectory(FileDialogStartFolder());
     if (ExecDialog(OpenPath) != QDialog::Accepted)
         return;
     const QStringList files = OpenPath->selectedFiles();
-    if (!files.isEmpty())
+    if (!files.isEmpty()) {
+        RememberFileDialogFolder(files.first());
         edtDBFilePath->setText(QDir::toNativeSeparators(files.first()));
+    }
 }
 
 void TfrmDBSetup::btnOkClick()

@@ -4,6 +4,7 @@
 #include "app/DBSetup_Unit.h"
 #include "app/Login_Unit.h"
 #include "gui/Shell_Unit.h"
+#include "gui/import/ImportWizard.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
 #include "forms/courses/PlanSubject_Unit.h"
@@ -100,6 +101,7 @@ void TfrmTeachMain::buildMenu()
     s5->setObjectName(QStringLiteral("S5"));
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
     addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, true);
+    addItem(s5, "N8", QStringLiteral("导入数据…"), &TfrmTeachMain::N8Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
@@ -126,7 +128,7 @@ void TfrmTeachMain::buildMenu()
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
-    addItem(h1, "H3", QStringLiteral("关于(&A)..."), &TfrmTeachMain::H3Click, true);
+    addItem(h1, "H3", QStringLiteral("关于(&A)…"), &TfrmTeachMain::H3Click, true);
 }
 
 bool TfrmTeachMain::handleAccessKey(int key)
@@ -270,6 +272,11 @@ void TfrmTeachMain::N2Click()
     openChild(frmBackupData);
 }
 
+
+void TfrmTeachMain::N8Click()
+{
+    OpenImportWizard(this);
+}
 
 void TfrmTeachMain::N5Click()
 {

@@ -27,6 +27,8 @@ public:
     void S4Click();
     void N2Click();
     void N5Click();
+    // 导入数据…: the import wizard.
+    void N8Click();
     void S6Click();
     void D2Click();
     void D3Click();

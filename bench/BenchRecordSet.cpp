@@ -521,9 +521,9 @@ int main(int argc, char **argv)
         ini.write(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(QFileInfo(path).absoluteFilePath()).toUtf8());
     }
     settings::setExecutableDirForTesting(folder.path());
-    SetMessageHandler([](const QString &text, const QString &, QMessageBox::Icon, QMessageBox::StandardButtons buttons) {
-        messages << text;
-        return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    SetMessageHandler([](const MessageRequest &request) {
+        messages << request.text;
+        return request.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     });
     if (!CreateApplicationWindows())
         fail(QStringLiteral("the program could not connect to %1").arg(path));

@@ -12,3 +12,12 @@ QString GetConfigFileName();
 // The database path stored in the configuration file (section "BDConn", key
 // "DBConFileName"), or empty text when it cannot be read.
 QString ReadDBFileName(const QString &configFileName);
+
+// The folder a file dialog starts in: the folder of the last file chosen in
+// one (section "Dialogs", key "LastFolder" of the configuration file) while
+// it exists, else the user's documents folder, else the home folder.
+QString FileDialogStartFolder();
+// Remembers the folder of a chosen file, or the folder itself, for the next
+// file dialog, also after a restart. The folder is only a convenience: when
+// the configuration file cannot be written, nothing is remembered.
+void RememberFileDialogFolder(const QString &chosen);

@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/FieldValue.h"
 #include "data/QuerySource.h"
 #include "data/ShortDate.h"
 #include "data/SqlText.h"
@@ -421,57 +422,31 @@ QVariant RecordSet::storageValue(int field, const QVariant &value) const
         return value;
     const Field &f = m_fields[field];
     const QString text = value.toString();
-    if (f.type == FieldType::Text)
-        return text.isEmpty() ? QVariant() : QVariant(text);
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return {};
-    bool ok = false;
-    switch (f.type) {
-    case FieldType::Integer: {
-        const qlonglong n = t.toLongLong(&ok);
-        if (ok)
-            return n;
+    ConversionFailure failure = ConversionFailure::None;
+    const QVariant stored = storedValue(f.type, text, &failure);
+    switch (failure) {
+    case ConversionFailure::None:
+        return stored.isNull() ? QVariant() : stored;
+    case ConversionFailure::NotInteger:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的整数。").arg(label(field), text));
-    }
-    case FieldType::Real: {
-        const double d = QLocale::c().toDouble(t, &ok);
-        if (ok && std::isfinite(d))
-            return d;
+    case ConversionFailure::NotNumber:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的数值。").arg(label(field), text));
-    }
-    case FieldType::Date: {
-        const QDate date = parseShortDate(t);
-        if (date.isValid())
-            return date.toString(Qt::ISODate);
+    case ConversionFailure::NotDate:
         throw Error(QStringLiteral("字段 \"%1\" 不能接受值 \"%2\": 不是有效的日期(格式 %3)。")
                         .arg(label(field), text, shortDateFormat()));
     }
-    case FieldType::Text:
-        break;
-    }
-    return text;
+    return stored;
 }
 
 QString RecordSet::refusal(const QString &engineText, const QVector<QVariant> &values) const
 {
-    static const QRegularExpression column(QStringLiteral("failed: (?:[^.\\s,]+\\.)?([^\\s,]+)"));
-    const QRegularExpressionMatch m = column.match(engineText);
-    if (m.hasMatch()) {
-        const int i = fieldIndex(m.captured(1));
-        if (i >= 0) {
-            QString why = QStringLiteral("不符合该字段的要求");
-            if (engineText.contains(QLatin1String("UNIQUE")))
-                why = QStringLiteral("与已有记录重复");
-            else if (engineText.contains(QLatin1String("NOT NULL")))
-                why = QStringLiteral("不能为空");
-            else if (engineText.contains(QLatin1String("CHECK")))
-                why = QStringLiteral("类型或格式不符合该字段");
-            const QString shown = values.value(i).isNull() ? QStringLiteral("(空)")
-                                                            : displayText(values.value(i), m_fields[i].type);
-            return QStringLiteral("数据库拒绝保存: 字段 \"%1\" 的值 \"%2\" %3。\n(%4)")
-                .arg(label(i), shown, why, engineText);
-        }
+    const RefusalReason reason = readRefusal(engineText);
+    const int i = reason.column.isEmpty() ? -1 : fieldIndex(reason.column);
+    if (i >= 0) {
+        const QString shown = values.value(i).isNull() ? QStringLiteral("(空)")
+                                                        : displayText(values.value(i), m_fields[i].type);
+        return QStringLiteral("数据库拒绝保存: 字段 \"%1\" 的值 \"%2\" %3。\n(%4)")
+            .arg(label(i), shown, reason.why, engineText);
     }
     return QStringLiteral("数据库拒绝保存记录: %1").arg(engineText);
 }

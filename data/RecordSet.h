@@ -38,6 +38,8 @@ public:
     ~RecordSet() override;
 
     QString sql() const { return m_sql; }
+    // The connection the statement runs on.
+    Connection &connection() const { return m_connection; }
     bool isReadOnly() const { return !m_source->isWritable(); }
     QString tableName() const;
     const QVector<Field> &fields() const { return m_fields; }

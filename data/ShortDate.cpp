@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace dravon {
 
@@ -69,10 +70,29 @@ QDate parseShortDate(const QString &text)
     const QString t = text.trimmed();
     if (t.isEmpty())
         return {};
-    QDate date = QDate::fromString(t, shortDateFormat());
-    if (!date.isValid())
-        date = QDate::fromString(t, Qt::ISODate);
-    return date;
+    const QDate date = QDate::fromString(t, shortDateFormat());
+    return date.isValid() ? date : parseNumericDate(t, shortDateFormat());
+}
+
+QDate parseNumericDate(const QString &text, const QString &format)
+{
+    // Three numbers with one separator between them; the year has four digits.
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,4})([-/.])(\\d{1,2})\\2(\\d{1,4})$"));
+    const QRegularExpressionMatch m = pattern.match(text.trimmed());
+    if (!m.hasMatch())
+        return {};
+    const QString first = m.captured(1), middle = m.captured(3), last = m.captured(4);
+    if (first.size() == 4)
+        return last.size() <= 2 ? QDate(first.toInt(), middle.toInt(), last.toInt()) : QDate();
+    if (last.size() != 4 || first.size() > 2)
+        return {};
+    // Day and month stand in the order of the short format.
+    const qsizetype day = format.indexOf(QLatin1Char('d')), month = format.indexOf(QLatin1Char('M'));
+    const qsizetype year = format.indexOf(QLatin1Char('y'));
+    if (day < 0 || month < 0 || (year >= 0 && year < day && year < month))
+        return {};
+    return day < month ? QDate(last.toInt(), middle.toInt(), first.toInt())
+                       : QDate(last.toInt(), first.toInt(), middle.toInt());
 }
 
 }

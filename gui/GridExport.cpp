@@ -4,9 +4,11 @@
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
 #include "gui/SaveFileDialog.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QUrl>
 #include <memory>
 
 namespace {
@@ -36,6 +39,14 @@ QString titleOf(const QString &command)
 dravon::RecordSet *recordSetOf(const DataGrid *grid)
 {
     return grid && grid->dataSource() ? grid->dataSource()->dataSet() : nullptr;
+}
+
+// Opens a file or folder in the desktop's program for it; says so when none opens it.
+void openOnDesktop(const QString &path, const QString &title)
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        ShowMessage(QStringLiteral("无法打开 \"%1\"。").arg(QDir::toNativeSeparators(path)), title,
+                    QMessageBox::Warning);
 }
 
 // Runs one file export with its dialogs: file name, progress, outcome.
@@ -66,10 +77,23 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
     if (outcome == exporting::Outcome::Cancelled)
         ShowMessage(QStringLiteral("导出已取消，没有写入文件 \"%1\"。").arg(shown), title, QMessageBox::Information);
     else
-        ShowMessage(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title,
-                    QMessageBox::Information);
+        ReportWrittenFile(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title, path);
 }
 
+}
+
+void ReportWrittenFile(const QString &text, const QString &title, const QString &path)
+{
+    // Open stands for "打开文件", Apply for "打开所在文件夹".
+    const MessageRequest request{text, title, QMessageBox::Information,
+                                 QMessageBox::Ok | QMessageBox::Open | QMessageBox::Apply, QMessageBox::Ok,
+                                 {{QMessageBox::Open, QStringLiteral("打开文件")},
+                                  {QMessageBox::Apply, QStringLiteral("打开所在文件夹")}}};
+    const QMessageBox::StandardButton answer = ShowMessage(request);
+    if (answer == QMessageBox::Open)
+        openOnDesktop(path, title);
+    else if (answer == QMessageBox::Apply)
+        openOnDesktop(QFileInfo(path).absolutePath(), title);
 }
 
 QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
@@ -90,7 +114,13 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     add("actExportExcel", excelText, &ExportGridToExcel);
     add("actExportCsv", csvText, &ExportGridToCsv);
     add("actPrint", printText, &PrintGrid);
+    // The grid's own keys, shown beside the command (the grid handles them).
+    menu->actions().constLast()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    menu->actions().constLast()->setShortcutContext(Qt::WidgetShortcut);
     add("actExportPdf", pdfText, &ExportGridToPdf);
+    menu->addSeparator();
+    add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
+    menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

@@ -33,6 +33,10 @@ void ExportGridToCsv(DataGrid *grid);
 void PrintGrid(DataGrid *grid);
 void ExportGridToPdf(DataGrid *grid);
 
+// The message after a file was written, offering "打开文件" and
+// "打开所在文件夹", which open the file or its folder on the desktop.
+void ReportWrittenFile(const QString &text, const QString &title, const QString &path);
+
 // Writes a table as a PDF file with the printed pages' layout.
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header,
                                  const QString &path, const exporting::Progress &progress = {});

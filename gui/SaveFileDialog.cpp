@@ -1,5 +1,6 @@
 #include "gui/SaveFileDialog.h"
 
+#include "data/ProgramSettings.h"
 #include "gui/Shell_Unit.h"
 
 #include <QDir>
@@ -11,13 +12,6 @@ SaveFileNameHandler &handler()
 {
     static SaveFileNameHandler h;
     return h;
-}
-
-// The folder the last file was written to, offered next time.
-QString &lastFolder()
-{
-    static QString folder;
-    return folder;
 }
 }
 
@@ -40,9 +34,7 @@ QString AskSaveFileName(QWidget *parent, const QString &caption, const QString &
     // Characters a file name cannot hold are left out of the suggestion.
     QString name = suggestedName;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    QString suggested = WithExtension(name, extension);
-    if (!lastFolder().isEmpty())
-        suggested = QDir(lastFolder()).filePath(suggested);
+    QString suggested = QDir(FileDialogStartFolder()).filePath(WithExtension(name, extension));
     for (;;) {
         QString chosen = handler() ? handler()(parent, caption, suggested, filter)
                                    : QFileDialog::getSaveFileName(parent, caption, suggested, filter, nullptr,
@@ -58,13 +50,12 @@ QString AskSaveFileName(QWidget *parent, const QString &caption, const QString &
             continue;
         }
         if (info.exists()) {
-            const auto answer = ShowMessage(
-                QStringLiteral("文件 \"%1\" 已存在。\n要替换它吗？").arg(QDir::toNativeSeparators(chosen)), caption,
-                QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
-            if (answer != QMessageBox::Yes)
+            if (!ConfirmDestructive(
+                    QStringLiteral("文件 \"%1\" 已存在。\n要替换它吗？").arg(QDir::toNativeSeparators(chosen)), caption,
+                    QMessageBox::Question))
                 return {};
         }
-        lastFolder() = info.absolutePath();
+        RememberFileDialogFolder(info.absoluteFilePath());
         return info.absoluteFilePath();
     }
 }

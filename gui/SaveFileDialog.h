@@ -12,7 +12,8 @@ using SaveFileNameHandler = std::function<QString(QWidget *parent, const QString
                                                   const QString &filter)>;
 void SetSaveFileNameHandler(SaveFileNameHandler handler);
 
-// Asks for a file name to write (extension without the dot: "xlsx"). Returns
+// Asks for a file name to write (extension without the dot: "xlsx"), starting
+// in the folder of the last file chosen (see FileDialogStartFolder). Returns
 // the full path with the extension, or empty text when the user cancels or
 // does not want an existing file replaced.
 QString AskSaveFileName(QWidget *parent, const QString &caption, const QString &suggestedName,

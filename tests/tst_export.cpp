@@ -303,7 +303,8 @@ private slots:
         openStudents();
         answerName = outPath(QStringLiteral("学生"));  // the extension is appended
         ExportGridToCsv(grid);
-        QCOMPARE(askedNames, QStringList{QStringLiteral("学生信息维护.csv")});
+        QCOMPARE(askedNames.size(), 1);
+        QCOMPARE(QFileInfo(askedNames.first()).fileName(), QStringLiteral("学生信息维护.csv"));
         const QString path = outPath(QStringLiteral("学生.csv"));
         const QByteArray bytes = readFile(path);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
@@ -772,7 +773,7 @@ private slots:
         QStringList texts;
         for (QAction *a : menu->actions())
             texts << a->text();
-        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…"}));
+        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "", "从文件导入…"}));
         answerName = outPath(QStringLiteral("m.csv"));
         menu->actions().at(1)->trigger();
         QVERIFY(QFile::exists(answerName));
@@ -811,7 +812,8 @@ private slots:
         QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 20),
                                 w->DBGrid->viewport()->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(w->DBGrid->viewport(), &click);
-        QCOMPARE(popupTexts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "打印成绩单…"}));
+        QCOMPARE(popupTexts,
+                 (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "从文件导入…", "打印成绩单…"}));
         QVERIFY(w->btnPrintTranscript);
         QCOMPARE(w->btnPrintTranscript->text(), QStringLiteral("打印成绩单…"));
         // The five commands stay centred in their row.

@@ -216,7 +216,10 @@ private slots:
         QVERIFY(dialogOpenAfterFailure);
         QVERIFY(connectionClosedAfterFailure);
         QVERIFY(ApplicationEndRequested());
-        QCOMPARE(fileContent(ws->iniPath()), QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(ws->dbPath()).toUtf8());
+        // The folder of the file picked is remembered for the next file dialog.
+        QCOMPARE(fileContent(ws->iniPath()), QStringLiteral("[Dialogs]\nLastFolder=%1\n[BDConn]\nDBConFileName=%2\n")
+                                                 .arg(QFileInfo(textFile).absolutePath(), ws->dbPath())
+                                                 .toUtf8());
     }
 
     // The setup dialog refuses what start-up refuses: an empty file and
@@ -493,11 +496,11 @@ private slots:
         }
         const QStringList expected = {
             "S1=系统设置(&S)", "  S2=学校信息", "  S3=用户管理", "  S4=更改密码", "  S5=数据维护",
-            "    N2=备份/还原数据库", "    N4=-", "    N5=数据库连接设置", "  N1=-", "  S6=退出",
+            "    N2=备份/还原数据库", "    N8=导入数据…", "    N4=-", "    N5=数据库连接设置", "  N1=-", "  S6=退出",
             "D1=基础字典(&D)", "  D2=老师信息", "  D3=学生信息", "  D4=教学科目", "  D5=院系维护", "  D6=班级维护", "  D7=宿舍信息",
             "M1=学生管理(&M)", "  M2=学生成绩", "  M3=社会实践", "  M4=品德成绩", "  M5=宿舍安排", "  M6=缴费记录",
             "N3=排课管理(&P)", "  N6=课程安排", "  N7=课程查询",
-            "H1=使用帮助(&H)", "  H2=使用说明", "  H3=关于(&A)..."};
+            "H1=使用帮助(&H)", "  H2=使用说明", "  H3=关于(&A)…"};
         QCOMPARE(tree, expected);
     }
 

@@ -198,8 +198,17 @@ ExportTable::ExportTable(const dravon::RecordSet *dataSet, const QVector<int> &f
 {
 }
 
+ExportTable::ExportTable(const QStringList &titles, qint64 rows, CellText text)
+    : m_dataSet(nullptr), m_titles(titles), m_text(std::move(text)), m_rowCount(rows)
+{
+    for (int i = 0; i < titles.size(); ++i)
+        m_fields << i;
+}
+
 qint64 ExportTable::rowCount() const
 {
+    if (m_text)
+        return m_rowCount;
     if (!m_dataSet)
         return 0;
     if (!m_rows.isEmpty())
@@ -219,6 +228,8 @@ dravon::FieldType ExportTable::type(int column) const
 
 QString ExportTable::text(qint64 row, int column) const
 {
+    if (m_text)
+        return m_text(row, column);
     const int field = m_fields.value(column, -1);
     if (!m_dataSet || field < 0)
         return {};

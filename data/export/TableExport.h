@@ -37,6 +37,9 @@ class ExportTable
 public:
     ExportTable(const dravon::RecordSet *dataSet, const QVector<int> &fields, const QStringList &titles,
                 const QList<int> &rows = {});
+    // Rows that come from elsewhere than a record set: every column is text.
+    using CellText = std::function<QString(qint64 row, int column)>;
+    ExportTable(const QStringList &titles, qint64 rows, CellText text);
 
     int columnCount() const { return int(m_fields.size()); }
     qint64 rowCount() const;
@@ -51,6 +54,8 @@ private:
     QVector<int> m_fields;
     QStringList m_titles;
     QList<int> m_rows;
+    CellText m_text;
+    qint64 m_rowCount = 0;
 };
 
 // A text as one CSV field: quoted when it holds a quote, comma or line break,

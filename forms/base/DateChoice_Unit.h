@@ -1,11 +1,13 @@
 #pragma once
-// The date picker: a month calendar set to today that closes on a day click.
+// The date picker: a month calendar set to today that closes on a day click,
+// with a year selector above it for dates far from today.
 #include "forms/base/Base_Unit.h"
 
 #include <QDate>
 
 class QCalendarWidget;
 class QLineEdit;
+class QSpinBox;
 
 class TfrmDateChoice : public TfrmBase
 {
@@ -14,11 +16,17 @@ public:
     explicit TfrmDateChoice(QWidget *owner);
 
     QCalendarWidget *MonthCalendar1 = nullptr;
+    // The year of the selected date; choosing another year keeps the month
+    // and day (the last day of a shorter month).
+    QSpinBox *spnYear = nullptr;
 
 protected:
     void showEvent(QShowEvent *event) override;
     void FormShow();
     void MonthCalendar1Click();
+
+private:
+    void spnYearChange(int year);
 };
 
 // The calling pattern of every date button: show the picker modally, then

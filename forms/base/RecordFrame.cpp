@@ -3,14 +3,17 @@
 #include "data/Dravon.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/base/DateChoice_Unit.h"
+#include "gui/GridExport.h"
 #include "gui/Shell_Unit.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 using dravon::DataSetState;
@@ -74,6 +77,44 @@ RecordFrame::RecordFrame(TfrmBase *window, const QString &dataSourceName, QWidge
     }
     setButtonOrder({btnAdd, btnModify, btnDel, btnSave, btnCancel});
     connect(m_main, &DataSource::dataSetChanged, this, &RecordFrame::applyFieldLabels);
+    addCommandKeys(parent ? parent : this);
+}
+
+void RecordFrame::addCommandKeys(QWidget *scope)
+{
+    // The keys act while the focus is anywhere in the frame's window (or its
+    // page): a child window's shortcuts share the main window's shortcut map,
+    // and only the window holding the focus may claim them.
+    auto key = [this, scope](const QKeySequence &sequence, const std::function<void()> &command) {
+        auto *shortcut = new QShortcut(sequence, scope);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [command] { Guarded(command); });
+    };
+    auto press = [](QPushButton *button) {
+        if (button->isVisible() && button->isEnabled())
+            button->click();
+    };
+    key(QKeySequence(Qt::CTRL | Qt::Key_N), [this, press] { press(btnAdd); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_S), [this, press] { press(btnSave); });
+    key(QKeySequence(Qt::Key_F5), [this] { m_main->reread(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_P), [this] { PrintGrid(grid); });
+    btnAdd->setToolTip(QStringLiteral("添加 (Ctrl+N)"));
+    btnSave->setToolTip(QStringLiteral("保存 (Ctrl+S)"));
+    btnCancel->setToolTip(QStringLiteral("取消 (Esc)"));
+    scope->installEventFilter(this);
+}
+
+bool RecordFrame::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->keyCombination() == QKeyCombination(Qt::Key_Escape)) {
+        dravon::RecordSet *rs = m_main->dataSet();
+        if (rs && rs->state() != DataSetState::Browse && btnCancel->isVisible()) {
+            btnCancel->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void RecordFrame::applyFieldLabels()
@@ -213,7 +254,7 @@ void RecordFrame::setPanelRows(const QList<PanelRow> &rows)
             m_panelLayout->addWidget(label, r, c++, tall ? Qt::AlignRight | Qt::AlignTop : Qt::Alignment());
             // Fields keep to their columns, so the columns line up from row to
             // row; only the one field of a row spans the panel.
-            const bool alone = row.size() == 1;
+            const bool alone = row.size() == 1 && !m_keptToColumn.contains(control);
             m_panelLayout->addWidget(control, r, c, 1, alone ? columns - c : 1);
             ++c;
         }
@@ -228,6 +269,21 @@ void RecordFrame::setPanelRows(const QList<PanelRow> &rows)
     for (QPushButton *b : std::as_const(m_buttons))
         order << b;
     setTabOrderList(order);
+}
+
+void RecordFrame::keepToColumn(QWidget *control)
+{
+    m_keptToColumn.insert(control);
+}
+
+void RecordFrame::separatePanelPairs()
+{
+    for (int i = 0; i < m_panelLayout->count(); ++i) {
+        int row, column, rowSpan, columnSpan;
+        m_panelLayout->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+        if (auto *label = qobject_cast<QLabel *>(m_panelLayout->itemAt(i)->widget()); label && column > 0)
+            label->setContentsMargins(12, 0, 0, 0);
+    }
 }
 
 void RecordFrame::setTabOrderList(const QList<QWidget *> &order)
@@ -272,9 +328,7 @@ void RecordFrame::btnModifyClick()
 
 void RecordFrame::btnDelClick()
 {
-    if (ShowMessage(QStringLiteral("确定要删除此条记录?"), QStringLiteral("提示"), QMessageBox::Information,
-                    QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::No)
+    if (!ConfirmDestructive(QStringLiteral("确定要删除此条记录?"), QStringLiteral("提示")))
         return;
     if (dravon::RecordSet *rs = m_main->dataSet())
         rs->remove();

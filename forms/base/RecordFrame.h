@@ -8,6 +8,7 @@
 #include "gui/controls/DataGrid.h"
 
 #include <QHash>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -71,11 +72,16 @@ public:
 
     // One row of the panel: labels beside their controls, left to right, in
     // columns that line up from row to row; the one control of a row with a
-    // single control spans the panel.
+    // single control spans the panel, unless keepToColumn names it.
     using PanelRow = QList<QPair<QLabel *, QWidget *>>;
     // Lays the panel out row by row. The tab order follows the rows, then the
     // buttons, unless setTabOrderList names another.
     void setPanelRows(const QList<PanelRow> &rows);
+    // The control stays as wide as the others of its column even when it is
+    // alone in its row (call before setPanelRows).
+    void keepToColumn(QWidget *control);
+    // Sets each label-and-control pair of a row apart from the pair before it.
+    void separatePanelPairs();
     // An explicit tab order over controls and buttons.
     void setTabOrderList(const QList<QWidget *> &order);
     // The buttons left to right (the usual order is Add, Modify, Delete, Save, Cancel).
@@ -91,7 +97,14 @@ public:
     // columns, within reason.
     void fitGridColumns(int minimumWidth = 640, int maximumWidth = 1000);
 
+protected:
+    // Esc cancels a record being edited; a control that uses Esc itself
+    // (an open list, a find bar) has it first.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The desktop keys of the record commands, beside the access keys.
+    void addCommandKeys(QWidget *scope);
     // The record set names a column by its label (or grid title) when it
     // refuses a value.
     void applyFieldLabels();
@@ -103,6 +116,7 @@ private:
     }
 
     QHash<QWidget *, QString> m_fieldOf;
+    QSet<QWidget *> m_keptToColumn;
     TfrmBase *m_window = nullptr;
     DataSource *m_main = nullptr;
     QGridLayout *m_panelLayout = nullptr;

@@ -61,6 +61,8 @@ TfrmDormManager::TfrmDormManager(QWidget *owner) : TfrmRecordPages(owner, declar
     auto label = [this](const char *name, const QString &text) {
         return frame->makeLabel(QString::fromLatin1(name), text);
     };
+    // The dormitory box is as wide as the boxes above it, though alone in its row.
+    frame->keepToColumn(cmbxDormID);
     frame->setPanelRows({{{label("Label1", QStringLiteral("班  级：")), cmbxClassName},
                           {label("Label2", QStringLiteral("性  别：")), cmbxStuSex},
                           {label("Label3", QStringLiteral("学  号：")), cmbxStudentID}},

@@ -1,10 +1,11 @@
 #include "forms/students/MoralSet_Unit.h"
 
 #include "gui/Shell_Unit.h"
+#include "gui/controls/PlusMinusBranches.h"
 
-#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -27,26 +28,34 @@ const QList<QPair<QString, QStringList>> &conductItems()
     return items;
 }
 
-// Calls a handler on every double-click that reaches the watched widget,
-// then lets the widget handle the click itself.
+// Calls a handler on every double-click in a tree, on a node or on its empty
+// area. A press on the empty area leaves the selection as it is (the tree
+// would clear it), so the first press of a double-click there does not take
+// away the node the double-click acts on. On a node the tree handles the
+// clicks itself after the handler (a category opens or closes).
 class DoubleClickWatch : public QObject
 {
 public:
-    DoubleClickWatch(QWidget *watched, std::function<void()> handler)
-        : QObject(watched), m_handler(std::move(handler))
+    DoubleClickWatch(QTreeWidget *tree, std::function<void()> handler)
+        : QObject(tree), m_tree(tree), m_handler(std::move(handler))
     {
-        watched->installEventFilter(this);
+        tree->viewport()->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::MouseButtonDblClick)
+        const QEvent::Type type = event->type();
+        if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
+            return false;
+        if (type == QEvent::MouseButtonDblClick)
             Guarded([this] { m_handler(); });
-        return false;
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        return !m_tree->indexAt(at).isValid();
     }
 
 private:
+    QTreeWidget *m_tree;
     std::function<void()> m_handler;
 };
 
@@ -83,7 +92,8 @@ TfrmMoralSet::TfrmMoralSet(QWidget *owner) : TfrmBase(owner)
     // Any double-click in the tree, on a node or on its empty area, acts on
     // the node selected at that moment; the tree then handles the click
     // itself (a category opens or closes).
-    new DoubleClickWatch(trvwMoralName->viewport(), [this] { trvwMoralNameDblClick(); });
+    new DoubleClickWatch(trvwMoralName, [this] { trvwMoralNameDblClick(); });
+    ShowPlusMinusExpanders(trvwMoralName);
     auto *treeLayout = new QVBoxLayout(GroupBox1);
     treeLayout->setContentsMargins(6, 4, 6, 6);
     treeLayout->addWidget(trvwMoralName);
@@ -120,6 +130,7 @@ TfrmMoralSet::TfrmMoralSet(QWidget *owner) : TfrmBase(owner)
                           {frame->makeLabel(QStringLiteral("Label5"), QStringLiteral("品德编号：")), edtMoralID},
                           {frame->makeLabel(QStringLiteral("Label3"), QStringLiteral("品德成绩：")), edtMoralResult}},
                          {{frame->makeLabel(QStringLiteral("Label4"), QStringLiteral("备  注：")), edtRemark}}});
+    frame->separatePanelPairs();
     // In the tab order the item number comes last, after the buttons.
     frame->setTabOrderList({trvwMoralName, DBGrid1, cmbxStudentID, cmbxClassID, edtMoralResult, edtRemark, btnAdd,
                             btnModify, btnDel, btnSave, btnCancel, edtMoralID});

@@ -49,6 +49,7 @@ TfrmPracticeSet::TfrmPracticeSet(QWidget *owner) : TfrmBase(owner)
          {{frame->makeLabel(QStringLiteral("Label4"), QStringLiteral("实践内容：")), memPracticeName}},
          {{frame->makeLabel(QStringLiteral("Label5"), QStringLiteral("实践结果：")), memPracticeResult}},
          {{frame->makeLabel(QStringLiteral("Label3"), QStringLiteral("备注：")), memRemark}}});
+    frame->separatePanelPairs();
     // The tab order differs from the screen: the remark before the content,
     // and the date box last, after the buttons.
     frame->setTabOrderList({DBGrid1, cmbxStudentID, cmbxClassName, memRemark, memPracticeName, memPracticeResult,

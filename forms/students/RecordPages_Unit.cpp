@@ -1,6 +1,5 @@
 #include "forms/students/RecordPages_Unit.h"
 
-#include <QGridLayout>
 #include <QLabel>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -62,17 +61,4 @@ void TfrmRecordPages::fitGrids()
     for (int c = 0; c < DBGrid1->columns().size(); ++c)
         widths << DBGrid1->columnWidth(c);
     findPage->setColumnWidths(widths);
-}
-
-void TfrmRecordPages::separatePanelPairs()
-{
-    auto *grid = qobject_cast<QGridLayout *>(frame->Panel2->layout()->itemAt(0)->layout());
-    if (!grid)
-        return;
-    for (int i = 0; i < grid->count(); ++i) {
-        int row, column, rowSpan, columnSpan;
-        grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
-        if (auto *label = qobject_cast<QLabel *>(grid->itemAt(i)->widget()); label && column > 0)
-            label->setContentsMargins(12, 0, 0, 0);
-    }
 }

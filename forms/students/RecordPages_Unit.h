@@ -65,7 +65,7 @@ protected:
     // Both grids as wide as the first page's columns need, after the record sets are open.
     void fitGrids();
     // Sets each label-and-control pair of a panel row apart from the pair before it.
-    void separatePanelPairs();
+    void separatePanelPairs() { frame->separatePanelPairs(); }
     // A data source of a master list, owned by this window.
     DataSource *listSource(const QString &name);
 };

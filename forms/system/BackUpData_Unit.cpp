@@ -30,11 +30,14 @@ FileDialogHandler &fileDialogHandler()
 
 QString chooseFile(QFileDialog *dialog)
 {
+    dialog->setDirectory(FileDialogStartFolder());
+    QString chosen;
     if (const FileDialogHandler &handler = fileDialogHandler())
-        return handler(dialog);
-    if (ExecDialog(dialog) != QDialog::Accepted)
-        return QString();
-    return dialog->selectedFiles().value(0);
+        chosen = handler(dialog);
+    else if (ExecDialog(dialog) == QDialog::Accepted)
+        chosen = dialog->selectedFiles().value(0);
+    RememberFileDialogFolder(chosen);
+    return chosen;
 }
 
 QFileDialog *makeFileDialog(QWidget *parent, const char *name, QFileDialog::AcceptMode mode)
@@ -198,9 +201,7 @@ void TfrmBackupData::btnBackupClick()
     // ".mdb" is appended whatever the name already ends with.
     const QString target = chosen + QStringLiteral(".mdb");
     if (QFileInfo::exists(target)
-        && ShowMessage(QStringLiteral("文件名重复,是否覆盖!"), QStringLiteral("提示"), QMessageBox::Information,
-                       QMessageBox::Yes | QMessageBox::No)
-               == QMessageBox::No)
+        && !ConfirmDestructive(QStringLiteral("文件名重复,是否覆盖!"), QStringLiteral("提示")))
         return;
     Animate1->start();
     try {

@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "gui/GridExport.h"
 #include "gui/WorkProgress.h"
+#include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -111,6 +112,7 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     verticalHeader()->setMinimumWidth(18);
     verticalHeader()->setHighlightSections(false);
     verticalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setToolTip(QStringLiteral("F5 重新读取  Ctrl+P 打印  Shift+F10 菜单"));
 }
 
 void DataGrid::setDataSource(DataSource *source)
@@ -248,10 +250,17 @@ void DataGrid::deleteWithConfirmation()
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
     if (!rs || rs->isEmpty())
         return;
+    // A query result cannot be written: nothing is offered, the user is told why.
+    if (rs->isReadOnly()) {
+        TellUser(this, QStringLiteral("查询结果是只读的，不能在这里删除记录。"));
+        return;
+    }
     const QList<int> rows = rowsToDelete();
     const bool many = rows.size() > 1;
     const QString question = many ? QStringLiteral("Delete all selected records?") : QStringLiteral("Delete record?");
-    if (ShowMessage(question, QStringLiteral("确认"), QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel)
+    // Enter alone deletes nothing: 取消 is the default.
+    if (ShowMessage(question, QStringLiteral("确认"), QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel,
+                    QMessageBox::Cancel)
         != QMessageBox::Ok)
         return;
     Guarded([&] {
@@ -268,6 +277,24 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
         deleteWithConfirmation();
+        return;
+    }
+    // Rows copied from a spreadsheet: the import wizard, from its mapping page.
+    if (event->matches(QKeySequence::Paste) && PasteIntoGrid(this))
+        return;
+    // F5 re-reads the rows, Ctrl+P prints them, Shift+F10 opens the grid's menu.
+    const QKeyCombination pressed = event->keyCombination();
+    if (pressed == QKeyCombination(Qt::Key_F5)) {
+        if (m_source)
+            Guarded([&] { m_source->reread(); });
+        return;
+    }
+    if (pressed == QKeyCombination(Qt::ControlModifier, Qt::Key_P)) {
+        Guarded([&] { PrintGrid(this); });
+        return;
+    }
+    if (pressed == QKeyCombination(Qt::ShiftModifier, Qt::Key_F10)) {
+        showMenuAtCurrentRow();
         return;
     }
     // Ctrl+Home and Ctrl+End go to the record set's true first and last rows,
@@ -298,6 +325,13 @@ void DataGrid::focusOutEvent(QFocusEvent *event)
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
     if (rs && rs->state() == DataSetState::Insert && !rs->hasPendingChanges())
         Guarded([&] { rs->cancel(); });
+}
+
+void DataGrid::showMenuAtCurrentRow()
+{
+    const QRect cell = visualRect(currentIndex());
+    const QPoint at = cell.isValid() && viewport()->rect().intersects(cell) ? cell.center() : QPoint(8, 8);
+    ShowGridContextMenu(this, viewport()->mapToGlobal(at));
 }
 
 void DataGrid::contextMenuEvent(QContextMenuEvent *event)

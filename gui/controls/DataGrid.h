@@ -57,8 +57,11 @@ public:
     void setMultiSelect(bool on);
     // The rows Ctrl+Del would delete: the selected rows, or the current one.
     QList<int> rowsToDelete() const;
-    // Ctrl+Del: the grid's own question, then the delete.
+    // Ctrl+Del: the grid's own question, then the delete. A read-only query
+    // result asks nothing and says that it cannot be changed.
     void deleteWithConfirmation();
+    // The grid's menu, as Shift+F10 opens it: beside the current row.
+    void showMenuAtCurrentRow();
     // A click on a column title: the rows in that column's order, again:
     // descending. A large set shows its progress and can be cancelled.
     void sortByTitle(int column);

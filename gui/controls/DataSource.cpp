@@ -1,5 +1,6 @@
 #include "gui/controls/DataSource.h"
 
+#include "data/Dravon.h"
 #include "gui/Shell_Unit.h"
 
 DataSource::DataSource(const QString &name, QObject *parent) : QObject(parent)
@@ -28,6 +29,17 @@ void DataSource::setDataSet(std::unique_ptr<dravon::RecordSet> dataSet)
 dravon::DataSetState DataSource::state() const
 {
     return m_dataSet ? m_dataSet->state() : dravon::DataSetState::Browse;
+}
+
+void DataSource::reread()
+{
+    if (!m_dataSet)
+        return;
+    m_dataSet->checkBrowseMode();
+    const int row = m_dataSet->recNo();
+    setDataSet(SQLDataSet(m_dataSet->sql(), m_dataSet->connection()));
+    if (row > 0 && !m_dataSet->isEmpty())
+        m_dataSet->moveTo(qMin(row, m_dataSet->recordCount() - 1));
 }
 
 bool DataSource::beginUserEdit()

@@ -26,6 +26,12 @@ public:
     // browsing (automatic edit). Reports a refusal and returns false when the
     // record cannot be edited.
     bool beginUserEdit();
+    // Reads the rows again: the record set's statement is opened anew on its
+    // connection and the same row position is made current (or the last row,
+    // when fewer rows remain). A pending record is stored first if changed,
+    // else dropped, as when moving to another row; a refused store throws and
+    // nothing is read.
+    void reread();
 
 signals:
     // The record set was replaced (or set for the first time).

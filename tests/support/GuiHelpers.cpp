@@ -12,15 +12,14 @@ namespace testsupport {
 
 MessageRecorder::MessageRecorder()
 {
-    SetMessageHandler([this](const QString &text, const QString &title, QMessageBox::Icon icon,
-                             QMessageBox::StandardButtons buttons) {
-        messages.append({text, title, icon, buttons});
+    SetMessageHandler([this](const MessageRequest &request) {
+        messages.append(request);
         if (!m_answers.isEmpty())
             return m_answers.takeFirst();
         for (QMessageBox::StandardButton b : {QMessageBox::Yes, QMessageBox::Ok})
-            if (buttons.testFlag(b))
+            if (request.buttons.testFlag(b))
                 return b;
-        return static_cast<QMessageBox::StandardButton>(int(buttons));
+        return static_cast<QMessageBox::StandardButton>(int(request.buttons));
     });
 }
 

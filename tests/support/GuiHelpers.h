@@ -10,13 +10,9 @@
 
 namespace testsupport {
 
-struct Message
-{
-    QString text;
-    QString title;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-};
+// What a message box was asked to show: text, title, icon, buttons, the
+// default button and any button captions of its own.
+using Message = MessageRequest;
 
 // Installs the message handler while it lives. Each box takes the next queued
 // answer, or else the first of Yes / OK / the box's only button.

@@ -24,6 +24,7 @@
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
 #include "gui/TranscriptPrint.h"
+#include "gui/import/ImportWizard.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
@@ -38,6 +39,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -330,8 +332,46 @@ int main(int argc, char *argv[])
         WriteTranscriptPdf(exporting::LoadTranscript(DM->ADOConn, QStringLiteral("2007001")), exporting::schoolName(), pdf);
         savePdfPage(pdf, QStringLiteral("74-transcript-pdf"));
     }
+    // Bringing rows in: each page of the import wizard with a real workbook
+    // (two of its rows name classes the sample database does not have).
+    {
+        ImportWizard wizard(mainWindow, QStringLiteral("StudentInfo"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/students-openpyxl.xlsx"));
+        wizard.show();
+        save(&wizard, QStringLiteral("80-import-file"));
+        wizard.next();
+        save(&wizard, QStringLiteral("81-import-mapping"));
+        wizard.next();
+        save(&wizard, QStringLiteral("82-import-mode"));
+        wizard.next();
+        auto *check = wizard.findChild<ImportCheckPage *>();
+        for (int i = 0; i < 500 && !check->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("83-import-check"));
+        wizard.next();
+        auto *apply = wizard.findChild<ImportApplyPage *>();
+        for (int i = 0; i < 500 && !apply->isComplete(); ++i)
+            QTest::qWait(10);
+        save(&wizard, QStringLiteral("84-import-done"));
+    }
+    {
+        // A wide score sheet: one column of marks per subject.
+        ImportWizard wizard(mainWindow, QStringLiteral("Score"));
+        wizard.openFile(QStringLiteral(VELTRANA_IMPORT_DATA "/scores-wide-gnumeric.xlsx"));
+        wizard.show();
+        wizard.next();
+        save(&wizard, QStringLiteral("85-import-wide-score-mapping"));
+    }
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+    // Real message boxes: an export's outcome with its open buttons, and a
+    // delete question with 否 as the default.
+    SetMessageHandler(nullptr);
+    shootModal<QMessageBox>(QStringLiteral("75-export-done"));
+    ReportWrittenFile(QStringLiteral("已将 3 行导出到文件 \"/home/教务/学生信息维护.xlsx\"。"), QStringLiteral("导出到 Excel"),
+                      QStringLiteral("/home/教务/学生信息维护.xlsx"));
+    shootModal<QMessageBox>(QStringLiteral("76-delete-question"));
+    ConfirmDestructive(QStringLiteral("确定要删除此条记录?"), QStringLiteral("提示"));
 
     {
         TfrmDateChoice picker(mainWindow);

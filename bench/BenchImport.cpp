@@ -1,0 +1,295 @@
+// Times the import the way a clerk runs it, beside SQLite doing the least
+// equivalent work in the same run:
+//   BenchImport [--students N] [--scores N] [--reps N] [--folder DIR]
+// A new database with colleges, classes and subjects (no students) is made in
+// the folder (default /tmp/veltrana-bench-import, removed afterwards); N
+// students are written to an .xlsx workbook and N scores (subjects named, not
+// numbered) to a CSV file. The program checks and applies the students, then
+// the scores, then checks the scores again (every row then exists). SQLite's
+// figure is the sqlite3 shell's ".import" of the same CSV into a table plus
+// one INSERT ... SELECT that resolves the subject names and takes the credit
+// and the class as the import does, on a copy of the same database. Each
+// phase's peak resident memory is reported above what was resident before it.
+#include "bench/Generator.h"
+#include "data/Dravon.h"
+#include "data/export/TableExport.h"
+#include "data/import/ImportRun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace importing;
+
+namespace {
+
+double statusMiB(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+struct Phase
+{
+    double ms = 0;
+    double peakAboveMiB = 0;
+};
+
+// Runs work with its own peak memory.
+template<typename F>
+Phase measure(F &&work)
+{
+    const double before = statusMiB("VmRSS:");
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    Phase p;
+    p.ms = timer.nsecsElapsed() / 1e6;
+    p.peakAboveMiB = statusMiB("VmHWM:") - before;
+    return p;
+}
+
+QString connectionString(const QString &path)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(path);
+}
+
+ImportPlan planFor(TableReader &reader, const QString &table, dravon::Connection &connection)
+{
+    reader.selectSheet(0);
+    QList<SourceRow> rows;
+    SourceRow row;
+    while (rows.size() < 30 && reader.next(row))
+        rows << row;
+    const ImportTarget *target = findTarget(table);
+    MappingHints hints;
+    if (table == QLatin1String("Score")) {
+        auto subjects = SQLDataSet(QStringLiteral("Select * From SubjectInfo"), connection);
+        for (subjects->first(); !subjects->eof(); subjects->next())
+            hints.subjects.append({subjects->fieldText(QStringLiteral("SubjectID")), subjects->fieldText(QStringLiteral("SubName"))});
+    }
+    const int header = findHeaderRow(rows, *target, hints);
+    ImportPlan plan;
+    plan.target = target;
+    plan.headerLine = rows.value(header).line;
+    plan.columns = mapColumns(rows.value(header).cells, *target, hints);
+    plan.matchFields = target->defaultMatch;
+    plan.sourceKind = reader.kind();
+    return plan;
+}
+
+struct ImportFigures
+{
+    Phase check;
+    Phase apply;
+    ImportCounts counts;
+};
+
+ImportFigures importFile(const QString &dbPath, const QString &file, const QString &table)
+{
+    dravon::Connection connection;
+    connection.setConnectionString(connectionString(dbPath));
+    connection.open();
+    ImportFigures f;
+    std::unique_ptr<TableReader> reader = openTableFile(file);
+    ImportRun run(connection, planFor(*reader, table, connection));
+    f.check = measure([&] { run.check(*reader); });
+    f.counts = run.counts();
+    f.apply = measure([&] {
+        if (f.counts.added + f.counts.updated > 0)
+            applyImport(run);
+    });
+    return f;
+}
+
+double runSqlite(const QString &dbPath, const QString &csv)
+{
+    const QString script = QStringLiteral(
+        ".mode csv\n"
+        ".import '%1' scores_in\n"
+        "INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour) "
+        "SELECT i.\"学号\", i.\"时间\", i.\"学期\", s.SubjectID, st.ClassID, CAST(i.\"成绩\" AS REAL), s.CreditHour "
+        "FROM scores_in i JOIN SubjectInfo s ON s.SubName = i.\"科目\" JOIN StudentInfo st ON st.StudentID = i.\"学号\";\n")
+                               .arg(csv);
+    QProcess p;
+    QElapsedTimer timer;
+    timer.start();
+    p.start(QStringLiteral("sqlite3"), {dbPath});
+    p.write(script.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    const double ms = timer.nsecsElapsed() / 1e6;
+    if (p.exitCode() != 0)
+        std::fprintf(stderr, "sqlite3: %s\n", p.readAllStandardError().constData());
+    return ms;
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    long long students = 30000, scores = 1000000;
+    int reps = 1;
+    QString folder = QStringLiteral("/tmp/veltrana-bench-import");
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--students"))
+            students = args[i + 1].toLongLong();
+        else if (args[i] == QLatin1String("--scores"))
+            scores = args[i + 1].toLongLong();
+        else if (args[i] == QLatin1String("--reps"))
+            reps = qMax(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--folder"))
+            folder = args[i + 1];
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty()) {
+        std::fprintf(stderr, "BenchImport: the sqlite3 shell is missing (scripts/install-deps.sh installs it)\n");
+        return 2;
+    }
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QString base = QDir(folder).filePath(QStringLiteral("base.mdb"));
+    gen::Scale scale;
+    scale.name = QStringLiteral("import");
+    scale.colleges = 30;
+    scale.classes = 600;
+    scale.subjects = 40;
+    scale.teachers = 10;
+    scale.dorms = 10;
+    QString error;
+    gen::generate(base, scale, 1, QString(), &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "BenchImport: %s\n", qPrintable(error));
+        return 1;
+    }
+    // The files to import.
+    const QString xlsx = QDir(folder).filePath(QStringLiteral("students.xlsx"));
+    const QString csv = QDir(folder).filePath(QStringLiteral("scores.csv"));
+    QStringList classIds, subjectNames;
+    {
+        dravon::Connection c;
+        c.setConnectionString(connectionString(base));
+        c.open();
+        auto classes = SQLDataSet(QStringLiteral("Select * From ClassInfo"), c);
+        for (classes->first(); !classes->eof(); classes->next())
+            classIds << classes->fieldText(QStringLiteral("ClassID"));
+        auto subjects = SQLDataSet(QStringLiteral("Select * From SubjectInfo"), c);
+        for (subjects->first(); !subjects->eof(); subjects->next())
+            subjectNames << subjects->fieldText(QStringLiteral("SubName"));
+    }
+    auto studentId = [](long long i) { return QStringLiteral("2024%1").arg(i, 6, 10, QLatin1Char('0')); };
+    {
+        const QStringList titles = {"学号", "姓名", "性别", "年龄", "班级编号", "入学时间", "联系方式"};
+        exporting::ExportTable table(titles, students, [&](qint64 r, int c) -> QString {
+            switch (c) {
+            case 0: return studentId(r);
+            case 1: return QStringLiteral("学生%1").arg(r);
+            case 2: return r % 2 ? QStringLiteral("女") : QStringLiteral("男");
+            case 3: return QString::number(17 + r % 4);
+            case 4: return classIds.value(int(r * classIds.size() / qMax(1LL, students)));
+            case 5: return QStringLiteral("2024/9/1");
+            default: return QStringLiteral("1380000%1").arg(r % 10000, 4, 10, QLatin1Char('0'));
+            }
+        });
+        exporting::writeXlsx(table, xlsx, QStringLiteral("新生名单"));
+    }
+    {
+        QFile f(csv);
+        f.open(QIODevice::WriteOnly);
+        QByteArray out = "学号,科目,学期,成绩,时间\n";
+        const long long subjectsUsed = std::max<long long>(1, subjectNames.size());
+        for (long long i = 0; i < scores; ++i) {
+            const long long student = i % students;
+            const long long subject = (i / students) % subjectsUsed;
+            const long long term = (i / (students * subjectsUsed)) % 4;
+            out += studentId(student).toUtf8() + ',' + subjectNames.value(int(subject)).toUtf8() + ",第"
+                   + QByteArray::number(term + 1) + "学期," + QByteArray::number(40 + (i * 7) % 61) + ",2025-01-"
+                   + QByteArray::number(10 + i % 9) + '\n';
+            if (out.size() > (1 << 20)) {
+                f.write(out);
+                out.clear();
+            }
+        }
+        f.write(out);
+    }
+
+    std::vector<ImportFigures> studentRuns, scoreRuns, againRuns;
+    std::vector<double> sqliteRuns;
+    for (int rep = 0; rep < reps; ++rep) {
+        const QString db = QDir(folder).filePath(QStringLiteral("run.mdb"));
+        const QString sqliteDb = QDir(folder).filePath(QStringLiteral("sqlite.mdb"));
+        for (const QString &path : {db, sqliteDb})
+            QFile::remove(path);
+        QFile::copy(base, db);
+        try {
+            studentRuns.push_back(importFile(db, xlsx, QStringLiteral("StudentInfo")));
+            QFile::copy(db, sqliteDb);
+            scoreRuns.push_back(importFile(db, csv, QStringLiteral("Score")));
+            againRuns.push_back(importFile(db, csv, QStringLiteral("Score")));
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "BenchImport: %s\n", e.what());
+            return 1;
+        }
+        sqliteRuns.push_back(runSqlite(sqliteDb, csv));
+        for (const QString &name : QDir(folder).entryList({QStringLiteral("*.before-import-*")}))
+            QFile::remove(QDir(folder).filePath(name));
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    auto med = [&](const std::vector<ImportFigures> &runs, Phase ImportFigures::*phase, bool memory) {
+        std::vector<double> v;
+        for (const ImportFigures &f : runs)
+            v.push_back(memory ? (f.*phase).peakAboveMiB : (f.*phase).ms);
+        return median(v);
+    };
+    const double sqliteMs = median(sqliteRuns);
+    const ImportFigures &s = studentRuns.back(), &c = scoreRuns.back(), &a = againRuns.back();
+    std::printf("import: %lld students from .xlsx, %lld scores from CSV; %d repetition(s), medians\n\n", students, scores, reps);
+    std::printf("%-46s %10s %10s %7s %10s %12s\n", "operation", "program", "SQLite", "ratio", "target", "peak memory");
+    std::printf("%-46s %10s %10s %7s %10s %12s\n", "", "ms", "ms", "", "", "above start");
+    auto line = [](const char *what, double ms, double sqlite, const char *target, double mib) {
+        if (sqlite > 0)
+            std::printf("%-46s %10.0f %10.0f %6.1fx %10s %9.1f MB\n", what, ms, sqlite, ms / sqlite, target, mib);
+        else
+            std::printf("%-46s %10.0f %10s %7s %10s %9.1f MB\n", what, ms, "", "", target, mib);
+    };
+    line("students (.xlsx): dry run", med(studentRuns, &ImportFigures::check, false), 0, "", med(studentRuns, &ImportFigures::check, true));
+    line("students (.xlsx): apply", med(studentRuns, &ImportFigures::apply, false), 0, "", med(studentRuns, &ImportFigures::apply, true));
+    line("scores (CSV): dry run", med(scoreRuns, &ImportFigures::check, false), 0, "", med(scoreRuns, &ImportFigures::check, true));
+    line("scores (CSV): apply", med(scoreRuns, &ImportFigures::apply, false), sqliteMs, "<= 3x", med(scoreRuns, &ImportFigures::apply, true));
+    line("scores (CSV): dry run + apply", med(scoreRuns, &ImportFigures::check, false) + med(scoreRuns, &ImportFigures::apply, false),
+         sqliteMs, "", 0);
+    line("scores (CSV) again: dry run, every row exists", med(againRuns, &ImportFigures::check, false), 0, "",
+         med(againRuns, &ImportFigures::check, true));
+    std::printf("\ndry run / apply: students %.1fx, scores %.1fx (target <= 2x); peak memory target <= 200 MB\n",
+                med(studentRuns, &ImportFigures::check, false) / med(studentRuns, &ImportFigures::apply, false),
+                med(scoreRuns, &ImportFigures::check, false) / med(scoreRuns, &ImportFigures::apply, false));
+    std::printf("counts: students 新增 %lld 错误 %lld; scores 新增 %lld 错误 %lld; again 不变 %lld 新增 %lld\n",
+                static_cast<long long>(s.counts.added), static_cast<long long>(s.counts.errorRows),
+                static_cast<long long>(c.counts.added), static_cast<long long>(c.counts.errorRows),
+                static_cast<long long>(a.counts.unchanged), static_cast<long long>(a.counts.added));
+    QDir(folder).removeRecursively();
+    return 0;
+}

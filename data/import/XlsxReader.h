@@ -1,0 +1,83 @@
+#pragma once
+// .xlsx workbooks, read with libzip and a streaming XML reader: shared
+// and inline strings, numbers, booleans, dates by the cell's number format
+// (1900 and 1904 date systems), cached values of formulas, sparse rows. A
+// workbook whose parts unpack to more than 1 GB, an encrypted entry, or a
+// broken part is refused with the reason.
+#include "data/import/TableReader.h"
+
+#include <QByteArray>
+#include <QVector>
+#include <QXmlStreamReader>
+
+struct zip;
+struct zip_file;
+
+namespace importing {
+
+class XlsxReader : public TableReader
+{
+public:
+    XlsxReader(const QString &path, const QString &displayName);
+    // A workbook held in memory (the data must outlive the reader's use of it: it is copied).
+    XlsxReader(const QByteArray &data, const QString &displayName);
+    ~XlsxReader() override;
+
+    FileKind kind() const override { return FileKind::Xlsx; }
+    QList<SheetInfo> sheets() const override;
+    void selectSheet(int index) override;
+    bool next(SourceRow &row) override;
+    double progress() const override;
+
+private:
+    struct Sheet
+    {
+        SheetInfo info;
+        QString part;
+    };
+    struct CellStyle
+    {
+        bool date = false;
+        int zeroPad = 0;  // a format of only zeros ("000000") shows this many digits
+    };
+
+    void readPackage();
+    qint64 openPart(const QString &part, bool required);  // its unpacked size; -1 when missing
+    qint64 readChunk(char *buffer, qint64 size);
+    void closeStream();
+    QByteArray readPart(const QString &part, qint64 limit, bool required);
+    void openStream(const QString &part);
+    bool feed();
+    QXmlStreamReader::TokenType nextToken();
+    [[noreturn]] void corrupt(const QString &part, const QString &detail = {}) const;
+    void readWorkbook();
+    void readStyles(const QString &part);
+    void readSharedStrings(const QString &part);
+    QString cellValue(const QString &type, const QString &raw, int style) const;
+
+    // Closed however the reader ends, also when its constructor fails.
+    struct ZipCloser
+    {
+        void operator()(zip *archive) const;
+    };
+    struct FileCloser
+    {
+        void operator()(zip_file *file) const;
+    };
+    QByteArray m_data;
+    std::unique_ptr<zip, ZipCloser> m_zip;
+    std::unique_ptr<zip_file, FileCloser> m_file;
+    QString m_streamPart;
+    qint64 m_streamSize = 0;
+    qint64 m_streamRead = 0;
+    QXmlStreamReader m_xml;
+    QList<Sheet> m_sheets;
+    QStringList m_shared;
+    QVector<CellStyle> m_styles;
+    bool m_date1904 = false;
+    bool m_inSheetData = false;
+    bool m_sheetDone = true;
+    qint64 m_lastRow = 0;
+};
+
+}
