@@ -45,14 +45,13 @@ public:
     void M5Click();
     void M6Click();
 
-    void setVisible(bool visible) override;
+    // The show handler: the login, then the status text. The start-up
+    // sequence runs it once, before the window is first on screen.
+    void FormShow();
 
 protected:
     // Access keys and F10 inside this window (see handleAccessKey).
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-    // Runs once before the window is first on screen: the login, then the status text.
-    void FormShow();
 
 private:
     void buildMenu();
@@ -68,7 +67,6 @@ private:
 
     QMdiArea *m_mdiArea = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
-    bool m_shown = false;
     // The key press that follows an access key already handled.
     int m_handledKey = 0;
 };

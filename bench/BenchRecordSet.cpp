@@ -541,7 +541,7 @@ int main(int argc, char **argv)
     };
     QTimer::singleShot(0, answerLogin);
     frmTeachMain->resize(1024, 768);
-    frmTeachMain->show();
+    ShowMainWindowAfterLogin(false);
     settle();
     if (CurrentUserID.isEmpty())
         fail(QStringLiteral("login as 1001/admin failed; the benchmark needs the first account"));

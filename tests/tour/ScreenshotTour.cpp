@@ -5,6 +5,7 @@
 #include "app/DBSetup_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "app/Program_Unit.h"
 #include "app/Looks_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
@@ -210,7 +211,7 @@ int main(int argc, char *argv[])
 
     loginWhenAsked();
     mainWindow->resize(1280, 860);
-    mainWindow->show();
+    ShowMainWindowAfterLogin(false);
     save(mainWindow, QStringLiteral("03-main"));
 
     openFromMenu(QStringLiteral("D2"), QStringLiteral("10-teachers"));
