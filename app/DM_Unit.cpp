@@ -5,6 +5,11 @@
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
 #include "data/SchemaUpgrade.h"
+#include "data/ServerSettings.h"
+#include "data/StagingFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 TDM *DM = nullptr;
 
@@ -31,8 +36,13 @@ bool TDM::ConnectDB()
     m_schemaFailure.clear();
     try {
         ADOConn.close();
-        const QString path = ReadDBFileName(GetConfigFileName());
-        ADOConn.setConnectionString(BuildConnectionString(path));
+        const auto server = ServerWayOffered() ? ReadServerAddress(GetConfigFileName()) : std::nullopt;
+        if (server) {
+            ADOConn.setServerAddress(*server);
+        } else {
+            const QString path = ReadDBFileName(GetConfigFileName());
+            ADOConn.setConnectionString(BuildConnectionString(path));
+        }
         ADOConn.open();
         return true;
     } catch (const dravon::SchemaError &e) {
@@ -44,8 +54,29 @@ bool TDM::ConnectDB()
     }
 }
 
+namespace {
+
+// What killed operations of an earlier run left beside the settings, beside
+// the database (and the file a link to it points to) and in the temporary
+// folder goes before anything else is done.
+void removeLeftoversAtStart()
+{
+    const QString ini = GetConfigFileName();
+    const QString database = ReadDBFileName(ini);
+    staging::removeLeftovers(QFileInfo(ini).absolutePath());
+    staging::removeLeftovers(QDir::tempPath());
+    if (database.isEmpty())
+        return;
+    for (const QFileInfo &file : {QFileInfo(database), QFileInfo(QFileInfo(database).canonicalFilePath())})
+        if (!file.fileName().isEmpty())
+            staging::removeLeftovers(file.absolutePath(), file.fileName());
+}
+
+}
+
 void TDM::DataModuleCreate()
 {
+    removeLeftoversAtStart();
     if (ConnectDB())
         return;
     // A file that could not be upgraded says so before the usual message.

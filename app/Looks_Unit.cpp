@@ -52,9 +52,12 @@ bool LoadQtTranslations(QApplication &app)
 void ApplyLooks(QApplication &app)
 {
     LoadQtTranslations(app);
+    // HanaMin A and B draw the rare characters of names (CJK Extension B and
+    // beyond) that the other fonts lack; Qt falls back along this list.
     QFont::insertSubstitutions(QStringLiteral("宋体"),
                                {QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC"),
-                                QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback")});
+                                QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Droid Sans Fallback"),
+                                QStringLiteral("HanaMinA"), QStringLiteral("HanaMinB")});
     QFont font(QStringLiteral("宋体"), 10);
     font.setStyleHint(QFont::Serif);
     app.setFont(font);

@@ -1,5 +1,6 @@
 #pragma once
-// Fonts and looks: "宋体" mapped to an installed CJK serif, with a sans fallback;
+// Fonts and looks: "宋体" mapped to an installed CJK serif, with a sans fallback
+// and a font for the rare characters of names;
 // Qt's own texts in Chinese.
 class QApplication;
 class QIcon;

@@ -4,6 +4,8 @@
 #include "app/DBSetup_Unit.h"
 #include "app/Login_Unit.h"
 #include "gui/Shell_Unit.h"
+#include "gui/QuickFindBox.h"
+#include "gui/SharedConnection.h"
 #include "gui/import/ImportWizard.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
@@ -33,7 +35,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QToolBar>
 #include <memory>
 #include <utility>
 
@@ -60,6 +64,7 @@ TfrmTeachMain::TfrmTeachMain(QWidget *parent) : QMainWindow(parent)
         bar->addWidget(m_panels[i]);
     }
     buildMenu();
+    buildQuickFind();
     resize(1024, 720);
     qApp->installEventFilter(this);
 }
@@ -129,6 +134,43 @@ void TfrmTeachMain::buildMenu()
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
     addItem(h1, "H3", QStringLiteral("关于(&A)…"), &TfrmTeachMain::H3Click, true);
+}
+
+void TfrmTeachMain::buildQuickFind()
+{
+    QToolBar *bar = addToolBar(QStringLiteral("查找"));
+    bar->setObjectName(QStringLiteral("QuickFindBar"));
+    bar->setMovable(false);
+    m_quickFind = new QuickFindBox([]() -> dravon::Connection & { return SharedConnection(); }, bar);
+    auto *label = new QLabel(QStringLiteral(" 查找: "), bar);
+    label->setBuddy(m_quickFind);
+    bar->addWidget(label);
+    bar->addWidget(m_quickFind);
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+        m_quickFind->setFocus(Qt::ShortcutFocusReason);
+        m_quickFind->selectAll();
+    });
+    m_quickFind->setToolTip(QStringLiteral("查找学生或老师 (Ctrl+K)"));
+    connect(m_quickFind, &QuickFindBox::chosen, this,
+            [this](const findtext::Person &person) { Guarded([&] { openPerson(person); }); });
+}
+
+void TfrmTeachMain::openPerson(const findtext::Person &person)
+{
+    const bool student = person.kind == findtext::Person::Kind::Student;
+    if (student)
+        D3Click();
+    else
+        D2Click();
+    TfrmDictionaryBase *window = student ? static_cast<TfrmDictionaryBase *>(frmStudentSet.data())
+                                         : static_cast<TfrmDictionaryBase *>(frmTeacherSet.data());
+    if (!window || !window->mainSource()->dataSet())
+        return;
+    window->mainSource()->dataSet()->locate(student ? QStringLiteral("StudentID") : QStringLiteral("TeacherID"),
+                                            person.number);
+    window->DBGrid->scrollTo(window->DBGrid->currentIndex(), QAbstractItemView::PositionAtCenter);
+    window->DBGrid->setFocus(Qt::OtherFocusReason);
 }
 
 bool TfrmTeachMain::handleAccessKey(int key)

@@ -9,6 +9,8 @@ class QLabel;
 class QMdiArea;
 class QMenu;
 class TfrmBase;
+class QuickFindBox;
+namespace findtext { struct Person; }
 
 class TfrmTeachMain : public QMainWindow
 {
@@ -20,6 +22,10 @@ public:
     QMdiArea *mdiArea() const { return m_mdiArea; }
     QString statusPanelText(int panel) const;
     QAction *menuItem(const QString &name) const;
+    // The tool bar's quick find box (Ctrl+K).
+    QuickFindBox *quickFind() const { return m_quickFind; }
+    // Opens the student (or teacher) window on the person's row.
+    void openPerson(const findtext::Person &person);
 
     // Menu commands.
     void S2Click();
@@ -55,6 +61,7 @@ protected:
 
 private:
     void buildMenu();
+    void buildQuickFind();
     // Alt+letter: a button of the active child window that shows the letter
     // takes it (pressed when enabled); otherwise the menu title with that
     // letter opens. False when neither claims it. Without this, the child's
@@ -66,6 +73,7 @@ private:
     void openChild(QPointer<T> &reference);
 
     QMdiArea *m_mdiArea = nullptr;
+    QuickFindBox *m_quickFind = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
     // The key press that follows an access key already handled.
     int m_handledKey = 0;

@@ -3,6 +3,7 @@
 #include "data/BusyWait.h"
 #include "data/Error.h"
 #include "data/SchemaUpgrade.h"
+#include "data/server/ServerSchema.h"
 
 #include <QAtomicInt>
 #include <QFileInfo>
@@ -106,6 +107,36 @@ Connection::~Connection()
 void Connection::setConnectionString(const QString &text)
 {
     m_connectionString = text;
+    m_server.reset();
+}
+
+void Connection::setServerAddress(const pg::ServerAddress &address)
+{
+    m_server = address;
+}
+
+const Dialect &Connection::dialect() const
+{
+    if (!isServer())
+        return m_sqlite;
+    if (!m_postgres)
+        throw Error(QStringLiteral("数据库没有连接。"));
+    return *m_postgres;
+}
+
+pg::Session &Connection::session() const
+{
+    if (!m_session || !m_session->isOk())
+        throw Error(QStringLiteral("数据库没有连接。"));
+    return *m_session;
+}
+
+void Connection::openServer()
+{
+    auto session = std::make_unique<pg::Session>(*m_server);
+    pg::prepareServerSchema(*session);
+    m_postgres = std::make_unique<PostgresDialect>(pg::serverNames(*session));
+    m_session = std::move(session);
 }
 
 QString Connection::databasePath() const
@@ -116,6 +147,10 @@ QString Connection::databasePath() const
 void Connection::open()
 {
     close();
+    if (isServer()) {
+        openServer();
+        return;
+    }
     const QString path = databasePath();
     if (path.isEmpty())
         throw Error(QStringLiteral("没有指定数据库文件。"));
@@ -163,6 +198,8 @@ void Connection::open()
 
 void Connection::close()
 {
+    m_session.reset();
+    m_postgres.reset();
     if (!QSqlDatabase::contains(m_name))
         return;
     {
@@ -174,6 +211,8 @@ void Connection::close()
 
 bool Connection::isOpen() const
 {
+    if (isServer())
+        return m_session && m_session->isOk();
     return QSqlDatabase::contains(m_name) && QSqlDatabase::database(m_name, false).isOpen();
 }
 

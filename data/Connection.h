@@ -1,10 +1,18 @@
 #pragma once
-// The database connection. It takes the program's connection string
+// The database connection. The file way takes the program's connection string
 // ("...;Data Source=<path>;Persist Security Info=False"), opens the file named
-// after "Data Source=" with SQLite read-write, and never creates a file.
+// after "Data Source=" with SQLite read-write, and never creates a file. The
+// server way takes the address of a PostgreSQL database and sets the
+// program's tables up in it when it is empty. Either way the connection's
+// dialect rewrites the program's statements for its engine.
+#include "data/Dialect.h"
+#include "data/server/PgSession.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <memory>
+#include <optional>
 
 struct sqlite3;
 
@@ -18,25 +26,46 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
+    // The file way.
     void setConnectionString(const QString &text);
     QString connectionString() const { return m_connectionString; }
+    // The server way, until setConnectionString is called again.
+    void setServerAddress(const pg::ServerAddress &address);
+    bool isServer() const { return m_server.has_value(); }
+    std::optional<pg::ServerAddress> serverAddress() const { return m_server; }
+    Engine engine() const { return isServer() ? Engine::Postgres : Engine::Sqlite; }
+    // Rewrites statements for this connection's engine; on the server it knows
+    // the database's names once the connection is open.
+    const Dialect &dialect() const;
     // The path after "Data Source=", up to ";Persist Security Info=" or the next ";".
     QString databasePath() const;
 
     // Throws dravon::Error when the file is missing, not a database, not
-    // writable, or lacks any of the program's thirteen tables.
+    // writable, or lacks any of the program's thirteen tables; on the server
+    // when it cannot be reached or refuses the login (pg::ServerError), or
+    // holds a database that is not the program's (SchemaError).
     void open();
     void close();
     bool isOpen() const;
 
     // The open database; throws dravon::Error when the connection is closed.
     QSqlDatabase database() const;
-    // The engine's own handle (sqlite3*), for what Qt SQL does not offer.
+    // The engine's own handle (sqlite3*), for what Qt SQL does not offer;
+    // null on the server.
     void *nativeHandle() const;
+    // The server session; throws dravon::Error when the connection is not an
+    // open server connection.
+    pg::Session &session() const;
 
 private:
+    void openServer();
+
     QString m_connectionString;
     QString m_name;
+    std::optional<pg::ServerAddress> m_server;
+    std::unique_ptr<pg::Session> m_session;
+    SqliteDialect m_sqlite;
+    std::unique_ptr<PostgresDialect> m_postgres;
 };
 
 // The path part of a connection string.

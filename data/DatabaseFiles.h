@@ -12,13 +12,15 @@
 namespace dbfiles {
 
 // Copies the database at sourcePath (which may be open and being written by
-// other connections) to targetPath, replacing an existing target.
+// other connections) to targetPath, replacing an existing target. The copy is
+// in rollback-journal mode whatever mode the database is in.
 void backupDatabase(const QString &sourcePath, const QString &targetPath);
 
-// Empty text when the file is a database of this program: it opens as a
-// database, passes the engine's quick check (unless only the tables are to
-// be checked) and holds the thirteen tables with their columns (extra
-// columns are fine). Otherwise the reason.
+// Empty text when the file (a backup, read as it is without writing anything
+// beside it) looks like a database of this program: it opens
+// as a database, passes the engine's full integrity check (unless only the
+// tables are to be checked) and holds the thirteen tables with their columns.
+// Otherwise the reason.
 enum class PageCheck { Full, TablesOnly };
 QString programDatabaseProblem(const QString &path, PageCheck pages = PageCheck::Full);
 
@@ -35,10 +37,15 @@ struct RestoreHooks
 QString keptFileName(const QString &databasePath, const QDateTime &when);
 
 // Replaces the database at databasePath with a copy of candidatePath after
-// checking that the candidate is a database of this program. The replaced
-// file stays beside it under keptFileName(); its path is returned (empty
-// when there was no file to replace). When the reopen fails, the previous
-// file is put back and the error says so.
+// checking, in that copy, that it is a sound database of this program: every
+// page and index, and exactly the program's tables, columns, indexes and
+// triggers (of any schema version it knows; an older one is upgraded in the
+// copy). The copy is placed in rollback-journal mode with the mode, owner and
+// group of the file it replaces, while that file is locked against every
+// other connection. A database path that is a symbolic link keeps pointing to
+// the restored file. The replaced file stays beside it under keptFileName();
+// its path is returned (empty when there was no file to replace). When the
+// reopen fails, the previous file is put back and the error says so.
 QString restoreDatabase(const QString &candidatePath, const QString &databasePath, const RestoreHooks &hooks,
                         const QDateTime &now = QDateTime::currentDateTime());
 

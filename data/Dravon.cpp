@@ -14,6 +14,13 @@ QString failure(const QString &sql, const QSqlQuery &query)
 
 bool SQLSearch(const QString &sql, dravon::Connection &connection)
 {
+    if (connection.isServer()) {
+        try {
+            return connection.session().exec(connection.dialect().rewrite(sql)).rows() > 0;
+        } catch (const dravon::pg::ServerError &e) {
+            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        }
+    }
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!query.exec(dravon::translateSql(sql)))
@@ -23,6 +30,14 @@ bool SQLSearch(const QString &sql, dravon::Connection &connection)
 
 void SQLExecute(const QString &sql, dravon::Connection &connection)
 {
+    if (connection.isServer()) {
+        try {
+            connection.session().exec(connection.dialect().rewrite(sql));
+            return;
+        } catch (const dravon::pg::ServerError &e) {
+            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        }
+    }
     QSqlQuery query(connection.database());
     if (!query.exec(dravon::translateSql(sql)))
         throw dravon::Error(failure(sql, query));

@@ -257,7 +257,11 @@ bool replaceFile(const QString &file, const QByteArray &bytes)
     const bool existed = ::stat(target.constData(), &old) == 0;
     const mode_t mode = existed ? (old.st_mode & 07777) : (S_IRUSR | S_IWUSR);
 
-    QByteArray temp = target + ".XXXXXX";
+    // Named as every temporary file of the program is (see data/StagingFiles.h),
+    // so that one a killed write leaves behind is removed at the next start.
+    const QFileInfo resolved(targetPath);
+    QByteArray temp = QFile::encodeName(resolved.absolutePath()) + "/." + QFile::encodeName(resolved.fileName())
+                      + ".part-" + QByteArray::number(qint64(::getpid())) + "-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;

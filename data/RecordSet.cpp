@@ -18,6 +18,8 @@ namespace {
 
 const QString changedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
+const QString deletedElsewhere = QStringLiteral(
+    "该记录已被其他用户或程序删除,您的修改没有保存,记录已退出编辑状态。");
 const QString deletedOrChangedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未删除。当前显示的是数据库中的最新内容。");
 
@@ -472,7 +474,15 @@ void RecordSet::post()
             } catch (const RowSource::Conflict &) {
                 // Changed or deleted elsewhere: nothing is written. What is
                 // stored now shows; the typed values stay to be applied again.
-                m_original = m_source->reread(u, m_original);
+                const Values now = m_source->reread(u, m_original);
+                if (now.isEmpty()) {
+                    // Deleted elsewhere: there is no row left to store the
+                    // values in, so the edit ends here, said once.
+                    cancel();
+                    invalidateLookups();
+                    throw Error(deletedElsewhere);
+                }
+                m_original = now;
                 for (int i = 0; i < m_fields.size(); ++i)
                     if (!m_changed.value(i))
                         m_buffer[i] = m_original.value(i);
@@ -647,6 +657,20 @@ bool RecordSet::sortBy(int field, bool descending, const Progress &progress)
     setCurrent(*kept >= 0 ? *kept : (recordCount() > 0 ? 0 : -1));
     emit orderChanged();
     return true;
+}
+
+qint64 RecordSet::keyOfRow(int row) const
+{
+    if (row < 0 || row >= recordCount())
+        return -1;
+    const int u = underlyingIndex(row);
+    return u < 0 ? -1 : m_source->keyOfRow(u);
+}
+
+int RecordSet::rowOfKey(qint64 key) const
+{
+    const std::optional<int> row = m_source->rowOfKey(key);
+    return row ? displayRow(*row) : -1;
 }
 
 int RecordSet::addEditorLink(const EditorLink &link)

@@ -114,6 +114,18 @@ public:
     int sortField() const { return m_source->sortOrder().field; }
     bool sortDescending() const { return m_source->sortOrder().descending; }
 
+    // A table set seen as the rows of its table, for searches that run in
+    // the database; none for a query set and for a set sorted by a column.
+    using KeyedRows = RowSource::KeyedRows;
+    std::optional<KeyedRows> keyedRows() const { return m_source->keyedRows(); }
+    // The stored key of a row (-1 for none, as for a pending new record) and
+    // the row of a key (-1 when it is not in the set).
+    qint64 keyOfRow(int row) const;
+    int rowOfKey(qint64 key) const;
+    // Whether rowOfKey answers at once; false while the positions of a large
+    // table's rows are still being learnt (rowOfKey then waits for them).
+    bool positionsKnown() const { return m_source->positionsKnown(); }
+
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);
 

@@ -67,7 +67,7 @@ public:
     // Deletes the rows at the positions (ascending) as read; in one transaction.
     virtual void deleteRows(const QVector<int> &rows, const QVector<Values> &read);
     // Reads the row at position row again (read holds it as it was read);
-    // empty values when it is gone.
+    // no values at all (not even empty ones) when it is gone.
     virtual Values reread(int row, const Values &read);
     // Drops the row at position row from this set (after it was deleted).
     virtual void forget(int row);
@@ -79,6 +79,25 @@ public:
     // equals text (or begins with it). By default the rows are compared as
     // they show.
     virtual std::optional<int> find(int field, const QString &text, bool prefix);
+
+    // For searches that run in the database: the set's rows are the rows of
+    // the table that meet the condition, with keys up to maxKey, in key order,
+    // except the local keys (rows stored through this set), which stay where
+    // they were added. None for a query result and for a set sorted by a column.
+    struct KeyedRows
+    {
+        QString table;
+        QString condition;  // the set's WHERE condition, empty for none
+        qint64 maxKey = 0;  // rows with larger keys are not in the set
+        QList<qint64> localKeys;
+    };
+    virtual std::optional<KeyedRows> keyedRows() const { return std::nullopt; }
+    // The stored key of a position (-1 for none) and the position of a key;
+    // only a source with keyed rows has keys.
+    virtual qint64 keyOfRow(int) { return -1; }
+    virtual std::optional<int> rowOfKey(qint64) { return std::nullopt; }
+    // Whether rowOfKey answers without waiting for the count being learnt.
+    virtual bool positionsKnown() const { return true; }
 
     // Sorting: the rows in the order of a column (descending when asked),
     // rows with equal values in their order as read. The new position of the

@@ -1,12 +1,16 @@
 #include "data/SchemaUpgrade.h"
 
 #include "data/Error.h"
+#include "data/StagingFiles.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <sqlite3.h>
+
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -65,25 +69,45 @@ QList<QStringList> rows(sqlite3 *db, const QString &sql, const QStringList &para
     return result;
 }
 
+// Removes a copy that is not needed, with any journal the engine left for it.
+void dropCopy(const QString &copy)
+{
+    QFile::remove(copy);
+    QFile::remove(copy + QStringLiteral("-journal"));
+    staging::release(copy);
+}
+
 int userVersion(sqlite3 *db)
 {
     return rows(db, QStringLiteral("PRAGMA user_version")).value(0).value(0).toInt();
 }
 
-// A page-for-page copy of the open database through the engine's backup API
-// (a plain file copy inside the process would drop its locks), readable only
-// as the original is.
-QString copyBeside(sqlite3 *db, const QString &path)
+// The name under which the file as it was before an upgrade is kept.
+QString upgradeCopyName(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString copy = path + QStringLiteral(".before-upgrade-") + stamp;
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = path + QStringLiteral(".before-upgrade-%1-%2").arg(stamp).arg(n);
+    return copy;
+}
+
+// A page-for-page copy of the open database through the engine's backup API
+// (a plain file copy inside the process would drop its locks), readable only
+// as the original is. It is written under a temporary name beside the file
+// and gets its kept name only once the upgrade is done: an upgrade that fails
+// or is killed leaves no second full copy behind.
+QString copyBeside(sqlite3 *db, const QString &path)
+{
+    int error = 0;
+    const QString copy = staging::createBeside(path, &error);
+    if (copy.isEmpty())
+        throw Error(QStringLiteral("无法在 %1 中建立升级前的副本: %2")
+                        .arg(QFileInfo(path).absolutePath(), QString::fromLocal8Bit(std::strerror(error))));
 
     const QByteArray copyName = QFile::encodeName(copy);
     sqlite3 *target = nullptr;
-    int rc = sqlite3_open_v2(copyName.constData(), &target,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+    int rc = sqlite3_open_v2(copyName.constData(), &target, SQLITE_OPEN_READWRITE, nullptr);
     struct stat original = {};
     if (rc == SQLITE_OK && ::stat(QFile::encodeName(path).constData(), &original) == 0)
         ::chmod(copyName.constData(), original.st_mode & 07777);
@@ -104,8 +128,8 @@ QString copyBeside(sqlite3 *db, const QString &path)
     if (target && sqlite3_close(target) != SQLITE_OK && failure.isEmpty())
         failure = QStringLiteral("无法关闭副本");
     if (!failure.isEmpty()) {
-        QFile::remove(copy);
-        throw Error(QStringLiteral("无法建立升级前的副本 %1: %2").arg(copy, failure));
+        dropCopy(copy);
+        throw Error(QStringLiteral("无法建立升级前的副本 %1: %2").arg(path, failure));
     }
     return copy;
 }
@@ -113,7 +137,8 @@ QString copyBeside(sqlite3 *db, const QString &path)
 // Gives one record table its row key: a new table with `Id INTEGER PRIMARY KEY`
 // in front of the old columns and the old definitions, the rows copied in
 // their order with their row numbers as keys, the old table dropped, the new
-// one renamed, its indexes and triggers made again.
+// one renamed, its indexes made again. Views and triggers are out of the way
+// meanwhile (see setAsideViewsAndTriggers).
 void addRowKey(sqlite3 *db, const QString &table)
 {
     const QList<QStringList> columns = rows(db, QStringLiteral("SELECT name, pk FROM pragma_table_info(?)"), {table});
@@ -131,8 +156,8 @@ void addRowKey(sqlite3 *db, const QString &table)
     if (names.isEmpty() || open < 0)
         throw Error(QStringLiteral("表 %1 的定义无法读取").arg(table));
     const QList<QStringList> dependents = rows(
-        db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type IN ('index', 'trigger') AND tbl_name = ? "
-                           "AND sql IS NOT NULL ORDER BY type, rowid"),
+        db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = ? "
+                           "AND sql IS NOT NULL ORDER BY rowid"),
         {table});
 
     const QString fresh = table + QStringLiteral("_upgrading");
@@ -144,6 +169,28 @@ void addRowKey(sqlite3 *db, const QString &table)
     exec(db, QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(quoted(fresh), quoted(table)));
     for (const QStringList &dependent : dependents)
         exec(db, dependent[0]);
+}
+
+// The file's views and triggers, dropped for the time a table is rebuilt:
+// renaming the rebuilt table checks every view and trigger, and one that
+// names a table dropped meanwhile would stop the upgrade. Their statements,
+// in the order they were made (views before the triggers that may use them).
+QStringList setAsideViewsAndTriggers(sqlite3 *db)
+{
+    const QList<QStringList> objects =
+        rows(db, QStringLiteral("SELECT type, name, sql FROM sqlite_master WHERE type IN ('view', 'trigger') "
+                                "AND sql IS NOT NULL ORDER BY type = 'trigger', rowid"));
+    QStringList statements;
+    // Triggers go first: dropping a view also drops the triggers on it.
+    for (auto it = objects.crbegin(); it != objects.crend(); ++it) {
+        const QStringList &o = *it;
+        exec(db, QStringLiteral("DROP %1 IF EXISTS %2").arg(o[0] == QLatin1String("view") ? QStringLiteral("VIEW")
+                                                                                         : QStringLiteral("TRIGGER"),
+                                                            quoted(o[1])));
+    }
+    for (const QStringList &o : objects)
+        statements << o[2];
+    return statements;
 }
 
 // True when the table already has its row key `Id INTEGER PRIMARY KEY`.
@@ -160,7 +207,7 @@ bool hasRowKey(sqlite3 *db, const QString &table)
 
 }
 
-void upgradeSchema(void *handle, const QString &path)
+void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
 {
     auto *db = static_cast<sqlite3 *>(handle);
     int version = 0;
@@ -175,18 +222,23 @@ void upgradeSchema(void *handle, const QString &path)
         return;
 
     QString copy;
-    try {
-        copy = copyBeside(db, path);
-    } catch (const Error &e) {
-        throw SchemaError(QStringLiteral("数据库 %1 需要升级,但%2;文件没有改变。").arg(path, e.text()));
+    if (keep == UpgradeCopy::KeepBeside) {
+        try {
+            copy = copyBeside(db, path);
+        } catch (const Error &e) {
+            throw SchemaError(QStringLiteral("数据库 %1 需要升级,但%2;文件没有改变。").arg(path, e.text()));
+        }
     }
     try {
         exec(db, QStringLiteral("BEGIN IMMEDIATE"));
         try {
+            const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
             for (const QString &table : recordTables) {
                 if (!hasRowKey(db, table))
                     addRowKey(db, table);
             }
+            for (const QString &statement : viewsAndTriggers)
+                exec(db, statement);
             exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {
@@ -195,9 +247,19 @@ void upgradeSchema(void *handle, const QString &path)
         }
     } catch (const Error &e) {
         // The file is as it was, so the copy is not needed.
-        QFile::remove(copy);
+        if (!copy.isEmpty())
+            dropCopy(copy);
         throw SchemaError(QStringLiteral("数据库 %1 升级失败,文件没有改变: %2").arg(path, e.text()));
     }
+    if (copy.isEmpty())
+        return;
+    // The upgrade is done: the copy takes its kept name.
+    const QString kept = upgradeCopyName(path);
+    const bool renamed = QFile::rename(copy, kept);
+    staging::release(copy);
+    if (!renamed)
+        dropCopy(copy);
+    staging::removeLeftovers(QFileInfo(path).absolutePath());
 }
 
 }

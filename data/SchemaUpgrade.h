@@ -20,12 +20,17 @@ public:
     using Error::Error;
 };
 
+// Whether an upgrade keeps the file as it was beside it.
+enum class UpgradeCopy { KeepBeside, None };
+
 // Upgrades the open database `db` (an sqlite3*) at `path` when its version is
-// older: first a consistent copy beside the file
-// ("<file>.before-upgrade-<yyyyMMdd-HHmmss>"), then every change in one
-// transaction that also records the new version. Throws dravon::Error with a
-// clear text (a SchemaError) when the file is newer than this program or the upgrade fails;
-// a failed upgrade leaves the file as it was.
-void upgradeSchema(void *db, const QString &path);
+// older: first a consistent copy beside the file, which is kept as
+// "<file>.before-upgrade-<yyyyMMdd-HHmmss>" once the upgrade succeeded (unless
+// `keep` is None: a file that is itself a copy), then every change in one
+// transaction that also records the new version. Views and triggers of the
+// file are kept as they are. Throws dravon::Error with a clear text (a
+// SchemaError) when the file is newer than this program or the upgrade fails;
+// a failed upgrade leaves the file as it was and no copy.
+void upgradeSchema(void *db, const QString &path, UpgradeCopy keep = UpgradeCopy::KeepBeside);
 
 }

@@ -1,5 +1,7 @@
 #include "data/SettingsClient.h"
 
+#include "data/StagingFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -90,7 +92,11 @@ void writeIni(const QString &iniFile, const QString &section, const QString &key
     const auto write = reinterpret_cast<WriteIniFn>(library.resolve("WriteIni"));
     if (!write)
         return;
-    if (!write(iniFile, section, key, value)) {
+    const bool written = write(iniFile, section, key, value);
+    // What an earlier write that was killed left beside the file goes now.
+    const QFileInfo info(iniFile);
+    staging::removeLeftovers(QFileInfo(info.exists() ? info.canonicalFilePath() : info.absoluteFilePath()).absolutePath());
+    if (!written) {
         const QString message = QStringLiteral("无法写入配置文件: ") + QDir::toNativeSeparators(iniFile);
         throw std::runtime_error(message.toUtf8().toStdString());
     }

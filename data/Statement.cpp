@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/StoredText.h"
 
 #include <sqlite3.h>
 
@@ -42,6 +43,9 @@ void Statement::bind(int index, const QVariant &value)
     int rc = SQLITE_OK;
     if (value.isNull() || !value.isValid()) {
         rc = sqlite3_bind_null(m_stmt, index);
+    } else if (const QByteArray *stored = foreignBytes(value)) {
+        // Compared, or written back, as the bytes it was read with.
+        rc = sqlite3_bind_text(m_stmt, index, stored->constData(), int(stored->size()), SQLITE_TRANSIENT);
     } else {
         switch (value.typeId()) {
         case QMetaType::Int:
@@ -123,8 +127,8 @@ QVariant Statement::value(int column) const
     case SQLITE_FLOAT:
         return QVariant(sqlite3_column_double(m_stmt, column));
     case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
-                                          sqlite3_column_bytes(m_stmt, column)));
+        return storedTextValue(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
+                               sqlite3_column_bytes(m_stmt, column));
     case SQLITE_BLOB:
         return QVariant(QByteArray(static_cast<const char *>(sqlite3_column_blob(m_stmt, column)),
                                    sqlite3_column_bytes(m_stmt, column)));

@@ -330,18 +330,20 @@ void TableSource::insertRow(int row, const Values &values)
     readOne(key);
 }
 
-void TableSource::readOne(qint64 key)
+bool TableSource::readOne(qint64 key)
 {
     forgetMemo();
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid = ?1").arg(quotedIdentifier(m_table)));
     s.bind(1, key);
-    if (s.step()) {
+    const bool found = s.step();
+    if (found) {
         m_values.insert(key, new Values(readValues(s, 1)));
         ++m_rowsFetched;
     } else {
         m_values.insert(key, new Values(m_fields.size()));
     }
     s.reset();
+    return found;
 }
 
 void TableSource::updateRow(int row, const Values &read, const Values &values, const QVector<bool> &changed)
@@ -447,9 +449,8 @@ Values TableSource::reread(int row, const Values &read)
             key = now;
         }
     }
-    if (key < 0)
-        return Values(m_fields.size());
-    readOne(key);
+    if (key < 0 || !readOne(key))
+        return Values();
     return *m_values.object(key);
 }
 
@@ -510,6 +511,14 @@ std::optional<int> TableSource::find(int field, const QString &text, bool prefix
             best = at;
     }
     return best;
+}
+
+std::optional<RowSource::KeyedRows> TableSource::keyedRows() const
+{
+    // Sorted by a column, the positions no longer follow the keys.
+    if (sortOrder().field >= 0)
+        return std::nullopt;
+    return KeyedRows{m_table, m_condition, m_map.maxKey(), m_map.localKeys().values()};
 }
 
 // ---- sorting

@@ -38,6 +38,10 @@ public:
     // By the column's index, compared as stored.
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;
     std::optional<int> find(int field, const QString &text, bool prefix) override;
+    std::optional<KeyedRows> keyedRows() const override;
+    qint64 keyOfRow(int row) override { return row >= 0 && row < count() ? m_map.keyAt(row) : -1; }
+    std::optional<int> rowOfKey(qint64 key) override { return positionOfKey(key); }
+    bool positionsKnown() const override { return !m_counter || m_counter->isFinished(); }
     // The rows of the set as opened and those stored here since.
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
@@ -59,7 +63,8 @@ private:
     void fetchAround(int row);
     QVector<qint64> readKeysAndValues(Statement &s);
     QString whereRead(const Values &read, QVector<QVariant> *bound, qint64 key) const;
-    void readOne(qint64 key);
+    // False when no row has the key (any more).
+    bool readOne(qint64 key);
     std::optional<int> positionOfKey(qint64 key);
 
     QString m_table;

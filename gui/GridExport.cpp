@@ -3,6 +3,8 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/controls/GridFindBar.h"
+#include "gui/PdfOutput.h"
 #include "gui/SaveFileDialog.h"
 #include "gui/import/ImportWizard.h"
 
@@ -41,6 +43,11 @@ dravon::RecordSet *recordSetOf(const DataGrid *grid)
     return grid && grid->dataSource() ? grid->dataSource()->dataSet() : nullptr;
 }
 
+// Writes a table to a file: table, path, caption, progress, and a notice
+// that the success message adds.
+using FileWriter = std::function<exporting::Outcome(const exporting::ExportTable &, const QString &, const QString &,
+                                                    const exporting::Progress &, QString &notice)>;
+
 // Opens a file or folder in the desktop's program for it; says so when none opens it.
 void openOnDesktop(const QString &path, const QString &title)
 {
@@ -51,8 +58,7 @@ void openOnDesktop(const QString &path, const QString &title)
 
 // Runs one file export with its dialogs: file name, progress, outcome.
 void runFileExport(DataGrid *grid, const QString &command, const QString &extension, const QString &filter,
-                   const std::function<exporting::Outcome(const exporting::ExportTable &, const QString &,
-                                                          const QString &, const exporting::Progress &)> &write)
+                   const FileWriter &write)
 {
     if (!recordSetOf(grid))
         return;
@@ -64,9 +70,10 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
     const exporting::ExportTable table = GridExportTable(grid);
     const QString shown = QDir::toNativeSeparators(path);
     exporting::Outcome outcome;
+    QString notice;
     try {
         ExportProgress progress(grid->window(), QStringLiteral("正在导出 %1 行到 \"%2\"…").arg(table.rowCount()).arg(shown));
-        outcome = write(table, path, caption, progress.callback());
+        outcome = write(table, path, caption, progress.callback(), notice);
     } catch (const exporting::ExportFailure &e) {
         ShowMessage(e.text(), title, QMessageBox::Critical);
         return;
@@ -77,7 +84,8 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
     if (outcome == exporting::Outcome::Cancelled)
         ShowMessage(QStringLiteral("导出已取消，没有写入文件 \"%1\"。").arg(shown), title, QMessageBox::Information);
     else
-        ReportWrittenFile(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown), title, path);
+        ReportWrittenFile(QStringLiteral("已将 %1 行导出到文件 \"%2\"。").arg(table.rowCount()).arg(shown) + notice, title,
+                          path);
 }
 
 }
@@ -119,6 +127,9 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     menu->actions().constLast()->setShortcutContext(Qt::WidgetShortcut);
     add("actExportPdf", pdfText, &ExportGridToPdf);
     menu->addSeparator();
+    add("actFind", QStringLiteral("查找…"), [](DataGrid *g) { GridFindBar::of(g)->open(); });
+    menu->actions().last()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    menu->actions().last()->setShortcutVisibleInContextMenu(true);
     add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
     menu->actions().last()->setEnabled(GridAcceptsImport(grid));
     const QList<QAction *> own = grid->actions();
@@ -169,6 +180,20 @@ QString WindowCaption(const QWidget *widget)
     return QApplication::applicationDisplayName();
 }
 
+QString CutCellsNotice(const QStringList &cells)
+{
+    if (cells.isEmpty())
+        return {};
+    constexpr int named = 10;
+    QString list = cells.mid(0, named).join(QStringLiteral("、"));
+    if (cells.size() > named)
+        list += QStringLiteral(" 等");
+    return QStringLiteral("\n%1 个单元格的文字超过 Excel 每格 %2 个字符的上限，已截断并以“%3”结尾：%4。")
+        .arg(cells.size())
+        .arg(exporting::xlsxCellTextLimit)
+        .arg(exporting::xlsxCutMark(), list);
+}
+
 PageHeader PrintHeader(const QString &caption)
 {
     return {exporting::schoolName(), caption, QDate::currentDate()};
@@ -178,8 +203,12 @@ void ExportGridToExcel(DataGrid *grid)
 {
     runFileExport(grid, excelText, QStringLiteral("xlsx"), QStringLiteral("Excel 工作簿 (*.xlsx)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress) {
-                      return exporting::writeXlsx(table, path, caption, progress);
+                     const exporting::Progress &progress, QString &notice) {
+                      QStringList cut;
+                      const exporting::Outcome outcome =
+                          exporting::writeXlsx(table, path, caption, progress, exporting::xlsxRowsPerSheet, &cut);
+                      notice = CutCellsNotice(cut);
+                      return outcome;
                   });
 }
 
@@ -187,14 +216,14 @@ void ExportGridToCsv(DataGrid *grid)
 {
     runFileExport(grid, csvText, QStringLiteral("csv"), QStringLiteral("CSV 文件 (*.csv)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &,
-                     const exporting::Progress &progress) { return exporting::writeCsv(table, path, progress); });
+                     const exporting::Progress &progress, QString &) { return exporting::writeCsv(table, path, progress); });
 }
 
 void ExportGridToPdf(DataGrid *grid)
 {
     runFileExport(grid, pdfText, QStringLiteral("pdf"), QStringLiteral("PDF 文件 (*.pdf)"),
                   [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress) {
+                     const exporting::Progress &progress, QString &) {
                       return WriteTablePdf(table, PrintHeader(caption), path, progress);
                   });
 }
@@ -204,52 +233,45 @@ void PrintGrid(DataGrid *grid)
     if (!recordSetOf(grid))
         return;
     const exporting::ExportTable table = GridExportTable(grid);
-    TablePrintJob job(table, PrintHeader(WindowCaption(grid)), QApplication::font());
+    const QString caption = WindowCaption(grid);
+    TablePrintJob job(table, PrintHeader(caption), QApplication::font());
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(WindowCaption(grid));
-    job.setUpPage(&printer);
-    QPrintPreviewDialog preview(&printer, grid->window());
-    preview.setObjectName(QStringLiteral("PrintPreview"));
-    preview.setWindowTitle(titleOf(printText));
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) {
-        // A long list takes a while to lay out; cancelling leaves the pages done so far.
+    printer.setDocName(caption);
+    {
+        // Every row is read once to measure the columns; cancelling shows no preview.
         ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
-        Guarded([&] { job.print(target, progress.callback()); });
-    });
-    ExecDialog(&preview);
+        if (!job.setUpPage(&printer, progress.callback()))
+            return;
+    }
+    QPointer<DataGrid> target(grid);
+    ShowPrintPreview(
+        grid->window(), printer, QStringLiteral("PrintPreview"), titleOf(printText),
+        [&](QPrinter *device, PaintedText &painted) {
+            // A long list takes a while to lay out; cancelling leaves the pages done so far.
+            ExportProgress progress(grid->window(), QStringLiteral("正在准备打印 %1 行…").arg(table.rowCount()));
+            painted.font = QApplication::font();
+            job.print(device, progress.callback());
+            painted.rare = job.rareCharacters();
+        },
+        [target] {
+            if (target)
+                ExportGridToPdf(target);
+        });
 }
 
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header, const QString &path,
                                  const exporting::Progress &progress)
 {
-    exporting::StagedFile staged(path);
-    {
-        QPdfWriter writer(staged.path());
-        writer.setResolution(300);
-        writer.setTitle(header.caption);
-        writer.setCreator(QApplication::applicationDisplayName());
-        TablePrintJob job(table, header, QApplication::font());
-        job.setUpPage(&writer);
-        try {
-            if (!job.print(&writer, progress))
-                return exporting::Outcome::Cancelled;
-        } catch (const dravon::Error &e) {
-            throw exporting::ExportFailure(exporting::failureText(path, e.text()));
-        }
-    }
-    // The writer reports no failed write: a complete file ends with its trailer.
-    if (!RepairPdfTextMap(staged.path()))
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
-    QFile written(staged.path());
-    bool complete = false;
-    if (written.open(QIODevice::ReadOnly) && written.size() > 0) {
-        written.seek(qMax<qint64>(0, written.size() - 64));
-        complete = written.readAll().contains("%%EOF");
-    }
-    if (!complete)
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("文件没有写完整(磁盘可能已满)")));
-    staged.commit();
-    return exporting::Outcome::Written;
+    TablePrintJob job(table, header, QApplication::font());
+    return WritePdfFile(path, header.caption, [&](QPdfWriter &writer, PaintedText &painted) {
+        painted.font = QApplication::font();
+        // A third of the progress measures the columns, the rest lays out and paints.
+        if (!job.setUpPage(&writer, ProgressSpan(progress, 0, 1.0 / 3))
+            || !job.print(&writer, ProgressSpan(progress, 1.0 / 3, 1)))
+            return false;
+        painted.rare = job.rareCharacters();
+        return true;
+    });
 }
 
 ExportProgress::ExportProgress(QWidget *parent, const QString &label)

@@ -25,6 +25,9 @@ void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
 exporting::ExportTable GridExportTable(const DataGrid *grid);
 // The caption of the window the widget sits in.
 QString WindowCaption(const QWidget *widget);
+// What the Excel export's success message adds about cells cut at the
+// limit of a cell: how many, and which (the first ten).
+QString CutCellsNotice(const QStringList &cells);
 // The header of printed pages: the school's name, the caption, today.
 PageHeader PrintHeader(const QString &caption);
 

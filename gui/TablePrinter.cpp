@@ -2,22 +2,22 @@
 
 #include "data/Error.h"
 #include "data/ShortDate.h"
+#include "gui/PrintedCell.h"
 
-#include <QFile>
 #include <QFontMetricsF>
-#include <QHash>
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
-#include <tuple>
+#include <numeric>
 
 namespace {
 
-constexpr int textFlags = Qt::AlignCenter | Qt::TextWrapAnywhere;
-// Rows read to find a column's natural width.
-constexpr qint64 widthSampleRows = 200;
 constexpr qint64 progressStep = 128;
+// The smallest text a table too wide for a landscape page is printed in.
+constexpr qreal smallestTextScale = 0.7;
+constexpr qreal tolerance = 0.01;
 
 QFont sized(const QFont &base, QPagedPaintDevice *device, qreal points, bool bold)
 {
@@ -30,13 +30,19 @@ QFont sized(const QFont &base, QPagedPaintDevice *device, qreal points, bool bol
     return f;
 }
 
-// The font already carries its device's resolution.
-qreal textHeight(const QFont &font, const QString &text, qreal width, qreal line)
+qreal floorOf(const ColumnMeasure &c, qreal cap)
 {
-    const QFontMetricsF fm(font);
-    if (!text.contains(QLatin1Char('\n')) && fm.horizontalAdvance(text) <= width)
-        return line;
-    return qMax(line, fm.boundingRect(QRectF(0, 0, qMax<qreal>(1, width), 1e9), textFlags, text).height());
+    return qMax(c.title, qMin(c.unbreakable, cap));
+}
+
+qreal topOf(const ColumnMeasure &c, qreal cap)
+{
+    return qMax(floorOf(c, cap), qMin(qMax(c.natural, c.title), cap));
+}
+
+bool isNumberOrDate(dravon::FieldType type)
+{
+    return type == dravon::FieldType::Integer || type == dravon::FieldType::Real || type == dravon::FieldType::Date;
 }
 
 }
@@ -50,6 +56,17 @@ void SetUpPage(QPagedPaintDevice *device, QPageLayout::Orientation orientation)
 {
     device->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), orientation, QMarginsF(15, 15, 15, 15),
                                       QPageLayout::Millimeter));
+}
+
+exporting::Progress ProgressSpan(const exporting::Progress &whole, double from, double to)
+{
+    if (!whole)
+        return {};
+    return [whole, from, to](qint64 done, qint64 total) {
+        constexpr qint64 units = 1000000;
+        const double part = total > 0 ? double(qBound<qint64>(0, done, total)) / double(total) : 1.0;
+        return whole(qint64((from + (to - from) * part) * units), units);
+    };
 }
 
 PageFrame::PageFrame(QPagedPaintDevice *device, const QFont &font, const PageHeader &header)
@@ -94,102 +111,250 @@ void PageFrame::paint(QPainter &painter, int page, int pages) const
     painter.restore();
 }
 
+void PageFrame::noteTexts(RareCharacters &rare) const
+{
+    rare.note(m_header.school);
+    rare.note(m_header.caption);
+}
+
+qreal WantedLineWidth(const QVector<ColumnMeasure> &columns, qreal lineWidth)
+{
+    const qreal cap = widestColumnShare * lineWidth;
+    qreal total = 0;
+    for (const ColumnMeasure &c : columns)
+        total += topOf(c, cap);
+    return total;
+}
+
+qreal MinimumLineWidth(const QVector<ColumnMeasure> &columns, qreal lineWidth)
+{
+    const qreal cap = widestColumnShare * lineWidth;
+    qreal total = 0;
+    for (const ColumnMeasure &c : columns)
+        total += floorOf(c, cap);
+    return total;
+}
+
+QVector<qreal> FitColumnWidths(const QVector<ColumnMeasure> &columns, qreal lineWidth)
+{
+    const qsizetype n = columns.size();
+    const qreal cap = widestColumnShare * lineWidth;
+    QVector<qreal> floors(n);
+    QVector<qreal> tops(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        floors[i] = floorOf(columns[i], cap);
+        tops[i] = topOf(columns[i], cap);
+    }
+    const qreal floorSum = std::accumulate(floors.cbegin(), floors.cend(), qreal(0));
+    const qreal topSum = std::accumulate(tops.cbegin(), tops.cend(), qreal(0));
+    if (n == 0)
+        return {};
+    // The widest of the given widths are cut down to a common level so that
+    // they fill the line; the others keep theirs.
+    auto levelled = [&](const QVector<qreal> &lower, const QVector<qreal> &upper) {
+        auto widthsAt = [&](qreal level) {
+            QVector<qreal> widths(n);
+            for (qsizetype i = 0; i < n; ++i)
+                widths[i] = qMax(lower[i], qMin(upper[i], level));
+            return widths;
+        };
+        qreal low = 0;
+        qreal high = *std::max_element(upper.cbegin(), upper.cend());
+        for (int i = 0; i < 60; ++i) {
+            const qreal mid = (low + high) / 2;
+            const QVector<qreal> w = widthsAt(mid);
+            if (std::accumulate(w.cbegin(), w.cend(), qreal(0)) > lineWidth)
+                high = mid;
+            else
+                low = mid;
+        }
+        return widthsAt(low);
+    };
+    if (floorSum > lineWidth + tolerance)
+        return levelled(QVector<qreal>(n, 0), floors);  // nothing fits: the widest are broken
+    if (topSum <= lineWidth + tolerance) {
+        // Everything fits: the rest of the line goes to the columns below
+        // the cap, in proportion to their widths.
+        QVector<qreal> widths = tops;
+        for (int round = 0; round < n; ++round) {
+            const qreal spare = lineWidth - std::accumulate(widths.cbegin(), widths.cend(), qreal(0));
+            qreal growing = 0;
+            for (const qreal w : widths)
+                if (w < cap - tolerance)
+                    growing += w;
+            if (spare <= tolerance || growing <= 0)
+                break;
+            for (qreal &w : widths)
+                if (w < cap - tolerance)
+                    w = qMin(cap, w + spare * w / growing);
+        }
+        return widths;
+    }
+    // The widest columns give way down to a common level, none below its floor.
+    return levelled(floors, tops);
+}
+
 TablePrintJob::TablePrintJob(const exporting::ExportTable &table, const PageHeader &header, const QFont &font)
     : m_table(table), m_header(header), m_font(font)
 {
 }
 
-QVector<qreal> TablePrintJob::naturalWidths(QPagedPaintDevice *device) const
+TablePrintJob::~TablePrintJob() = default;
+
+bool TablePrintJob::measure(QPagedPaintDevice *device, const exporting::Progress &progress)
 {
     const PageFrame frame(device, m_font, m_header);
-    const QFontMetricsF fm(frame.font(), device);
-    const QFontMetricsF bold(frame.boldFont(), device);
-    QVector<qreal> widths(m_table.columnCount());
-    const qint64 sample = qMin(m_table.rowCount(), widthSampleRows);
-    for (int c = 0; c < widths.size(); ++c) {
-        qreal w = bold.horizontalAdvance(m_table.title(c));
-        for (qint64 r = 0; r < sample; ++r) {
-            const QString text = m_table.text(r, c);
-            for (const QString &line : text.split(QLatin1Char('\n')))
-                w = qMax(w, fm.horizontalAdvance(line));
-        }
-        widths[c] = w + 2 * frame.padding() + 1;
+    frame.noteTexts(m_rare);
+    const QFont &cell = frame.font();
+    const int columns = m_table.columnCount();
+    m_measures = QVector<ColumnMeasure>(columns);
+    for (int c = 0; c < columns; ++c) {
+        m_measures[c].title = NaturalWidth(m_table.title(c), frame.boldFont(), device);
+        m_rare.note(m_table.title(c));
     }
-    return widths;
+    QVector<bool> whole(columns);
+    for (int c = 0; c < columns; ++c)
+        whole[c] = isNumberOrDate(m_table.type(c));
+    const qint64 rows = m_table.rowCount();
+    for (qint64 r = 0; r < rows; ++r) {
+        if (progress && r % progressStep == 0 && !progress(r, rows))
+            return false;
+        for (int c = 0; c < columns; ++c) {
+            const QString text = m_table.text(r, c);
+            if (text.isEmpty())
+                continue;
+            m_rare.note(text);
+            ColumnMeasure &m = m_measures[c];
+            const qreal natural = NaturalWidth(text, cell, device);
+            m.natural = qMax(m.natural, natural);
+            // Only a text wider than the widest unbroken part so far can widen it.
+            if (natural > m.unbreakable)
+                m.unbreakable = qMax(m.unbreakable, whole[c] ? natural : UnbreakableWidth(text, cell, device));
+        }
+    }
+    m_measuredDpi = device->logicalDpiX();
+    return !progress || progress(rows, rows);
 }
 
-void TablePrintJob::setUpPage(QPagedPaintDevice *device)
+bool TablePrintJob::setUpPage(QPagedPaintDevice *device, const exporting::Progress &progress)
 {
     SetUpPage(device, QPageLayout::Portrait);
-    qreal total = 0;
-    for (const qreal w : naturalWidths(device))
-        total += w;
-    m_orientation = total > device->width() ? QPageLayout::Landscape : QPageLayout::Portrait;
-    SetUpPage(device, m_orientation);
-}
-
-qreal TablePrintJob::rowHeight(const PageFrame &frame, qint64 row, bool titles) const
-{
-    qreal h = frame.lineHeight();
-    for (int c = 0; c < m_widths.size(); ++c) {
-        const QString text = titles ? m_table.title(c) : m_table.text(row, c);
-        if (!text.isEmpty())
-            h = qMax(h, textHeight(titles ? frame.boldFont() : frame.font(), text,
-                                   m_widths[c] - 2 * frame.padding(), frame.lineHeight()));
+    if (!measure(device, progress))
+        return false;
+    const PageFrame frame(device, m_font, m_header);
+    const qreal pad = 2 * frame.padding() + 1;
+    QVector<ColumnMeasure> padded = m_measures;
+    for (ColumnMeasure &m : padded) {
+        m.title += pad;
+        m.natural += pad;
+        m.unbreakable += pad;
     }
-    return qMin(h + 2 * frame.padding(), frame.body().height() / 2);
+    m_orientation = WantedLineWidth(padded, device->width()) > device->width() ? QPageLayout::Landscape
+                                                                                : QPageLayout::Portrait;
+    SetUpPage(device, m_orientation);
+    // The same font on a wider line: the measures in device units stay.
+    const qreal line = device->width();
+    const qreal minimum = MinimumLineWidth(padded, line);
+    m_textScale = minimum > line ? qMax(smallestTextScale, (line - pad * padded.size()) / (minimum - pad * padded.size()))
+                                 : 1.0;
+    return true;
 }
 
-void TablePrintJob::paintRow(QPainter &painter, const PageFrame &frame, qreal y, qreal height, qint64 row,
-                             bool titles) const
+QFont TablePrintJob::cellFont(const PageFrame &frame, bool titles) const
 {
-    painter.setFont(titles ? frame.boldFont() : frame.font());
-    qreal x = 0;
+    QFont f = titles ? frame.boldFont() : frame.font();
+    if (m_textScale < 1)
+        f.setPointSizeF(f.pointSizeF() * m_textScale);
+    return f;
+}
+
+std::vector<CellText> TablePrintJob::layOutRow(const PageFrame &frame, QPagedPaintDevice *device, qint64 row,
+                                               bool titles) const
+{
+    const QFont font = cellFont(frame, titles);
+    std::vector<CellText> cells;
+    cells.reserve(size_t(m_widths.size()));
+    for (int c = 0; c < m_widths.size(); ++c)
+        cells.emplace_back(titles ? m_table.title(c) : m_table.text(row, c), font, m_widths[c] - 2 * frame.padding(),
+                           device, Qt::AlignHCenter, titles ? Qt::AlignHCenter : Qt::AlignLeft);
+    return cells;
+}
+
+void TablePrintJob::paintSlice(QPainter &painter, const PageFrame &frame, const std::vector<CellText> &cells,
+                               bool titles, qreal y, qreal from, qreal to) const
+{
+    const qreal pad = frame.padding();
+    const qreal height = to - from + 2 * pad;
+    qreal x = m_left;
     for (int c = 0; c < m_widths.size(); ++c) {
         const QRectF cell(x, y, m_widths[c], height);
         if (titles)
             painter.fillRect(cell, QColor(225, 225, 225));
         painter.drawRect(cell);
-        const QString text = titles ? m_table.title(c) : m_table.text(row, c);
-        if (!text.isEmpty()) {
-            painter.save();
-            painter.setClipRect(cell);
-            painter.drawText(cell.adjusted(frame.padding(), frame.padding(), -frame.padding(), -frame.padding()),
-                             textFlags, text);
-            painter.restore();
-        }
+        cells[size_t(c)].draw(painter, QPointF(x + pad, y + pad), from, to);
         x += m_widths[c];
     }
 }
 
 bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &progress)
 {
+    if (m_measuredDpi <= 0 && !measure(device, {}))
+        return false;
     const PageFrame frame(device, m_font, m_header);
-    // Columns fitted to the page width, in proportion to their natural widths.
-    const QVector<qreal> natural = naturalWidths(device);
-    qreal total = 0;
-    for (const qreal w : natural)
-        total += w;
-    m_widths.clear();
-    for (const qreal w : natural)
-        m_widths << (total > 0 ? w * frame.pageWidth() / total : 0);
+    const qreal pad = frame.padding();
+    const qreal line = QFontMetricsF(cellFont(frame, false), device).height();
+    // Measures taken on another device or for a smaller text, with a little room for rounding.
+    const qreal ratio = qreal(device->logicalDpiX()) / m_measuredDpi * m_textScale;
+    const qreal slack = qFuzzyCompare(ratio, 1.0) ? 1.0 : 1.01;
+    QVector<ColumnMeasure> columns = m_measures;
+    for (ColumnMeasure &m : columns) {
+        m.title = m.title * ratio * slack + 2 * pad + 1;
+        m.natural = m.natural * ratio * slack + 2 * pad + 1;
+        m.unbreakable = m.unbreakable * ratio * slack + 2 * pad + 1;
+    }
+    m_widths = FitColumnWidths(columns, frame.pageWidth());
+    m_left = qMax<qreal>(0, (frame.pageWidth() - std::accumulate(m_widths.cbegin(), m_widths.cend(), qreal(0))) / 2);
 
     // Layout: where each page starts, so every page knows the page count.
     const qint64 rows = m_table.rowCount();
     const qint64 steps = 2 * rows;
-    const qreal titleHeight = rowHeight(frame, -1, true);
-    const qreal room = frame.body().height() - titleHeight;
-    m_pageStarts = {0};
+    const std::vector<CellText> titleCells = layOutRow(frame, device, -1, true);
+    const qreal titleContent = RowContentHeight(titleCells, line);
+    const qreal room = frame.body().height() - titleContent - 2 * pad;
+    m_pageStarts = {PagePlace{}};
     qreal used = 0;
+    auto newPage = [&](qint64 row, qreal offset) {
+        m_pageStarts << PagePlace{row, offset};
+        used = 0;
+    };
     for (qint64 r = 0; r < rows; ++r) {
         if (progress && r % progressStep == 0 && !progress(r, steps))
             return false;
-        const qreal h = rowHeight(frame, r, false);
-        if (used > 0 && used + h > room) {
-            m_pageStarts << r;
-            used = 0;
+        const std::vector<CellText> cells = layOutRow(frame, device, r, false);
+        const qreal content = RowContentHeight(cells, line);
+        qreal from = 0;
+        while (true) {
+            const qreal space = room - used - 2 * pad;
+            if (content - from <= space + tolerance) {
+                used += content - from + 2 * pad;
+                break;
+            }
+            // A row that fits on a page of its own starts one.
+            if (used > 0 && content - from <= room - 2 * pad + tolerance) {
+                newPage(r, from);
+                continue;
+            }
+            qreal cut = RowCut(cells, from + space);
+            if (cut <= from + tolerance) {
+                if (used > 0) {
+                    newPage(r, from);
+                    continue;
+                }
+                cut = from + space;  // one line taller than a page: it is cut
+            }
+            from = cut;
+            newPage(r, from);
         }
-        used += h;
     }
 
     QPainter painter;
@@ -204,143 +369,23 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
             device->newPage();
         frame.paint(painter, p + 1, pages);
         qreal y = frame.body().top();
-        paintRow(painter, frame, y, titleHeight, -1, true);
-        y += titleHeight;
-        const qint64 end = p + 1 < pages ? m_pageStarts[p + 1] : rows;
-        for (qint64 r = m_pageStarts[p]; r < end; ++r) {
+        paintSlice(painter, frame, titleCells, true, y, 0, titleContent);
+        y += titleContent + 2 * pad;
+        const PagePlace start = m_pageStarts[p];
+        const PagePlace end = p + 1 < pages ? m_pageStarts[p + 1] : PagePlace{rows, 0};
+        for (qint64 r = start.row; r < end.row || (r == end.row && end.offset > 0); ++r) {
             if (progress && r % progressStep == 0 && !progress(rows + r, steps)) {
                 painter.end();
                 return false;
             }
-            const qreal h = rowHeight(frame, r, false);
-            paintRow(painter, frame, y, h, r, false);
-            y += h;
+            const std::vector<CellText> cells = layOutRow(frame, device, r, false);
+            const qreal from = r == start.row ? start.offset : 0;
+            const qreal to = r == end.row ? end.offset : RowContentHeight(cells, line);
+            paintSlice(painter, frame, cells, false, y, from, to);
+            y += to - from + 2 * pad;
         }
     }
     if (!painter.end())
         throw dravon::Error(QStringLiteral("无法完成打印"));
     return !progress || progress(steps, steps);
-}
-
-namespace {
-
-// CJK Radicals Supplement characters that the CJK fonts draw with the glyph of
-// an ideograph, and that ideograph. The Kangxi radicals map by their
-// compatibility decomposition.
-const QHash<char16_t, char16_t> &radicalIdeographs()
-{
-    static const QHash<char16_t, char16_t> map = [] {
-        const std::pair<char16_t, char16_t> pairs[] = {
-            {0x2E82, 0x4E5B}, {0x2E83, 0x4E5A}, {0x2E85, 0x4EBB}, {0x2E89, 0x5202}, {0x2E8E, 0x5140}, {0x2E8F, 0x5C23},
-            {0x2E90, 0x5C22}, {0x2E92, 0x5DF3}, {0x2E93, 0x5E7A}, {0x2E94, 0x5F51}, {0x2E95, 0x5F50}, {0x2E96, 0x5FC4},
-            {0x2E98, 0x624C}, {0x2E99, 0x6535}, {0x2E9B, 0x65E1}, {0x2E9E, 0x6B7A}, {0x2E9F, 0x6BCD}, {0x2EA0, 0x6C11},
-            {0x2EA1, 0x6C35}, {0x2EA3, 0x706C}, {0x2EA4, 0x722B}, {0x2EA6, 0x4E2C}, {0x2EA8, 0x72AD}, {0x2EAB, 0x7F52},
-            {0x2EAD, 0x793B}, {0x2EAF, 0x7CF9}, {0x2EB0, 0x7E9F}, {0x2EB1, 0x7F53}, {0x2EB2, 0x7F52}, {0x2EB9, 0x8002},
-            {0x2EBA, 0x8080}, {0x2EBE, 0x8279}, {0x2EC1, 0x864E}, {0x2EC2, 0x8864}, {0x2EC3, 0x8980}, {0x2EC4, 0x897F},
-            {0x2EC5, 0x89C1}, {0x2EC6, 0x89D2}, {0x2EC8, 0x8BA0}, {0x2EC9, 0x8D1D}, {0x2ECB, 0x8F66}, {0x2ECC, 0x8FB6},
-            {0x2ECD, 0x8FB6}, {0x2ED0, 0x9485}, {0x2ED1, 0x9577}, {0x2ED2, 0x9578}, {0x2ED3, 0x957F}, {0x2ED4, 0x95E8},
-            {0x2ED6, 0x961D}, {0x2ED8, 0x9752}, {0x2ED9, 0x97E6}, {0x2EDA, 0x9875}, {0x2EDB, 0x98CE}, {0x2EDC, 0x98DE},
-            {0x2EDD, 0x98DF}, {0x2EDF, 0x98E0}, {0x2EE0, 0x9963}, {0x2EE2, 0x9A6C}, {0x2EE3, 0x9AA8}, {0x2EE4, 0x9B3C},
-            {0x2EE5, 0x9C7C}, {0x2EE6, 0x9E1F}, {0x2EE7, 0x5364}, {0x2EE8, 0x9EA6}, {0x2EE9, 0x9EC4}, {0x2EEA, 0x9EFE},
-            {0x2EEB, 0x6589}, {0x2EEC, 0x9F50}, {0x2EED, 0x6B6F}, {0x2EEE, 0x9F7F}, {0x2EEF, 0x7ADC}, {0x2EF0, 0x9F99},
-            {0x2EF1, 0x9F9C}, {0x2EF2, 0x4E80}, {0x2EF3, 0x9F9F},
-        };
-        QHash<char16_t, char16_t> m;
-        for (const auto &[radical, ideograph] : pairs)
-            m.insert(radical, ideograph);
-        return m;
-    }();
-    return map;
-}
-
-char16_t ideographFor(char16_t u)
-{
-    if (u >= 0x2F00 && u <= 0x2FD5) {
-        if (u == 0x2F3E)  // 户: the simplified form the fonts draw
-            return 0x6237;
-        const QString n = QString(QChar(u)).normalized(QString::NormalizationForm_KC);
-        return n.size() == 1 ? n.at(0).unicode() : u;
-    }
-    return radicalIdeographs().value(u, u);
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Rewrites the Unicode values (not the glyph codes) of one bfrange or bfchar
-// section: per line, the tokens after the first two (bfrange) or the first (bfchar).
-bool repairSection(QByteArray &data, qsizetype from, qsizetype to, int codesPerLine)
-{
-    bool changed = false;
-    int token = 0;
-    for (qsizetype i = from; i < to; ++i) {
-        if (data[i] == '\n') {
-            token = 0;
-            continue;
-        }
-        if (data[i] != '<')
-            continue;
-        const qsizetype end = data.indexOf('>', i);
-        if (end < 0 || end > to)
-            break;
-        if (token++ >= codesPerLine && end - i == 5) {
-            int value = 0;
-            for (qsizetype k = i + 1; k < end && value >= 0; ++k)
-                value = hexValue(data[k]) < 0 ? -1 : value * 16 + hexValue(data[k]);
-            if (value >= 0x2E80 && value <= 0x2FDF) {
-                const char16_t mapped = ideographFor(char16_t(value));
-                if (mapped != value) {
-                    const QByteArray hex = QByteArray::number(mapped, 16).toUpper().rightJustified(4, '0');
-                    data.replace(i + 1, 4, hex);
-                    changed = true;
-                }
-            }
-        }
-        i = end;
-    }
-    return changed;
-}
-
-}
-
-bool RepairPdfTextMap(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    QByteArray data = file.readAll();
-    const QByteArray original = data;
-    for (const auto &[begin, end, codes] : {std::tuple<QByteArray, QByteArray, int>{"beginbfrange", "endbfrange", 2},
-                                            std::tuple<QByteArray, QByteArray, int>{"beginbfchar", "endbfchar", 1}}) {
-        qsizetype at = 0;
-        while ((at = data.indexOf(begin, at)) >= 0) {
-            const qsizetype stop = data.indexOf(end, at);
-            if (stop < 0)
-                break;
-            repairSection(data, at + begin.size(), stop, codes);
-            at = stop;
-        }
-    }
-    if (data == original)
-        return true;
-    // Same length: only changed bytes are written, offsets stay valid.
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        if (data[i] == original[i])
-            continue;
-        qsizetype j = i;
-        while (j < data.size() && data[j] != original[j])
-            ++j;
-        if (!file.seek(i) || file.write(data.constData() + i, j - i) != j - i)
-            return false;
-        i = j;
-    }
-    return file.flush();
 }

@@ -2,15 +2,17 @@
 
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
+#include "gui/GridExport.h"
+#include "gui/PdfOutput.h"
+#include "gui/SaveFileDialog.h"
+#include "gui/PrintedCell.h"
 #include "gui/TablePrinter.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QFontMetricsF>
+#include <QDir>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 
 using exporting::FormatTranscriptNumber;
@@ -18,131 +20,204 @@ using exporting::Transcript;
 
 namespace {
 
-constexpr int textFlags = Qt::AlignCenter | Qt::TextWrapAnywhere;
+constexpr qreal tolerance = 0.01;
 
-// One line of the printed transcript: a line of text or a row of a table.
+// One piece of the printed transcript: a row of a table (cells with borders)
+// or a line of text, which may wrap.
 struct Item
 {
-    enum Kind { Text, Row } kind = Text;
-    QStringList cells;         // Text: one cell
-    QVector<qreal> fractions;  // Row: column widths as parts of the page width
-    bool bold = false;
+    std::vector<CellText> cells;
+    QVector<qreal> widths;
+    bool bordered = false;
     bool shaded = false;
-    Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
-    qreal height = 0;
-    int repeatTitles = -1;  // Row: the item holding this table's titles
+    int repeatTitles = -1;      // a table row: the item holding its table's titles
+    bool keepWithNext = false;  // a term's heading stays with its titles and first row
     qreal gapAfter = 0;
+    qreal content = 0;          // height of the text
+    qreal extra = 0;            // padding above and below the text
+    qreal height() const { return content + extra; }
 };
 
 const QVector<qreal> infoColumns = {0.14, 0.36, 0.14, 0.36};
-const QVector<qreal> scoreColumns = {0.18, 0.34, 0.18, 0.15, 0.15};
 
-QList<Item> buildItems(const Transcript &t, const PageFrame &frame)
+QStringList scoreTitles()
 {
-    QList<Item> items;
-    const qreal line = frame.lineHeight();
-    const qreal pad = frame.padding();
-    auto row = [&](const QStringList &cells, const QVector<qreal> &fractions, bool bold, bool shaded, int titles) {
-        Item item;
-        item.kind = Item::Row;
-        item.cells = cells;
-        item.fractions = fractions;
-        item.bold = bold;
-        item.shaded = shaded;
-        item.repeatTitles = titles;
-        const QFontMetricsF fm(bold ? frame.boldFont() : frame.font());
-        qreal h = line;
-        for (int c = 0; c < cells.size(); ++c) {
-            const qreal w = qMax<qreal>(1, fractions[c] * frame.pageWidth() - 2 * pad);
-            if (fm.horizontalAdvance(cells[c]) > w)
-                h = qMax(h, fm.boundingRect(QRectF(0, 0, w, 1e9), textFlags, cells[c]).height());
+    return {QStringLiteral("科目编号"), QStringLiteral("科目名称"), QStringLiteral("考试日期"), QStringLiteral("成绩"),
+            QStringLiteral("学分"), QStringLiteral("取得学分"), QStringLiteral("备注")};
+}
+
+QStringList scoreCells(const exporting::TranscriptLine &l)
+{
+    return {l.subjectId,
+            l.subjectName,
+            l.date,
+            l.mark ? FormatTranscriptNumber(*l.mark) : QString(),
+            l.credit ? FormatTranscriptNumber(*l.credit) : QString(),
+            exporting::TranscriptEarnedCredits(l),
+            exporting::TranscriptLineNote(l)};
+}
+
+// The score table's columns, fitted to what every term's rows hold.
+QVector<qreal> scoreColumns(const Transcript &t, const PageFrame &frame, QPaintDevice *device)
+{
+    const QStringList titles = scoreTitles();
+    const qreal pad = 2 * frame.padding() + 1;
+    QVector<ColumnMeasure> measures(titles.size());
+    for (int c = 0; c < titles.size(); ++c)
+        measures[c].title = NaturalWidth(titles[c], frame.boldFont(), device) + pad;
+    for (const exporting::TranscriptTerm &term : t.terms)
+        for (const exporting::TranscriptLine &l : term.lines) {
+            const QStringList cells = scoreCells(l);
+            for (int c = 0; c < cells.size(); ++c) {
+                measures[c].natural = qMax(measures[c].natural, NaturalWidth(cells[c], frame.font(), device) + pad);
+                measures[c].unbreakable =
+                    qMax(measures[c].unbreakable, UnbreakableWidth(cells[c], frame.font(), device) + pad);
+            }
         }
-        item.height = h + 2 * pad;
-        items << item;
+    return FitColumnWidths(measures, frame.pageWidth());
+}
+
+std::vector<Item> buildItems(const Transcript &t, const PageFrame &frame, QPaintDevice *device, RareCharacters &rare)
+{
+    std::vector<Item> items;
+    const qreal pad = frame.padding();
+    const qreal width = frame.pageWidth();
+    auto row = [&](const QStringList &texts, const QVector<qreal> &widths, bool titles, int repeatTitles) {
+        Item item;
+        item.bordered = true;
+        item.shaded = titles;
+        item.repeatTitles = repeatTitles;
+        item.widths = widths;
+        const QFont &font = titles ? frame.boldFont() : frame.font();
+        for (int c = 0; c < texts.size(); ++c) {
+            rare.note(texts[c]);
+            item.cells.emplace_back(texts[c], font, widths[c] - 2 * pad, device, Qt::AlignHCenter,
+                                    titles ? Qt::AlignHCenter : Qt::AlignLeft);
+        }
+        item.content = RowContentHeight(item.cells, frame.lineHeight());
+        item.extra = 2 * pad;
+        items.push_back(std::move(item));
         return int(items.size()) - 1;
     };
     auto text = [&](const QString &s, bool bold, Qt::Alignment align, qreal gapAfter) {
         Item item;
-        item.cells = {s};
-        item.bold = bold;
-        item.align = align;
-        item.height = line + pad;
+        item.widths = {width};
+        rare.note(s);
+        item.cells.emplace_back(s, bold ? frame.boldFont() : frame.font(), width, device, align, align);
+        item.content = RowContentHeight(item.cells, frame.lineHeight());
+        item.extra = pad;
         item.gapAfter = gapAfter;
-        items << item;
+        items.push_back(std::move(item));
+        return int(items.size()) - 1;
     };
 
-    row({QStringLiteral("学号"), t.studentId, QStringLiteral("姓名"), t.studentName}, infoColumns, false, false, -1);
+    QVector<qreal> info;
+    for (const qreal part : infoColumns)
+        info << part * width;
+    row({QStringLiteral("学号"), t.studentId, QStringLiteral("姓名"), t.studentName}, info, false, -1);
+    row({QStringLiteral("性别"), t.sex, QStringLiteral("入学时间"), t.inSchoolDate}, info, false, -1);
     const QString classText = t.className.isEmpty() ? t.classId : QStringLiteral("%1 %2").arg(t.classId, t.className);
-    row({QStringLiteral("班级"), classText, QStringLiteral("院系"), t.collegeName}, infoColumns, false, false, -1);
-    items.last().gapAfter = line;
+    row({QStringLiteral("班级"), classText, QStringLiteral("院系"), t.collegeName}, info, false, -1);
+    items.back().gapAfter = frame.lineHeight();
 
     if (!t.hasScores()) {
-        text(QStringLiteral("该学生没有成绩记录。"), false, Qt::AlignLeft | Qt::AlignVCenter, 0);
+        text(QStringLiteral("该学生没有成绩记录。"), false, Qt::AlignLeft, 0);
         return items;
     }
+    const QVector<qreal> columns = scoreColumns(t, frame, device);
     for (const exporting::TranscriptTerm &term : t.terms) {
-        text(exporting::TranscriptTermLabel(term.term), true, Qt::AlignLeft | Qt::AlignVCenter, 0);
-        const int titles = row({QStringLiteral("科目编号"), QStringLiteral("科目名称"), QStringLiteral("考试日期"),
-                                QStringLiteral("成绩"), QStringLiteral("学分")},
-                               scoreColumns, true, true, -1);
+        const int heading = text(exporting::TranscriptTermLabel(term.term), true, Qt::AlignLeft, 0);
+        items[size_t(heading)].keepWithNext = true;
+        const int titles = row(scoreTitles(), columns, true, -1);
         for (const exporting::TranscriptLine &l : term.lines)
-            row({l.subjectId, l.subjectName, l.date, l.mark ? FormatTranscriptNumber(*l.mark) : QString(),
-                 l.credit ? FormatTranscriptNumber(*l.credit) : QString()},
-                scoreColumns, false, false, titles);
-        text(QStringLiteral("本学期获得学分：%1").arg(FormatTranscriptNumber(term.creditsEarned)), false,
-             Qt::AlignRight | Qt::AlignVCenter, line * 0.6);
+            row(scoreCells(l), columns, false, titles);
+        text(QStringLiteral("本学期获得学分：%1").arg(FormatTranscriptNumber(term.creditsEarned)), false, Qt::AlignRight,
+             frame.lineHeight() * 0.6);
     }
-    text(QStringLiteral("获得总学分：%1").arg(FormatTranscriptNumber(t.creditsEarned)), true,
-         Qt::AlignLeft | Qt::AlignVCenter, 0);
-    text(QStringLiteral("加权平均成绩：%1")
-             .arg(t.weightedAverage ? QString::number(*t.weightedAverage, 'f', 2) : QStringLiteral("无")),
-         true, Qt::AlignLeft | Qt::AlignVCenter, 0);
+    text(QStringLiteral("获得总学分：%1").arg(FormatTranscriptNumber(t.creditsEarned)), true, Qt::AlignLeft, 0);
+    text(t.weightedAverage ? QStringLiteral("加权平均成绩：%1（计入 %2 条成绩）")
+                                 .arg(QString::number(*t.weightedAverage, 'f', 2))
+                                 .arg(t.averagedMarks)
+                           : QStringLiteral("加权平均成绩：无（没有计入的成绩）"),
+         true, Qt::AlignLeft, frame.lineHeight() * 0.4);
+    text(exporting::TranscriptAverageNote(), false, Qt::AlignLeft, 0);
     return items;
 }
 
-// Pages as lists of item indexes; a table continued on a new page repeats its titles.
-QList<QList<int>> paginate(const QList<Item> &items, const PageFrame &frame)
+// A part of an item on a page: the text between from and to.
+struct Slice
 {
-    QList<QList<int>> pages;
-    pages.append(QList<int>());
-    qreal used = 0;
+    int item = 0;
+    qreal from = 0;
+    qreal to = 0;
+};
+
+// Pages as lists of slices; a table continued on a new page repeats its
+// titles, and an item taller than what a page holds continues on the next.
+QList<QList<Slice>> paginate(const std::vector<Item> &items, const PageFrame &frame)
+{
+    QList<QList<Slice>> pages;
     const qreal room = frame.body().height();
-    for (int i = 0; i < items.size(); ++i) {
-        const Item &item = items[i];
-        // A term's heading stays with its titles and first row.
-        qreal need = item.height;
-        if (item.kind == Item::Text && i + 2 < items.size() && items[i + 1].kind == Item::Row
-            && items[i + 1].repeatTitles < 0 && items[i + 1].bold)
-            need += items[i + 1].height + items[i + 2].height;
-        if (used > 0 && used + need > room) {
-            pages.append(QList<int>());
-            used = 0;
-            if (item.kind == Item::Row && item.repeatTitles >= 0) {
-                pages.last() << item.repeatTitles;
-                used += items[item.repeatTitles].height;
-            }
+    qreal used = 0;
+    bool fresh = true;  // nothing but repeated titles on the page yet
+    auto newPage = [&](int repeatTitles) {
+        pages.append(QList<Slice>());
+        used = 0;
+        fresh = true;
+        if (repeatTitles >= 0) {
+            const Item &titles = items[size_t(repeatTitles)];
+            pages.last() << Slice{repeatTitles, 0, titles.content};
+            used += titles.height();
         }
-        pages.last() << i;
-        used += item.height + item.gapAfter;
+    };
+    newPage(-1);
+    for (int i = 0; i < int(items.size()); ++i) {
+        const Item &item = items[size_t(i)];
+        qreal need = item.height();
+        if (item.keepWithNext)
+            for (int next = i + 1; next <= i + 2 && next < int(items.size()); ++next)
+                need += items[size_t(next)].height();
+        if (!fresh && used + need > room + tolerance)
+            newPage(item.repeatTitles);
+        qreal from = 0;
+        while (true) {
+            const qreal space = room - used - item.extra;
+            if (item.content - from <= space + tolerance) {
+                pages.last() << Slice{i, from, item.content};
+                used += item.content - from + item.extra + item.gapAfter;
+                fresh = false;
+                break;
+            }
+            qreal cut = RowCut(item.cells, from + space);
+            if (cut <= from + tolerance) {
+                if (!fresh) {
+                    newPage(item.repeatTitles);
+                    continue;
+                }
+                cut = from + space;  // one line taller than a page: it is cut
+            }
+            pages.last() << Slice{i, from, cut};
+            from = cut;
+            newPage(item.repeatTitles);
+        }
     }
     return pages;
 }
 
-void paintItem(QPainter &painter, const PageFrame &frame, const Item &item, qreal y)
+void paintSlice(QPainter &painter, const PageFrame &frame, const Item &item, const Slice &slice, qreal y)
 {
-    painter.setFont(item.bold ? frame.boldFont() : frame.font());
-    if (item.kind == Item::Text) {
-        painter.drawText(QRectF(0, y, frame.pageWidth(), item.height), int(item.align), item.cells.value(0));
+    const qreal pad = frame.padding();
+    if (!item.bordered) {
+        item.cells.front().draw(painter, QPointF(0, y + pad / 2), slice.from, slice.to);
         return;
     }
     qreal x = 0;
-    for (int c = 0; c < item.cells.size(); ++c) {
-        const QRectF cell(x, y, item.fractions[c] * frame.pageWidth(), item.height);
+    for (size_t c = 0; c < item.cells.size(); ++c) {
+        const QRectF cell(x, y, item.widths[int(c)], slice.to - slice.from + 2 * pad);
         if (item.shaded)
             painter.fillRect(cell, QColor(225, 225, 225));
         painter.drawRect(cell);
-        painter.drawText(cell.adjusted(frame.padding(), frame.padding(), -frame.padding(), -frame.padding()),
-                         textFlags, item.cells[c]);
+        item.cells[c].draw(painter, QPointF(x + pad, y + pad), slice.from, slice.to);
         x += cell.width();
     }
 }
@@ -155,11 +230,15 @@ QString TranscriptTitle()
 }
 
 int PaintTranscript(QPagedPaintDevice *device, const Transcript &transcript, const QString &school,
-                    const QDate &printed)
+                    const QDate &printed, RareCharacters *rare)
 {
     const PageFrame frame(device, QApplication::font(), {school, TranscriptTitle(), printed});
-    const QList<Item> items = buildItems(transcript, frame);
-    const QList<QList<int>> pages = paginate(items, frame);
+    RareCharacters noted;
+    frame.noteTexts(noted);
+    const std::vector<Item> items = buildItems(transcript, frame, device, noted);
+    if (rare)
+        *rare = noted;
+    const QList<QList<Slice>> pages = paginate(items, frame);
     QPainter painter;
     if (!painter.begin(device))
         throw dravon::Error(QStringLiteral("无法开始打印"));
@@ -171,9 +250,10 @@ int PaintTranscript(QPagedPaintDevice *device, const Transcript &transcript, con
             device->newPage();
         frame.paint(painter, p + 1, int(pages.size()));
         qreal y = frame.body().top();
-        for (const int i : pages[p]) {
-            paintItem(painter, frame, items[i], y);
-            y += items[i].height + items[i].gapAfter;
+        for (const Slice &slice : pages[p]) {
+            const Item &item = items[size_t(slice.item)];
+            paintSlice(painter, frame, item, slice, y);
+            y += slice.to - slice.from + item.extra + (slice.to >= item.content - tolerance ? item.gapAfter : 0);
         }
     }
     if (!painter.end())
@@ -183,29 +263,17 @@ int PaintTranscript(QPagedPaintDevice *device, const Transcript &transcript, con
 
 void WriteTranscriptPdf(const Transcript &transcript, const QString &school, const QString &path)
 {
-    exporting::StagedFile staged(path);
-    {
-        QPdfWriter writer(staged.path());
-        writer.setResolution(300);
-        writer.setTitle(QStringLiteral("%1 %2 %3").arg(TranscriptTitle(), transcript.studentId, transcript.studentName));
+    WritePdfFile(path, TranscriptDocumentName(transcript), [&](QPdfWriter &writer, PaintedText &painted) {
         SetUpPage(&writer, QPageLayout::Portrait);
-        try {
-            PaintTranscript(&writer, transcript, school, QDate::currentDate());
-        } catch (const dravon::Error &e) {
-            throw exporting::ExportFailure(exporting::failureText(path, e.text()));
-        }
-    }
-    if (!RepairPdfTextMap(staged.path()))
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("无法完成文件")));
-    QFile written(staged.path());
-    bool complete = false;
-    if (written.open(QIODevice::ReadOnly) && written.size() > 0) {
-        written.seek(qMax<qint64>(0, written.size() - 64));
-        complete = written.readAll().contains("%%EOF");
-    }
-    if (!complete)
-        throw exporting::ExportFailure(exporting::failureText(path, QStringLiteral("文件没有写完整(磁盘可能已满)")));
-    staged.commit();
+        painted.font = QApplication::font();
+        PaintTranscript(&writer, transcript, school, QDate::currentDate(), &painted.rare);
+        return true;
+    });
+}
+
+QString TranscriptDocumentName(const Transcript &transcript)
+{
+    return QStringLiteral("%1 %2 %3").arg(TranscriptTitle(), transcript.studentId, transcript.studentName);
 }
 
 void PrintTranscript(QWidget *parent, dravon::Connection &connection, const QString &studentId)
@@ -224,13 +292,29 @@ void PrintTranscript(QWidget *parent, dravon::Connection &connection, const QStr
     }
     const QString school = exporting::schoolName();
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("%1 %2 %3").arg(TranscriptTitle(), transcript.studentId, transcript.studentName));
+    printer.setDocName(TranscriptDocumentName(transcript));
     SetUpPage(&printer, QPageLayout::Portrait);
-    QPrintPreviewDialog preview(&printer, parent);
-    preview.setObjectName(QStringLiteral("TranscriptPreview"));
-    preview.setWindowTitle(title);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) {
-        Guarded([&] { PaintTranscript(target, transcript, school, QDate::currentDate()); });
-    });
-    ExecDialog(&preview);
+    ShowPrintPreview(
+        parent, printer, QStringLiteral("TranscriptPreview"), title,
+        [&](QPrinter *target, PaintedText &painted) {
+            painted.font = QApplication::font();
+            PaintTranscript(target, transcript, school, QDate::currentDate(), &painted.rare);
+        },
+        [&] { ExportTranscriptPdf(QApplication::activeModalWidget(), transcript, school); });
+}
+
+void ExportTranscriptPdf(QWidget *parent, const Transcript &transcript, const QString &school)
+{
+    const QString title = QStringLiteral("导出为 PDF");
+    const QString path = AskSaveFileName(parent, title, TranscriptDocumentName(transcript), QStringLiteral("pdf"),
+                                         QStringLiteral("PDF 文件 (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    try {
+        WriteTranscriptPdf(transcript, school, path);
+    } catch (const exporting::ExportFailure &e) {
+        ShowMessage(e.text(), title, QMessageBox::Critical);
+        return;
+    }
+    ReportWrittenFile(QStringLiteral("已将成绩单导出到文件 \"%1\"。").arg(QDir::toNativeSeparators(path)), title, path);
 }

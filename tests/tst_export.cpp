@@ -18,12 +18,15 @@
 #include "gui/SaveFileDialog.h"
 #include "gui/TranscriptPrint.h"
 #include "support/GuiHelpers.h"
+#include "support/PdfProbe.h"
 #include "support/TestWorkspace.h"
+#include "support/XlsxProbe.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QHeaderView>
+#include <QJsonArray>
 #include <QMdiArea>
 #include <QMenu>
 #include <QPrintPreviewDialog>
@@ -41,6 +44,8 @@
 #include <QXmlStreamReader>
 
 using testsupport::MessageRecorder;
+using testsupport::pdfText;
+using testsupport::squeezed;
 using testsupport::TestWorkspace;
 
 namespace {
@@ -105,23 +110,7 @@ QByteArray readFile(const QString &path)
 
 QByteArray run(const QString &program, const QStringList &arguments)
 {
-    QProcess p;
-    p.start(program, arguments);
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        qWarning("%s failed: %s", qPrintable(program), p.readAllStandardError().constData());
-    return p.readAllStandardOutput();
-}
-
-QString pdfText(const QString &path)
-{
-    return QString::fromUtf8(run(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path,
-                                                                QStringLiteral("-")}));
-}
-
-QString squeezed(QString text)
-{
-    text.remove(QRegularExpression(QStringLiteral("\\s")));
-    return text;
+    return testsupport::runProgram(program, arguments);
 }
 
 struct Cell
@@ -437,6 +426,84 @@ private slots:
             run(QStringLiteral("unzip"), {QStringLiteral("-p"), path, QStringLiteral("xl/workbook.xml")}));
         QVERIFY(book.contains(QStringLiteral("name=\"ab名单\"")));
         QVERIFY(book.contains(QStringLiteral("name=\"ab名单 (2)\"")));
+    }
+
+    void xlsxPrintsOnePageWideWithFilterAndCreator_data()
+    {
+        QTest::addColumn<bool>("wide");
+        QTest::newRow("two columns: portrait") << false;
+        QTest::newRow("six columns and a long remark: landscape") << true;
+    }
+    void xlsxPrintsOnePageWideWithFilterAndCreator()
+    {
+        QFETCH(bool, wide);
+        ws->exec(QStringLiteral("UPDATE StudentInfo SET Remark = '%1' WHERE StudentID = '2007001'")
+                     .arg(QString(100, QChar(u'长'))));
+        openStudents();
+        if (!wide)
+            for (int c = 2; c < studentColumns.size(); ++c)
+                grid->setColumnHidden(c, true);
+        answerName = outPath(QStringLiteral("学生.xlsx"));
+        ExportGridToExcel(grid);
+        QCOMPARE(rec->last().icon, QMessageBox::Information);
+        const QJsonObject book = testsupport::readWorkbook(answerName);
+        QCOMPARE(book[QLatin1String("title")].toString(), QStringLiteral("学生信息维护"));
+        QCOMPARE(book[QLatin1String("creator")].toString(), QStringLiteral("Veltrana"));
+        const QJsonObject sheet = book[QLatin1String("sheets")].toArray().at(0).toObject();
+        QCOMPARE(sheet[QLatin1String("orientation")].toString(),
+                 wide ? QStringLiteral("landscape") : QStringLiteral("portrait"));
+        QCOMPARE(sheet[QLatin1String("paperSize")].toInt(), 9);  // A4
+        QVERIFY(sheet[QLatin1String("fitToPage")].toBool());
+        QCOMPARE(sheet[QLatin1String("fitToWidth")].toInt(), 1);
+        QCOMPARE(sheet[QLatin1String("fitToHeight")].toInt(), 0);
+        QCOMPARE(sheet[QLatin1String("printTitleRows")].toString(), QStringLiteral("$1:$1"));
+        QCOMPARE(sheet[QLatin1String("autoFilter")].toString(), wide ? QStringLiteral("A1:F5") : QStringLiteral("A1:B5"));
+        const QJsonArray rows = sheet[QLatin1String("rows")].toArray();
+        auto wraps = [&](int row, int column) {
+            return rows.at(row).toArray().at(column).toObject()[QLatin1String("wrap")].toBool();
+        };
+        QVERIFY(!wraps(1, 0));
+        QVERIFY(!wraps(1, 1));
+        if (wide) {
+            QVERIFY(wraps(1, 5));   // long
+            QVERIFY(wraps(2, 5));   // two lines
+            QVERIFY(!wraps(4, 5));  // short
+        }
+    }
+
+    void xlsxCutsTooLongCellsAndSaysWhich()
+    {
+        const QString huge(40000, QChar(u'长'));
+        // A rare character across the limit is not split in halves.
+        const QString rare = QString(exporting::xlsxCellTextLimit - exporting::xlsxCutMark().size() - 1, QChar(u'字'))
+                             + QStringLiteral("𠀀") + QString(100, QLatin1Char('x'));
+        ws->exec(QStringLiteral("UPDATE StudentInfo SET Remark = '%1' WHERE StudentID = '2007002';"
+                                "UPDATE StudentInfo SET Remark = '%2' WHERE StudentID = '2007004'")
+                     .arg(huge, rare));
+        openStudents();
+        answerName = outPath(QStringLiteral("cut.xlsx"));
+        ExportGridToExcel(grid);
+        QCOMPARE(rec->last().icon, QMessageBox::Information);
+        QCOMPARE(rec->last().text,
+                 QStringLiteral("已将 4 行导出到文件 \"%1\"。\n2 个单元格的文字超过 Excel 每格 32767 个字符的上限，"
+                                "已截断并以“…[已截断]”结尾：F3、F5。")
+                     .arg(answerName));
+        const QJsonArray rows = testsupport::readWorkbook(answerName)[QLatin1String("sheets")]
+                                    .toArray().at(0).toObject()[QLatin1String("rows")].toArray();
+        auto value = [&](int row, int column) {
+            return rows.at(row).toArray().at(column).toObject()[QLatin1String("value")].toString();
+        };
+        const QString mark = exporting::xlsxCutMark();
+        QCOMPARE(value(2, 5).size(), exporting::xlsxCellTextLimit);
+        QCOMPARE(value(2, 5), huge.left(exporting::xlsxCellTextLimit - mark.size()) + mark);
+        QCOMPARE(value(4, 5), rare.left(exporting::xlsxCellTextLimit - mark.size() - 1) + mark);
+        QCOMPARE(value(1, 5), QStringLiteral("逗号,分隔"));
+        QCOMPARE(value(4, 1), QStringLiteral("欧阳修远"));
+        // Column names beyond Z.
+        QCOMPARE(exporting::xlsxColumnName(0), QStringLiteral("A"));
+        QCOMPARE(exporting::xlsxColumnName(25), QStringLiteral("Z"));
+        QCOMPARE(exporting::xlsxColumnName(26), QStringLiteral("AA"));
+        QCOMPARE(exporting::xlsxColumnName(16383), QStringLiteral("XFD"));
     }
 
     // ---- PDF and print -----------------------------------------------------
@@ -773,7 +840,7 @@ private slots:
         QStringList texts;
         for (QAction *a : menu->actions())
             texts << a->text();
-        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "", "从文件导入…"}));
+        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "", "查找…", "从文件导入…"}));
         answerName = outPath(QStringLiteral("m.csv"));
         menu->actions().at(1)->trigger();
         QVERIFY(QFile::exists(answerName));
@@ -812,8 +879,8 @@ private slots:
         QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(20, 20),
                                 w->DBGrid->viewport()->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(w->DBGrid->viewport(), &click);
-        QCOMPARE(popupTexts,
-                 (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "从文件导入…", "打印成绩单…"}));
+        QCOMPARE(popupTexts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "查找…", "从文件导入…",
+                                          "打印成绩单…"}));
         QVERIFY(w->btnPrintTranscript);
         QCOMPARE(w->btnPrintTranscript->text(), QStringLiteral("打印成绩单…"));
         // The five commands stay centred in their row.

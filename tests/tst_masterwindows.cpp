@@ -136,6 +136,14 @@ private:
         w->DBGrid->setCurrentIndex(w->DBGrid->model()->index(row, 0));
         QCOMPARE(rs(w)->recNo(), row);
     }
+    // Makes a row current as a person does: a click on it in the grid.
+    static void clickRow(TfrmDictionaryBase *w, int row)
+    {
+        const QRect cell = w->DBGrid->visualRect(w->DBGrid->model()->index(row, 1));
+        QVERIFY(cell.isValid());
+        QTest::mouseClick(w->DBGrid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(rs(w)->recNo(), row);
+    }
     bool login(const QString &user, const QString &password)
     {
         std::unique_ptr<TfrmLogin> dialog(new TfrmLogin(nullptr));
@@ -825,6 +833,81 @@ private slots:
         click(colleges->btnDel);
         QCOMPARE(ws->query("SELECT GradeID FROM GradeInfo"), QStringList());
         QCOMPARE(recorder->texts(), QStringList({"确定要删除此条记录?", "确定要删除此条记录?"}));
+    }
+
+    // ---- rows written by other tools -------------------------------------
+
+    // Text another tool stored as bytes that are not UTF-8 shows decoded
+    // (as GB18030 where it is valid GB18030), and the row it is in can still
+    // be saved and deleted: it is compared with what is stored byte for byte.
+    void foreignTextRowIsSavedAndDeleted_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("remove");
+        const QByteArray gbk("\xD5\xC5\xC8\xFD");  // 张三 in GBK
+        const QByteArray stray("ab\xFF\xFE");         // neither UTF-8 nor GB18030
+        const QByteArray marked("\xEF\xBB\xBF李四");  // UTF-8 led by a byte-order mark
+        QTest::newRow("GBK, save") << gbk << QStringLiteral("张三") << false;
+        QTest::newRow("GBK, delete") << gbk << QStringLiteral("张三") << true;
+        QTest::newRow("stray bytes, save") << stray << QStringLiteral("ab\uFFFD\uFFFD") << false;
+        QTest::newRow("stray bytes, delete") << stray << QStringLiteral("ab\uFFFD\uFFFD") << true;
+        QTest::newRow("byte-order mark, save") << marked << QStringLiteral("\uFEFF李四") << false;
+    }
+    void foreignTextRowIsSavedAndDeleted()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QFETCH(bool, remove);
+        ws->exec("INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007001', '甲')");
+        testsupport::execSqlWithTextBytes(ws->dbPath(),
+                                          "INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007002', ?)", bytes);
+        TfrmDictionaryBase *w = open("D3");
+        clickRow(w, 1);
+        QCOMPARE(w->edtName->text(), shown);
+        QCOMPARE(gridText(w, 1, QStringLiteral("姓名")), shown);
+        if (remove) {
+            recorder->answer(QMessageBox::Yes);
+            click(w->btnDel);
+            QCOMPARE(recorder->texts(), QStringList{QStringLiteral("确定要删除此条记录?")});
+            QCOMPARE(storedIds(kind("D3")), QStringList{"2007001"});
+            return;
+        }
+        testsupport::typeText(w->edtRemark, QStringLiteral("补"));
+        QCOMPARE(state(w), DataSetState::Edit);
+        click(w->btnSave);
+        QCOMPARE(recorder->messages.size(), 0);
+        QCOMPARE(state(w), DataSetState::Browse);
+        // The untouched name keeps its bytes; the typed remark is stored.
+        QCOMPARE(ws->query("SELECT hex(StuName) || '|' || Remark FROM StudentInfo WHERE StudentID = '2007002'"),
+                 QStringList{QString::fromLatin1(bytes.toHex().toUpper()) + QStringLiteral("|补")});
+        // Typed over, the name is stored as UTF-8.
+        w->edtName->selectAll();
+        testsupport::typeText(w->edtName, QStringLiteral("王五"));
+        click(w->btnSave);
+        QCOMPARE(recorder->messages.size(), 0);
+        QCOMPARE(ws->query("SELECT StuName FROM StudentInfo WHERE StudentID = '2007002'"), QStringList{"王五"});
+    }
+
+    // A row deleted elsewhere while it is being edited: Save says so once
+    // and the window leaves its edit state; a second Save does nothing.
+    void vanishedRowIsReportedOnceAndLeavesEdit()
+    {
+        const WindowKind &k = kind("D2");
+        seed(k, {"2007001", "2007002"});
+        TfrmDictionaryBase *w = open("D2");
+        clickRow(w, 1);
+        testsupport::typeText(w->edtName, QStringLiteral("改"));
+        QCOMPARE(state(w), DataSetState::Edit);
+        ws->exec("DELETE FROM TeacherInfo WHERE TeacherID = '2007002'");
+        click(w->btnSave);
+        QCOMPARE(recorder->texts(),
+                 QStringList{QStringLiteral("该记录已被其他用户或程序删除,您的修改没有保存,记录已退出编辑状态。")});
+        QCOMPARE(state(w), DataSetState::Browse);
+        click(w->btnSave);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(storedIds(k), QStringList{"2007001"});
+        QCOMPARE(stored("SELECT TchName FROM TeacherInfo"), QStringLiteral("名2007001"));
     }
 };
 

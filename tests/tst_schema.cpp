@@ -4,113 +4,26 @@
 
 #include "data/Dravon.h"
 #include "data/SchemaUpgrade.h"
+#include "data/StagingFiles.h"
+#include "support/FirstVersion.h"
 #include "support/TestWorkspace.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
-
-// The record tables as the first version of the program created them.
-const char *firstVersionRecordTables = R"SQL(
-DROP TABLE Score; DROP TABLE Practice; DROP TABLE Moral; DROP TABLE Price; DROP TABLE Dorm; DROP TABLE Course;
-CREATE TABLE Score (
-  StudentID     TEXT,
-  ScoreDateTime DATE CONSTRAINT ScoreDateTime CHECK (ScoreDateTime IS NULL OR (typeof(ScoreDateTime) = 'text'
-                  AND ScoreDateTime GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' AND date(ScoreDateTime) = ScoreDateTime)),
-  Term          TEXT,
-  SubjectID     TEXT,
-  ClassID       TEXT,
-  Score         REAL CONSTRAINT Score CHECK (Score IS NULL OR typeof(Score) = 'real'),
-  CreditHour    REAL CONSTRAINT CreditHour CHECK (CreditHour IS NULL OR typeof(CreditHour) = 'real'),
-  Remark        TEXT
-);
-CREATE TABLE Practice (
-  StudentID        TEXT,
-  ClassID          TEXT,
-  PracticeDateTime DATE CONSTRAINT PracticeDateTime CHECK (PracticeDateTime IS NULL OR (typeof(PracticeDateTime) = 'text'
-                     AND PracticeDateTime GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' AND date(PracticeDateTime) = PracticeDateTime)),
-  PracticeName     TEXT,
-  PracticeResult   TEXT,
-  Remark           TEXT
-);
-CREATE TABLE Moral (
-  StudentID   TEXT,
-  ClassID     TEXT,
-  MoralID     TEXT,
-  MoralResult REAL CONSTRAINT MoralResult CHECK (MoralResult IS NULL OR typeof(MoralResult) = 'real'),
-  Remark      TEXT
-);
-CREATE TABLE Price (
-  ClassID   TEXT,
-  PriceName TEXT,
-  StudentID TEXT,
-  Price     REAL CONSTRAINT Price CHECK (Price IS NULL OR typeof(Price) = 'real'),
-  Remark    TEXT
-);
-CREATE TABLE Dorm (
-  ClassID   TEXT,
-  StudentID TEXT,
-  StuSex    TEXT,
-  DormID    TEXT,
-  Remark    TEXT
-);
-CREATE TABLE Course (
-  StudentID TEXT,
-  SubjectID TEXT,
-  TeacherID TEXT,
-  Term      TEXT,
-  BeginTime DATE CONSTRAINT BeginTime CHECK (BeginTime IS NULL OR (typeof(BeginTime) = 'text'
-              AND BeginTime GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' AND date(BeginTime) = BeginTime)),
-  EndTime   DATE CONSTRAINT EndTime CHECK (EndTime IS NULL OR (typeof(EndTime) = 'text'
-              AND EndTime GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]' AND date(EndTime) = EndTime)),
-  Remark    TEXT
-);
-CREATE INDEX Score_StudentID ON Score (StudentID);
-CREATE INDEX Score_SubjectID ON Score (SubjectID);
-CREATE INDEX Score_ClassID ON Score (ClassID);
-CREATE INDEX Practice_StudentID ON Practice (StudentID);
-CREATE INDEX Practice_ClassID ON Practice (ClassID);
-CREATE INDEX Moral_StudentID ON Moral (StudentID);
-CREATE INDEX Moral_ClassID ON Moral (ClassID);
-CREATE INDEX Price_StudentID ON Price (StudentID);
-CREATE INDEX Price_ClassID ON Price (ClassID);
-CREATE INDEX Dorm_StudentID ON Dorm (StudentID);
-CREATE INDEX Dorm_DormID ON Dorm (DormID);
-CREATE INDEX Dorm_ClassID ON Dorm (ClassID);
-CREATE INDEX Course_StudentID ON Course (StudentID);
-CREATE INDEX Course_SubjectID ON Course (SubjectID);
-CREATE INDEX Course_TeacherID ON Course (TeacherID);
-CREATE INDEX Course_BeginTime ON Course (BeginTime);
-PRAGMA user_version = 0;
-)SQL";
-
-// Rows in an order that differs from their values, with gaps left by deletes.
-const char *firstVersionRows = R"SQL(
-INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES
-  ('2007003','2008-01-10','第一学期','2007002','2007001',88.5,3.0,'c'),
-  ('2007001','2008-01-11','第一学期','2007001','2007001',60.0,2.0,'gone'),
-  ('2007001','2008-01-11','第一学期','2007001','2007001',60.0,2.0,'same'),
-  ('2007001','2008-01-11','第一学期','2007001','2007001',60.0,2.0,'same'),
-  ('2007002',NULL,NULL,NULL,NULL,NULL,NULL,NULL);
-DELETE FROM Score WHERE Remark = 'gone';
-INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, PracticeResult, Remark) VALUES
-  ('2007002','2007001','2008-03-01','支教','优',NULL), ('2007001','2007001','2008-03-02','调查','良','x');
-INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark) VALUES ('2007001','2007001','M1',90.0,NULL);
-INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('2007001','三好学生','2007002',100.0,NULL),
-  ('2007001','进步奖','2007001',30.0,NULL);
-INSERT INTO Dorm (ClassID, StudentID, StuSex, DormID, Remark) VALUES ('2007001','2007001','男','2007001',NULL);
-INSERT INTO Course (StudentID, SubjectID, TeacherID, Term, BeginTime, EndTime, Remark) VALUES
-  ('2007001','2007001','2007001','第一学期','2007-09-01','2007-12-31',NULL),
-  ('2007002','2007003','2007003','第一学期','2007-09-15','2008-01-15','b');
-)SQL";
 
 const QStringList recordTables = {"Score", "Practice", "Moral", "Price", "Dorm", "Course"};
 
@@ -178,8 +91,8 @@ private slots:
     void firstVersionUpgradedOnOpen()
     {
         testsupport::TestWorkspace ws(false);
-        ws.exec(QString::fromUtf8(firstVersionRecordTables));
-        ws.exec(QString::fromUtf8(firstVersionRows));
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRecordTables));
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRows));
         QVERIFY(QFile::setPermissions(ws.dbPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
         QMap<QString, QStringList> rowsBefore, rowidsBefore;
         for (const QString &table : recordTables) {
@@ -246,8 +159,8 @@ private slots:
     void failedUpgradeLeavesTheFileUntouched()
     {
         testsupport::TestWorkspace ws(false);
-        ws.exec(QString::fromUtf8(firstVersionRecordTables));
-        ws.exec(QString::fromUtf8(firstVersionRows));
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRecordTables));
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRows));
         ws.exec("PRAGMA ignore_check_constraints = ON;"
                 "INSERT INTO Course (StudentID, BeginTime) VALUES ('2007009', '2008/1/1');");
         const QByteArray before = fileBytes(ws.dbPath());
@@ -260,6 +173,98 @@ private slots:
         QCOMPARE(fileBytes(ws.dbPath()), before);
         QCOMPARE(QDir(ws.dir()).entryList(QDir::Files | QDir::Hidden), entriesBefore);
         QCOMPARE(ws.query("SELECT count(*) FROM pragma_table_info('Score') WHERE name = 'Id'"), QStringList{"0"});
+    }
+
+    // Views and triggers another tool added to a first-version file, also
+    // ones of other tables that name a record table, come through the
+    // upgrade as they were, and still work.
+    void firstVersionKeepsItsViewsAndTriggers()
+    {
+        testsupport::TestWorkspace ws(false);
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRecordTables));
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRows));
+        ws.exec("INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007001', '甲'), ('2007003', '丙');"
+                "CREATE VIEW StudentScores AS SELECT s.StuName, sc.Score FROM StudentInfo s "
+                "  JOIN Score sc ON sc.StudentID = s.StudentID;"
+                "CREATE VIEW GoodScores AS SELECT * FROM StudentScores WHERE Score >= 80;"
+                "CREATE TRIGGER StudentGone AFTER DELETE ON StudentInfo "
+                "  BEGIN DELETE FROM Score WHERE StudentID = old.StudentID; END;"
+                "CREATE TRIGGER NewScoreMarked AFTER INSERT ON Score WHEN new.Remark IS NULL "
+                "  BEGIN UPDATE Score SET Remark = '新' WHERE rowid = new.rowid; END;"
+                "CREATE TRIGGER GoodScoresRead INSTEAD OF INSERT ON GoodScores BEGIN SELECT 1; END;");
+        const QString objectsSql = QStringLiteral(
+            "SELECT type || ' ' || name || ' ' || tbl_name || ' ' || sql FROM sqlite_master "
+            "WHERE type IN ('view', 'trigger') ORDER BY name");
+        const QStringList before = ws.query(objectsSql);
+        QCOMPARE(before.size(), 5);
+
+        const auto error = openError(ws.dbPath());
+        QVERIFY2(!error.has_value(), qPrintable(error.value_or(QString())));
+        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{QString::number(dravon::currentSchemaVersion)});
+        QCOMPARE(ws.query("SELECT count(*) FROM pragma_table_info('Score') WHERE name = 'Id' AND pk = 1"), QStringList{"1"});
+        QCOMPARE(ws.query(objectsSql), before);
+        QCOMPARE(ws.query("PRAGMA integrity_check"), QStringList{"ok"});
+        QCOMPARE(ws.query("SELECT StuName || ':' || Score FROM GoodScores ORDER BY Score"), QStringList({"丙:88.5"}));
+        ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007003', 70.0)");
+        QCOMPARE(ws.query("SELECT Remark FROM Score WHERE Score = 70.0"), QStringList{"新"});
+        ws.exec("DELETE FROM StudentInfo WHERE StudentID = '2007001'");
+        QCOMPARE(ws.query("SELECT count(*) FROM Score WHERE StudentID = '2007001'"), QStringList{"0"});
+        QCOMPARE(ws.query("SELECT count(*) FROM Score WHERE StudentID = '2007003'"), QStringList{"2"});
+    }
+
+    // An upgrade killed at any moment leaves the file as it was or upgraded,
+    // and no second full copy: the copy gets its kept name only when the
+    // upgrade is done, and a partial one is the program's leftover, removed
+    // next time.
+    void killedUpgradeLeavesOneCopyAtMost()
+    {
+        testsupport::TestWorkspace ws(false);
+        ws.exec(QString::fromUtf8(testsupport::firstVersionRecordTables));
+        ws.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150000) "
+                "INSERT INTO Score (StudentID, Term, SubjectID, Score, Remark) "
+                "SELECT printf('S%07d', i), '第一学期', 'K' || (i % 40), 60.0 + (i % 40), 'some remark ' || i FROM n");
+        const QString original = QDir(ws.dir()).filePath("first.mdb");
+        QVERIFY(QFile::copy(ws.dbPath(), original));
+        auto runChild = [&](int killAfterMs) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open-child"), ws.dbPath()});
+            QVERIFY(child.waitForStarted());
+            if (killAfterMs >= 0) {
+                QThread::msleep(killAfterMs);
+                child.kill();
+            }
+            QVERIFY(child.waitForFinished(60000));
+        };
+        auto partial = [&] { return QDir(ws.dir()).entryList({QStringLiteral(".*.part-*")}, QDir::Files | QDir::Hidden); };
+
+        QElapsedTimer timer;
+        timer.start();
+        runChild(-1);
+        const int whole = int(timer.elapsed());
+        QCOMPARE(upgradeCopies(ws.dir()).size(), 1);
+        QVERIFY(partial().isEmpty());
+
+        int killedBefore = 0;
+        for (int i = 0; i < 10; ++i) {
+            for (const QString &copy : upgradeCopies(ws.dir()))
+                QVERIFY(QFile::remove(QDir(ws.dir()).filePath(copy)));
+            QVERIFY(QFile::remove(ws.dbPath()));
+            QVERIFY(QFile::copy(original, ws.dbPath()));
+            runChild(int((i + QRandomGenerator::global()->generateDouble()) / 10.0 * whole));
+            // A writing connection rolls back what the killed one left unfinished.
+            ws.exec("SELECT count(*) FROM sqlite_master");
+            QCOMPARE(ws.query("PRAGMA integrity_check"), QStringList{"ok"});
+            const QString version = ws.query("PRAGMA user_version").value(0);
+            QVERIFY(version == "0" || version == "1");
+            // A kept copy only beside an upgraded file (none when the kill
+            // came between the commit and the copy's rename).
+            QVERIFY(upgradeCopies(ws.dir()).size() <= (version == "1" ? 1 : 0));
+            if (version == "0")
+                ++killedBefore;
+            staging::removeLeftovers(ws.dir());
+            QCOMPARE(partial(), QStringList());
+        }
+        qInfo("one upgrade took %d ms; %d of 10 killed runs stopped it before its end", whole, killedBefore);
     }
 
     void newerFileRefused()
@@ -307,5 +312,24 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSchema)
+// The test binary doubles as the process whose upgrade the kill test stops.
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--open-child") == 0) {
+        QCoreApplication app(argc, argv);
+        try {
+            dravon::Connection c;
+            c.setConnectionString(testsupport::connectionStringFor(QString::fromLocal8Bit(argv[2])));
+            c.open();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestSchema test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_schema.moc"

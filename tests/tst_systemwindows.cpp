@@ -9,15 +9,20 @@
 #include "app/TeachMain_Unit.h"
 #include "data/DatabaseFiles.h"
 #include "data/Dravon.h"
+#include "data/SchemaUpgrade.h"
 #include "data/SettingsClient.h"
 #include "forms/master/CollegeSet_Unit.h"
 #include "forms/master/StudentSet_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/Program_Unit.h"
+#include "data/StagingFiles.h"
+#include "gui/controls/DataSource.h"
+#include "support/FirstVersion.h"
 #include "support/GuiHelpers.h"
 #include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
@@ -39,7 +44,12 @@
 #include <QTest>
 #include <QThread>
 
+#include <QAbstractItemView>
+#include <QDateTime>
+
 #include <atomic>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sqlite3.h>
 #include <thread>
 
@@ -84,6 +94,41 @@ void click(QPushButton *button)
 {
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// The file's journal mode as its header records it: 1 for a rollback journal,
+// 2 for a write-ahead log.
+int headerJournalMode(const QString &path)
+{
+    const QByteArray header = fileBytes(path).left(20);
+    return header.size() == 20 && header[18] == header[19] ? int(header[18]) : -1;
+}
+
+// Tears an index from its table, as a copy taken while the file was written
+// may: the index leaves the schema, the table changes without it, and it
+// comes back with its old entries.
+void tearIndex(const QString &path, const QString &index, const QString &change)
+{
+    const QString root = testsupport::querySql(path, QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = '%1'").arg(index)).value(0);
+    const QString table = testsupport::querySql(path, QStringLiteral("SELECT tbl_name FROM sqlite_master WHERE name = '%1'").arg(index)).value(0);
+    QString sql = testsupport::querySql(path, QStringLiteral("SELECT sql FROM sqlite_master WHERE name = '%1'").arg(index)).value(0);
+    sql.replace(QLatin1Char('\''), QStringLiteral("''"));
+    testsupport::execSql(path, QStringLiteral("PRAGMA writable_schema = ON; DELETE FROM sqlite_master WHERE name = '%1'").arg(index));
+    testsupport::execSql(path, change);
+    testsupport::execSql(path, QStringLiteral("PRAGMA writable_schema = ON; "
+                                              "INSERT INTO sqlite_master VALUES ('index', '%1', '%2', %3, '%4')")
+                                   .arg(index, table, root, sql));
+}
+
+// A process id that no process has now: one of a process that has ended.
+qint64 endedProcessId()
+{
+    QProcess p;
+    p.start(QStringLiteral("sleep"), {QStringLiteral("0.05")});
+    p.waitForStarted();
+    const qint64 pid = p.processId();
+    p.waitForFinished();
+    return pid;
 }
 
 // Many score rows, so that copies take a measurable time.
@@ -205,6 +250,22 @@ private:
     {
         fileAnswers << path;
         click(frmBackupData->btnRestore);
+    }
+
+    // Restores from candidate through the window and expects one error that
+    // holds every text of `said`, with the database file unchanged.
+    void restoreIsRefused(const QString &candidate, const QStringList &said)
+    {
+        const QByteArray before = fileHash(ws->dbPath());
+        restoreFrom(candidate);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QCOMPARE(recorder->last().icon, QMessageBox::Critical);
+        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
+        for (const QString &text : said)
+            QVERIFY2(recorder->last().text.contains(text), qPrintable(recorder->last().text));
+        QCOMPARE(fileHash(ws->dbPath()), before);
+        QVERIFY(!frmBackupData->Animate1->isActive());
     }
 
 private slots:
@@ -655,19 +716,14 @@ private slots:
         QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName='老二'"), dm->ADOConn));
         QVERIFY(!SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName='新学院'"), dm->ADOConn));
 
-        // The open window survives: its grid can still be read and used.
-        QVERIFY(frmCollegeSet);
-        QAbstractItemModel *model = frmCollegeSet->DBGrid->model();
-        for (int r = 0; r < model->rowCount(); ++r)
-            for (int c = 0; c < model->columnCount(); ++c)
-                model->index(r, c).data();
-        frmCollegeSet->DBGrid->viewport()->repaint();
-        // Reopened, the window reads the restored rows.
-        frmCollegeSet->closeWindow();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The open window showed the replaced file's rows: it was closed, and
+        // the message says so. Reopened, it reads the restored rows.
+        QVERIFY(!frmCollegeSet);
+        QVERIFY2(recorder->last().text.contains(QStringLiteral("已关闭打开的窗口")), qPrintable(recorder->last().text));
+        QVERIFY(recorder->last().text.contains(QStringLiteral("学院信息维护")));
         menu("D5");
         QVERIFY(frmCollegeSet);
-        model = frmCollegeSet->DBGrid->model();
+        QAbstractItemModel *model = frmCollegeSet->DBGrid->model();
         QCOMPARE(model->rowCount(), 2);
         QStringList shown;
         for (int r = 0; r < model->rowCount(); ++r)
@@ -726,19 +782,108 @@ private slots:
         QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo"), dm->ADOConn));
     }
 
-    void restoreTakesDatabasesWithExtraColumns()
+    // Every schema version the program knows is taken: a first-version file
+    // is upgraded in the copy before it is placed, so the database is
+    // current at once and no copy of it is made beside it on reopening.
+    void restoreTakesEveryVersionTheProgramKnows_data()
     {
+        QTest::addColumn<bool>("firstVersion");
+        QTest::newRow("current") << false;
+        QTest::newRow("first version") << true;
+    }
+    void restoreTakesEveryVersionTheProgramKnows()
+    {
+        QFETCH(bool, firstVersion);
         start();
-        const QString candidate = inWorkspace("withid.mdb");
+        const QString candidate = inWorkspace("older.mdb");
         testsupport::createDatabase(candidate);
-        testsupport::execSql(candidate, QStringLiteral(
-            "ALTER TABLE Score ADD COLUMN Extra INTEGER; ALTER TABLE Course ADD COLUMN Extra INTEGER;"
-            "INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('1', '带编号的库')"));
-        QCOMPARE(dbfiles::programDatabaseProblem(candidate), QString());
+        if (firstVersion)
+            testsupport::execSql(candidate, QString::fromUtf8(testsupport::firstVersionRecordTables));
+        testsupport::execSql(candidate, QString::fromUtf8(testsupport::firstVersionRows));
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('1', '旧版本的库')"));
+        const QByteArray candidateBytes = fileHash(candidate);
         menu("N2");
         restoreFrom(candidate);
-        QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原成功!")));
-        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("带编号的库")});
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("旧版本的库")});
+        QCOMPARE(testsupport::querySql(ws->dbPath(), "PRAGMA user_version"),
+                 QStringList{QString::number(dravon::currentSchemaVersion)});
+        QCOMPARE(testsupport::querySql(ws->dbPath(), "SELECT count(*) || '/' || count(DISTINCT Id) FROM Score"),
+                 QStringList{"4/4"});
+        QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
+        QCOMPARE(fileHash(candidate), candidateBytes);
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-upgrade*")}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // A copy whose indexes do not match their tables passes the quick check
+    // but not the full one: it is refused, and a search by name would have
+    // found the wrong student.
+    void restoreRefusesATornCopy()
+    {
+        start();
+        seedColleges({QStringLiteral("现有")});
+        const QString candidate = inWorkspace("torn.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+            "INSERT INTO StudentInfo (StudentID, StuName) SELECT 2007000 + i, '学生' || i FROM n"));
+        tearIndex(candidate, QStringLiteral("StudentInfo_StuName"), QStringLiteral("UPDATE StudentInfo SET StuName = StuName || '改'"));
+        QCOMPARE(testsupport::querySql(candidate, "PRAGMA quick_check"), QStringList{"ok"});
+        // A search by name finds the student whose name is no longer that.
+        QCOMPARE(testsupport::querySql(candidate, "SELECT StudentID FROM StudentInfo WHERE StuName = '学生7'"),
+                 QStringList{"2007007"});
+        QCOMPARE(testsupport::querySql(candidate, "SELECT StuName FROM StudentInfo WHERE StudentID = '2007007'"),
+                 QStringList{"学生7改"});
+        menu("N2");
+        restoreIsRefused(candidate, {QStringLiteral("数据库文件已损坏"), QStringLiteral("StudentInfo_StuName")});
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-restore*"), QStringLiteral(".*.part-*")},
+                                          QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName = '现有'"), dm->ADOConn));
+    }
+
+    // Only the program's own tables, columns, indexes and triggers come in
+    // with a backup; anything else is refused, naming it.
+    void restoreRefusesForeignSchemaObjects_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("trigger") << QStringLiteral(
+            "CREATE TRIGGER WipeScores AFTER INSERT ON StudentInfo BEGIN DELETE FROM Score; END")
+                                 << QStringLiteral("含有本系统没有的触发器 WipeScores");
+        QTest::newRow("view") << QStringLiteral("CREATE VIEW Everyone AS SELECT * FROM \"User\"")
+                              << QStringLiteral("含有本系统没有的视图 Everyone");
+        QTest::newRow("table") << QStringLiteral("CREATE TABLE Notes (Body TEXT)") << QStringLiteral("含有本系统没有的表 Notes");
+        QTest::newRow("index") << QStringLiteral("CREATE UNIQUE INDEX Score_Once ON Score (StudentID)")
+                               << QStringLiteral("含有本系统没有的索引 Score_Once");
+        QTest::newRow("extra column") << QStringLiteral("ALTER TABLE Score ADD COLUMN Extra INTEGER")
+                                      << QStringLiteral("表 Score 多出列 Extra");
+        QTest::newRow("missing index") << QStringLiteral("DROP INDEX StudentInfo_StuName")
+                                       << QStringLiteral("缺少索引 StudentInfo_StuName");
+        QTest::newRow("changed table") << QStringLiteral(
+            "DROP TABLE Price; CREATE TABLE Price (Id INTEGER PRIMARY KEY, ClassID TEXT, PriceName TEXT, "
+            "StudentID TEXT UNIQUE ON CONFLICT REPLACE, Price REAL, Remark TEXT);"
+            "CREATE INDEX Price_StudentID ON Price (StudentID); CREATE INDEX Price_ClassID ON Price (ClassID);")
+                                       << QStringLiteral("表 Price 的定义与本系统的不同");
+        QTest::newRow("trigger in a first-version file") << QStringLiteral(
+            "%1; CREATE TRIGGER WipeScores AFTER INSERT ON StudentInfo BEGIN DELETE FROM Score; END")
+                .arg(QString::fromUtf8(testsupport::firstVersionRecordTables))
+                                                         << QStringLiteral("含有本系统没有的触发器 WipeScores");
+    }
+    void restoreRefusesForeignSchemaObjects()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, named);
+        start();
+        ws->exec(QStringLiteral("INSERT INTO Score (StudentID, Score) VALUES ('2007001', 90.0)"));
+        const QString candidate = inWorkspace("foreign.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, change);
+        QCOMPARE(dbfiles::programDatabaseProblem(candidate), QString());
+        menu("N2");
+        restoreIsRefused(candidate, {QStringLiteral("不是本系统的数据库"), named});
+        // Nothing of the candidate runs in the program.
+        SQLExecute(QStringLiteral("INSERT INTO StudentInfo (StudentID) VALUES ('2007009')"), dm->ADOConn);
+        QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"1"});
     }
 
     // A candidate whose tables are all there but whose pages are damaged is
@@ -789,6 +934,10 @@ private slots:
         sqlite3_close(db);
         QCOMPARE(colleges(copy), QStringList{QStringLiteral("日志里的学院")});
         QCOMPARE(integrity(copy), QStringLiteral("ok"));
+        // The backup itself is a plain rollback-journal file, nothing beside it.
+        QCOMPARE(headerJournalMode(copy), 1);
+        QVERIFY(!QFile::exists(copy + "-wal"));
+        QVERIFY(!QFile::exists(copy + "-shm"));
     }
 
     void failedRestoreCopyIsReported()
@@ -910,13 +1059,239 @@ private slots:
             const QString count = testsupport::querySql(target, "SELECT count(*) FROM Score").value(0);
             QCOMPARE(count, marker == QStringList{"OLD"} ? QStringLiteral("40000") : QStringLiteral("60000"));
             (marker == QStringList{"OLD"} ? sawOld : sawNew)++;
-            // Leftover temporary and kept files of killed runs.
-            for (const QString &f : QDir(dir).entryList({QStringLiteral("*Teach-live.mdb*")}, QDir::Files | QDir::Hidden))
-                if (f != QStringLiteral("Teach-live.mdb"))
-                    QFile::remove(QDir(dir).filePath(f));
+            // A killed run's partial copy is the program's leftover: it goes
+            // at the next cleanup, and only the kept previous files remain.
+            staging::removeLeftovers(dir);
+            for (const QString &f : QDir(dir).entryList({QStringLiteral("*Teach-live.mdb*")}, QDir::Files | QDir::Hidden)) {
+                if (f == QStringLiteral("Teach-live.mdb"))
+                    continue;
+                QVERIFY2(f.startsWith(QStringLiteral("Teach-live.mdb.before-restore-")), qPrintable(f));
+                QFile::remove(QDir(dir).filePath(f));
+            }
         }
         qInfo("one restore run took %d ms; killed runs left the old database %d times, the new one %d times", whole,
               sawOld, sawNew);
+    }
+
+    // A backup in write-ahead-log mode would put the database in that mode
+    // for good, with "-wal" and "-shm" files beside it. The placed file is in
+    // rollback-journal mode; saves leave nothing beside it; and its backups
+    // are plain files too.
+    void restoredFileIsInRollbackJournalMode()
+    {
+        start();
+        const QString candidate = inWorkspace("logged.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral("PRAGMA journal_mode = WAL"));
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo VALUES ('2007001', '日志模式的库', NULL)"));
+        QCOMPARE(headerJournalMode(candidate), 2);
+        menu("N2");
+        restoreFrom(candidate);
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QCOMPARE(headerJournalMode(ws->dbPath()), 1);
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("日志模式的库")});
+        // The backup file was read as it is: nothing was made beside it.
+        QVERIFY(!QFile::exists(candidate + "-wal"));
+        QVERIFY(!QFile::exists(candidate + "-shm"));
+
+        menu("D5");
+        click(frmCollegeSet->btnAdd);
+        testsupport::typeText(frmCollegeSet->edtName, QStringLiteral("还原后新增"));
+        click(frmCollegeSet->btnSave);
+        QCOMPARE(colleges(ws->dbPath()), QStringList({"日志模式的库", "还原后新增"}));
+        QCOMPARE(headerJournalMode(ws->dbPath()), 1);
+        QVERIFY(!QFile::exists(ws->dbPath() + "-wal"));
+        QVERIFY(!QFile::exists(ws->dbPath() + "-shm"));
+
+        frmBackupData->closeWindow();
+        menu("N2");
+        backupTo(inWorkspace("again"));
+        QCOMPARE(headerJournalMode(inWorkspace("again.mdb")), 1);
+        QCOMPARE(recorder->messages.size(), 2);
+    }
+
+    // The file is replaced only while no other connection is in the middle
+    // of a transaction on it: with another program's write pending, the
+    // restore waits a moment, then refuses, and that write still commits.
+    void restoreRefusesWhileAnotherProgramWrites()
+    {
+        start();
+        seedColleges({QStringLiteral("原有")});
+        const QString candidate = inWorkspace("other.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '备份里的', NULL)"));
+        sqlite3 *other = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(ws->dbPath()).constData(), &other, SQLITE_OPEN_READWRITE, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE; INSERT INTO GradeInfo VALUES ('2007009', '其他程序的', NULL)",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        menu("N2");
+        restoreFrom(candidate);
+        QCOMPARE(recorder->messages.size(), 1);
+        QCOMPARE(recorder->last().title, QStringLiteral("错误"));
+        QVERIFY2(recorder->last().text.contains(QStringLiteral("正被其他程序使用")), qPrintable(recorder->last().text));
+        QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(colleges(ws->dbPath()), QStringList({"原有", "其他程序的"}));
+        QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-restore*"), QStringLiteral(".*.part-*")},
+                                          QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM GradeInfo WHERE GrdName = '其他程序的'"), dm->ADOConn));
+
+        // Once that program is idle, the restore goes ahead.
+        restoreFrom(candidate);
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QCOMPARE(colleges(ws->dbPath()), QStringList{QStringLiteral("备份里的")});
+        sqlite3_close(other);
+    }
+
+    // A database path that is a symbolic link: the file it points to is
+    // replaced and the link stays; the kept previous file is a file of its
+    // own, not a second name of the live one.
+    void restoreThroughALinkReplacesTheFileItPointsTo()
+    {
+        start();
+        seedColleges({QStringLiteral("链接前")});
+        QVERIFY(QDir(ws->dir()).mkdir(QStringLiteral("real")));
+        const QString real = inWorkspace("real/Teach-real.mdb");
+        const QString link = inWorkspace("Teach-link.mdb");
+        QVERIFY(QFile::copy(ws->dbPath(), real));
+        QVERIFY(QFile::link(real, link));
+        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(link).toUtf8());
+        QVERIFY(dm->ConnectDB());
+        const QString candidate = inWorkspace("linked-backup.mdb");
+        testsupport::createDatabase(candidate);
+        testsupport::execSql(candidate, QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '还原的', NULL)"));
+
+        menu("N2");
+        restoreFrom(candidate);
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+        QCOMPARE(colleges(real), QStringList{QStringLiteral("还原的")});
+        const QStringList kept = QDir(inWorkspace("real")).entryList({QStringLiteral("Teach-real.mdb.before-restore-*")}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        const QString keptPath = inWorkspace("real/" + kept.first());
+        QVERIFY(!QFileInfo(keptPath).isSymLink());
+        QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(keptPath)));
+        QCOMPARE(colleges(keptPath), QStringList{QStringLiteral("链接前")});
+        // The program writes to the restored file; the kept one stays as it was.
+        SQLExecute(QStringLiteral("INSERT INTO GradeInfo VALUES ('2', '之后', NULL)"), dm->ADOConn);
+        QCOMPARE(colleges(real), QStringList({"还原的", "之后"}));
+        QCOMPARE(colleges(keptPath), QStringList{QStringLiteral("链接前")});
+    }
+
+    // The restored database keeps the mode, owner and group of the file it
+    // replaces (the tests run as root, which may set them).
+    void restoredFileKeepsModeAndGroup()
+    {
+        start();
+        const gid_t group = 65534;
+        QCOMPARE(::chown(QFile::encodeName(ws->dbPath()).constData(), uid_t(-1), group), 0);
+        QCOMPARE(::chmod(QFile::encodeName(ws->dbPath()).constData(), 0640), 0);
+        const QString candidate = inWorkspace("private.mdb");
+        testsupport::createDatabase(candidate);
+        QCOMPARE(::chmod(QFile::encodeName(candidate).constData(), 0600), 0);
+        menu("N2");
+        restoreFrom(candidate);
+        QVERIFY2(recorder->last().text.startsWith(QStringLiteral("还原成功!")), qPrintable(recorder->last().text));
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(ws->dbPath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0640));
+        QCOMPARE(st.st_gid, group);
+        QCOMPARE(st.st_uid, ::getuid());
+    }
+
+    // Windows open at a restore show and export the replaced file's rows:
+    // they are closed (an edit in progress with them) and the message names
+    // them; opened again they show the restored rows.
+    void restoreClosesTheOpenWindowsAndSaysSo()
+    {
+        start();
+        fillScores(ws->dbPath(), 500);
+        seedColleges({QStringLiteral("旧学院")});
+        const QString small = inWorkspace("three.mdb");
+        testsupport::createDatabase(small);
+        fillScores(small, 3);
+        menu("M2");
+        QVERIFY(frmStudentScore);
+        QCOMPARE(frmStudentScore->DataStudentScore->dataSet()->recordCount(), 500);
+        menu("D5");
+        testsupport::typeText(frmCollegeSet->edtName, QStringLiteral("改"));
+        menu("N2");
+        restoreFrom(small);
+        QCOMPARE(recorder->messages.size(), 1);
+        const QString text = recorder->last().text;
+        QVERIFY2(text.startsWith(QStringLiteral("还原成功!")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("已关闭打开的窗口(请重新打开以显示还原后的数据): 学生成绩、学院信息维护")),
+                 qPrintable(text));
+        QVERIFY(!frmStudentScore);
+        QVERIFY(!frmCollegeSet);
+        QVERIFY(frmBackupData);
+        QCOMPARE(frmTeachMain->mdiArea()->subWindowList().size(), 1);
+        QCOMPARE(colleges(ws->dbPath()), QStringList());
+
+        menu("M2");
+        QVERIFY(frmStudentScore);
+        QCOMPARE(frmStudentScore->DataStudentScore->dataSet()->recordCount(), 3);
+        QCOMPARE(frmStudentScore->findChild<QAbstractItemView *>(QStringLiteral("DBGrid1"))->model()->rowCount(), 3);
+    }
+
+    // What killed operations left (partial copies under this program's
+    // temporary names whose process has ended) goes at start and after an
+    // operation in that folder; nothing else is touched.
+    void leftoversAreRemovedAtStartAndAfterAnOperation()
+    {
+        start();
+        const QString ended = QString::number(endedProcessId());
+        const QString dir = ws->dir();
+        auto make = [&](const QString &name, bool old = false) {
+            const QString path = QDir(dir).filePath(name);
+            writeFile(path, "personal data");
+            if (old) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-7200), QFileDevice::FileModificationTime));
+            }
+        };
+        // Of an ended process, and (old) an earlier version's partial copy of the database.
+        const QStringList leftovers = {".Teach.mdb.part-" + ended + "-Ab12Cd", ".Teach.mdb.part-" + ended + "-Ab12Cd-journal",
+                                       ".ConfigDB.ini.part-" + ended + "-Qw34Er", ".成绩.xlsx.part-" + ended + "-Zx56Cv",
+                                       ".Teach.mdb.part-Mn78Bv"};
+        // Not hidden, of a running process, not quite the name, an earlier
+        // version's copy still recent or of another file, someone else's.
+        const QStringList others = {"Teach.mdb.part-" + ended + "-Ab12Cd", ".Teach.mdb.part-1-Ab12Cd",
+                                    ".Teach.mdb.part-" + ended + "-Ab12C", ".Teach.mdb.part-Lk09Jh",
+                                    ".photo.backup.part", ".notes.part-backup", "notes.part",
+                                    "Teach.mdb.before-upgrade-20240101-000000"};
+        for (const QString &name : leftovers)
+            make(name, !name.contains(ended));
+        for (const QString &name : others)
+            make(name, !name.contains(QStringLiteral("Lk09Jh")));
+        QVERIFY(QDir(dir).mkdir(".folder.part-" + ended + "-Ab12Cd"));
+        const QString work = QDir(QDir::tempPath()).filePath("veltrana-xlsx-" + ended + "-Ab12Cd");
+        QVERIFY(QDir().mkpath(work));
+        writeFile(work + "/sheet1.xml", "rows");
+
+        // A start of the program: the data module is made again.
+        delete dm;
+        dm = new TDM;
+        QVERIFY(dm->ADOConn.isOpen());
+        for (const QString &name : leftovers)
+            QVERIFY2(!QFile::exists(QDir(dir).filePath(name)), qPrintable(name));
+        for (const QString &name : others)
+            QVERIFY2(QFile::exists(QDir(dir).filePath(name)), qPrintable(name));
+        QVERIFY(QFileInfo(QDir(dir).filePath(".folder.part-" + ended + "-Ab12Cd")).isDir());
+        QVERIFY(!QFileInfo::exists(work));
+
+        // After a backup into another folder, that folder's leftovers go.
+        QVERIFY(QDir(dir).mkdir("out"));
+        const QString there = QDir(dir).filePath("out/.b.mdb.part-" + ended + "-Ab12Cd");
+        writeFile(there, "partial backup");
+        menu("N2");
+        backupTo(QDir(dir).filePath("out/b"));
+        QCOMPARE(recorder->texts(), QStringList{QStringLiteral("备份成功!")});
+        QVERIFY(!QFile::exists(there));
+        QCOMPARE(QDir(QDir(dir).filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"b.mdb"});
     }
 
     // ---- about ------------------------------------------------------------

@@ -3,13 +3,13 @@
 #include "data/Error.h"
 #include "data/SettingsClient.h"
 #include "data/ShortDate.h"
+#include "data/StagingFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +23,10 @@ namespace {
 
 // Rows between two progress reports (and cancel checks).
 constexpr qint64 progressStep = 256;
+// Column widths in Excel's character units: the widest a column is made, and
+// the most that fits across a portrait A4 page.
+constexpr double maxColumnWidth = 60;
+constexpr double portraitWidth = 90;
 
 QString osReason(int error)
 {
@@ -296,15 +300,28 @@ Outcome writeCsv(const ExportTable &table, const QString &path, const Progress &
     return Outcome::Written;
 }
 
+QString xlsxCutMark()
+{
+    return QStringLiteral("…[已截断]");
+}
+
+QString xlsxColumnName(int column)
+{
+    QString name;
+    for (int c = column + 1; c > 0; c = (c - 1) / 26)
+        name.prepend(QChar(u'A' + (c - 1) % 26));
+    return name;
+}
+
 Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &sheetName, const Progress &progress,
-                  qint64 rowsPerSheet)
+                  qint64 rowsPerSheet, QStringList *cutCells)
 {
     StagedFile staged(path);
     const QByteArray stagingName = QFile::encodeName(staged.path());
     // Rows go straight to temporary files instead of memory, in a folder of
     // this export's own: the library leaves a temporary file open when
     // writing the workbook fails, and whatever is still open there is closed.
-    QTemporaryDir work(QDir(QDir::tempPath()).filePath(QStringLiteral("veltrana-xlsx-XXXXXX")));
+    QTemporaryDir work(staging::workFolderTemplate(QStringLiteral("xlsx")));
     if (!work.isValid())
         throw ExportFailure(failureText(path, QStringLiteral("无法创建临时文件夹(%1)").arg(work.errorString())));
     struct ReleaseWork
@@ -329,12 +346,23 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
         }
     } closer{workbook};
 
+    const QByteArray title = sheetName.toUtf8();
+    const QByteArray creator = QByteArrayLiteral("Veltrana");
+    lxw_doc_properties properties{};
+    properties.title = const_cast<char *>(title.constData());
+    properties.author = const_cast<char *>(creator.constData());
+    if (workbook_set_properties(workbook, &properties) != LXW_NO_ERROR)
+        throw ExportFailure(failureText(path, QStringLiteral("无法设置文档属性")));
+
     lxw_format *titleFormat = workbook_add_format(workbook);
     format_set_bold(titleFormat);
     format_set_align(titleFormat, LXW_ALIGN_CENTER);
     lxw_format *dateFormat = workbook_add_format(workbook);
     const QByteArray dateNumFormat = excelDateFormat();
     format_set_num_format(dateFormat, dateNumFormat.constData());
+    lxw_format *wrapFormat = workbook_add_format(workbook);
+    format_set_text_wrap(wrapFormat);
+    format_set_align(wrapFormat, LXW_ALIGN_VERTICAL_TOP);
 
     const int columns = qMin(table.columnCount(), int(LXW_COL_MAX));
     const qint64 rows = table.rowCount();
@@ -359,16 +387,31 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
                 path, QStringLiteral("临时文件夹 \"%1\" 无法写入:%2").arg(QDir::toNativeSeparators(work.path()), osReason(error))));
         }
     };
+    lxw_row_t sheetRow = 0;
+    QString currentSheet;
     auto finishSheet = [&] {
         if (!sheet)
             return;
         checkTemporary(true);
-        for (int c = 0; c < columns; ++c)
-            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), qBound(6.0, widths[c] + 2, 60.0), nullptr));
+        double total = 0;
+        for (int c = 0; c < columns; ++c) {
+            const double width = qBound(6.0, widths[c] + 2, maxColumnWidth);
+            total += width;
+            check(worksheet_set_column(sheet, lxw_col_t(c), lxw_col_t(c), width, nullptr));
+        }
+        // Printed on A4, one page wide, the titles on every page.
+        worksheet_set_paper(sheet, 9);
+        if (total > portraitWidth)
+            worksheet_set_landscape(sheet);
+        worksheet_fit_to_pages(sheet, 1, 0);
+        check(worksheet_repeat_rows(sheet, 0, 0));
+        if (columns > 0)
+            check(worksheet_autofilter(sheet, 0, 0, sheetRow, lxw_col_t(columns - 1)));
     };
     auto startSheet = [&](int number) {
         finishSheet();
-        const QByteArray name = sheetTitle(sheetName, number).toUtf8();
+        currentSheet = sheetTitle(sheetName, number);
+        const QByteArray name = currentSheet.toUtf8();
         sheet = workbook_add_worksheet(workbook, name.constData());
         if (!sheet)
             throw ExportFailure(failureText(path, QStringLiteral("无法添加工作表")));
@@ -383,7 +426,6 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
 
     startSheet(1);
     int sheetNumber = 1;
-    lxw_row_t sheetRow = 0;
     for (qint64 r = 0; r < rows; ++r) {
         if (r % progressStep == 0) {
             checkTemporary(false);
@@ -429,8 +471,19 @@ Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &
             case dravon::FieldType::Text:
                 break;
             }
+            if (text.size() > xlsxCellTextLimit) {
+                // Cut at the limit, not inside a surrogate pair, with a visible end.
+                qsizetype keep = xlsxCellTextLimit - xlsxCutMark().size();
+                if (text.at(keep - 1).isHighSurrogate())
+                    --keep;
+                text = text.left(keep) + xlsxCutMark();
+                if (cutCells)
+                    *cutCells << (sheetNumber > 1 ? QStringLiteral("'%1'!").arg(currentSheet) : QString())
+                                     + xlsxColumnName(c) + QString::number(sheetRow + 1);
+            }
+            const bool wrap = text.contains(QLatin1Char('\n')) || displayWidth(text) > maxColumnWidth;
             const QByteArray utf8 = text.toUtf8();
-            check(worksheet_write_string(sheet, sheetRow, col, utf8.constData(), nullptr));
+            check(worksheet_write_string(sheet, sheetRow, col, utf8.constData(), wrap ? wrapFormat : nullptr));
         }
     }
     finishSheet();
@@ -452,15 +505,10 @@ StagedFile::StagedFile(const QString &target) : m_target(QFileInfo(target).absol
     const QDir folder = info.absoluteDir();
     if (!folder.exists())
         failWrite(m_target, ENOENT);
-    QTemporaryFile file(folder.filePath(QStringLiteral(".%1.XXXXXX.part").arg(info.fileName())));
-    file.setAutoRemove(false);
-    errno = 0;
-    if (!file.open()) {
-        const int error = errno;
-        throw ExportFailure(failureText(m_target, error ? osReason(error) : file.errorString()));
-    }
-    m_staging = file.fileName();
-    file.close();
+    int error = 0;
+    m_staging = staging::createBeside(m_target, &error);
+    if (m_staging.isEmpty())
+        failWrite(m_target, error);
 }
 
 StagedFile::~StagedFile()
@@ -479,6 +527,8 @@ void StagedFile::commit()
         failWrite(m_target, error);
     }
     m_done = true;
+    staging::release(m_staging);
+    staging::removeLeftovers(QFileInfo(m_target).absolutePath());
 }
 
 void StagedFile::discard()
@@ -487,6 +537,8 @@ void StagedFile::discard()
         return;
     m_done = true;
     QFile::remove(m_staging);
+    staging::release(m_staging);
+    staging::removeLeftovers(QFileInfo(m_target).absolutePath());
 }
 
 QString failureText(const QString &path, const QString &reason)

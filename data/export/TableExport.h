@@ -70,11 +70,26 @@ Outcome writeCsv(const ExportTable &table, const QString &path, const Progress &
 // Most data rows one worksheet takes below its title row.
 constexpr qint64 xlsxRowsPerSheet = 1048576 - 1;
 
-// An .xlsx workbook: titles bold and frozen, columns fitted, numbers as
-// numbers, dates as dates in the short date format; rows beyond one sheet
-// continue on further sheets named after the first ("name (2)", ...).
+// Most characters (UTF-16 units) a cell of a workbook holds.
+constexpr int xlsxCellTextLimit = 32767;
+// The end of a text cut at that limit.
+QString xlsxCutMark();
+
+// An .xlsx workbook: titles bold, frozen and filtered, columns fitted,
+// numbers as numbers, dates as dates in the short date format, long and
+// multi-line texts wrapped; printed on A4 one page wide (landscape when the
+// columns are wide) with the titles repeated on every page; the document's
+// title is sheetName and its creator "Veltrana". Rows beyond one sheet
+// continue on further sheets named after the first ("name (2)", ...). A text
+// longer than a cell holds is cut at the limit and ends with xlsxCutMark();
+// cutCells, when given, receives those cells ("F5", or "名单 (2)!F5" beyond
+// the first sheet).
 Outcome writeXlsx(const ExportTable &table, const QString &path, const QString &sheetName,
-                  const Progress &progress = {}, qint64 rowsPerSheet = xlsxRowsPerSheet);
+                  const Progress &progress = {}, qint64 rowsPerSheet = xlsxRowsPerSheet,
+                  QStringList *cutCells = nullptr);
+
+// An Excel column's letters: 0 -> "A", 26 -> "AA".
+QString xlsxColumnName(int column);
 
 // A file written beside its target under a hidden temporary name; commit()
 // moves it over the target in one step, and a staging file not committed is

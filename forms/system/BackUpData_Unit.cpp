@@ -10,6 +10,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -69,6 +71,14 @@ void reportFailure(const QString &headline, const QString &files, const QString 
 QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+// The line that names the windows a restore closed; empty when none.
+QString closedNotice(const QStringList &closed)
+{
+    if (closed.isEmpty())
+        return QString();
+    return QStringLiteral("\n已关闭打开的窗口(请重新打开以显示还原后的数据): %1").arg(closed.join(QStringLiteral("、")));
 }
 
 }
@@ -216,6 +226,27 @@ void TfrmBackupData::btnBackupClick()
     ShowMessage(QStringLiteral("备份成功!"), QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }
 
+QStringList TfrmBackupData::closeOtherWindows()
+{
+    QStringList closed;
+    QMdiSubWindow *own = mdiSubWindow();
+    QMdiArea *area = own ? own->mdiArea() : nullptr;
+    if (!area)
+        return closed;
+    for (QMdiSubWindow *sub : area->subWindowList()) {
+        if (sub == own)
+            continue;
+        const QString title = sub->widget() ? sub->widget()->windowTitle() : sub->windowTitle();
+        if (!sub->close())
+            continue;
+        closed << title;
+        // At once, not later: the window's record sets and their readers go
+        // before the file is replaced.
+        delete sub;
+    }
+    return closed;
+}
+
 void TfrmBackupData::btnRestoreClick()
 {
     const QString database = ReadDBFileName(GetConfigFileName());
@@ -225,31 +256,38 @@ void TfrmBackupData::btnRestoreClick()
     Animate1->start();
 
     // The program's connection is closed around the replacement when it is
-    // open on the file being replaced; the ini may name another file.
+    // open on the file being replaced; the ini may name another file. The
+    // working windows show and write that file's rows: they are closed once
+    // the backup has passed its checks, and the user is told which.
     dbfiles::RestoreHooks hooks;
     dravon::Connection *shared = nullptr;
     try {
         shared = &connection();
     } catch (const dravon::Error &) {
     }
+    QStringList closed;
     if (shared && shared->isOpen() && sameFile(shared->databasePath(), database)) {
-        hooks.closeConnection = [shared] { shared->close(); };
+        hooks.closeConnection = [this, shared, &closed] {
+            closed = closeOtherWindows();
+            shared->close();
+        };
         hooks.reopenConnection = [shared] { shared->open(); };
     }
-
     QString kept;
     try {
         kept = dbfiles::restoreDatabase(chosen, database, hooks);
     } catch (const std::exception &e) {
         Animate1->stop();
         reportFailure(QStringLiteral("还原失败!"),
-                      QStringLiteral("备份文件: %1\n数据库: %2").arg(native(chosen), native(database)), ErrorText(e));
+                      QStringLiteral("备份文件: %1\n数据库: %2").arg(native(chosen), native(database)),
+                      ErrorText(e) + closedNotice(closed));
         return;
     }
     Animate1->stop();
     QString text = QStringLiteral("还原成功!");
     if (!kept.isEmpty())
         text += QStringLiteral("\n原数据库已保存为 %1").arg(native(kept));
+    text += closedNotice(closed);
     ShowMessage(text, QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }
 

@@ -3,8 +3,9 @@
 // configuration file to a file the user names, and a chosen backup back over
 // it. Both copies are taken under the file's read lock into a temporary file
 // and a rename;
-// a restore refuses files that are not databases of this program, closes the
-// connection around the replacement and keeps the replaced file.
+// a restore refuses files that are not sound databases of this program,
+// closes the other working windows (they show the replaced file's rows) and
+// the connection around the replacement, and keeps the replaced file.
 #include "forms/base/Base_Unit.h"
 
 #include <QPointer>
@@ -52,6 +53,10 @@ public:
 
 protected:
     void FormClose() override;
+
+private:
+    // Closes every other working window of the main window; their captions.
+    QStringList closeOtherWindows();
 };
 
 extern QPointer<TfrmBackupData> frmBackupData;

@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/controls/DataGrid.h"
+#include "data/find/RowSearch.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -13,6 +14,8 @@
 #include <QStylePainter>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QKeyEvent>
+#include <QTimer>
 
 #include <limits>
 
@@ -35,8 +38,10 @@ public:
     }
 };
 
-// The open list. Typed text is looked up by the database instead of walking
-// the rows; keys typed in quick succession form one search text.
+// The list of a lookup. While it is open, typed text filters it (number by
+// prefix, name as text or pinyin) and Backspace takes a character back; on
+// the closed box, typed text picks the first row whose number, else name,
+// begins with it (keys typed in quick succession form one text).
 class LookupListView : public QTableView
 {
 public:
@@ -44,6 +49,11 @@ public:
 
     void keyboardSearch(const QString &search) override
     {
+        if (isVisible()) {
+            if (!search.isEmpty() && search.at(0).isPrint())
+                m_box->filterList(m_box->listFilter() + search);
+            return;
+        }
         if (search.isEmpty()) {
             m_typed.clear();
             return;
@@ -58,6 +68,16 @@ public:
         const QModelIndex found = model()->index(row, 0);
         selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         scrollTo(found);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Backspace && isVisible()) {
+            m_box->filterList(m_box->listFilter().chopped(qMin<qsizetype>(1, m_box->listFilter().size())));
+            return;
+        }
+        QTableView::keyPressEvent(event);
     }
 
 private:
@@ -83,6 +103,99 @@ public:
 };
 
 }
+
+// The lookup's list as the box shows it: the list's record set, or, while a
+// filter is typed, the rows that match it (read by the database, at most
+// LookupFilterModel::limit). Changes of the record set's rows reach the view
+// only while no filter is shown.
+class LookupFilterModel : public QAbstractTableModel
+{
+public:
+    static constexpr int limit = 200;
+
+    LookupFilterModel(QAbstractItemModel *source, QObject *parent) : QAbstractTableModel(parent), m_source(source)
+    {
+        source->setParent(this);
+        using M = QAbstractItemModel;
+        connect(source, &M::rowsAboutToBeInserted, this, [this](const QModelIndex &, int first, int last) {
+            if (!m_filtered)
+                beginInsertRows({}, first, last);
+        });
+        connect(source, &M::rowsInserted, this, [this] {
+            if (!m_filtered)
+                endInsertRows();
+        });
+        connect(source, &M::rowsAboutToBeRemoved, this, [this](const QModelIndex &, int first, int last) {
+            if (!m_filtered)
+                beginRemoveRows({}, first, last);
+        });
+        connect(source, &M::rowsRemoved, this, [this] {
+            if (!m_filtered)
+                endRemoveRows();
+        });
+        connect(source, &M::modelAboutToBeReset, this, [this] { beginResetModel(); });
+        connect(source, &M::modelReset, this, [this] { endResetModel(); });
+        connect(source, &M::dataChanged, this, [this](const QModelIndex &tl, const QModelIndex &br) {
+            if (!m_filtered)
+                emit dataChanged(index(tl.row(), tl.column()), index(br.row(), br.column()));
+        });
+    }
+
+    bool isFiltered() const { return m_filtered; }
+    // rows: for each, the key, then the texts of the list's columns.
+    void setRows(const QVector<QStringList> &rows)
+    {
+        beginResetModel();
+        m_filtered = true;
+        m_rows = rows;
+        endResetModel();
+    }
+    void clearRows()
+    {
+        if (!m_filtered)
+            return;
+        beginResetModel();
+        m_filtered = false;
+        m_rows.clear();
+        endResetModel();
+    }
+    QString keyOf(int row) const { return m_rows.value(row).value(0); }
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_filtered ? int(m_rows.size()) : m_source->rowCount();
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : m_source->columnCount();
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        if (!m_filtered)
+            return m_source->data(m_source->index(index.row(), index.column()), role);
+        if (role == Qt::TextAlignmentRole)
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+            return m_rows.value(index.row()).value(index.column() + 1);
+        return {};
+    }
+    bool canFetchMore(const QModelIndex &parent) const override
+    {
+        return !m_filtered && m_source->canFetchMore(parent);
+    }
+    void fetchMore(const QModelIndex &parent) override
+    {
+        if (!m_filtered)
+            m_source->fetchMore(parent);
+    }
+
+private:
+    QAbstractItemModel *m_source;
+    bool m_filtered = false;
+    QVector<QStringList> m_rows;
+};
 
 FieldLink::FieldLink(QWidget *control, std::function<QString()> read, std::function<void(const QString &)> write)
     : m_control(control), m_read(std::move(read)), m_write(std::move(write))
@@ -288,7 +401,22 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     setView(view);
     // A plain item painter: the whole current row is highlighted, not only the number.
     setItemDelegate(new QStyledItemDelegate(this));
-    connect(this, &QComboBox::activated, this, &DBLookupComboBox::pickRow);
+    connect(this, &QComboBox::activated, this, [this](int row) {
+        // A row of the filtered list is found in the whole list by its number.
+        if (m_filter && m_filter->isFiltered()) {
+            const QString key = m_filter->keyOf(row);
+            dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+            row = -1;
+            if (rs && !key.isEmpty()) {
+                try {
+                    row = rs->findRow(m_keyField, key, false);
+                } catch (const dravon::Error &e) {
+                    rs->reportReadFailure(e.text());
+                }
+            }
+        }
+        pickRow(row);
+    });
 }
 
 void DBLookupComboBox::setList(DataSource *listSource, const QString &keyField, const QString &listFields,
@@ -311,11 +439,12 @@ void DBLookupComboBox::rebuildList()
     for (const QString &f : std::as_const(m_listFields))
         columns.append({f, f});
     dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
-    auto *list = new LookupListModel(rs, columns, this);
+    m_filter = new LookupFilterModel(new LookupListModel(rs, columns, nullptr), this);
+    m_filterText.clear();
     // The combo box deletes its previous model itself.
     {
         const QSignalBlocker block(this);
-        setModel(list);
+        setModel(m_filter);
         setModelColumn(0);
         setCurrentIndex(-1);
     }
@@ -361,12 +490,56 @@ void DBLookupComboBox::pickRow(int row)
     });
 }
 
+void DBLookupComboBox::filterList(const QString &text)
+{
+    if (!m_filter)
+        return;
+    m_filterText = text;
+    dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
+    if (text.trimmed().isEmpty() || !rs) {
+        m_filter->clearRows();
+    } else {
+        QVector<int> fields;
+        for (const QString &f : QStringList(m_keyField) + m_listFields)
+            fields << rs->fieldIndex(f);
+        QVector<QStringList> rows;
+        if (!fields.contains(-1)) {
+            try {
+                // For each row: the key, then the listed columns.
+                rows = findtext::matchingRows(rs, fields, text, LookupFilterModel::limit);
+            } catch (const dravon::Error &e) {
+                rs->reportReadFailure(e.text());
+            }
+        }
+        m_filter->setRows(rows);
+    }
+    if (QAbstractItemView *list = view(); list && model()->rowCount() > 0) {
+        const QModelIndex first = model()->index(0, 0);
+        list->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->scrollTo(first);
+    }
+    update();
+}
+
+void DBLookupComboBox::hidePopup()
+{
+    QComboBox::hidePopup();
+    // The pick that closed the list still reads the filtered rows: the whole
+    // list comes back after it.
+    QTimer::singleShot(0, this, [this] {
+        m_filterText.clear();
+        if (m_filter)
+            m_filter->clearRows();
+        update();
+    });
+}
+
 void DBLookupComboBox::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);
     QStyleOptionComboBox option;
     initStyleOption(&option);
-    option.currentText = m_shown;
+    option.currentText = m_filterText.isEmpty() ? m_shown : QStringLiteral("查找: ") + m_filterText;
     option.currentIcon = QIcon();
     // The same alignment before and after a pick, whatever row is current.
     option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 class QWidget;
+class LookupFilterModel;
 
 // No length limit on a single-line box: QLineEdit cuts typed, pasted and set
 // text at 32,767 characters without a word, which would shorten a stored value.
@@ -136,9 +137,15 @@ public:
     void pickRow(int row);
 
     void showPopup() override;
+    void hidePopup() override;
     // The first list row whose number, else whose name, begins with text
     // (type-ahead); -1 when none.
     int findListRow(const QString &text) const;
+    // Shows only the list rows that match text (number by prefix, name as
+    // text or pinyin); empty text shows the whole list again. The typed text
+    // shows in the box while the list is open.
+    void filterList(const QString &text);
+    QString listFilter() const { return m_filterText; }
 
 signals:
     // A row was picked and written into the record.
@@ -152,6 +159,8 @@ private:
     void showKey(const QString &key);
 
     FieldLink m_link;
+    QPointer<LookupFilterModel> m_filter;
+    QString m_filterText;
     QPointer<DataSource> m_listSource;
     QString m_keyField;
     QStringList m_listFields;

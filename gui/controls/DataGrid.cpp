@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "gui/GridExport.h"
 #include "gui/WorkProgress.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/import/ImportWizard.h"
 
 #include <QContextMenuEvent>
@@ -277,6 +278,15 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
         deleteWithConfirmation();
+        return;
+    }
+    // Ctrl+F opens the find bar under the grid; F3 / Shift+F3 find the next / previous match.
+    if (event->key() == Qt::Key_F && event->modifiers() == Qt::ControlModifier) {
+        GridFindBar::of(this)->open();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && (event->modifiers() & ~Qt::ShiftModifier) == Qt::NoModifier) {
+        GridFindBar::of(this)->findNext(event->modifiers() == Qt::NoModifier);
         return;
     }
     // Rows copied from a spreadsheet: the import wizard, from its mapping page.

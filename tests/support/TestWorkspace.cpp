@@ -64,6 +64,21 @@ void execSql(const QString &dbPath, const QString &sql)
         qFatal("SQL failed: %s\n%s", qPrintable(error), qPrintable(sql.left(500)));
 }
 
+void execSqlWithTextBytes(const QString &dbPath, const QString &sql, const QByteArray &bytes)
+{
+    sqlite3 *db = openDb(dbPath, SQLITE_OPEN_READWRITE);
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        qFatal("SQL failed: %s\n%s", sqlite3_errmsg(db), qPrintable(sql));
+    sqlite3_bind_text(stmt, 1, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        qFatal("SQL failed: %s\n%s", sqlite3_errmsg(db), qPrintable(sql));
+    sqlite3_close(db);
+}
+
 QStringList querySql(const QString &dbPath, const QString &sql)
 {
     sqlite3 *db = openDb(dbPath, SQLITE_OPEN_READONLY);

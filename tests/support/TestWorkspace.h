@@ -18,6 +18,9 @@ QString connectionStringFor(const QString &dbPath);
 void createDatabase(const QString &path);
 // Runs SQL statements on their own connection (to seed or inspect rows).
 void execSql(const QString &dbPath, const QString &sql);
+// Runs one statement whose single parameter is bound as text made of exactly
+// these bytes (also bytes that are not UTF-8, as another tool may write).
+void execSqlWithTextBytes(const QString &dbPath, const QString &sql, const QByteArray &bytes);
 // First column of every row of a query, as text ("" for NULL).
 QStringList querySql(const QString &dbPath, const QString &sql);
 

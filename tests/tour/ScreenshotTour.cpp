@@ -24,6 +24,8 @@
 #include "forms/students/StudentScore_Unit.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
+#include "gui/QuickFindBox.h"
+#include "gui/controls/GridFindBar.h"
 #include "gui/TranscriptPrint.h"
 #include "gui/import/ImportWizard.h"
 #include "support/GuiHelpers.h"
@@ -41,6 +43,9 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QTest>
+#include <QTreeView>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -100,7 +105,13 @@ INSERT INTO Price (ClassID, PriceName, StudentID, Price, Remark) VALUES ('200700
 INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour, Remark) VALUES ('2007001', '2008-01-10', '第一学期', '2007001', '2007001', 86, 4, NULL),
   ('2007001', '2008-01-12', '第一学期', '2007002', '2007001', 58, 3.5, NULL),
   ('2007001', '2008-07-01', '第二学期', '2007002', '2007001', 75, 3.5, '补考'),
-  ('2007001', '2008-07-03', '第二学期', '2007003', '2007001', 92, 3, NULL);
+  ('2007001', '2008-07-03', '第二学期', '2007003', '2007001', 92, 3, NULL),
+  ('2007001', '2009-01-08', '第三学期', '2007002', '2007001', 81, 3.5, '重修');
+INSERT INTO StudentInfo VALUES
+  ('2007004', '司马𠀀', '女', 19, '2007002', '2007-09-01', NULL, '+86 138 0000 0001', '转专业学生，原就读于外国语学院英语一班，2008年3月经学院批准转入网络工程二班；'
+   || '入学以来学习刻苦，成绩稳定，连续两年获得校级三好学生称号，并担任班级学习委员；2009年参加全国大学生数学建模竞赛获省级二等奖（团队）；'
+   || '课余积极参加社区义务支教和敬老院志愿服务，累计服务时长超过120小时；家庭经济困难，已申请国家助学金，需在每学期开学前复核材料；'
+   || '宿舍调整记录：2008年9月由东区一号楼101迁至西区三号楼412；联系人：母亲，电话见联系方式一栏。');
 )SQL";
 
 const char *sampleSchool = "[Info]\nSchoolName=第一实验学校\nSchoolAddress=北京市海淀区学院路 38 号\n"
@@ -307,6 +318,38 @@ int main(int argc, char *argv[])
         save(frmDormManager, QStringLiteral("65-dorm-places-query"));
         frmDormManager->PageControl1->setCurrentIndex(0);
     }
+    // Finding: the student window's find bar with a match highlighted, and
+    // the main window's quick find with its list.
+    if (frmStudentSet) {
+        frmStudentSet->mdiSubWindow()->raise();
+        frmTeachMain->mdiArea()->setActiveSubWindow(frmStudentSet->mdiSubWindow());
+        GridFindBar *bar = GridFindBar::of(frmStudentSet->DBGrid);
+        bar->open();
+        bar->edtFind->setText(QStringLiteral("oyx"));
+        for (int i = 0; i < 100 && bar->isSearching(); ++i)
+            QTest::qWait(10);
+        QApplication::processEvents();
+        save(frmStudentSet->mdiSubWindow(), QStringLiteral("22-students-find-bar"));
+        bar->close();
+    }
+    if (QuickFindBox *box = frmTeachMain->quickFind()) {
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QApplication::processEvents();
+        QImage shot = mainWindow->grab().toImage();
+        if (box->list()->isVisible()) {
+            // The list is a window of its own: drawn where it stands over the main window.
+            QPainter painter(&shot);
+            painter.drawPixmap(mainWindow->mapFromGlobal(box->list()->mapToGlobal(QPoint(0, 0))), box->list()->grab());
+        }
+        const QString path = QDir(outputDir).filePath(QStringLiteral("23-quick-find.png"));
+        if (!shot.save(path))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        else
+            std::printf("%s\n", qPrintable(path));
+        box->list()->hide();
+        box->clear();
+    }
     // Taking rows out: the grid's menu, a class list's print preview and
     // PDF page, and a student's transcript.
     testsupport::MessageRecorder messages;
@@ -327,6 +370,10 @@ int main(int argc, char *argv[])
         savePdfPage(pdf, QStringLiteral("72-class-list-pdf"));
     }
     if (frmStudentSet) {
+        // A student list with a long remark: every other column keeps its width.
+        const QString list = QDir(outputDir).filePath(QStringLiteral("student-list.pdf"));
+        WriteTablePdf(GridExportTable(frmStudentSet->DBGrid), PrintHeader(frmStudentSet->windowTitle()), list);
+        savePdfPage(list, QStringLiteral("77-long-remark-pdf"));
         savePreview(QStringLiteral("73-transcript-preview"));
         frmStudentSet->btnPrintTranscript->click();
         const QString pdf = QDir(outputDir).filePath(QStringLiteral("transcript.pdf"));

@@ -1,0 +1,272 @@
+#include "data/server/PgSession.h"
+
+#include <QDate>
+#include <QByteArrayList>
+#include <libpq-fe.h>
+
+namespace dravon::pg {
+
+namespace {
+
+// Type numbers of the server's built-in types (pg_type.oid).
+enum : Oid {
+    boolOid = 16,
+    int8Oid = 20,
+    int2Oid = 21,
+    int4Oid = 23,
+    oidOid = 26,
+    float4Oid = 700,
+    float8Oid = 701,
+    numericOid = 1700,
+};
+
+QString trimmed(const char *text)
+{
+    return QString::fromUtf8(text ? text : "").trimmed();
+}
+
+// A connection option value quoted for a conninfo string.
+QByteArray option(const QString &value)
+{
+    QByteArray v = value.toUtf8();
+    v.replace('\\', "\\\\");
+    v.replace('\'', "\\'");
+    return '\'' + v + '\'';
+}
+
+QByteArray parameterText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QByteArray::number(value.toDouble(), 'g', 17);
+    case QMetaType::Bool:
+        return value.toBool() ? "t" : "f";
+    case QMetaType::QDate:
+        return value.toDate().toString(Qt::ISODate).toUtf8();
+    default:
+        return value.toString().toUtf8();
+    }
+}
+
+}
+
+QString ServerAddress::display() const
+{
+    return QStringLiteral("%1:%2/%3").arg(host).arg(port).arg(database);
+}
+
+bool ServerError::connectionLost() const
+{
+    return m_sqlState.startsWith(QLatin1String("08")) || m_sqlState == QLatin1String("57P01")
+           || m_sqlState == QLatin1String("57P02") || m_sqlState == QLatin1String("57P03");
+}
+
+QString connectionFailureText(const ServerAddress &address, const QString &libpqText, const QString &sqlState)
+{
+    QString what;
+    if (sqlState == QLatin1String("28P01") || libpqText.contains(QLatin1String("password authentication failed"))
+        || libpqText.contains(QLatin1String("no password supplied")))
+        what = QStringLiteral("用户名或密码不正确(用户 %1)。").arg(address.user);
+    else if (sqlState == QLatin1String("3D000") || libpqText.contains(QLatin1String("does not exist")))
+        what = QStringLiteral("服务器上没有数据库 %1。").arg(address.database);
+    else if (sqlState.startsWith(QLatin1String("28")))
+        what = QStringLiteral("服务器不允许用户 %1 连接数据库 %2。").arg(address.user, address.database);
+    else
+        what = QStringLiteral("无法连接到数据库服务器 %1:%2。").arg(address.host).arg(address.port);
+    return libpqText.isEmpty() ? what : what + QLatin1Char('\n') + libpqText;
+}
+
+Result::Result(PGresult *result) : m_result(result) {}
+
+Result::~Result()
+{
+    if (m_result)
+        PQclear(m_result);
+}
+
+Result::Result(Result &&other) noexcept : m_result(other.m_result)
+{
+    other.m_result = nullptr;
+}
+
+Result &Result::operator=(Result &&other) noexcept
+{
+    if (this != &other) {
+        if (m_result)
+            PQclear(m_result);
+        m_result = other.m_result;
+        other.m_result = nullptr;
+    }
+    return *this;
+}
+
+int Result::rows() const
+{
+    return m_result ? PQntuples(m_result) : 0;
+}
+
+int Result::columns() const
+{
+    return m_result ? PQnfields(m_result) : 0;
+}
+
+QString Result::columnName(int column) const
+{
+    return QString::fromUtf8(PQfname(m_result, column));
+}
+
+bool Result::isNull(int row, int column) const
+{
+    return PQgetisnull(m_result, row, column);
+}
+
+QString Result::text(int row, int column) const
+{
+    if (isNull(row, column))
+        return QStringLiteral("");
+    return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+}
+
+QVariant Result::value(int row, int column) const
+{
+    if (isNull(row, column))
+        return QVariant();
+    const char *raw = PQgetvalue(m_result, row, column);
+    switch (PQftype(m_result, column)) {
+    case int8Oid:
+    case int4Oid:
+    case int2Oid:
+    case oidOid:
+        return QVariant(QByteArray(raw).toLongLong());
+    case float4Oid:
+    case float8Oid:
+    case numericOid:
+        return QVariant(QByteArray(raw).toDouble());
+    case boolOid:
+        return QVariant(qlonglong(raw[0] == 't' ? 1 : 0));
+    default:
+        // Text, and dates, whose output is ISO (DateStyle is set to ISO).
+        return QVariant(QString::fromUtf8(raw, PQgetlength(m_result, row, column)));
+    }
+}
+
+qint64 Result::affected() const
+{
+    return m_result ? QByteArray(PQcmdTuples(m_result)).toLongLong() : 0;
+}
+
+Session::Session(const ServerAddress &address) : m_address(address)
+{
+    QByteArray conninfo = "host=" + option(address.host) + " port=" + QByteArray::number(address.port)
+                          + " dbname=" + option(address.database) + " user=" + option(address.user)
+                          + " connect_timeout=5 client_encoding=UTF8 application_name=Veltrana"
+                          + " options='-c DateStyle=ISO,YMD -c standard_conforming_strings=on'";
+    if (!address.password.isEmpty())
+        conninfo += " password=" + option(address.password);
+    m_conn = PQconnectdb(conninfo.constData());
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        const QString text = m_conn ? trimmed(PQerrorMessage(m_conn)) : QStringLiteral("libpq: out of memory");
+        // libpq reports no code for a refused login; its text tells it.
+        QString state;
+        if (text.contains(QLatin1String("password authentication failed")))
+            state = QStringLiteral("28P01");
+        else if (text.contains(QLatin1String("does not exist")) && text.contains(QLatin1String("database")))
+            state = QStringLiteral("3D000");
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw ServerError(connectionFailureText(address, text, state), state.isEmpty() ? QStringLiteral("08001") : state);
+    }
+    if (PQserverVersion(m_conn) < oldestServerVersion) {
+        const QString version = QString::fromUtf8(PQparameterStatus(m_conn, "server_version"));
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw ServerError(QStringLiteral("数据库服务器 %1 的版本是 %2,本程序需要 PostgreSQL %3 或更新的版本。")
+                              .arg(address.display(), version)
+                              .arg(oldestServerVersion / 10000),
+                          QStringLiteral("0A000"));
+    }
+}
+
+Session::~Session()
+{
+    if (m_conn)
+        PQfinish(m_conn);
+}
+
+bool Session::isOk() const
+{
+    return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+}
+
+int Session::serverVersion() const
+{
+    return m_conn ? PQserverVersion(m_conn) : 0;
+}
+
+ServerError Session::failure(PGresult *result, const QString &sql) const
+{
+    QString state = result ? QString::fromUtf8(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QString();
+    QString text = result ? trimmed(PQresultErrorMessage(result)) : QString();
+    if (text.isEmpty())
+        text = trimmed(PQerrorMessage(m_conn));
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        if (state.isEmpty())
+            state = QStringLiteral("08006");
+        text = QStringLiteral("与数据库服务器 %1 的连接中断了,修改没有保存。\n%2").arg(m_address.display(), text);
+    }
+    Q_UNUSED(sql);
+    return ServerError(text, state);
+}
+
+Result Session::exec(const QString &sql, const QVector<QVariant> &params)
+{
+    const QByteArray statement = sql.toUtf8();
+    QByteArrayList texts;
+    QVector<const char *> values;
+    texts.reserve(params.size());
+    values.reserve(params.size());
+    for (const QVariant &p : params) {
+        if (p.isNull()) {
+            values.append(nullptr);
+        } else {
+            texts.append(parameterText(p));
+            values.append(texts.last().constData());
+        }
+    }
+    PGresult *result = PQexecParams(m_conn, statement.constData(), int(params.size()), nullptr, values.constData(),
+                                    nullptr, nullptr, 0);
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        ServerError error = failure(result, sql);
+        if (result)
+            PQclear(result);
+        throw error;
+    }
+    return Result(result);
+}
+
+void Session::execScript(const QString &sql)
+{
+    PGresult *result = PQexec(m_conn, sql.toUtf8().constData());
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        ServerError error = failure(result, sql);
+        if (result)
+            PQclear(result);
+        throw error;
+    }
+    PQclear(result);
+    // PQexec returns the last result only; an earlier failure ends the script there.
+}
+
+void Session::rollbackQuietly()
+{
+    if (!isOk())
+        return;
+    PGresult *result = PQexec(m_conn, "ROLLBACK");
+    if (result)
+        PQclear(result);
+}
+
+}

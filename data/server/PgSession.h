@@ -1,0 +1,125 @@
+#pragma once
+// One connection to a PostgreSQL server through libpq, and its results.
+// Values come back as SQLite would give them to the rest of the program:
+// integers as qlonglong, other numbers as double, dates as ISO text
+// (yyyy-MM-dd), truth values as 0 or 1, everything else as text; NULL as an
+// invalid QVariant. Parameters ($1, $2 ...) are sent as text and typed by
+// the server from the statement.
+#include "data/Error.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+namespace dravon::pg {
+
+// Where the server is. An empty password leaves it to libpq's password file
+// (~/.pgpass, or the file PGPASSFILE names).
+struct ServerAddress
+{
+    QString host;
+    int port = 5432;
+    QString database;
+    QString user;
+    QString password;
+
+    bool operator==(const ServerAddress &) const = default;
+    // "host:port/database" for messages.
+    QString display() const;
+};
+
+// The oldest server major version whose SQL the program's schema and
+// statements need (identity columns, ON CONFLICT, ...).
+constexpr int oldestServerVersion = 100000;
+
+// A failure reported by the server or by libpq. sqlState is the server's
+// five-character error code, empty when the server was not reached.
+class ServerError : public Error
+{
+public:
+    ServerError(const QString &text, const QString &sqlState) : Error(text), m_sqlState(sqlState) {}
+    QString sqlState() const { return m_sqlState; }
+    // The connection itself failed or was lost (class 08, or no code at all
+    // from a session that had been open): the statement may be tried again
+    // after a reconnection.
+    bool connectionLost() const;
+    bool uniqueViolation() const { return m_sqlState == QLatin1String("23505"); }
+
+private:
+    QString m_sqlState;
+};
+
+class Result
+{
+public:
+    Result() = default;
+    explicit Result(PGresult *result);
+    ~Result();
+    Result(Result &&other) noexcept;
+    Result &operator=(Result &&other) noexcept;
+    Result(const Result &) = delete;
+    Result &operator=(const Result &) = delete;
+
+    int rows() const;
+    int columns() const;
+    QString columnName(int column) const;
+    bool isNull(int row, int column) const;
+    QVariant value(int row, int column) const;
+    QString text(int row, int column) const;  // "" for NULL
+    // Rows changed by an INSERT, UPDATE or DELETE.
+    qint64 affected() const;
+
+private:
+    PGresult *m_result = nullptr;
+};
+
+class Session
+{
+public:
+    // Connects; throws ServerError with a clear text when the server cannot be
+    // reached, refuses the user or password, has no such database, or is
+    // older than oldestServerVersion.
+    explicit Session(const ServerAddress &address);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    const ServerAddress &address() const { return m_address; }
+    // Runs one statement with parameters; throws ServerError.
+    Result exec(const QString &sql, const QVector<QVariant> &params = {});
+    // Runs several statements separated by ";" (no parameters); throws ServerError.
+    void execScript(const QString &sql);
+    // BEGIN ... COMMIT around work; on any exception ROLLBACK and rethrow.
+    template<typename Work>
+    void transaction(Work &&work)
+    {
+        exec(QStringLiteral("BEGIN"));
+        try {
+            work();
+        } catch (...) {
+            rollbackQuietly();
+            throw;
+        }
+        exec(QStringLiteral("COMMIT"));
+    }
+    void rollbackQuietly();
+    // The server's version as a number (150018 for 15.18).
+    int serverVersion() const;
+    bool isOk() const;
+    PGconn *handle() const { return m_conn; }
+
+private:
+    ServerError failure(PGresult *result, const QString &sql) const;
+
+    ServerAddress m_address;
+    PGconn *m_conn = nullptr;
+};
+
+// The text of a connection failure for a person: what went wrong, in Chinese,
+// followed by the server's own words.
+QString connectionFailureText(const ServerAddress &address, const QString &libpqText, const QString &sqlState);
+
+}

@@ -1,0 +1,59 @@
+#pragma once
+// A throw-away PostgreSQL server for one test program (scripts/pg-test-server.sh):
+// started on first use, in a temporary folder, on a free local port, and
+// removed when the program ends (or dies). Each test takes a fresh empty
+// database of its own.
+#include "data/server/PgSession.h"
+
+#include <QString>
+#include <memory>
+
+namespace testsupport {
+
+class TestServer
+{
+public:
+    // The server of this test program; started by the first call.
+    static TestServer &instance();
+    ~TestServer();
+
+    int port() const { return m_port; }
+    static QString user() { return QStringLiteral("veltrana"); }
+    static QString password();
+    // The address of a database on this server, as the superuser with its password.
+    dravon::pg::ServerAddress address(const QString &database) const;
+
+    // A new empty database with a name of its own.
+    QString createDatabase();
+    void dropDatabase(const QString &name);
+    // Runs statements, or a query whose first column of every row is returned, as the superuser.
+    void exec(const QString &database, const QString &sql) const;
+    QStringList query(const QString &database, const QString &sql) const;
+
+    // Fault tests: stop the server (open connections break) and start it again on the same port.
+    void stop();
+    void start();
+
+private:
+    TestServer();
+    QString m_folder;
+    int m_port = 0;
+    int m_databases = 0;
+};
+
+// A fresh database on the test server for one test, dropped afterwards.
+class ServerDatabase
+{
+public:
+    ServerDatabase();
+    ~ServerDatabase();
+    QString name() const { return m_name; }
+    dravon::pg::ServerAddress address() const { return TestServer::instance().address(m_name); }
+    void exec(const QString &sql) const { TestServer::instance().exec(m_name, sql); }
+    QStringList query(const QString &sql) const { return TestServer::instance().query(m_name, sql); }
+
+private:
+    QString m_name;
+};
+
+}
