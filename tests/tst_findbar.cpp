@@ -145,6 +145,27 @@ private slots:
         QCOMPARE(runSearch(c, result.get(), allFields(result.get()), query, from, forward), expected);
     }
 
+    // Sorted by a column, a table set's rows no longer follow their keys:
+    // the search takes them in the order shown, as on a query result in that order.
+    void searchFollowsTheSortedOrder()
+    {
+        seedStudents(*ws);
+        dravon::Connection &c = dm->ADOConn;
+        auto table = SQLDataSet(QStringLiteral("Select * From StudentInfo"), c);
+        QVERIFY(table->sortBy(table->fieldIndex(QStringLiteral("StuName")), true));
+        QVERIFY(!table->keyedRows().has_value());
+        auto result = SQLDataSet(QStringLiteral("Select * From StudentInfo Order By StuName Desc, rowid"), c);
+        for (const char *query : {"zs", "ou", "2007004", "SMI"}) {
+            for (int from : {0, 4, 9}) {
+                for (bool forward : {true, false}) {
+                    const int found = runSearch(c, table.get(), allFields(table.get()), QString::fromUtf8(query), from, forward);
+                    QVERIFY(found >= 0);
+                    QCOMPARE(found, runSearch(c, result.get(), allFields(result.get()), QString::fromUtf8(query), from, forward));
+                }
+            }
+        }
+    }
+
     // Rows stored through the set stay where they were added: the search
     // and the count take them at that place.
     void searchSeesRowsStoredThroughTheSet()
