@@ -14,6 +14,7 @@
 #include "gui/GridExport.h"
 #include "gui/controls/GridFindBar.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -61,15 +62,11 @@ QVector<int> allFields(const dravon::RecordSet *rs)
 
 }
 
-class FindBarTest : public QObject
+class FindBarTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmStudentSet *openStudents()
     {
         frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
@@ -83,25 +80,9 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ResetApplicationEndForTesting();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-    }
+    void init() { startProgram(); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- the search over record sets ---------------------------------------
 
