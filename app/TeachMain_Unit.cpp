@@ -26,6 +26,10 @@
 #include "forms/students/CapturePrice_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "forms/stats/ScoreRanking_Unit.h"
+#include "forms/stats/ScoreStatistics_Unit.h"
+#include "forms/stats/StatsSettings_Unit.h"
+#include "forms/stats/Summary_Unit.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -130,6 +134,13 @@ void TfrmTeachMain::buildMenu()
     QMenu *n3 = addMenu(bar, "N3", QStringLiteral("排课管理(&P)"));
     addItem(n3, "N6", QStringLiteral("课程安排"), &TfrmTeachMain::N6Click, true);
     addItem(n3, "N7", QStringLiteral("课程查询"), &TfrmTeachMain::N7Click, true);
+
+    QMenu *t1 = addMenu(bar, "T1", QStringLiteral("统计分析(&T)"));
+    addItem(t1, "T2", QStringLiteral("成绩统计"), &TfrmTeachMain::T2Click, true);
+    addItem(t1, "T3", QStringLiteral("成绩排名"), &TfrmTeachMain::T3Click, true);
+    addItem(t1, "T4", QStringLiteral("汇总"), &TfrmTeachMain::T4Click, true);
+    separator(t1, "T5");
+    addItem(t1, "T6", QStringLiteral("统计设置…"), &TfrmTeachMain::T6Click, true);
 
     QMenu *h1 = addMenu(bar, "H1", QStringLiteral("使用帮助(&H)"));
     addItem(h1, "H2", QStringLiteral("使用说明"), nullptr, true);
@@ -393,4 +404,32 @@ void TfrmTeachMain::M5Click()
 void TfrmTeachMain::M6Click()
 {
     openChild(frmCapturePrice);
+}
+
+void TfrmTeachMain::T2Click()
+{
+    openChild(frmScoreStatistics);
+    // A group's rows are shown in the score window, opened as its menu command opens it.
+    if (frmScoreStatistics)
+        frmScoreStatistics->openScoreWindow = [this] {
+            M2Click();
+            return frmStudentScore.data();
+        };
+}
+
+void TfrmTeachMain::T3Click()
+{
+    openChild(frmScoreRanking);
+}
+
+void TfrmTeachMain::T4Click()
+{
+    openChild(frmSummary);
+}
+
+void TfrmTeachMain::T6Click()
+{
+    std::unique_ptr<TfrmStatsSettings> dialog(new TfrmStatsSettings(this));
+    frmStatsSettings = dialog.get();
+    ExecDialog(dialog.get());
 }

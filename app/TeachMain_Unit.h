@@ -50,6 +50,11 @@ public:
     void M2Click();
     void M5Click();
     void M6Click();
+    // 统计分析(&T)
+    void T2Click();
+    void T3Click();
+    void T4Click();
+    void T6Click();
 
     // The show handler: the login, then the status text. The start-up
     // sequence runs it once, before the window is first on screen.

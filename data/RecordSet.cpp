@@ -46,6 +46,17 @@ RecordSet::RecordSet(Connection &connection, const QString &sql)
     } else {
         m_source = std::make_unique<QuerySource>(connection, translated);
     }
+    takeFields();
+}
+
+RecordSet::RecordSet(Connection &connection, std::unique_ptr<RowSource> source, const QString &description)
+    : m_connection(connection), m_sql(description), m_source(std::move(source))
+{
+    takeFields();
+}
+
+void RecordSet::takeFields()
+{
     m_fields = m_source->fields();
     for (int i = 0; i < m_fields.size(); ++i) {
         m_fieldByName.insert(m_fields[i].name.toLower(), i);

@@ -35,6 +35,9 @@ class RecordSet : public QAbstractTableModel
 public:
     // Opens the statement; throws dravon::Error when the database refuses it.
     RecordSet(Connection &connection, const QString &sql);
+    // A read-only set over rows from a source of the program's own (rows
+    // computed in memory); description stands where a statement would.
+    RecordSet(Connection &connection, std::unique_ptr<RowSource> source, const QString &description);
     ~RecordSet() override;
 
     QString sql() const { return m_sql; }
@@ -172,6 +175,7 @@ private:
     QString refusal(const QString &engineText, const QVector<QVariant> &values) const;
     void requireWritable() const;
     void connectSource();
+    void takeFields();
     void invalidateLookups() { m_lookupCache.clear(); }
 
     Connection &m_connection;

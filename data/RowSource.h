@@ -104,8 +104,9 @@ public:
     // row that stood at keep comes back (-1 when there is none); nothing when
     // the sort was cancelled through progress, which is called now and then
     // while a large set is read (the order then stays as it was). Throws
-    // dravon::Error when the database refuses it.
-    virtual std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) = 0;
+    // dravon::Error when the database refuses it. A source that cannot
+    // sort (rows computed and ordered by their owner) leaves the order as it is.
+    virtual std::optional<int> sortBy(int, bool, int, const Progress &) { return std::nullopt; }
     struct SortOrder
     {
         int field = -1;  // -1: the order as read

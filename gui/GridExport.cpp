@@ -90,6 +90,30 @@ void runFileExport(DataGrid *grid, const QString &command, const QString &extens
 
 }
 
+GridPrintExtras::GridPrintExtras(DataGrid *grid) : QObject(grid)
+{
+    setObjectName(QStringLiteral("GridPrintExtras"));
+}
+
+namespace {
+const GridPrintExtras *extrasOf(const DataGrid *grid)
+{
+    return grid ? grid->findChild<GridPrintExtras *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+}
+
+QString PrintCaption(const DataGrid *grid)
+{
+    const GridPrintExtras *extras = extrasOf(grid);
+    return extras && extras->caption ? extras->caption() : WindowCaption(grid);
+}
+
+QList<PrintFigure> PrintFigures(const DataGrid *grid)
+{
+    const GridPrintExtras *extras = extrasOf(grid);
+    return extras && extras->figures ? extras->figures() : QList<PrintFigure>();
+}
+
 void ReportWrittenFile(const QString &text, const QString &title, const QString &path)
 {
     // Open stands for "打开文件", Apply for "打开所在文件夹".
@@ -222,9 +246,10 @@ void ExportGridToCsv(DataGrid *grid)
 void ExportGridToPdf(DataGrid *grid)
 {
     runFileExport(grid, pdfText, QStringLiteral("pdf"), QStringLiteral("PDF 文件 (*.pdf)"),
-                  [](const exporting::ExportTable &table, const QString &path, const QString &caption,
-                     const exporting::Progress &progress, QString &) {
-                      return WriteTablePdf(table, PrintHeader(caption), path, progress);
+                  [grid](const exporting::ExportTable &table, const QString &path, const QString &,
+                         const exporting::Progress &progress, QString &) {
+                      return WriteTablePdf(table, PrintHeader(PrintCaption(grid)), path, progress,
+                                           PrintFigures(grid));
                   });
 }
 
@@ -234,7 +259,8 @@ void PrintGrid(DataGrid *grid)
         return;
     const exporting::ExportTable table = GridExportTable(grid);
     const QString caption = WindowCaption(grid);
-    TablePrintJob job(table, PrintHeader(caption), QApplication::font());
+    TablePrintJob job(table, PrintHeader(PrintCaption(grid)), QApplication::font());
+    job.setFigures(PrintFigures(grid));
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(caption);
     {
@@ -260,9 +286,10 @@ void PrintGrid(DataGrid *grid)
 }
 
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header, const QString &path,
-                                 const exporting::Progress &progress)
+                                 const exporting::Progress &progress, const QList<PrintFigure> &figures)
 {
     TablePrintJob job(table, header, QApplication::font());
+    job.setFigures(figures);
     return WritePdfFile(path, header.caption, [&](QPdfWriter &writer, PaintedText &painted) {
         painted.font = QApplication::font();
         // A third of the progress measures the columns, the rest lays out and paints.

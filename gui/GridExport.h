@@ -9,12 +9,28 @@
 #include "gui/WorkProgress.h"
 
 #include <QPointer>
+#include <functional>
 
 class DataGrid;
 class QMenu;
 class QPoint;
 #include <QProgressDialog>
 class QWidget;
+
+// What a window adds to its grid's printout and PDF: a caption naming the
+// filters behind the rows, and pictures (charts) below the table. A child of
+// the grid; without one, the caption is the window's and there are no pictures.
+class GridPrintExtras : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GridPrintExtras(DataGrid *grid);
+    std::function<QString()> caption;
+    std::function<QList<PrintFigure>()> figures;
+};
+// The caption and pictures of a grid's printout.
+QString PrintCaption(const DataGrid *grid);
+QList<PrintFigure> PrintFigures(const DataGrid *grid);
 
 // The menu a right-click on a grid shows: the four commands, then the
 // grid's own actions (QWidget::actions(), such as a window's transcript command).
@@ -42,7 +58,8 @@ void ReportWrittenFile(const QString &text, const QString &title, const QString 
 
 // Writes a table as a PDF file with the printed pages' layout.
 exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const PageHeader &header,
-                                 const QString &path, const exporting::Progress &progress = {});
+                                 const QString &path, const exporting::Progress &progress = {},
+                                 const QList<PrintFigure> &figures = {});
 
 // The progress dialog of a long export, shown when the export takes a moment.
 class ExportProgress : public WorkProgress

@@ -66,6 +66,16 @@ char16_t ideographFor(char16_t u)
     return radicalIdeographs().value(u, u);
 }
 
+// The character a shared glyph stands for in this program's texts: the CJK
+// fonts draw the figure dash and the en dash with one glyph, and the text map
+// names the figure dash, so "60–69" could not be found or copied.
+char16_t intendedCharacter(char16_t u)
+{
+    if (u == 0x2012)
+        return 0x2013;
+    return ideographFor(u);
+}
+
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -97,8 +107,8 @@ bool repairSection(QByteArray &data, qsizetype from, qsizetype to, int codesPerL
             int value = 0;
             for (qsizetype k = i + 1; k < end && value >= 0; ++k)
                 value = hexValue(data[k]) < 0 ? -1 : value * 16 + hexValue(data[k]);
-            if (value >= 0x2E80 && value <= 0x2FDF) {
-                const char16_t mapped = ideographFor(char16_t(value));
+            if ((value >= 0x2E80 && value <= 0x2FDF) || value == 0x2012) {
+                const char16_t mapped = intendedCharacter(char16_t(value));
                 if (mapped != value) {
                     const QByteArray hex = QByteArray::number(mapped, 16).toUpper().rightJustified(4, '0');
                     data.replace(i + 1, 4, hex);

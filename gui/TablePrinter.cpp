@@ -356,6 +356,7 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
             newPage(r, from);
         }
     }
+    placeFigures(frame, frame.body().top() + titleContent + 2 * pad + used);
 
     QPainter painter;
     if (!painter.begin(device))
@@ -368,11 +369,14 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
         if (p > 0)
             device->newPage();
         frame.paint(painter, p + 1, pages);
+        paintFigures(painter, p);
+        if (p >= m_pageStarts.size())
+            continue;
         qreal y = frame.body().top();
         paintSlice(painter, frame, titleCells, true, y, 0, titleContent);
         y += titleContent + 2 * pad;
         const PagePlace start = m_pageStarts[p];
-        const PagePlace end = p + 1 < pages ? m_pageStarts[p + 1] : PagePlace{rows, 0};
+        const PagePlace end = p + 1 < m_pageStarts.size() ? m_pageStarts[p + 1] : PagePlace{rows, 0};
         for (qint64 r = start.row; r < end.row || (r == end.row && end.offset > 0); ++r) {
             if (progress && r % progressStep == 0 && !progress(rows + r, steps)) {
                 painter.end();
@@ -388,4 +392,35 @@ bool TablePrintJob::print(QPagedPaintDevice *device, const exporting::Progress &
     if (!painter.end())
         throw dravon::Error(QStringLiteral("无法完成打印"));
     return !progress || progress(steps, steps);
+}
+
+void TablePrintJob::placeFigures(const PageFrame &frame, qreal afterRows)
+{
+    m_placed.clear();
+    m_figurePages = 0;
+    const QRectF body = frame.body();
+    const qreal gap = frame.lineHeight();
+    int page = int(m_pageStarts.size()) - 1;
+    qreal y = afterRows + gap;
+    for (const PrintFigure &figure : std::as_const(m_figures)) {
+        const qreal height = qMin(body.width() * figure.aspect, body.height());
+        if (y + height > body.bottom()) {
+            ++page;
+            y = body.top();
+        }
+        m_placed.append({page, QRectF(body.left(), y, body.width(), height)});
+        y += height + gap;
+        m_figurePages = page + 1;
+    }
+}
+
+void TablePrintJob::paintFigures(QPainter &painter, int page) const
+{
+    for (int i = 0; i < m_placed.size(); ++i) {
+        if (m_placed[i].page != page || !m_figures[i].paint)
+            continue;
+        painter.save();
+        m_figures[i].paint(painter, m_placed[i].rect);
+        painter.restore();
+    }
 }

@@ -14,6 +14,7 @@
 #include <QPageLayout>
 #include <QRectF>
 #include <QVector>
+#include <functional>
 
 class QPagedPaintDevice;
 class QPainter;
@@ -61,6 +62,15 @@ QString PageNumberText(int page, int pages);
 // A4 with 15 mm margins in the given orientation.
 void SetUpPage(QPagedPaintDevice *device, QPageLayout::Orientation orientation);
 
+// A picture printed below a table's rows (a chart), as wide as the page:
+// its height is the width times aspect (at most the page's body), and paint
+// draws it into the rectangle it is given.
+struct PrintFigure
+{
+    qreal aspect = 0.5;
+    std::function<void(QPainter &, const QRectF &)> paint;
+};
+
 // A progress callback for one part of a longer job: its own done/total is
 // reported as the span [from, to] (parts of 1) of the whole.
 exporting::Progress ProgressSpan(const exporting::Progress &whole, double from, double to);
@@ -106,7 +116,9 @@ public:
     // lays the pages out, the second paints them).
     // Throws dravon::Error when rows cannot be read.
     bool print(QPagedPaintDevice *device, const exporting::Progress &progress = {});
-    int pageCount() const { return int(m_pageStarts.size()); }
+    int pageCount() const { return qMax(int(m_pageStarts.size()), m_figurePages); }
+    // Pictures printed after the last row, on the same page when they fit.
+    void setFigures(const QList<PrintFigure> &figures) { m_figures = figures; }
     // The text size relative to the usual one (below 1 for very wide tables).
     qreal textScale() const { return m_textScale; }
     // Characters of the printed texts that a PDF file's text map needs.
@@ -126,6 +138,9 @@ private:
     std::vector<CellText> layOutRow(const PageFrame &frame, QPagedPaintDevice *device, qint64 row, bool titles) const;
     void paintSlice(QPainter &painter, const PageFrame &frame, const std::vector<CellText> &cells, bool titles,
                     qreal y, qreal from, qreal to) const;
+    // Places the pictures from afterRows (on the last page of rows) on, and paints those of a page.
+    void placeFigures(const PageFrame &frame, qreal afterRows);
+    void paintFigures(QPainter &painter, int page) const;
 
     const exporting::ExportTable &m_table;
     PageHeader m_header;
@@ -138,4 +153,12 @@ private:
     qreal m_left = 0;
     QVector<PagePlace> m_pageStarts;
     RareCharacters m_rare;
+    struct PlacedFigure
+    {
+        int page;
+        QRectF rect;
+    };
+    QList<PrintFigure> m_figures;
+    QVector<PlacedFigure> m_placed;
+    int m_figurePages = 0;
 };

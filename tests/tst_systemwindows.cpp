@@ -1307,7 +1307,9 @@ private slots:
             QVERIFY(d->Label1->font().bold());
             QVERIFY(d->Label1->font().pointSizeF() > d->Label2->font().pointSizeF());
             QVERIFY(d->Label2->font().bold());
-            QVERIFY(!d->Label2->text().isEmpty());
+            // The program is offered under the GPL (Qt Charts requires it).
+            QVERIFY(d->Label2->text().contains(QStringLiteral("GNU GPL 第 3 版或更新版本")));
+            QVERIFY(d->Label2->width() >= d->Label2->sizeHint().width());
             QVERIFY(!d->Image1->pixmap().isNull());
             // Picture upper left, name to its right, notice below it.
             QVERIFY(d->Label1->geometry().left() >= d->Image1->geometry().right());

@@ -53,6 +53,12 @@ FindPage::FindPage(TfrmBase *window, const QString &resultSourceName, const QLis
     btnFind->setObjectName(QStringLiteral("btnFind"));
     btnFind->setAutoDefault(false);
 
+    lblStatement = label("lblStatement", QStringLiteral("语句："));
+    edtStatement = new QLineEdit(this);
+    edtStatement->setObjectName(QStringLiteral("edtStatement"));
+    edtStatement->setReadOnly(true);
+    edtStatement->setFocusPolicy(Qt::ClickFocus);
+
     auto *gridPanel = new QFrame(this);
     gridPanel->setObjectName(QStringLiteral("Panel3"));
     gridPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -83,6 +89,11 @@ FindPage::FindPage(TfrmBase *window, const QString &resultSourceName, const QLis
     outer->setContentsMargins(6, 8, 6, 6);
     outer->setSpacing(8);
     outer->addLayout(controls);
+    auto *statementRow = new QHBoxLayout;
+    statementRow->setSpacing(6);
+    statementRow->addWidget(lblStatement);
+    statementRow->addWidget(edtStatement, 1);
+    outer->addLayout(statementRow);
     outer->addWidget(gridPanel, 1);
 
     QWidget::setTabOrder(cmbxItems, cmbxCondition);
@@ -108,9 +119,16 @@ void FindPage::btnFindClick()
     const QString sql = statement();
     if (sql.isEmpty())
         return;
+    runStatement(sql);
+}
+
+void FindPage::runStatement(const QString &sql)
+{
     // Opened first, bound after: a refused statement leaves the previous result in place.
     auto result = SQLDataSet(sql, m_window->connection());
     m_result->setDataSet(std::move(result));
+    edtStatement->setText(sql);
+    edtStatement->setCursorPosition(0);
     applyColumnWidths();
 }
 

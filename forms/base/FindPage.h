@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class TfrmBase;
 
@@ -27,6 +28,9 @@ public:
     QLabel *lblValues = nullptr;
     QComboBox *cmbxValues = nullptr;      // accepts typed text; list filled by the window, if at all
     QPushButton *btnFind = nullptr;
+    // The statement whose rows the grid shows, read-only.
+    QLabel *lblStatement = nullptr;
+    QLineEdit *edtStatement = nullptr;
     DataGrid *DBGrid2 = nullptr;
 
     DataSource *resultSource() const { return m_result; }
@@ -38,6 +42,9 @@ public:
     // No item chosen: nothing happens. A statement the database refuses
     // throws; the grid then keeps its previous rows.
     void btnFindClick();
+    // Opens a statement built elsewhere (another window asking for these
+    // rows) into the result grid, and shows it; throws as btnFindClick does.
+    void runStatement(const QString &sql);
     // Column widths of the result grid, kept across results.
     void setColumnWidths(const QList<int> &widths);
     // Replaces the value list; the text in the box stays.

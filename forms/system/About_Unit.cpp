@@ -83,7 +83,7 @@ TfrmAbout::TfrmAbout(QWidget *owner) : TfrmBase(owner)
     big.setPointSizeF(font().pointSizeF() * 2.2);
     Label1->setFont(big);
 
-    Label2 = new QLabel(QStringLiteral("© 2026 Veltrana 项目 保留所有权利"), this);
+    Label2 = new QLabel(QStringLiteral("© 2026 Veltrana 项目 · 自由软件，依 GNU GPL 第 3 版或更新版本发布"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     QFont bold = font();
     bold.setBold(true);

@@ -158,6 +158,8 @@ void DataGrid::rebind()
 
 void DataGrid::sortByTitle(int column)
 {
+    if (!m_sortsByTitle)
+        return;
     auto *columns = qobject_cast<GridColumnsModel *>(model());
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
     const int field = columns ? columns->fieldAt(column) : -1;
@@ -176,6 +178,8 @@ void DataGrid::sortByTitle(int column)
 
 void DataGrid::showSortOrder()
 {
+    if (!m_sortsByTitle)
+        return;
     auto *columns = qobject_cast<GridColumnsModel *>(model());
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
     int shown = -1;

@@ -65,6 +65,9 @@ public:
     // A click on a column title: the rows in that column's order, again:
     // descending. A large set shows its progress and can be cancelled.
     void sortByTitle(int column);
+    // A grid that orders its rows itself (computed rows) turns the title
+    // clicks and the title's order mark of the record set off.
+    void setSortsByTitle(bool on) { m_sortsByTitle = on; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -85,4 +88,5 @@ private:
     QPointer<DataSource> m_source;
     QList<GridColumn> m_columns;
     bool m_following = false;
+    bool m_sortsByTitle = true;
 };

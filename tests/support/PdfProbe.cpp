@@ -26,6 +26,14 @@ QString pdfText(const QString &path)
                                                                        path, QStringLiteral("-")}));
 }
 
+QStringList pdfPages(const QString &path)
+{
+    QStringList pages = pdfText(path).split(QChar(u'\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
 QString squeezed(QString text)
 {
     text.remove(QRegularExpression(QStringLiteral("\\s")));

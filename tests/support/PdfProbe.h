@@ -17,6 +17,8 @@ QByteArray runProgram(const QString &program, const QStringList &arguments);
 
 // The text layer of a PDF file, as pdftotext gives it (UTF-8).
 QString pdfText(const QString &path);
+// The text of each page (pdftotext's pages, split at the form feeds).
+QStringList pdfPages(const QString &path);
 // The text with every white space removed.
 QString squeezed(QString text);
 // The file's information dictionary as pdfinfo gives it ("Creator", "Title", ...).

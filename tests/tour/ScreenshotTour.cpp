@@ -22,6 +22,12 @@
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "forms/stats/ScoreRanking_Unit.h"
+#include "forms/stats/ScoreStatistics_Unit.h"
+#include "forms/stats/StatsSettings_Unit.h"
+#include "forms/stats/Summary_Unit.h"
+#include "gui/stats/ResultGrid.h"
+#include "gui/stats/WorkRunner.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
 #include "gui/QuickFindBox.h"
@@ -147,6 +153,32 @@ void savePdfPage(const QString &pdf, const QString &name)
     else
         std::printf("%s.png\n", qPrintable(base));
 }
+
+// Every page of a PDF file as PNG pictures (name-1.png, name-2.png, ...).
+void savePdfPages(const QString &pdf, const QString &name)
+{
+    const QString base = QDir(outputDir).filePath(name);
+    if (QProcess::execute(QStringLiteral("pdftoppm"), {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("70"), pdf, base})
+        != 0)
+        std::fprintf(stderr, "cannot render %s\n", qPrintable(pdf));
+    else
+        std::printf("%s-*.png\n", qPrintable(base));
+}
+
+// A class of students each with marks in three subjects over two terms, for the statistics' pictures.
+const char *statisticsRows = R"SQL(
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 36)
+INSERT INTO StudentInfo (StudentID, StuName, StuSex, ClassID, InSchoolDate)
+  SELECT 2008000 + i, '学生' || i, CASE i % 2 WHEN 0 THEN '女' ELSE '男' END, '200700' || (1 + i % 3), '2007-09-01' FROM n;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 36),
+  s(j) AS (SELECT 1 UNION ALL SELECT j + 1 FROM s WHERE j < 3),
+  t(k, term) AS (VALUES (1, '第一学期'), (2, '第二学期'))
+INSERT INTO Score (StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score, CreditHour)
+  SELECT 2008000 + i, CASE k WHEN 1 THEN '2008-01-15' ELSE '2008-07-01' END, term, '200700' || j, '200700' || (1 + i % 3),
+         CASE WHEN (i * 7 + j * 3 + k) % 17 = 0 THEN NULL ELSE 45 + ((i * 37 + j * 11 + k * 5) % 55) END,
+         CASE j WHEN 1 THEN 4 WHEN 2 THEN 3.5 ELSE 3 END
+  FROM n, s, t;
+)SQL";
 
 // Shows the next print preview at a readable size, saves it, and closes it.
 void savePreview(const QString &name)
@@ -422,6 +454,53 @@ int main(int argc, char *argv[])
         wizard.next();
         save(&wizard, QStringLiteral("85-import-wide-score-mapping"));
     }
+    // The statistics, on more marks: a group chosen, its charts, the PDF
+    // with the charts below the table; a student's ranking and trend; the summaries.
+    workspace.exec(QString::fromUtf8(statisticsRows));
+    mainWindow->mdiArea()->closeAllSubWindows();
+    QApplication::processEvents();
+    mainWindow->menuItem(QStringLiteral("T2"))->trigger();
+    if (frmScoreStatistics) {
+        frmScoreStatistics->runner->waitUntilIdle();
+        frmScoreStatistics->cmbxTerm->setCurrentIndex(1);
+        frmScoreStatistics->compute();
+        frmScoreStatistics->runner->waitUntilIdle();
+        frmScoreStatistics->DBGrid1->selectRow(2);
+        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("90-statistics-group"));
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("statistics.pdf"));
+        DataGrid *grid = frmScoreStatistics->DBGrid1;
+        WriteTablePdf(GridExportTable(grid), PrintHeader(PrintCaption(grid)), pdf, {}, PrintFigures(grid));
+        savePdfPages(pdf, QStringLiteral("91-statistics-pdf"));
+        frmScoreStatistics->cmbxGrouping->setCurrentIndex(frmScoreStatistics->cmbxGrouping->findText(QStringLiteral("班级")));
+        frmScoreStatistics->compute();
+        frmScoreStatistics->runner->waitUntilIdle();
+        frmScoreStatistics->DBGrid1->selectAll();
+        save(frmScoreStatistics->mdiSubWindow(), QStringLiteral("92-statistics-classes"));
+        frmScoreStatistics->closeWindow();
+    }
+    mainWindow->menuItem(QStringLiteral("T3"))->trigger();
+    if (frmScoreRanking) {
+        frmScoreRanking->runner->waitUntilIdle();
+        frmScoreRanking->DBGrid1->selectRow(1);
+        save(frmScoreRanking->mdiSubWindow(), QStringLiteral("93-ranking-trend"));
+        const QString pdf = QDir(outputDir).filePath(QStringLiteral("ranking.pdf"));
+        DataGrid *grid = frmScoreRanking->DBGrid1;
+        WriteTablePdf(GridExportTable(grid), PrintHeader(PrintCaption(grid)), pdf, {}, PrintFigures(grid));
+        savePdfPages(pdf, QStringLiteral("94-ranking-pdf"));
+        frmScoreRanking->closeWindow();
+    }
+    mainWindow->menuItem(QStringLiteral("T4"))->trigger();
+    if (frmSummary) {
+        for (int page = 0; page < frmSummary->PageControl1->count(); ++page) {
+            frmSummary->PageControl1->setCurrentIndex(page);
+            frmSummary->runner->waitUntilIdle();
+            QTest::qWait(300);
+            save(frmSummary->mdiSubWindow(), QStringLiteral("95-summary-%1").arg(page + 1));
+        }
+    }
+    shootModal<TfrmStatsSettings>(QStringLiteral("96-stats-settings"));
+    mainWindow->menuItem(QStringLiteral("T6"))->trigger();
+
     for (const testsupport::Message &m : messages.messages)
         std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
     // Real message boxes: an export's outcome with its open buttons, and a

@@ -1,0 +1,227 @@
+#include "data/stats/WorkerRead.h"
+
+#include "data/BusyWait.h"
+#include "data/Connection.h"
+#include "data/Error.h"
+
+#include <QFile>
+#include <limits>
+#include <sqlite3.h>
+
+namespace stats {
+
+namespace {
+
+// Virtual machine steps between two looks at the cancel flag.
+constexpr int cancelCheckSteps = 4000;
+
+int stopWhenCancelled(void *context)
+{
+    return static_cast<ReadConnection *>(context)->cancelled() ? 1 : 0;
+}
+
+}
+
+ReadConnection::ReadConnection(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (sqlite3_open_v2(name.constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const QString text = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw dravon::Error(QStringLiteral("无法打开数据库文件 %1: %2").arg(path, text));
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_progress_handler(m_db, cancelCheckSteps, &stopWhenCancelled, this);
+}
+
+ReadConnection::~ReadConnection()
+{
+    sqlite3_close(m_db);
+}
+
+void ReadConnection::cancel()
+{
+    m_cancelled = true;
+}
+
+void ReadConnection::throwIfCancelled() const
+{
+    if (m_cancelled)
+        throw Cancelled();
+}
+
+Rows::Rows(ReadConnection &connection, const QString &sql) : m_connection(connection)
+{
+    connection.throwIfCancelled();
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(connection.handle(), utf8.constData(), int(utf8.size()), &m_stmt, nullptr) != SQLITE_OK) {
+        const QString text = dravon::engineErrorText(connection.handle());
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+        throw dravon::Error(QStringLiteral("读取数据失败: %1").arg(text));
+    }
+}
+
+Rows::~Rows()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+void Rows::bind(int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void Rows::bind(int index, qint64 value)
+{
+    sqlite3_bind_int64(m_stmt, index, value);
+}
+
+bool Rows::next()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE) {
+        sqlite3_reset(m_stmt);
+        return false;
+    }
+    const QString text = dravon::engineErrorText(m_connection.handle());
+    sqlite3_reset(m_stmt);
+    if (rc == SQLITE_INTERRUPT || m_connection.cancelled())
+        throw Cancelled();
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        throw dravon::Error(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n%1").arg(text));
+    throw dravon::Error(QStringLiteral("读取数据失败: %1").arg(text));
+}
+
+void Rows::reset()
+{
+    sqlite3_reset(m_stmt);
+}
+
+int Rows::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+bool Rows::isNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+std::string_view Rows::bytes(int column) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    return text ? std::string_view(text, std::size_t(sqlite3_column_bytes(m_stmt, column))) : std::string_view();
+}
+
+QString Rows::text(int column) const
+{
+    const std::string_view b = bytes(column);
+    return QString::fromUtf8(b.data(), qsizetype(b.size()));
+}
+
+double Rows::real(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+qint64 Rows::int64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+QString ScoreScanSql(const QString &columns, const QString &conditions)
+{
+    return QStringLiteral("SELECT %1 FROM Score WHERE %2").arg(columns, conditions);
+}
+
+void ScanScores(ReadConnection &connection, const QString &columns, const ScanCondition &condition,
+                const std::function<void(const Rows &)> &onRow)
+{
+    // The row key comes last, after the caller's columns. A scan that goes on
+    // after its last key must come in key order, whatever index another tool
+    // may have added to the file.
+    Rows rows(connection, QStringLiteral("SELECT %1, Id FROM Score%2 WHERE Id > ?1 AND (%3)")
+                              .arg(columns, condition.rowKeyOrder ? QStringLiteral(" NOT INDEXED") : QString(),
+                                   condition.sql));
+    for (int i = 0; i < condition.binds.size(); ++i)
+        rows.bind(i + 2, condition.binds[i]);
+    const int key = rows.columnCount() - 1;
+    qint64 after = std::numeric_limits<qint64>::min();
+    rows.bind(1, after);
+    for (qint64 read = 0; rows.next(); ++read) {
+        onRow(rows);
+        if (!condition.rowKeyOrder || read % 1024 != 1023 || !dravon::writerWaiting())
+            continue;
+        // A Save of the program waits: the read lock goes, the scan goes on after this row.
+        after = rows.int64(key);
+        rows.reset();
+        dravon::waitForWriter();
+        connection.throwIfCancelled();
+        rows.bind(1, after);
+    }
+}
+
+BackgroundJob::BackgroundJob(const QString &databasePath, Work work, QObject *parent)
+    : QThread(parent), m_path(databasePath), m_work(std::move(work))
+{
+}
+
+BackgroundJob::~BackgroundJob()
+{
+    cancel();
+    wait();
+}
+
+void BackgroundJob::cancel()
+{
+    m_cancelRequested = true;
+    std::lock_guard lock(m_mutex);
+    if (m_connection)
+        m_connection->cancel();
+}
+
+QString BackgroundJob::error() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void BackgroundJob::run()
+{
+    QString error;
+    try {
+        ReadConnection connection(m_path);
+        {
+            std::lock_guard lock(m_mutex);
+            m_connection = &connection;
+        }
+        if (m_cancelRequested)
+            connection.cancel();
+        try {
+            m_work(connection);
+        } catch (...) {
+            std::lock_guard lock(m_mutex);
+            m_connection = nullptr;
+            throw;
+        }
+        std::lock_guard lock(m_mutex);
+        m_connection = nullptr;
+    } catch (const Cancelled &) {
+    } catch (const dravon::Error &e) {
+        error = e.text();
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_error = m_cancelRequested ? QString() : error;
+    }
+    emit done();
+}
+
+}
