@@ -3,9 +3,11 @@
 #include "app/Common_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "gui/ServerAddressBox.h"
 #include "gui/Shell_Unit.h"
 #include "gui/controls/DataControls.h"
 #include "data/SchemaUpgrade.h"
+#include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
 
 #include <QFileDialog>
@@ -15,7 +17,9 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
+#include <iterator>
 
 QPointer<TfrmDBSetup> frmDBSetup;
 
@@ -59,13 +63,55 @@ TfrmDBSetup::TfrmDBSetup(QWidget *owner) : QDialog(owner)
     buttons->addWidget(btnFilePath);
     buttons->addWidget(btnOk);
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(row);
+    if (ServerWayOffered()) {
+        buildServerWay();
+        layout->addWidget(rdoFile);
+        layout->addLayout(row);
+        layout->addWidget(rdoServer);
+        layout->addWidget(grpServer);
+    } else {
+        layout->addLayout(row);
+    }
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setTabOrder(btnFilePath, btnOk);
+    if (grpServer) {
+        // Top to bottom: the file way, the server way, then OK.
+        QWidget *order[] = {rdoFile, btnFilePath, rdoServer, grpServer->edtHost, grpServer->edtPort,
+                            grpServer->edtDatabase, grpServer->edtUser, grpServer->edtPassword,
+                            grpServer->btnTestConnection, btnOk};
+        for (size_t i = 1; i < std::size(order); ++i)
+            setTabOrder(order[i - 1], order[i]);
+    }
 
     connect(btnFilePath, &QPushButton::clicked, this, [this] { Guarded([this] { btnFilePathClick(); }); });
     connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
+}
+
+void TfrmDBSetup::buildServerWay()
+{
+    rdoFile = new QRadioButton(QStringLiteral("数据库文件(&F)"), this);
+    rdoFile->setObjectName(QStringLiteral("rdoFile"));
+    rdoServer = new QRadioButton(QStringLiteral("服务器 (PostgreSQL)(&R)"), this);
+    rdoServer->setObjectName(QStringLiteral("rdoServer"));
+    rdoFile->setChecked(true);
+    grpServer = new ServerAddressBox(this);
+    grpServer->setObjectName(QStringLiteral("grpServer"));
+    connect(rdoFile, &QRadioButton::toggled, this, [this] { showWay(); });
+    showWay();
+}
+
+void TfrmDBSetup::showWay()
+{
+    const bool server = serverChosen();
+    edtDBFilePath->setEnabled(!server);
+    btnFilePath->setEnabled(!server);
+    grpServer->setEnabled(server);
+}
+
+bool TfrmDBSetup::serverChosen() const
+{
+    return rdoServer && rdoServer->isChecked();
 }
 
 void TfrmDBSetup::showEvent(QShowEvent *event)
@@ -79,6 +125,13 @@ void TfrmDBSetup::FormShow()
 {
     edtDBFilePath->setText(ReadDBFileName(GetConfigFileName()));
     btnFilePath->setFocus();
+    if (!rdoServer)
+        return;
+    if (const auto address = ReadServerAddress(GetConfigFileName())) {
+        grpServer->showAddress(*address);
+        rdoServer->setChecked(true);
+        grpServer->edtHost->setFocus();
+    }
 }
 
 void TfrmDBSetup::btnFilePathClick()
@@ -93,8 +146,39 @@ void TfrmDBSetup::btnFilePathClick()
     }
 }
 
+void TfrmDBSetup::okForServer(const dravon::pg::ServerAddress &address)
+{
+    try {
+        DM->ADOConn.close();
+        DM->ADOConn.setServerAddress(address);
+        DM->ADOConn.open();
+    } catch (const dravon::Error &e) {
+        // The server's reason (unreachable, wrong password, not the program's
+        // database), then the usual message.
+        ShowMessage(e.text(), QStringLiteral("错误"), QMessageBox::Critical);
+        ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical);
+        return;
+    }
+    try {
+        if (!address.password.isEmpty())
+            StorePassword(address);
+        WriteServerAddress(GetConfigFileName(), address);
+    } catch (const std::exception &e) {
+        ShowMessage(QStringLiteral("数据库设置没有保存!\n%1\n请检查磁盘空间和写入权限后再试。").arg(ErrorText(e)),
+                    QStringLiteral("错误"), QMessageBox::Critical);
+        return;
+    }
+    ShowMessage(QStringLiteral("数据连接成功,请重新启动程序!"), QStringLiteral("提示"), QMessageBox::Information);
+    RequestApplicationEnd();
+}
+
 void TfrmDBSetup::btnOkClick()
 {
+    if (serverChosen()) {
+        if (const auto address = grpServer->typedAddress())
+            okForServer(*address);
+        return;
+    }
     if (edtDBFilePath->text().isEmpty()) {
         ShowMessage(QStringLiteral("请选择数据库路径!"), QStringLiteral("错误"), QMessageBox::Critical);
         edtDBFilePath->setFocus();
@@ -119,6 +203,10 @@ void TfrmDBSetup::btnOkClick()
     try {
         settings::writeIni(GetConfigFileName(), QStringLiteral("BDConn"), QStringLiteral("DBConFileName"),
                            edtDBFilePath->text());
+        // Where the server way is offered, a file that named a server goes
+        // back to the file way; one that never did is not touched again.
+        if (rdoServer)
+            ChooseDatabaseFile(GetConfigFileName());
     } catch (const std::exception &e) {
         ShowMessage(QStringLiteral("数据库路径没有保存!\n%1\n请检查磁盘空间和写入权限后再试。")
                         .arg(QString::fromUtf8(e.what())),

@@ -7,6 +7,7 @@
 #include "gui/QuickFindBox.h"
 #include "gui/SharedConnection.h"
 #include "gui/import/ImportWizard.h"
+#include "data/ServerSettings.h"
 #include "forms/base/Base_Unit.h"
 #include "forms/courses/FindSubject_Unit.h"
 #include "forms/courses/PlanSubject_Unit.h"
@@ -21,6 +22,7 @@
 #include "forms/students/PracticeSet_Unit.h"
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
+#include "forms/system/DataMigration_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/CapturePrice_Unit.h"
@@ -111,6 +113,9 @@ void TfrmTeachMain::buildMenu()
     s5->menuAction()->setObjectName(QStringLiteral("S5"));
     addItem(s5, "N2", QStringLiteral("备份/还原数据库"), &TfrmTeachMain::N2Click, true);
     addItem(s5, "N8", QStringLiteral("导入数据…"), &TfrmTeachMain::N8Click, true);
+    // Copying a file to a server belongs to the builds that offer the server.
+    if (ServerWayOffered())
+        addItem(s5, "N9", QStringLiteral("数据迁移…"), &TfrmTeachMain::N9Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
@@ -317,6 +322,13 @@ void TfrmTeachMain::N2Click()
 void TfrmTeachMain::N8Click()
 {
     OpenImportWizard(this);
+}
+
+void TfrmTeachMain::N9Click()
+{
+    std::unique_ptr<TfrmDataMigration> dialog(new TfrmDataMigration(this));
+    frmDataMigration = dialog.get();
+    ExecDialog(dialog.get());
 }
 
 void TfrmTeachMain::N5Click()

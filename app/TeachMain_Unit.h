@@ -35,6 +35,7 @@ public:
     void N5Click();
     // 导入数据…: the import wizard.
     void N8Click();
+    void N9Click();
     void S6Click();
     void D2Click();
     void D3Click();

@@ -2,16 +2,23 @@
 // server through the dialect; a refused login leaves the connection closed;
 // the configuration file keeps its file key and adds the server's; the
 // password goes only into libpq's password file, which the connection then
-// uses; the data module connects to the server the configuration names.
+// uses; the data module connects to the server the configuration names; the
+// setup dialog takes a server, typed and clicked, tests it and stores it.
+#include "app/DBSetup_Unit.h"
 #include "app/DM_Unit.h"
 #include "data/Dravon.h"
 #include "data/ProgramSettings.h"
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
+#include "gui/ServerAddressBox.h"
+#include "support/GuiHelpers.h"
 #include "support/TestServer.h"
 #include "support/TestWorkspace.h"
 
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -189,6 +196,128 @@ private slots:
         TDM dm;
         QVERIFY(dm.ADOConn.isOpen());
         QVERIFY(!dm.ADOConn.isServer());
+    }
+
+    void setupDialogTakesAServer()
+    {
+        TestWorkspace ws;
+        ServerDatabase db;
+        PasswordFile passwords;
+        ResetApplicationEndForTesting();
+        testsupport::MessageRecorder rec;
+        TDM dm;
+        QVERIFY(dm.ADOConn.isOpen() && !dm.ADOConn.isServer());
+        {
+            // The build without the server way shows the file way only.
+            TfrmDBSetup fileOnly(nullptr);
+            QVERIFY(!fileOnly.findChild<QRadioButton *>() && !fileOnly.findChild<ServerAddressBox *>());
+        }
+        SetServerWayOfferedForTesting(true);
+        auto offeredOnlyHere = qScopeGuard([] { SetServerWayOfferedForTesting(false); });
+        TfrmDBSetup setup(nullptr);
+        setup.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&setup));
+        QVERIFY(setup.rdoFile->isChecked());
+        QCOMPARE(setup.edtDBFilePath->text(), ws.dbPath());
+        QVERIFY(!setup.grpServer->isEnabled());
+        QTest::mouseClick(setup.rdoServer, Qt::LeftButton, {}, QPoint(5, setup.rdoServer->height() / 2));
+        QVERIFY(setup.rdoServer->isChecked());
+        QVERIFY(setup.grpServer->isEnabled() && !setup.btnFilePath->isEnabled());
+        ServerAddressBox *box = setup.grpServer;
+
+        // Nothing typed: the dialog says what it needs and connects nowhere.
+        QTest::mouseClick(setup.btnOk, Qt::LeftButton);
+        QCOMPARE(rec.texts(), QStringList(QStringLiteral("请填写服务器的主机、端口(1-65535)、数据库和用户!")));
+        QVERIFY(box->edtHost->hasFocus());
+        QVERIFY(dm.ADOConn.isOpen() && !dm.ADOConn.isServer());
+
+        const dravon::pg::ServerAddress a = db.address();
+        // Typed field after field, Tab between them, as a clerk does.
+        auto typeThenTab = [](const QString &text) {
+            QWidget *field = QApplication::focusWidget();
+            QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(field, text);
+            QTest::keyClick(field, Qt::Key_Tab);
+        };
+        for (const QString &text : {a.host, QStringLiteral("70000"), a.database, a.user, QStringLiteral("wrong")})
+            typeThenTab(text);
+        QCOMPARE(QApplication::focusWidget(), box->btnTestConnection);
+        QCOMPARE(box->edtUser->text(), a.user);
+        // A port out of range is refused before anything connects.
+        QTest::keyClick(box->btnTestConnection, Qt::Key_Space);
+        QCOMPARE(rec.last().text, QStringLiteral("请填写服务器的主机、端口(1-65535)、数据库和用户!"));
+        QVERIFY(box->edtPort->hasFocus());
+        QTest::keyClick(box->edtPort, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box->edtPort, QString::number(a.port));
+        QTest::mouseClick(box->btnTestConnection, Qt::LeftButton);
+        QVERIFY2(rec.last().text.startsWith(QStringLiteral("用户名或密码不正确")), qPrintable(rec.last().text));
+        QCOMPARE(rec.last().icon, QMessageBox::Critical);
+        // OK with the wrong password: the server's reason, then the usual message;
+        // as with a file, a failed OK leaves the connection closed and writes nothing.
+        const QByteArray iniBefore = fileText(ws.iniPath());
+        QTest::mouseClick(setup.btnOk, Qt::LeftButton);
+        QCOMPARE(rec.last().text, QStringLiteral("数据库连接失败!"));
+        QVERIFY(!dm.ADOConn.isOpen() && !ApplicationEndRequested());
+        QCOMPARE(fileText(ws.iniPath()), iniBefore);
+
+        box->edtPassword->selectAll();
+        QTest::keyClicks(box->edtPassword, a.password);
+        QTest::mouseClick(box->btnTestConnection, Qt::LeftButton);
+        QCOMPARE(rec.last().text, QStringLiteral("连接成功!\n数据库 %1 是空的,第一次连接时将建立本程序的数据表。").arg(a.database));
+        // Testing sets nothing up and stores nothing.
+        QCOMPARE(db.query(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'")),
+                 QStringList(QStringLiteral("0")));
+        QVERIFY(!QFile::exists(passwords.path()));
+
+        QTest::mouseClick(setup.btnOk, Qt::LeftButton);
+        QCOMPARE(rec.last().text, QStringLiteral("数据连接成功,请重新启动程序!"));
+        QVERIFY(ApplicationEndRequested());
+        QVERIFY(dm.ADOConn.isServer() && dm.ADOConn.isOpen());
+        QCOMPARE(db.query(QStringLiteral("SELECT \"UserID\" FROM \"User\"")), QStringList(QStringLiteral("1001")));
+        const QString ini = QString::fromUtf8(fileText(ws.iniPath()));
+        QVERIFY2(ini.contains(QStringLiteral("ServerDatabase=") + a.database) && !ini.contains(a.password)
+                     && ini.contains(QStringLiteral("DBConFileName=") + ws.dbPath()),
+                 qPrintable(ini));
+        QVERIFY(QString::fromUtf8(fileText(passwords.path())).contains(a.password));
+
+        // The next start connects through the password file, and the dialog shows the server.
+        ResetApplicationEndForTesting();
+        TDM next;
+        QVERIFY(next.ADOConn.isServer() && next.ADOConn.isOpen());
+        TfrmDBSetup again(nullptr);
+        again.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again));
+        QVERIFY(again.rdoServer->isChecked());
+        QCOMPARE(again.grpServer->edtDatabase->text(), a.database);
+        QCOMPARE(again.grpServer->edtPort->text(), QString::number(a.port));
+        QVERIFY(again.grpServer->edtPassword->text().isEmpty());
+        QTest::mouseClick(again.grpServer->btnTestConnection, Qt::LeftButton);
+        QCOMPARE(rec.last().text, QStringLiteral("连接成功!\n数据库 %1 中有本程序的数据表。").arg(a.database));
+
+        // Back to the file by the keyboard: the file key was kept all along.
+        again.rdoFile->setFocus();
+        QTest::keyClick(again.rdoFile, Qt::Key_Space);
+        QVERIFY(again.rdoFile->isChecked() && again.btnFilePath->isEnabled());
+        QTest::mouseClick(again.btnOk, Qt::LeftButton);
+        QCOMPARE(rec.last().text, QStringLiteral("数据连接成功,请重新启动程序!"));
+        QVERIFY(!ReadServerAddress(ws.iniPath()));
+        QCOMPARE(ReadDBFileName(ws.iniPath()), ws.dbPath());
+        QVERIFY(DM->ADOConn.isOpen() && !DM->ADOConn.isServer());
+    }
+
+    void testConnectionRefusesAnotherProgramsDatabase()
+    {
+        ServerDatabase db;
+        db.exec(QStringLiteral("CREATE TABLE invoices (id int)"));
+        testsupport::MessageRecorder rec;
+        ServerAddressBox box;
+        box.showAddress(db.address());
+        QTest::keyClicks(box.edtPassword, db.address().password);
+        QTest::mouseClick(box.btnTestConnection, Qt::LeftButton);
+        QCOMPARE(rec.last().icon, QMessageBox::Critical);
+        QVERIFY2(rec.last().text.contains(QStringLiteral("不是本程序的数据库")), qPrintable(rec.last().text));
+        QCOMPARE(db.query(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'")),
+                 QStringList(QStringLiteral("1")));
     }
 };
 

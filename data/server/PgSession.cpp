@@ -260,6 +260,55 @@ void Session::execScript(const QString &sql)
     // PQexec returns the last result only; an earlier failure ends the script there.
 }
 
+qint64 Session::copyIn(const QString &copySql, const std::function<bool(QByteArray &chunk)> &produce)
+{
+    PGresult *start = PQexec(m_conn, copySql.toUtf8().constData());
+    if (!start || PQresultStatus(start) != PGRES_COPY_IN) {
+        ServerError error = failure(start, copySql);
+        if (start)
+            PQclear(start);
+        throw error;
+    }
+    PQclear(start);
+    // Ends the copy and returns the server's answer to it.
+    auto finish = [this, &copySql](const char *failedBecause) {
+        if (PQputCopyEnd(m_conn, failedBecause) != 1)
+            throw failure(nullptr, copySql);
+        Result last;
+        while (PGresult *r = PQgetResult(m_conn)) {
+            if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+                ServerError error = failure(r, copySql);
+                PQclear(r);
+                while (PGresult *rest = PQgetResult(m_conn))
+                    PQclear(rest);
+                throw error;
+            }
+            last = Result(r);
+        }
+        return last.affected();
+    };
+    QByteArray chunk;
+    try {
+        for (;;) {
+            chunk.clear();
+            const bool more = produce(chunk);
+            if (!chunk.isEmpty() && PQputCopyData(m_conn, chunk.constData(), int(chunk.size())) != 1)
+                throw failure(nullptr, copySql);
+            if (!more)
+                break;
+        }
+    } catch (...) {
+        // The server must leave the copy state before anything else is sent;
+        // its own complaint about the abandoned copy is not the cause.
+        try {
+            finish("abandoned by the program");
+        } catch (const ServerError &) {
+        }
+        throw;
+    }
+    return finish(nullptr);
+}
+
 void Session::rollbackQuietly()
 {
     if (!isOk())

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
@@ -106,6 +107,12 @@ public:
         exec(QStringLiteral("COMMIT"));
     }
     void rollbackQuietly();
+    // Sends rows to a "COPY ... FROM STDIN" statement: produce() fills the
+    // next chunk of rows in COPY's text format and returns false when there
+    // are no more. An exception from produce() ends the copy as failed and
+    // is rethrown; a refusal by the server throws ServerError. Returns the
+    // number of rows the server took.
+    qint64 copyIn(const QString &copySql, const std::function<bool(QByteArray &chunk)> &produce);
     // The server's version as a number (150018 for 15.18).
     int serverVersion() const;
     bool isOk() const;

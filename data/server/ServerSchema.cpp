@@ -52,41 +52,68 @@ int serverSchemaVersion(Session &session)
     return session.exec(QStringLiteral("SELECT max(\"Version\") FROM \"SchemaVersion\"")).value(0, 0).toInt();
 }
 
-void prepareServerSchema(Session &session)
+const QStringList &programTableNames()
+{
+    return programTables;
+}
+
+ServerDatabaseState inspectServerDatabase(Session &session)
 {
     const QString where = session.address().display();
-    session.transaction([&] {
-        session.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(setupLock));
-        const QStringList tables = tablesIn(session);
-        if (tables.isEmpty()) {
-            session.execScript(serverSchemaSql());
-            return;
-        }
-        QStringList missing;
-        for (const QString &t : programTables) {
-            if (!tables.contains(t))
-                missing << t;
-        }
-        if (!tables.contains(versionTable) || !missing.isEmpty())
-            throw SchemaError(QStringLiteral("服务器上的数据库 %1 不是本程序的数据库(%2),没有做任何修改。"
-                                             "请使用一个空数据库。")
-                                  .arg(where, missing.isEmpty() ? QStringLiteral("没有版本表")
-                                                                : QStringLiteral("缺少数据表 ") + missing.join(QStringLiteral(", "))));
-        const int version = serverSchemaVersion(session);
-        if (version > currentSchemaVersion)
-            throw SchemaError(QStringLiteral("服务器上的数据库 %1 是较新版本的程序建立的(版本 %2,本程序为版本 %3),"
-                                             "本程序不能使用它,没有做任何修改。")
-                                  .arg(where)
-                                  .arg(version)
-                                  .arg(currentSchemaVersion));
-        for (int v = qMax(version, 1); v < currentSchemaVersion; ++v) {
-            if (v - 1 >= upgrades.size())
-                throw SchemaError(QStringLiteral("服务器上的数据库 %1 的版本 %2 无法升级,没有做任何修改。").arg(where).arg(v));
-            session.execScript(upgrades.at(v - 1));
-        }
-        if (version < currentSchemaVersion)
-            session.exec(QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = $1"), {currentSchemaVersion});
-    });
+    const QStringList tables = tablesIn(session);
+    ServerDatabaseState state;
+    if (tables.isEmpty())
+        return state;
+    QStringList missing;
+    for (const QString &t : programTables) {
+        if (!tables.contains(t))
+            missing << t;
+    }
+    state.kind = ServerDatabaseState::Kind::Unusable;
+    if (!tables.contains(versionTable) || !missing.isEmpty()) {
+        state.problem = QStringLiteral("服务器上的数据库 %1 不是本程序的数据库(%2),没有做任何修改。"
+                                       "请使用一个空数据库。")
+                            .arg(where, missing.isEmpty() ? QStringLiteral("没有版本表")
+                                                          : QStringLiteral("缺少数据表 ") + missing.join(QStringLiteral(", ")));
+        return state;
+    }
+    state.version = serverSchemaVersion(session);
+    if (state.version > currentSchemaVersion) {
+        state.problem = QStringLiteral("服务器上的数据库 %1 是较新版本的程序建立的(版本 %2,本程序为版本 %3),"
+                                       "本程序不能使用它,没有做任何修改。")
+                            .arg(where)
+                            .arg(state.version)
+                            .arg(currentSchemaVersion);
+        return state;
+    }
+    state.kind = ServerDatabaseState::Kind::Program;
+    return state;
+}
+
+void prepareServerSchema(Session &session)
+{
+    session.transaction([&] { prepareServerSchemaWithin(session); });
+}
+
+void prepareServerSchemaWithin(Session &session)
+{
+    const QString where = session.address().display();
+    session.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(setupLock));
+    const ServerDatabaseState state = inspectServerDatabase(session);
+    if (state.kind == ServerDatabaseState::Kind::Empty) {
+        session.execScript(serverSchemaSql());
+        return;
+    }
+    if (state.kind == ServerDatabaseState::Kind::Unusable)
+        throw SchemaError(state.problem);
+    const int version = state.version;
+    for (int v = qMax(version, 1); v < currentSchemaVersion; ++v) {
+        if (v - 1 >= upgrades.size())
+            throw SchemaError(QStringLiteral("服务器上的数据库 %1 的版本 %2 无法升级,没有做任何修改。").arg(where).arg(v));
+        session.execScript(upgrades.at(v - 1));
+    }
+    if (version < currentSchemaVersion)
+        session.exec(QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = $1"), {currentSchemaVersion});
 }
 
 QStringList serverNames(Session &session)

@@ -14,9 +14,25 @@ class Session;
 // The schema text (data/server/schema.sql).
 QString serverSchemaSql();
 
+// The program's thirteen tables, in the order of the schema.
+const QStringList &programTableNames();
+
 // The version of the program's tables in the database, 0 when the database
 // holds none of them.
 int serverSchemaVersion(Session &session);
+
+// What a database holds, read without changing anything: no tables at all,
+// the program's tables (of this program's version or an older one), or
+// something the program cannot use (another program's tables, some of the
+// program's missing, a newer version), with the text that says why.
+struct ServerDatabaseState
+{
+    enum class Kind { Empty, Program, Unusable };
+    Kind kind = Kind::Empty;
+    int version = 0;
+    QString problem;
+};
+ServerDatabaseState inspectServerDatabase(Session &session);
 
 // Makes the database ready for the program, in one transaction, while other
 // programs that connect at the same moment wait: an empty database gets the
@@ -24,6 +40,9 @@ int serverSchemaVersion(Session &session);
 // Throws SchemaError, changing nothing, when the database holds other
 // tables, misses some of the program's, or is of a newer version.
 void prepareServerSchema(Session &session);
+// The same inside the caller's transaction, which then holds the setup lock
+// until it ends.
+void prepareServerSchemaWithin(Session &session);
 
 // The names of the tables and columns of the database's schema, as the
 // dialect needs them.

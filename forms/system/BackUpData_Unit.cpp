@@ -4,6 +4,8 @@
 #include "data/DatabaseFiles.h"
 #include "data/Error.h"
 #include "data/ProgramSettings.h"
+#include "data/server/ServerBackup.h"
+#include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
 
 #include <QDir>
@@ -19,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
 
 QPointer<TfrmBackupData> frmBackupData;
 
@@ -71,6 +74,28 @@ void reportFailure(const QString &headline, const QString &files, const QString 
 QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+// The program's connection, when there is one.
+dravon::Connection *sharedConnectionIfAny()
+{
+    try {
+        return &SharedConnection();
+    } catch (const dravon::Error &) {
+        return nullptr;
+    }
+}
+
+// The server database the program works on; no value when it works on a file.
+std::optional<dravon::pg::ServerAddress> serverInUse()
+{
+    dravon::Connection *shared = sharedConnectionIfAny();
+    return shared && shared->isServer() ? shared->serverAddress() : std::nullopt;
+}
+
+QString serverDatabaseName(const dravon::pg::ServerAddress &address)
+{
+    return QStringLiteral("服务器上的数据库 %1").arg(address.display());
 }
 
 // The line that names the windows a restore closed; empty when none.
@@ -204,7 +229,9 @@ TfrmBackupData::TfrmBackupData(QWidget *owner) : TfrmBase(owner)
 
 void TfrmBackupData::btnBackupClick()
 {
-    const QString database = ReadDBFileName(GetConfigFileName());
+    // On a server, the server's dump tool writes the backup file.
+    const auto server = serverInUse();
+    const QString database = server ? QString() : ReadDBFileName(GetConfigFileName());
     const QString chosen = chooseFile(SaveDialog);
     if (chosen.isEmpty())
         return;
@@ -215,11 +242,16 @@ void TfrmBackupData::btnBackupClick()
         return;
     Animate1->start();
     try {
-        dbfiles::backupDatabase(database, target);
+        if (server)
+            dravon::pg::backupServerDatabase(*server, target);
+        else
+            dbfiles::backupDatabase(database, target);
     } catch (const std::exception &e) {
         Animate1->stop();
         reportFailure(QStringLiteral("备份失败!"),
-                      QStringLiteral("数据库: %1\n备份文件: %2").arg(native(database), native(target)), ErrorText(e));
+                      QStringLiteral("数据库: %1\n备份文件: %2")
+                          .arg(server ? serverDatabaseName(*server) : native(database), native(target)),
+                      ErrorText(e));
         return;
     }
     Animate1->stop();
@@ -249,7 +281,8 @@ QStringList TfrmBackupData::closeOtherWindows()
 
 void TfrmBackupData::btnRestoreClick()
 {
-    const QString database = ReadDBFileName(GetConfigFileName());
+    const auto server = serverInUse();
+    const QString database = server ? QString() : ReadDBFileName(GetConfigFileName());
     const QString chosen = chooseFile(OpenDialog);
     if (chosen.isEmpty())
         return;
@@ -259,14 +292,12 @@ void TfrmBackupData::btnRestoreClick()
     // open on the file being replaced; the ini may name another file. The
     // working windows show and write that file's rows: they are closed once
     // the backup has passed its checks, and the user is told which.
+    // On a server the database is replaced by name, which needs every
+    // connection to it closed: the program's own always.
     dbfiles::RestoreHooks hooks;
-    dravon::Connection *shared = nullptr;
-    try {
-        shared = &connection();
-    } catch (const dravon::Error &) {
-    }
+    dravon::Connection *shared = sharedConnectionIfAny();
     QStringList closed;
-    if (shared && shared->isOpen() && sameFile(shared->databasePath(), database)) {
+    if (shared && shared->isOpen() && (server || sameFile(shared->databasePath(), database))) {
         hooks.closeConnection = [this, shared, &closed] {
             closed = closeOtherWindows();
             shared->close();
@@ -275,18 +306,20 @@ void TfrmBackupData::btnRestoreClick()
     }
     QString kept;
     try {
-        kept = dbfiles::restoreDatabase(chosen, database, hooks);
+        kept = server ? dravon::pg::restoreServerDatabase(chosen, *server, hooks)
+                      : dbfiles::restoreDatabase(chosen, database, hooks);
     } catch (const std::exception &e) {
         Animate1->stop();
         reportFailure(QStringLiteral("还原失败!"),
-                      QStringLiteral("备份文件: %1\n数据库: %2").arg(native(chosen), native(database)),
+                      QStringLiteral("备份文件: %1\n数据库: %2")
+                          .arg(native(chosen), server ? serverDatabaseName(*server) : native(database)),
                       ErrorText(e) + closedNotice(closed));
         return;
     }
     Animate1->stop();
     QString text = QStringLiteral("还原成功!");
     if (!kept.isEmpty())
-        text += QStringLiteral("\n原数据库已保存为 %1").arg(native(kept));
+        text += QStringLiteral("\n原数据库已保存为 %1").arg(server ? QStringLiteral("服务器上的数据库 ") + kept : native(kept));
     text += closedNotice(closed);
     ShowMessage(text, QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }
