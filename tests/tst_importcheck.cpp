@@ -1,12 +1,13 @@
 // The import's dry run and apply on a real database: what each row would do,
 // the error texts, names resolved to numbers, wide score sheets, the modes,
-// all or nothing, cancel, the backup copy, a locked file, a database changed
+// all or nothing, cancel, the backup copy, a full disk, a locked file, a database changed
 // after the check, importing twice, and a round trip through the program's
 // own CSV and Excel export.
 #include "data/Dravon.h"
 #include "data/export/TableExport.h"
 #include "data/import/ImportRun.h"
 #include "support/ImportFixtures.h"
+#include "support/SmallDisk.h"
 #include "support/TestWorkspace.h"
 
 #include <QDir>
@@ -58,6 +59,15 @@ class ImportCheckTest : public QObject
         for (const ErrorRow &e : run.errorRows())
             all << e.reasons;
         return all;
+    }
+
+    // A score sheet of n new marks of one student, one term each.
+    QString manyScores(int n)
+    {
+        QString csv = QStringLiteral("学号,课程,学期,成绩\n");
+        for (int i = 0; i < n; ++i)
+            csv += QStringLiteral("0024001,高等数学,第%1学期,%2\n").arg(i).arg(i % 100);
+        return writeCsv(QStringLiteral("many.csv"), csv);
     }
 
     QStringList backups() const
@@ -299,10 +309,7 @@ private slots:
     void aCancelledApplyLeavesTheDatabaseAsItWas()
     {
         testsupport::seedSchool(*ws);
-        QString csv = QStringLiteral("学号,课程,学期,成绩\n");
-        for (int i = 0; i < 30000; ++i)
-            csv += QStringLiteral("0024001,高等数学,第%1学期,%2\n").arg(i).arg(i % 100);
-        std::unique_ptr<ImportRun> run = check(writeCsv("many.csv", csv), QStringLiteral("Score"));
+        std::unique_ptr<ImportRun> run = check(manyScores(30000), QStringLiteral("Score"));
         QVERIFY(run);
         QCOMPARE(run->counts().added, 30000);
         int calls = 0;
@@ -311,6 +318,47 @@ private slots:
         QVERIFY(calls >= 2);
         QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"0"});
         QVERIFY(QFileInfo::exists(result.backupPath));
+    }
+
+    void aFullDiskInTheMiddleOfTheApplyRollsEverythingBack()
+    {
+        testsupport::seedSchool(*ws);
+        // The database is opened on a disk that fills up.
+        testsupport::SmallDisk disk;
+        conn = std::make_unique<dravon::Connection>();
+        conn->setConnectionString(ws->connectionString());
+        conn->open();
+        std::unique_ptr<ImportRun> run = check(manyScores(30000), QStringLiteral("Score"));
+        QVERIFY(run);
+        // Room for what the engine writes out while the first 20,000 rows
+        // are added, not for the rest.
+        disk.setFreeBytes(800 * 1024);
+        qint64 written = 0;
+        try {
+            applyImport(*run, [&](qint64 done, qint64) {
+                written = done;
+                return true;
+            });
+            QFAIL("the apply did not fail");
+        } catch (const dravon::Error &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("导入失败,已全部撤销")), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("磁盘空间不足")), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral(".before-import-")), qPrintable(e.text()));
+        }
+        // The disk filled after rows had been written: the file is put back
+        // from the journal at once, so that any reader sees it as before.
+        QCOMPARE(written, 20000);
+        QVERIFY(!QFileInfo::exists(ws->dbPath() + QStringLiteral("-journal")));
+        QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"0"});
+        QCOMPARE(backups().size(), 1);
+        QCOMPARE(testsupport::querySql(QDir(ws->dir()).filePath(backups().first()), "SELECT count(*) FROM Score"),
+                 QStringList{"0"});
+        // With room again, the same check is applied whole.
+        disk.makeRoom();
+        QCOMPARE(applyImport(*run).added, 30000);
+        QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"30000"});
+        run.reset();
+        conn.reset();
     }
 
     void aLockedDatabaseIsReportedAndNothingIsWritten()

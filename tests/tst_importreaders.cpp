@@ -3,6 +3,7 @@
 // or hostile files that must fail with one clear message, quickly.
 #include "data/import/CellText.h"
 #include "data/import/CsvReader.h"
+#include "data/import/RowPrefetch.h"
 #include "data/import/TableReader.h"
 
 #include <QBuffer>
@@ -30,6 +31,35 @@ QStringList readAll(TableReader &reader, int sheet)
         rows << QStringLiteral("%1: %2").arg(row.line).arg(row.cells.join(QLatin1Char('|')));
     return rows;
 }
+
+// Rows 1 to n (one cell, seven times the line), then the end or a failure.
+class GeneratedRows : public TableReader
+{
+public:
+    GeneratedRows(qint64 rows, bool failing) : TableReader(QStringLiteral("generated.csv")), m_rows(rows), m_failing(failing) {}
+    FileKind kind() const override { return FileKind::Csv; }
+    QList<SheetInfo> sheets() const override { return {SheetInfo()}; }
+    void selectSheet(int) override { m_read = 0; }
+    bool next(SourceRow &row) override
+    {
+        if (m_read == m_rows) {
+            if (m_failing)
+                fail(QStringLiteral("第 %1 行之后读不下去").arg(m_rows));
+            return false;
+        }
+        ++m_read;
+        row.line = m_read;
+        row.cells = QStringList{QString::number(m_read * 7)};
+        return true;
+    }
+    double progress() const override { return m_rows ? double(m_read) / double(m_rows) : 1.0; }
+    qint64 read() const { return m_read; }
+
+private:
+    qint64 m_rows;
+    bool m_failing;
+    qint64 m_read = 0;
+};
 
 }
 
@@ -73,6 +103,9 @@ private slots:
         // Inline rich text without its phonetic run, an escaped character, an error value.
         QTest::newRow("inline strings")
             << fixture("inline-strings.xlsx") << 0 << QStringList{"1: 学号|姓名", "2: 0024001| 张3 |TRUE|#N/A|0024005"};
+        // Prefixed names, shared strings with a phonetic run, a reference and CDATA in a text.
+        QTest::newRow("prefixed names") << fixture("prefixed.xlsx") << 0
+                                        << QStringList{"1: 学号|姓名", "2: 0024001|李&四<五>"};
         const QStringList scores = {"1: 学号|课程|学期|成绩|考试日期",
                                     "2: 0024001|高等数学|第一学期|85|2025-01-10",
                                     "3: 0024002|高等数学|第一学期|九十|2025/1/10",
@@ -126,6 +159,8 @@ private slots:
         QTest::newRow("zip bomb") << fixture("bomb.xlsx") << "解压后超过 1 GB";
         QTest::newRow("encrypted workbook") << fixture("encrypted.xlsx") << "工作簿已加密";
         QTest::newRow("16384 columns") << fixture("wide-16384.xlsx") << "超过 1024 列";
+        QTest::newRow("entities that expand a billion times") << fixture("entities.xlsx") << "含有文档类型定义";
+        QTest::newRow("sheet cut in a row") << fixture("sheet-cut.xlsx") << "xl/worksheets/sheet1.xml:内容不完整";
         // An input the fuzzer found that makes FreeXL read past its buffer;
         // FreeXL runs in a helper process, and the program says why.
         QTest::newRow("xls that overruns FreeXL") << fixture("freexl-overflow.xls") << "工作簿中没有工作表";
@@ -165,6 +200,55 @@ private slots:
                 QVERIFY2(e.text().contains(QFileInfo(path).fileName()), qPrintable(e.text()));
             }
         }
+    }
+
+    void rowsReadAheadComeInTheFilesOrderAndSoDoesItsFailure_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("failing");
+        for (const int rows : {0, 1, 1024, 1025, 50000})
+            for (const bool failing : {false, true})
+                QTest::addRow("%d rows, %s", rows, failing ? "then a failure" : "then the end") << rows << failing;
+    }
+    void rowsReadAheadComeInTheFilesOrderAndSoDoesItsFailure()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, failing);
+        GeneratedRows reader(rows, failing);
+        reader.selectSheet(0);
+        RowPrefetch prefetch(reader);
+        SourceRow row;
+        qint64 taken = 0;
+        try {
+            while (prefetch.next(row)) {
+                ++taken;
+                QCOMPARE(row.line, taken);
+                QCOMPARE(row.cells, QStringList{QString::number(taken * 7)});
+            }
+            QVERIFY(!failing);
+            QVERIFY(!prefetch.next(row));
+        } catch (const ImportFailure &e) {
+            QVERIFY(failing);
+            QCOMPARE(e.text(), failureText(QStringLiteral("generated.csv"), QStringLiteral("第 %1 行之后读不下去").arg(rows)));
+        }
+        QCOMPARE(taken, rows);
+        QCOMPARE(prefetch.progress(), 1.0);
+    }
+
+    void aPrefetchLeftEarlyStopsReadingSoon()
+    {
+        GeneratedRows reader(200000, false);
+        reader.selectSheet(0);
+        {
+            RowPrefetch prefetch(reader);
+            SourceRow row;
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(prefetch.next(row));
+        }
+        // Some tens of thousands of rows were read ahead, not the file.
+        QVERIFY2(reader.read() < 40000, qPrintable(QString::number(reader.read())));
+        // The reader is the caller's again.
+        QCOMPARE(readAll(reader, 0).size(), 200000);
     }
 
     void aHugeOneLineCsvFailsWithinSeconds()
@@ -233,6 +317,10 @@ private slots:
         QTest::newRow("ISO") << "2024-09-01" << "2024-09-01";
         QTest::newRow("slashes") << "2024/9/1" << "2024-09-01";
         QTest::newRow("dots") << "2024.9.1" << "2024-09-01";
+        QTest::newRow("mixed separators") << "2024-9/1" << "2024-09-01";
+        QTest::newRow("a year below 1000") << "0024/9/1" << "0024-09-01";
+        QTest::newRow("no such month") << "2024-13-01" << "";
+        QTest::newRow("a year of three digits") << "202-09-01" << "";
         QTest::newRow("Chinese") << "2024年9月1日" << "2024-09-01";
         QTest::newRow("full-width digits and blanks") << "\u3000２０２４年９月１日 " << "2024-09-01";
         QTest::newRow("with a time") << "2024-09-01 00:00:00" << "2024-09-01";
@@ -248,6 +336,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, date);
         QCOMPARE(readDate(text).toString(Qt::ISODate), date);
+        // As stored.
+        if (!date.isEmpty())
+            QCOMPARE(isoDateText(readDate(text)), date);
     }
 
     void numbersReadAsSpreadsheetsShowThem()

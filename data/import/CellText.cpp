@@ -89,8 +89,40 @@ QString normalizedNumeric(const QString &text)
     return t;
 }
 
+namespace {
+
+// "2024-09-01", "2024/9/1", "2024.9.1": what nearly every cell of a date
+// column holds, read without the general pattern; anything else is left to it.
+QDate plainDate(QStringView t)
+{
+    auto digits = [&](qsizetype &i, int most, int *value) {
+        const qsizetype start = i;
+        *value = 0;
+        while (i < t.size() && i - start < most && t[i] >= u'0' && t[i] <= u'9')
+            *value = *value * 10 + (t[i++].unicode() - u'0');
+        return i > start;
+    };
+    auto separator = [&](qsizetype &i) {
+        if (i < t.size() && (t[i] == u'-' || t[i] == u'/' || t[i] == u'.')) {
+            ++i;
+            return true;
+        }
+        return false;
+    };
+    qsizetype i = 0;
+    int year = 0, month = 0, day = 0;
+    if (t.size() < 8 || t.size() > 10 || !digits(i, 4, &year) || i != 4 || !separator(i) || !digits(i, 2, &month)
+        || !separator(i) || !digits(i, 2, &day) || i != t.size())
+        return {};
+    return QDate(year, month, day);
+}
+
+}
+
 QDate readDate(const QString &text)
 {
+    if (const QDate plain = plainDate(text); plain.isValid())
+        return plain;
     const QString t = normalizedNumeric(text);
     if (t.isEmpty())
         return {};
@@ -103,6 +135,18 @@ QDate readDate(const QString &text)
     if (serial.match(t).hasMatch())
         return excelSerialDate(t.toDouble(), false);
     return dravon::parseShortDate(t);
+}
+
+QString isoDateText(const QDate &date)
+{
+    const int y = date.year(), m = date.month(), d = date.day();
+    if (!date.isValid() || y < 1 || y > 9999)
+        return date.toString(Qt::ISODate);
+    const char16_t text[10] = {char16_t(u'0' + y / 1000),     char16_t(u'0' + y / 100 % 10), char16_t(u'0' + y / 10 % 10),
+                               char16_t(u'0' + y % 10),       u'-',
+                               char16_t(u'0' + m / 10),       char16_t(u'0' + m % 10),       u'-',
+                               char16_t(u'0' + d / 10),       char16_t(u'0' + d % 10)};
+    return QString(reinterpret_cast<const QChar *>(text), 10);
 }
 
 }

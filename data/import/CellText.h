@@ -27,4 +27,7 @@ QString normalizedNumeric(const QString &text);
 // number; an invalid date otherwise.
 QDate readDate(const QString &text);
 
+// A date as the date columns store it: "2024-09-01".
+QString isoDateText(const QDate &date);
+
 }

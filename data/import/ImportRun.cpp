@@ -5,6 +5,7 @@
 #include "data/RowSource.h"
 #include "data/SqlText.h"
 #include "data/import/CellText.h"
+#include "data/import/RowPrefetch.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <sqlite3.h>
 
 namespace importing {
@@ -48,6 +50,14 @@ qint64 dataVersion(sqlite3 *db)
     Statement s;
     s.prepare(db, QStringLiteral("PRAGMA main.data_version"));
     return s.step() ? s.int64(0) : -1;
+}
+
+// Why a write of the apply failed; a full disk is said in words a clerk can act on.
+QString writeFailure(sqlite3 *db, const QString &engineText)
+{
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL)
+        return QStringLiteral("磁盘空间不足,请腾出空间后重新导入。(%1)").arg(engineText);
+    return engineText;
 }
 
 // A master table's rows as references see them: numbers, and names to numbers.
@@ -302,8 +312,11 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         QStringList marks;
         for (int i = 1; i <= st.setFields.size() + 1; ++i)
             marks << QStringLiteral("?%1").arg(i);
-        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line) VALUES (%3)")
-                                    .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+        // A row is new until the match finds it in the table.
+        const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+        insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line, _action) VALUES (%3, %4)")
+                                    .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))
+                                    .arg(fresh));
         QStringList whereStaged;
         for (int i = 0; i < st.matchFields.size(); ++i)
             whereStaged << (target.isMaster() ? QStringLiteral("%1 = ?%2").arg(q(st.matchFields[i])).arg(i + 1)
@@ -362,15 +375,16 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
                 return QStringLiteral("对应多个%1(%2),请改用编号").arg(ref->noun, keys.mid(0, 5).join(QStringLiteral("、")));
             return QStringLiteral("找不到这个%1").arg(ref->noun);
         }
-        QString value = text;
         if (type == FieldType::Date && !text.isEmpty()) {
             const QDate date = readDate(text);
             if (!date.isValid())
                 return QStringLiteral("不是有效的日期");
-            value = date.toString(Qt::ISODate);
+            // What storedValue makes of the date, without reading it again.
+            *out = isoDateText(date);
+            return {};
         }
         dravon::ConversionFailure failure = dravon::ConversionFailure::None;
-        *out = dravon::storedValue(type, value, &failure);
+        *out = dravon::storedValue(type, text, &failure);
         switch (failure) {
         case dravon::ConversionFailure::None:
             return {};
@@ -397,6 +411,15 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     const int studentIndex = int(st.setFields.indexOf(QStringLiteral("StudentID")));
     const int keyIndex = target.isMaster() ? int(st.setFields.indexOf(target.keyField)) : -1;
 
+    // A student's class and a subject's credit, looked up for each row.
+    const QHash<QString, QVariant> noExtras;
+    const auto extrasOf = [&](const QString &field) {
+        const auto ref = references.constFind(field);
+        return ref == references.constEnd() ? &noExtras : &ref->extra;
+    };
+    const QHash<QString, QVariant> *studentExtras = extrasOf(QStringLiteral("StudentID"));
+    const QHash<QString, QVariant> *subjectExtras = extrasOf(QStringLiteral("SubjectID"));
+
     auto recordError = [&](const SourceRow &row, const QStringList &reasons) {
         addErrorRow(row.line, row.cells, reasons);
     };
@@ -419,16 +442,18 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     } rollback{db};
 
     reader.selectSheet(m_plan.sheet);
+    // The file is read a little ahead on another thread while its rows are checked here.
+    std::optional<RowPrefetch> rows(std::in_place, reader);
     SourceRow row;
     qint64 rowsRead = 0;
     QVector<QVariant> base(st.setFields.size());
     QList<QVector<QVariant>> targets;
     QVector<qint64> stagedIds;
-    while (reader.next(row)) {
+    while (rows->next(row)) {
         if (row.line <= m_plan.headerLine)
             continue;
         ++rowsRead;
-        if (progress && rowsRead % 512 == 0 && !progress(qint64(reader.progress() * 900), 1000))
+        if (progress && rowsRead % 512 == 0 && !progress(qint64(rows->progress() * 900), 1000))
             return false;
         if (++inTransaction >= rowsPerTransaction) {
             commit();
@@ -457,7 +482,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         if (dateIndex >= 0 && st.sourceColumn[dateIndex] < 0)
             base[dateIndex] = m_plan.sheetDate.toString(Qt::ISODate);
         if (classFromStudent && studentIndex >= 0 && classIndex >= 0 && !base[studentIndex].isNull())
-            base[classIndex] = references.value(QStringLiteral("StudentID")).extra.value(base[studentIndex].toString());
+            base[classIndex] = studentExtras->value(base[studentIndex].toString());
 
         targets.clear();
         if (wide) {
@@ -481,7 +506,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             for (QVector<QVariant> &values : targets)
                 if (!values[subjectIndex].isNull())
                     values[creditIndex] =
-                        references.value(QStringLiteral("SubjectID")).extra.value(values[subjectIndex].toString());
+                        subjectExtras->value(values[subjectIndex].toString());
 
         if (!reasons.isEmpty()) {
             recordError(row, reasons);
@@ -537,6 +562,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             recordError(row, reasons);
         }
     }
+    rows.reset();
     commit();
     rollback.active = false;
 
@@ -614,12 +640,10 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     Staged &st = *m_staged;
     sqlite3 *db = st.db;
     const ImportTarget &target = *m_plan.target;
-    const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+    // The staged rows are new (or, when only updating, skipped) until found here.
     const int existing = m_plan.mode == ImportMode::AddOnly ? 4 : 2;
-    if (st.matchFields.isEmpty()) {
-        exec(db, QStringLiteral("UPDATE temp.%1 SET _action = %2").arg(stageName).arg(fresh));
+    if (st.matchFields.isEmpty())
         return true;
-    }
     qint64 staged = 0;
     {
         Statement count;
@@ -655,18 +679,23 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     }
     const QString from = stageOuter ? QStringLiteral("temp.%1 s CROSS JOIN main.%2 t").arg(stageName, q(target.table))
                                     : QStringLiteral("main.%2 t CROSS JOIN temp.%1 s").arg(stageName, q(target.table));
-    // The matches go into a table keyed by the staged row, so that writing
-    // them back is one lookup per row.
+    // The matches go into a table keyed by the staged row, each found table
+    // row adding to its staged row's entry (no sort of all the matches), so
+    // that writing them back is one lookup per row.
     const QString sql = QStringLiteral(
                             "DROP TABLE IF EXISTS temp.import_match;"
                             "CREATE TEMP TABLE import_match (sid INTEGER PRIMARY KEY, n INTEGER, target INTEGER, same INTEGER);"
-                            "INSERT INTO temp.import_match SELECT s.rowid, count(*), max(t.rowid), max(%2) "
-                            "FROM %3 WHERE %4 GROUP BY s.rowid;"
-                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same "
+                            "INSERT INTO temp.import_match SELECT s.rowid, 1, t.rowid, %2 "
+                            "FROM %3 WHERE %4 ON CONFLICT (sid) DO UPDATE SET n = n + 1, "
+                            "target = max(target, excluded.target), same = max(same, excluded.same);"
+                            "UPDATE temp.%1 SET _found = m.n, _target = m.target, _same = m.same, "
+                            "_action = CASE WHEN m.same THEN 3 WHEN m.n = 1 OR %5 THEN %6 ELSE 5 END "
                             "FROM temp.import_match AS m WHERE %1.rowid = m.sid;"
                             "DROP TABLE temp.import_match;")
                             .arg(stageName, same.join(QStringLiteral(" AND ")), from,
-                                 where.join(QStringLiteral(" AND ")));
+                                 where.join(QStringLiteral(" AND ")))
+                            .arg(m_plan.mode == ImportMode::AddOnly ? 1 : 0)
+                            .arg(existing);
     Interrupt interrupt{&progress};
     sqlite3_progress_handler(db, 200000, &onProgress, &interrupt);
     const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
@@ -677,12 +706,6 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
         return false;
     if (rc != SQLITE_OK)
         dravon::failEngine(db, QStringLiteral("无法查找已有记录"));
-    exec(db, QStringLiteral("UPDATE temp.%1 SET _action = CASE WHEN _same THEN 3 WHEN _found IS NULL THEN %2 "
-                            "WHEN _found = 1 OR %3 THEN %4 ELSE 5 END")
-                 .arg(stageName)
-                 .arg(fresh)
-                 .arg(m_plan.mode == ImportMode::AddOnly ? 1 : 0)
-                 .arg(existing));
 
     // Rows that several table rows match cannot be updated: errors, whole.
     QHash<qint64, qint64> ambiguous;
@@ -797,9 +820,21 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     }
     result.backupPath = backup;
 
+    bool ownTransaction = false;  // begun on the database the check saw
     auto fail = [&](const QString &reason) -> dravon::Error {
         if (!sqlite3_get_autocommit(db))
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // After a failed write to the file (a full disk) the engine puts the
+        // file back from its journal only when it next reads the database:
+        // read it now, so that the file is as it was when this is said.
+        if (sqlite3_exec(db, "SELECT count(*) FROM main.sqlite_master", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return dravon::Error(QStringLiteral("导入失败,修改没有保存。\n原因: %1\n数据库文件还没能恢复到导入前的状态(%2),"
+                                                "请腾出磁盘空间后重新启动程序,程序会用日志文件自动恢复。\n导入前的备份: %3")
+                                     .arg(reason, dravon::engineErrorText(db), QDir::toNativeSeparators(backup)));
+        // The file is again what the check saw (nobody else could write while
+        // this transaction held it), though putting it back counts as a change.
+        if (ownTransaction)
+            st.dataVersion = dataVersion(db);
         return dravon::Error(QStringLiteral("导入失败,已全部撤销,数据库与导入前相同。\n原因: %1\n导入前的备份: %2")
                                  .arg(reason, QDir::toNativeSeparators(backup)));
     };
@@ -815,6 +850,7 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw StaleCheck(QStringLiteral("检查之后数据库已被其他程序修改,需要重新检查。"));
     }
+    ownTransaction = true;
 
     QStringList quoted, assignments;
     for (const QString &f : std::as_const(st.setFields)) {
@@ -851,9 +887,9 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
                 const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);
                 const TargetField *field = target.field(why.column);
                 throw fail(field ? QStringLiteral("字段 \"%1\" %2(%3)").arg(field->caption, why.why, refused.engineText)
-                                 : refused.engineText);
+                                 : writeFailure(db, refused.engineText));
             } catch (const dravon::Error &e) {
-                throw fail(e.text());
+                throw fail(writeFailure(db, e.text()));
             }
             const qint64 changed = sqlite3_changes(db);
             done += changed;
@@ -863,7 +899,7 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     if (result.updated != updates || result.added != adds)
         throw fail(QStringLiteral("要更新的记录已被删除或改动"));
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw fail(dravon::engineErrorText(db));
+        throw fail(writeFailure(db, dravon::engineErrorText(db)));
     if (progress)
         progress(total, total);
     result.completed = true;

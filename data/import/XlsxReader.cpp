@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 #include <cmath>
 
 namespace importing {
@@ -98,19 +99,21 @@ bool customDateFormat(const QString &code)
 }
 
 // Column number (from 0) of a cell reference such as "AB12"; -1 when it has no letters.
-int columnOf(QStringView ref, bool *tooWide)
+int columnOf(const char *ref, bool *tooWide)
 {
     int column = 0;
     int letters = 0;
-    for (const QChar c : ref) {
-        const char16_t u = c.toUpper().unicode();
-        if (u < u'A' || u > u'Z')
+    for (; *ref; ++ref) {
+        char c = *ref;
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        if (c < 'A' || c > 'Z')
             break;
         if (++letters > 3) {
             *tooWide = true;
             return -1;
         }
-        column = column * 26 + (u - u'A' + 1);
+        column = column * 26 + (c - 'A' + 1);
     }
     return letters ? column - 1 : -1;
 }
@@ -241,43 +244,32 @@ QByteArray XlsxReader::readPart(const QString &part, qint64 limit, bool required
     return data;
 }
 
-void XlsxReader::openStream(const QString &part)
+void XlsxReader::openStream(const QString &part, XmlStream::Handler &handler)
 {
-    m_xml.clear();
+    m_stream.reset();
     m_streamPart = part;
     m_streamRead = 0;
     m_streamSize = openPart(part, true);
+    m_stream = std::make_unique<XmlStream>(
+        handler,
+        [this](char *buffer, qint64 size) {
+            if (!m_file)
+                return qint64(0);
+            const qint64 n = readChunk(buffer, size);
+            m_streamRead += n;
+            if (m_streamRead > maxUnpackedBytes)
+                fail(QStringLiteral("工作簿解压后超过 1 GB,不能导入"));
+            return n;
+        },
+        int(feedBytes));
 }
 
-bool XlsxReader::feed()
+bool XlsxReader::runStream()
 {
-    if (!m_file)
-        return false;
-    QByteArray chunk(int(feedBytes), Qt::Uninitialized);
-    const qint64 n = readChunk(chunk.data(), chunk.size());
-    if (n == 0)
-        return false;
-    m_streamRead += n;
-    if (m_streamRead > maxUnpackedBytes)
-        fail(QStringLiteral("工作簿解压后超过 1 GB,不能导入"));
-    chunk.truncate(int(n));
-    m_xml.addData(chunk);
-    return true;
-}
-
-QXmlStreamReader::TokenType XlsxReader::nextToken()
-{
-    for (;;) {
-        const QXmlStreamReader::TokenType token = m_xml.readNext();
-        if (token == QXmlStreamReader::DTD)
-            corrupt(m_streamPart, QStringLiteral("含有文档类型定义"));
-        if (token != QXmlStreamReader::Invalid)
-            return token;
-        if (m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && feed())
-            continue;
-        corrupt(m_streamPart, m_xml.error() == QXmlStreamReader::PrematureEndOfDocumentError
-                                  ? QStringLiteral("内容不完整")
-                                  : m_xml.errorString());
+    try {
+        return m_stream->run();
+    } catch (const XmlStream::Malformed &e) {
+        corrupt(m_streamPart, e.detail);
     }
 }
 
@@ -392,42 +384,57 @@ void XlsxReader::readStyles(const QString &part)
         corrupt(part, xml.errorString());
 }
 
-void XlsxReader::readSharedStrings(const QString &part)
+// The shared strings part: one text per <si>, its runs joined, phonetic runs left out.
+class XlsxReader::SharedStrings : public XmlStream::Handler
 {
-    openStream(part);
-    if (m_streamSize > sharedStringsLimit)
-        fail(QStringLiteral("工作簿的共享字符串表过大"));
-    QString current;
-    bool inItem = false, inText = false;
-    int phonetic = 0;
-    for (;;) {
-        const auto token = nextToken();
-        if (token == QXmlStreamReader::EndDocument)
-            break;
-        if (token == QXmlStreamReader::StartElement) {
-            const auto name = m_xml.name();
-            if (name == QLatin1String("si")) {
-                inItem = true;
-                current.clear();
-            } else if (name == QLatin1String("rPh")) {
-                ++phonetic;
-            } else if (name == QLatin1String("t")) {
-                inText = inItem && phonetic == 0;
-            }
-        } else if (token == QXmlStreamReader::EndElement) {
-            const auto name = m_xml.name();
-            if (name == QLatin1String("si")) {
-                m_shared.append(decodeEscapes(current));
-                inItem = false;
-            } else if (name == QLatin1String("rPh")) {
-                phonetic = qMax(0, phonetic - 1);
-            } else if (name == QLatin1String("t")) {
-                inText = false;
-            }
-        } else if (token == QXmlStreamReader::Characters && inText) {
-            current += m_xml.text();
+public:
+    explicit SharedStrings(QStringList &strings) : m_strings(strings) {}
+
+    void startElement(QByteArrayView name, const char **) override
+    {
+        if (name == "si") {
+            m_inItem = true;
+            m_current.clear();
+        } else if (name == "rPh") {
+            ++m_phonetic;
+        } else if (name == "t") {
+            m_inText = m_inItem && m_phonetic == 0;
         }
     }
+    void endElement(QByteArrayView name) override
+    {
+        if (name == "si") {
+            m_strings.append(decodeEscapes(QString::fromUtf8(m_current)));
+            m_inItem = false;
+        } else if (name == "rPh") {
+            m_phonetic = qMax(0, m_phonetic - 1);
+        } else if (name == "t") {
+            m_inText = false;
+        }
+    }
+    void characters(QByteArrayView text) override
+    {
+        if (m_inText)
+            m_current.append(text);
+    }
+
+private:
+    QStringList &m_strings;
+    QByteArray m_current;
+    bool m_inItem = false;
+    bool m_inText = false;
+    int m_phonetic = 0;
+};
+
+void XlsxReader::readSharedStrings(const QString &part)
+{
+    SharedStrings strings(m_shared);
+    openStream(part, strings);
+    if (m_streamSize > sharedStringsLimit)
+        fail(QStringLiteral("工作簿的共享字符串表过大"));
+    while (runStream()) {
+    }
+    m_stream.reset();
     closeStream();
 }
 
@@ -439,47 +446,216 @@ QList<SheetInfo> XlsxReader::sheets() const
     return list;
 }
 
+// A worksheet's rows: each <row> of <sheetData> with a value becomes one
+// SourceRow, and the parse pauses there.
+class XlsxReader::SheetRows : public XmlStream::Handler
+{
+public:
+    explicit SheetRows(XlsxReader &reader) : m_reader(reader) {}
+
+    void begin(XmlStream &stream, SourceRow &row)
+    {
+        m_stream = &stream;
+        m_row = &row;
+        m_rowReady = false;
+    }
+    bool rowReady() const { return m_rowReady; }
+    bool sheetEnded() const { return m_sheetEnded; }
+
+    void startElement(QByteArrayView name, const char **attributes) override
+    {
+        if (!m_inSheetData) {
+            m_inSheetData = name == "sheetData";
+            return;
+        }
+        if (name == "row")
+            startRow(attributes);
+        else if (name == "c" && m_inRow)
+            startCell(attributes);
+        else if (!m_inCell)
+            return;
+        else if (name == "v")
+            m_inValue = m_hasValue = true;
+        else if (name == "is")
+            m_inInline = m_hasInline = m_hasValue = true;
+        else if (name == "rPh")
+            ++m_phonetic;
+        else if (name == "t")
+            m_inText = m_inInline && m_phonetic == 0;
+    }
+
+    void endElement(QByteArrayView name) override
+    {
+        if (!m_inSheetData)
+            return;
+        if (m_inCell) {
+            if (name == "c")
+                endCell();
+            else if (name == "v")
+                m_inValue = false;
+            else if (name == "is")
+                m_inInline = false;
+            else if (name == "rPh")
+                m_phonetic = qMax(0, m_phonetic - 1);
+            else if (name == "t")
+                m_inText = false;
+        } else if (name == "row" && m_inRow) {
+            m_inRow = false;
+            if (m_any) {
+                m_rowReady = true;
+                m_stream->pause();
+            }
+        } else if (name == "sheetData") {
+            m_sheetEnded = true;
+            m_stream->pause();
+        }
+    }
+
+    void characters(QByteArrayView text) override
+    {
+        if (m_inValue || m_inText)
+            m_raw.append(text);
+    }
+
+private:
+    void startRow(const char **attributes)
+    {
+        const char *number = XmlStream::attribute(attributes, "r");
+        qint64 line = m_lastRow + 1;
+        if (number && *number) {
+            bool ok = false;
+            line = QByteArrayView(number).toLongLong(&ok);
+            if (!ok || line <= 0 || line > maxSheetRows)
+                m_reader.corrupt(m_reader.m_streamPart,
+                                 QStringLiteral("行号 %1 无效").arg(QString::fromUtf8(number).left(20)));
+        }
+        m_lastRow = line;
+        m_row->line = line;
+        m_row->cells.clear();
+        m_inRow = true;
+        m_any = false;
+        m_nextColumn = 0;
+    }
+
+    void startCell(const char **attributes)
+    {
+        m_type = CellType::Number;
+        if (const char *type = XmlStream::attribute(attributes, "t")) {
+            const QByteArrayView t(type);
+            if (t == "s")
+                m_type = CellType::Shared;
+            else if (t == "inlineStr")
+                m_type = CellType::Inline;
+            else if (t == "str")
+                m_type = CellType::Formula;
+            else if (t == "e")
+                m_type = CellType::Error;
+            else if (t == "b")
+                m_type = CellType::Boolean;
+            else if (t == "d")
+                m_type = CellType::Date;
+        }
+        const char *style = XmlStream::attribute(attributes, "s");
+        m_style = style ? QByteArrayView(style).toInt() : 0;
+        const char *ref = XmlStream::attribute(attributes, "r");
+        bool tooWide = false;
+        const int column = ref && *ref ? columnOf(ref, &tooWide) : m_nextColumn;
+        if (tooWide || column >= maxColumns)
+            m_reader.fail(QStringLiteral("工作表第 %1 行有超过 %2 列,不像是要导入的表格").arg(m_row->line).arg(maxColumns));
+        if (column < 0)
+            m_reader.corrupt(m_reader.m_streamPart,
+                             QStringLiteral("单元格位置 %1 无效").arg(QString::fromUtf8(ref).left(20)));
+        m_column = column;
+        m_nextColumn = column + 1;
+        m_raw.clear();
+        m_inCell = true;
+        m_hasValue = m_inValue = m_inText = m_inInline = m_hasInline = false;
+        m_phonetic = 0;
+    }
+
+    void endCell()
+    {
+        m_inCell = false;
+        if (!m_hasValue)
+            return;
+        const QString value = m_reader.cellValue(m_hasInline ? CellType::Inline : m_type, m_raw, m_style);
+        if (value.isEmpty())
+            return;
+        QStringList &cells = m_row->cells;
+        while (cells.size() <= m_column)
+            cells.append(QString());
+        cells[m_column] = value;
+        m_any = true;
+    }
+
+    XlsxReader &m_reader;
+    XmlStream *m_stream = nullptr;
+    SourceRow *m_row = nullptr;
+    bool m_rowReady = false;
+    bool m_sheetEnded = false;
+    bool m_inSheetData = false;
+    bool m_inRow = false;
+    bool m_any = false;
+    qint64 m_lastRow = 0;
+    int m_nextColumn = 0;
+    // The cell being read.
+    bool m_inCell = false;
+    CellType m_type = CellType::Number;
+    int m_style = 0;
+    int m_column = 0;
+    QByteArray m_raw;
+    bool m_hasValue = false, m_inValue = false, m_inText = false, m_inInline = false, m_hasInline = false;
+    int m_phonetic = 0;
+};
+
 void XlsxReader::selectSheet(int index)
 {
     if (index < 0 || index >= m_sheets.size())
         fail(QStringLiteral("没有第 %1 个工作表").arg(index + 1));
-    openStream(m_sheets[index].part);
-    m_inSheetData = false;
+    m_stream.reset();
+    m_rows = std::make_unique<SheetRows>(*this);
+    openStream(m_sheets[index].part, *m_rows);
     m_sheetDone = false;
-    m_lastRow = 0;
 }
 
 double XlsxReader::progress() const
 {
+    if (m_sheetDone)
+        return 1.0;
     return m_streamSize > 0 ? qMin(1.0, double(m_streamRead) / double(m_streamSize)) : 1.0;
 }
 
-QString XlsxReader::cellValue(const QString &type, const QString &raw, int style) const
+QString XlsxReader::cellValue(CellType type, const QByteArray &raw, int style) const
 {
-    if (type == QLatin1String("s")) {
+    switch (type) {
+    case CellType::Shared: {
         bool ok = false;
         const int index = raw.trimmed().toInt(&ok);
         if (!ok || index < 0 || index >= m_shared.size())
-            corrupt(m_streamPart, QStringLiteral("共享字符串编号 %1 不存在").arg(raw.left(20)));
+            corrupt(m_streamPart, QStringLiteral("共享字符串编号 %1 不存在").arg(QString::fromUtf8(raw.left(20))));
         return m_shared.at(index);
     }
-    if (type == QLatin1String("inlineStr") || type == QLatin1String("str") || type == QLatin1String("e"))
-        return decodeEscapes(raw);
-    if (type == QLatin1String("b"))
-        return raw.trimmed() == QLatin1String("1") ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    if (type == QLatin1String("d")) {
+    case CellType::Inline:
+    case CellType::Formula:
+    case CellType::Error:
+        return decodeEscapes(QString::fromUtf8(raw));
+    case CellType::Boolean:
+        return raw.trimmed() == "1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    case CellType::Date:
         // An ISO date and time: the date.
-        return raw.trimmed().left(10);
+        return QString::fromUtf8(raw).trimmed().left(10);
+    case CellType::Number:
+        break;
     }
     bool ok = false;
     const double value = raw.trimmed().toDouble(&ok);
     if (!ok)
-        return raw.trimmed();
+        return QString::fromUtf8(raw).trimmed();
     const CellStyle cellStyle = m_styles.value(style);
     if (cellStyle.date) {
         const QDate date = excelSerialDate(value, m_date1904);
         if (date.isValid())
-            return date.toString(Qt::ISODate);
+            return isoDateText(date);
     }
     if (cellStyle.zeroPad > 0 && value >= 0 && value == std::floor(value) && value < 1e15)
         return numberText(value).rightJustified(cellStyle.zeroPad, QLatin1Char('0'));
@@ -490,105 +666,14 @@ bool XlsxReader::next(SourceRow &row)
 {
     if (m_sheetDone)
         return false;
-    for (;;) {
-        const auto token = nextToken();
-        if (token == QXmlStreamReader::EndDocument) {
-            m_sheetDone = true;
-            return false;
-        }
-        if (token == QXmlStreamReader::EndElement && m_xml.name() == QLatin1String("sheetData")) {
-            m_sheetDone = true;
-            return false;
-        }
-        if (token != QXmlStreamReader::StartElement)
-            continue;
-        if (!m_inSheetData) {
-            m_inSheetData = m_xml.name() == QLatin1String("sheetData");
-            continue;
-        }
-        if (m_xml.name() != QLatin1String("row"))
-            continue;
-
-        // One row: its number, then its cells.
-        const auto rowNumber = m_xml.attributes().value(QLatin1String("r"));
-        qint64 line = m_lastRow + 1;
-        if (!rowNumber.isEmpty()) {
-            bool ok = false;
-            line = rowNumber.toLongLong(&ok);
-            if (!ok || line <= 0 || line > maxSheetRows)
-                corrupt(m_streamPart, QStringLiteral("行号 %1 无效").arg(rowNumber.left(20).toString()));
-        }
-        m_lastRow = line;
-        row.line = line;
-        row.cells.clear();
-        bool any = false;
-        int nextColumn = 0;
-        for (;;) {
-            const auto t = nextToken();
-            if (t == QXmlStreamReader::EndElement && m_xml.name() == QLatin1String("row"))
-                break;
-            if (t == QXmlStreamReader::EndDocument)
-                corrupt(m_streamPart, QStringLiteral("内容不完整"));
-            if (t != QXmlStreamReader::StartElement || m_xml.name() != QLatin1String("c"))
-                continue;
-            const auto a = m_xml.attributes();
-            const QString type = a.value(QLatin1String("t")).toString();
-            const int style = a.value(QLatin1String("s")).toInt();
-            const auto ref = a.value(QLatin1String("r"));
-            bool tooWide = false;
-            int column = ref.isEmpty() ? nextColumn : columnOf(ref, &tooWide);
-            if (tooWide || column >= maxColumns)
-                fail(QStringLiteral("工作表第 %1 行有超过 %2 列,不像是要导入的表格").arg(line).arg(maxColumns));
-            if (column < 0)
-                corrupt(m_streamPart, QStringLiteral("单元格位置 %1 无效").arg(ref.left(20).toString()));
-            nextColumn = column + 1;
-            // The cell's value: <v>, or the text runs of <is> (phonetic runs left out).
-            QString raw;
-            bool hasValue = false, inValue = false, inText = false, inInline = false, hasInline = false;
-            int phonetic = 0;
-            for (;;) {
-                const auto ct = nextToken();
-                if (ct == QXmlStreamReader::EndDocument)
-                    corrupt(m_streamPart, QStringLiteral("内容不完整"));
-                const auto name = m_xml.name();
-                if (ct == QXmlStreamReader::StartElement) {
-                    if (name == QLatin1String("v")) {
-                        inValue = hasValue = true;
-                    } else if (name == QLatin1String("is")) {
-                        inInline = hasInline = hasValue = true;
-                    } else if (name == QLatin1String("rPh")) {
-                        ++phonetic;
-                    } else if (name == QLatin1String("t")) {
-                        inText = inInline && phonetic == 0;
-                    }
-                } else if (ct == QXmlStreamReader::EndElement) {
-                    if (name == QLatin1String("c"))
-                        break;
-                    if (name == QLatin1String("v"))
-                        inValue = false;
-                    else if (name == QLatin1String("is"))
-                        inInline = false;
-                    else if (name == QLatin1String("rPh"))
-                        phonetic = qMax(0, phonetic - 1);
-                    else if (name == QLatin1String("t"))
-                        inText = false;
-                } else if (ct == QXmlStreamReader::Characters && (inValue || inText)) {
-                    raw += m_xml.text();
-                }
-            }
-            if (!hasValue)
-                continue;
-            const QString value = cellValue(hasInline ? QStringLiteral("inlineStr") : type, raw, style);
-            if (value.isEmpty())
-                continue;
-            while (row.cells.size() <= column)
-                row.cells.append(QString());
-            row.cells[column] = value;
-            any = true;
-        }
-        if (any)
-            return true;
-    }
+    m_rows->begin(*m_stream, row);
+    if (runStream() && m_rows->rowReady())
+        return true;
+    // The end of <sheetData> or of the part: the rest is not read.
+    m_sheetDone = true;
+    m_stream.reset();
+    closeStream();
+    return false;
 }
 
 }

@@ -1,14 +1,17 @@
 #pragma once
-// .xlsx workbooks, read with libzip and a streaming XML reader: shared
-// and inline strings, numbers, booleans, dates by the cell's number format
+// .xlsx workbooks, read with libzip; the small parts (workbook,
+// relationships, styles) with Qt's XML reader, the worksheets and the shared
+// strings streamed through expat, which keeps reading a large sheet to a
+// small share of the dry run. Shared and inline strings, numbers, booleans, dates by the cell's number format
 // (1900 and 1904 date systems), cached values of formulas, sparse rows. A
 // workbook whose parts unpack to more than 1 GB, an encrypted entry, or a
 // broken part is refused with the reason.
 #include "data/import/TableReader.h"
 
+#include "data/import/XmlStream.h"
+
 #include <QByteArray>
 #include <QVector>
-#include <QXmlStreamReader>
 
 struct zip;
 struct zip_file;
@@ -41,19 +44,24 @@ private:
         int zeroPad = 0;  // a format of only zeros ("000000") shows this many digits
     };
 
+    enum class CellType { Number, Shared, Inline, Formula, Error, Boolean, Date };
+    class SheetRows;
+    class SharedStrings;
+
     void readPackage();
     qint64 openPart(const QString &part, bool required);  // its unpacked size; -1 when missing
     qint64 readChunk(char *buffer, qint64 size);
     void closeStream();
     QByteArray readPart(const QString &part, qint64 limit, bool required);
-    void openStream(const QString &part);
-    bool feed();
-    QXmlStreamReader::TokenType nextToken();
+    // Streams a part through the handler from its start.
+    void openStream(const QString &part, XmlStream::Handler &handler);
+    // Parses on until the handler pauses (true) or the part ends (false).
+    bool runStream();
     [[noreturn]] void corrupt(const QString &part, const QString &detail = {}) const;
     void readWorkbook();
     void readStyles(const QString &part);
     void readSharedStrings(const QString &part);
-    QString cellValue(const QString &type, const QString &raw, int style) const;
+    QString cellValue(CellType type, const QByteArray &raw, int style) const;
 
     // Closed however the reader ends, also when its constructor fails.
     struct ZipCloser
@@ -70,14 +78,13 @@ private:
     QString m_streamPart;
     qint64 m_streamSize = 0;
     qint64 m_streamRead = 0;
-    QXmlStreamReader m_xml;
+    std::unique_ptr<XmlStream> m_stream;
+    std::unique_ptr<SheetRows> m_rows;
     QList<Sheet> m_sheets;
     QStringList m_shared;
     QVector<CellStyle> m_styles;
     bool m_date1904 = false;
-    bool m_inSheetData = false;
     bool m_sheetDone = true;
-    qint64 m_lastRow = 0;
 };
 
 }

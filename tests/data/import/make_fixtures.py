@@ -107,6 +107,25 @@ package("inline-strings.xlsx", sheet(
     })
 package("wide-16384.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c><c r="XFD1"><v>1</v></c></row>'))
 
+# Prefixed names, shared strings with a phonetic run, text split by
+# references and CDATA: what other writers may put in a sheet.
+ns = 'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+package("prefixed.xlsx",
+    '<?xml version="1.0" encoding="UTF-8"?><x:worksheet ' + ns + '><x:sheetData>'
+    '<x:row r="1"><x:c r="A1" t="s"><x:v>0</x:v></x:c><x:c r="B1" t="s"><x:v>1</x:v></x:c></x:row>'
+    '<x:row r="2"><x:c r="A2" t="s"><x:v> 2 </x:v></x:c><x:c r="B2" t="inlineStr"><x:is><x:t>李&amp;&#x56db;<![CDATA[<五>]]></x:t></x:is></x:c></x:row>'
+    '</x:sheetData></x:worksheet>',
+    extra={
+        "xl/_rels/workbook.xml.rels": '<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/></Relationships>',
+        "xl/sharedStrings.xml": '<?xml version="1.0"?><x:sst ' + ns + ' count="3"><x:si><x:t>学号</x:t></x:si><x:si><x:r><x:t>姓</x:t></x:r><x:r><x:t>名</x:t></x:r><x:rPh><x:t>xingming</x:t></x:rPh></x:si><x:si><x:t>0024001</x:t></x:si></x:sst>',
+    })
+# A sheet that declares entities which would expand a billion times, and a
+# sheet whose XML stops in the middle of a row (the zip itself is sound).
+laughs = '<!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa">' + "".join(
+    '<!ENTITY %s "%s">' % (chr(ord("b") + i), ("&%s;" % chr(ord("a") + i)) * 10) for i in range(8)) + ']>'
+package("entities.xlsx", '<?xml version="1.0"?>' + laughs + '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row r="1"><c r="A1" t="inlineStr"><is><t>&i;</t></is></c></row></sheetData></worksheet>')
+package("sheet-cut.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c></row><row r="2"><c r="A2" t="inlineStr"><is><t>00240')[:-len('</sheetData></worksheet>')])
+
 # A zip bomb: the sheet's entry declares that it unpacks to 3.75 GB.
 import struct
 package("bomb.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>x</t></is></c></row>'))
