@@ -57,14 +57,13 @@ public:
     void T4Click();
     void T6Click();
 
-    void setVisible(bool visible) override;
+    // The show handler: the login, then the status text. The start-up
+    // sequence runs it once, before the window is first on screen.
+    void FormShow();
 
 protected:
     // Access keys and F10 inside this window (see handleAccessKey).
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-    // Runs once before the window is first on screen: the login, then the status text.
-    void FormShow();
 
 private:
     void buildMenu();
@@ -82,7 +81,6 @@ private:
     QMdiArea *m_mdiArea = nullptr;
     QuickFindBox *m_quickFind = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
-    bool m_shown = false;
     // The key press that follows an access key already handled.
     int m_handledKey = 0;
 };
