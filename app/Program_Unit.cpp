@@ -13,9 +13,21 @@ bool CreateApplicationWindows()
     return !ApplicationEndRequested();
 }
 
+void ShowMainWindowAfterLogin(bool maximized)
+{
+    Guarded([] { frmTeachMain->FormShow(); });
+    // The login's exit button ended the run: the window never appears.
+    if (ApplicationEndRequested())
+        return;
+    if (maximized)
+        frmTeachMain->showMaximized();
+    else
+        frmTeachMain->show();
+}
+
 void ShowMainWindowWhenRunning()
 {
-    QTimer::singleShot(0, frmTeachMain, [] { frmTeachMain->showMaximized(); });
+    QTimer::singleShot(0, frmTeachMain, [] { ShowMainWindowAfterLogin(); });
 }
 
 void DestroyApplicationWindows()

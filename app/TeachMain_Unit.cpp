@@ -283,18 +283,6 @@ QString TfrmTeachMain::statusPanelText(int panel) const
     return panel >= 0 && panel < 2 ? m_panels[panel]->text() : QString();
 }
 
-void TfrmTeachMain::setVisible(bool visible)
-{
-    if (visible && !m_shown) {
-        m_shown = true;
-        Guarded([this] { FormShow(); });
-        // The login's exit button ended the run: the window never appears.
-        if (ApplicationEndRequested())
-            return;
-    }
-    QMainWindow::setVisible(visible);
-}
-
 void TfrmTeachMain::FormShow()
 {
     if (!ApplicationEndRequested()) {

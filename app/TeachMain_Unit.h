@@ -63,14 +63,13 @@ public:
     void E2Click();
     void E3Click();
 
-    void setVisible(bool visible) override;
+    // The show handler: the login, then the status text. The start-up
+    // sequence runs it once, before the window is first on screen.
+    void FormShow();
 
 protected:
     // Access keys and F10 inside this window (see handleAccessKey).
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-    // Runs once before the window is first on screen: the login, then the status text.
-    void FormShow();
 
 private:
     void buildMenu();
@@ -93,7 +92,6 @@ private:
     QMdiArea *m_mdiArea = nullptr;
     QuickFindBox *m_quickFind = nullptr;
     QLabel *m_panels[2] = {nullptr, nullptr};
-    bool m_shown = false;
     // The key press that follows an access key already handled.
     int m_handledKey = 0;
     std::unique_ptr<dravon::ChangeLogPruner> m_pruner;

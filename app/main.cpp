@@ -1,6 +1,6 @@
 // Program entry: the main window, then the data module (which connects or
-// offers the setup dialog), then the event loop, whose first show of the
-// main window runs the login.
+// offers the setup dialog), then the event loop, which first runs the login
+// and then shows the main window.
 #include "app/Looks_Unit.h"
 #include "app/Program_Unit.h"
 #include "gui/Shell_Unit.h"

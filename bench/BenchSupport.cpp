@@ -122,7 +122,7 @@ ProgramRun::ProgramRun(const QString &databasePath, const QElapsedTimer *since)
     };
     QTimer::singleShot(0, answerLogin);
     frmTeachMain->resize(1024, 768);
-    frmTeachMain->show();
+    ShowMainWindowAfterLogin(false);
     settle();
     if (CurrentUserID.isEmpty())
         fail(QStringLiteral("login as 1001/admin failed; the benchmark needs the first account"));

@@ -3,8 +3,10 @@
 #include "data/Connection.h"
 #include "data/Error.h"
 #include "data/FieldValue.h"
+#include "data/QuerySource.h"
 #include "data/ShortDate.h"
 #include "data/SqlText.h"
+#include "data/TableSource.h"
 #include "data/changes/ChangeBatch.h"
 #include "data/changes/LoggedTables.h"
 
@@ -15,13 +17,6 @@
 namespace dravon {
 
 namespace {
-
-QString formatNumber(double value)
-{
-    if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 1e15)
-        return QString::number(static_cast<qint64>(value));
-    return QString::number(value, 'g', 15);
-}
 
 const QString changedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
@@ -49,9 +44,7 @@ RecordSet::RecordSet(Connection &connection, const QString &sql)
             table = find.value(0).toString();
     }
     if (!table.isEmpty()) {
-        auto source = std::make_unique<TableSource>(connection, table, plain.condition);
-        m_table = source.get();
-        m_source = std::move(source);
+        m_source = std::make_unique<TableSource>(connection, table, plain.condition);
     } else {
         m_source = std::make_unique<QuerySource>(connection, translated);
     }
@@ -115,7 +108,7 @@ void RecordSet::connectSource()
 
 QString RecordSet::tableName() const
 {
-    return m_table ? m_table->table() : QString();
+    return m_source->tableName();
 }
 
 int RecordSet::fieldIndex(const QString &name) const
@@ -210,25 +203,7 @@ QString RecordSet::label(int field) const
 
 QString RecordSet::displayText(const QVariant &value, FieldType type)
 {
-    if (value.isNull() || !value.isValid())
-        return {};
-    switch (type) {
-    case FieldType::Date: {
-        if (value.typeId() != QMetaType::QString)
-            return value.toString();
-        return showIsoDate(value.toString());
-    }
-    case FieldType::Real:
-    case FieldType::Integer:
-        if (value.typeId() == QMetaType::Double)
-            return formatNumber(value.toDouble());
-        return value.toString();
-    case FieldType::Text:
-        if (value.typeId() == QMetaType::Double)
-            return formatNumber(value.toDouble());
-        return value.toString();
-    }
-    return value.toString();
+    return dravon::displayText(value, type);
 }
 
 QString RecordSet::text(int row, int column) const
@@ -383,7 +358,7 @@ void RecordSet::prior()
 
 void RecordSet::requireWritable() const
 {
-    if (!m_table)
+    if (!m_source->isWritable())
         throw Error(QStringLiteral("查询结果是只读的,不能修改: %1").arg(m_sql));
 }
 
@@ -523,23 +498,23 @@ void RecordSet::post()
     try {
         if (inserting) {
             // The stored row takes the place the pending record had.
-            m_table->insertRow(m_insertPos, values, m_changed);
+            m_source->insertRow(m_insertPos, values);
             try {
                 batch.commit();
             } catch (const Error &) {
                 // Not stored after all: the pending record stays as it was.
-                m_table->forget(m_insertPos);
+                m_source->forget(m_insertPos);
                 throw;
             }
             m_insertPos = -1;
         } else {
             const int u = underlyingIndex(m_recNo);
             try {
-                m_table->updateRow(u, m_original, values, m_changed);
-            } catch (const TableSource::Conflict &) {
+                m_source->updateRow(u, m_original, values, m_changed);
+            } catch (const RowSource::Conflict &) {
                 // Changed or deleted elsewhere: nothing is written. What is
                 // stored now shows; the typed values stay to be applied again.
-                const Values now = m_table->reread(u, m_original);
+                const Values now = m_source->reread(u, m_original);
                 if (now.isEmpty()) {
                     // Deleted elsewhere: there is no row left to store the
                     // values in, so the edit ends here, said once.
@@ -560,11 +535,11 @@ void RecordSet::post()
                 batch.commit();
             } catch (const Error &) {
                 // The row as it is stored, not as the failed store read it.
-                m_table->reread(u, m_original);
+                m_source->reread(u, m_original);
                 throw;
             }
         }
-    } catch (const TableSource::Refused &refused) {
+    } catch (const RowSource::Refused &refused) {
         throw Error(refusal(refused.engineText, values));
     }
     invalidateLookups();
@@ -638,11 +613,11 @@ void RecordSet::deleteRows(QList<int> rows)
     ChangeBatch batch(m_connection, {many > 1 ? QStringLiteral("批量删除") : QStringLiteral("删除"), m_origin,
                                      QStringLiteral("删除 ") + recordsText(tableName(), many)});
     try {
-        m_table->deleteRows(positions, read);
+        m_source->deleteRows(positions, read);
         batch.commit();
-    } catch (const TableSource::Conflict &) {
+    } catch (const RowSource::Conflict &) {
         for (int i = 0; i < positions.size(); ++i) {
-            const Values now = m_table->reread(positions[i], read[i]);
+            const Values now = m_source->reread(positions[i], read[i]);
             if (m_state == DataSetState::Edit && positions[i] == m_recNo) {
                 m_original = now;
                 for (int f = 0; f < m_fields.size(); ++f)
@@ -654,7 +629,7 @@ void RecordSet::deleteRows(QList<int> rows)
         invalidateLookups();
         emit recordChanged();
         throw Error(deletedOrChangedElsewhere);
-    } catch (const TableSource::Refused &refused) {
+    } catch (const RowSource::Refused &refused) {
         throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(refused.engineText));
     }
     if (m_state == DataSetState::Edit) {
@@ -666,7 +641,7 @@ void RecordSet::deleteRows(QList<int> rows)
     for (int i = int(rows.size()) - 1; i >= 0; --i) {
         ++m_notifying;
         beginRemoveRows({}, rows[i], rows[i]);
-        m_table->forget(rows[i]);
+        m_source->forget(rows[i]);
         endRemoveRows();
         --m_notifying;
     }
@@ -691,18 +666,8 @@ std::optional<QString> RecordSet::lookup(const QString &keyField, const QString 
     if (cached != m_lookupCache.constEnd())
         return *cached;
     std::optional<QString> result;
-    if (m_table) {
-        if (const std::optional<QVariant> found = m_table->lookup(k, key, r))
-            result = displayText(*found, m_fields[r].type);
-    } else {
-        for (int row = 0; m_source->ensure(row); ++row) {
-            const Values v = m_source->values(row);
-            if (displayText(v.value(k), m_fields[k].type) == key) {
-                result = displayText(v.value(r), m_fields[r].type);
-                break;
-            }
-        }
-    }
+    if (const std::optional<QVariant> found = m_source->lookup(k, key, r))
+        result = displayText(*found, m_fields[r].type);
     m_lookupCache.insert(cacheKey, result);
     return result;
 }
@@ -714,15 +679,7 @@ int RecordSet::findRow(const QString &field, const QString &text, bool prefix) c
         throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
     if (text.isEmpty())
         return -1;
-    if (!m_table) {
-        for (int row = 0; m_source->ensure(row); ++row) {
-            const QString shown = displayText(m_source->values(row).value(k), m_fields[k].type);
-            if (prefix ? shown.startsWith(text) : shown == text)
-                return displayRow(row);
-        }
-        return -1;
-    }
-    const std::optional<int> row = m_table->find(k, text, prefix);
+    const std::optional<int> row = m_source->find(k, text, prefix);
     return row ? displayRow(*row) : -1;
 }
 
@@ -732,46 +689,38 @@ bool RecordSet::locate(const QString &keyField, const QString &key)
     if (k < 0)
         throw Error(QStringLiteral("找不到字段 \"%1\"").arg(keyField));
     checkBrowseMode();
-    if (!m_table) {
-        for (int row = 0; m_source->ensure(row); ++row)
-            if (displayText(m_source->values(row).value(k), m_fields[k].type) == key) {
-                moveTo(row);
-                return true;
-            }
-        return false;
-    }
-    const std::optional<int> row = m_table->locate(k, key);
+    const std::optional<int> row = m_source->find(k, key, false);
     if (!row)
         return false;
     moveTo(*row);
     return true;
 }
 
-std::optional<RecordSet::KeyedRows> RecordSet::keyedRows() const
+bool RecordSet::sortBy(int field, bool descending, const Progress &progress)
 {
-    if (!m_table)
-        return std::nullopt;
-    return KeyedRows{m_table->table(), m_table->condition(), m_table->maxKey(), m_table->localKeys()};
+    if (m_state != DataSetState::Browse || field < 0 || field >= m_fields.size())
+        return false;
+    const std::optional<int> kept = m_source->sortBy(field, descending, m_recNo, progress);
+    if (!kept)
+        return false;
+    m_recNo = -1;
+    m_eof = m_bof = false;
+    setCurrent(*kept >= 0 ? *kept : (recordCount() > 0 ? 0 : -1));
+    emit orderChanged();
+    return true;
 }
 
 qint64 RecordSet::keyOfRow(int row) const
 {
-    if (!m_table || row < 0 || row >= recordCount())
+    if (row < 0 || row >= recordCount())
         return -1;
     const int u = underlyingIndex(row);
-    return u < 0 ? -1 : m_table->keyOfRow(u);
-}
-
-bool RecordSet::positionsKnown() const
-{
-    return !m_table || m_table->positionsKnown();
+    return u < 0 ? -1 : m_source->keyOfRow(u);
 }
 
 int RecordSet::rowOfKey(qint64 key) const
 {
-    if (!m_table)
-        return -1;
-    const std::optional<int> row = m_table->rowOfKey(key);
+    const std::optional<int> row = m_source->rowOfKey(key);
     return row ? displayRow(*row) : -1;
 }
 

@@ -43,7 +43,7 @@ public:
     QString sql() const { return m_sql; }
     // The connection the statement runs on.
     Connection &connection() const { return m_connection; }
-    bool isReadOnly() const { return m_table == nullptr; }
+    bool isReadOnly() const { return !m_source->isWritable(); }
     QString tableName() const;
     const QVector<Field> &fields() const { return m_fields; }
     int fieldIndex(const QString &name) const;  // -1 when there is no such column
@@ -116,24 +116,27 @@ public:
     // pending record is stored first, as when moving). False when no row matches.
     bool locate(const QString &keyField, const QString &key);
 
+    // Puts the rows in the order of a column (descending when asked; equal
+    // values in their order as read), keeping the current record current. A
+    // large set is read by a worker while progress is called; false when it
+    // cancelled, and in edit or insert state (a browsing command only).
+    // Throws dravon::Error when the database refuses the sort.
+    bool sortBy(int field, bool descending, const Progress &progress = {});
+    // The column the rows are sorted by, -1 in the order as read.
+    int sortField() const { return m_source->sortOrder().field; }
+    bool sortDescending() const { return m_source->sortOrder().descending; }
+
     // A table set seen as the rows of its table, for searches that run in
-    // the database; none for a query set. Rows are in key order, except the
-    // local keys (rows stored through this set), which stay where they were added.
-    struct KeyedRows
-    {
-        QString table;
-        QString condition;  // the set's WHERE condition, empty for none
-        qint64 maxKey = 0;  // rows with larger keys are not in the set
-        QList<qint64> localKeys;
-    };
-    std::optional<KeyedRows> keyedRows() const;
+    // the database; none for a query set and for a set sorted by a column.
+    using KeyedRows = RowSource::KeyedRows;
+    std::optional<KeyedRows> keyedRows() const { return m_source->keyedRows(); }
     // The stored key of a row (-1 for none, as for a pending new record) and
     // the row of a key (-1 when it is not in the set).
     qint64 keyOfRow(int row) const;
     int rowOfKey(qint64 key) const;
     // Whether rowOfKey answers at once; false while the positions of a large
     // table's rows are still being learnt (rowOfKey then waits for them).
-    bool positionsKnown() const;
+    bool positionsKnown() const { return m_source->positionsKnown(); }
 
     int addEditorLink(const EditorLink &link);
     void removeEditorLink(int id);
@@ -164,6 +167,8 @@ signals:
     void fieldChanged(int field);
     // Rows could not be read; the text says why.
     void readFailed(const QString &text);
+    // The rows were put in another order (sortBy).
+    void orderChanged();
 
 private:
     using Values = dravon::Values;
@@ -185,7 +190,6 @@ private:
     Connection &m_connection;
     QString m_sql;
     std::unique_ptr<RowSource> m_source;
-    TableSource *m_table = nullptr;  // the source when the set is writable
     QVector<Field> m_fields;
     QHash<QString, int> m_fieldByName;
     QHash<int, QString> m_labels;

@@ -26,8 +26,6 @@
 
 namespace {
 
-int showDelay = 400;
-
 const QString excelText = QStringLiteral("导出到 Excel…");
 const QString csvText = QStringLiteral("导出为 CSV…");
 const QString printText = QStringLiteral("打印…");
@@ -309,37 +307,6 @@ exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const Page
 }
 
 ExportProgress::ExportProgress(QWidget *parent, const QString &label)
+    : WorkProgress(parent, QStringLiteral("ExportProgress"), QStringLiteral("导出"), label)
 {
-    m_dialog = new QProgressDialog(label, QStringLiteral("取消"), 0, 1000, parent);
-    m_dialog->setObjectName(QStringLiteral("ExportProgress"));
-    m_dialog->setWindowTitle(QStringLiteral("导出"));
-    m_dialog->setWindowModality(Qt::WindowModal);
-    m_dialog->setMinimumDuration(showDelay);
-    m_dialog->setAutoClose(false);
-    m_dialog->setAutoReset(false);
-    m_dialog->setValue(0);
-}
-
-void ExportProgress::setShowDelay(int milliseconds)
-{
-    showDelay = milliseconds;
-}
-
-ExportProgress::~ExportProgress()
-{
-    delete m_dialog;
-}
-
-exporting::Progress ExportProgress::callback()
-{
-    QPointer<QProgressDialog> dialog = m_dialog;
-    return [dialog](qint64 done, qint64 total) {
-        if (!dialog)
-            return false;
-        const int value = total > 0 ? int(done * 1000 / total) : 1000;
-        // A window-modal progress dialog lets events through here, so the
-        // cancel button is seen.
-        dialog->setValue(qMin(value, 999));
-        return !dialog->wasCanceled();
-    };
 }

@@ -6,6 +6,7 @@
 // button is honoured; a cancelled or failed export leaves no file behind.
 #include "data/export/TableExport.h"
 #include "gui/TablePrinter.h"
+#include "gui/WorkProgress.h"
 
 #include <QPointer>
 #include <functional>
@@ -61,16 +62,8 @@ exporting::Outcome WriteTablePdf(const exporting::ExportTable &table, const Page
                                  const QList<PrintFigure> &figures = {});
 
 // The progress dialog of a long export, shown when the export takes a moment.
-class ExportProgress
+class ExportProgress : public WorkProgress
 {
 public:
     ExportProgress(QWidget *parent, const QString &label);
-    ~ExportProgress();
-    exporting::Progress callback();
-    QProgressDialog *dialog() const { return m_dialog; }
-    // How long an export runs before the dialog appears (tests show it at once).
-    static void setShowDelay(int milliseconds);
-
-private:
-    QPointer<QProgressDialog> m_dialog;
 };

@@ -2,13 +2,18 @@
 // code, drop-downs, the lookup drop-down, and the grid's options.
 #include "gui/Shell_Unit.h"
 #include "data/Dravon.h"
+#include "data/TableSource.h"
 #include "gui/controls/DataControls.h"
 #include "gui/controls/DataGrid.h"
+#include "gui/WorkProgress.h"
 #include "support/GuiHelpers.h"
 #include "support/TestWorkspace.h"
 
+#include <QAbstractItemModelTester>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QScrollBar>
 #include <QTest>
@@ -53,6 +58,9 @@ private slots:
     void cleanup()
     {
         dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
+        dravon::RowSource::setSortHereLimitForTesting(dravon::RowSource::defaultSortHereLimit);
+        dravon::KeyOrder::holdForTesting(false);
+        WorkProgress::setShowDelay(400);
         form.reset();
         rec.reset();
         conn.reset();
@@ -342,6 +350,8 @@ private slots:
         grid->setColumns({{QStringLiteral("DormName"), QStringLiteral("名称")}, {QStringLiteral("DormID"), QStringLiteral("编号")}});
         grid->setDataSource(source);
         openDorms();
+        new QAbstractItemModelTester(grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, grid->model());
+        QCOMPARE(grid->model()->columnCount(), 2);
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("名称"));
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
         QCOMPARE(grid->model()->index(0, 1).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
@@ -444,6 +454,83 @@ private slots:
         QCOMPARE(grid->currentIndex().row(), 4000);
         QVERIFY2(qAbs(bar->value() - scrolled) <= 1, qPrintable(QStringLiteral("%1 -> %2").arg(scrolled).arg(bar->value())));
         QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM DormInfo")), QStringList({"6003"}));
+    }
+
+    // A click on a column title sorts the grid's rows by it, again:
+    // descending; the current record stays current. Not while a record is
+    // edited; a large sort shows its progress and its cancel leaves the order.
+    void titleClickSortsAndKeepsTheCurrentRecord()
+    {
+        ws->exec(QStringLiteral("INSERT INTO DormInfo VALUES ('2007004', '北四', NULL), ('2007005', '东五', NULL)"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormName"), QStringLiteral("名称")}, {QStringLiteral("DormID"), QStringLiteral("编号")},
+                          {QStringLiteral("Missing"), QStringLiteral("无此列")}});
+        grid->setDataSource(source);
+        form->layout()->addWidget(grid);
+        form->resize(500, 300);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openDorms();
+        new QAbstractItemModelTester(grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, grid->model());
+        QHeaderView *header = grid->horizontalHeader();
+        auto clickTitle = [&](int column) {
+            const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        };
+        auto shown = [&](int column) {
+            QStringList texts;
+            for (int row = 0; row < grid->model()->rowCount(); ++row)
+                texts << grid->model()->index(row, column).data().toString();
+            return texts;
+        };
+        QCOMPARE(header->sortIndicatorSection(), -1);
+        grid->setCurrentIndex(grid->model()->index(1, 0));  // 西二
+        clickTitle(0);
+        QStringList names = shown(0);
+        QCOMPARE(names, QStringList({"东一", "东五", "北四", "南三", "西二"}));  // as the engine orders texts
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("2007002"));
+        QCOMPARE(grid->currentIndex().row(), 4);
+        QCOMPARE(header->sortIndicatorSection(), 0);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        clickTitle(0);
+        std::reverse(names.begin(), names.end());
+        QCOMPARE(shown(0), names);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(grid->currentIndex().row(), 0);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormName")), QStringLiteral("西二"));
+        clickTitle(2);  // shows no column of the set: nothing happens
+        QCOMPARE(shown(0), names);
+        QCOMPARE(header->sortIndicatorSection(), 0);
+        clickTitle(1);
+        QCOMPARE(shown(1), QStringList({"2007001", "2007002", "2007003", "2007004", "2007005"}));
+        QCOMPARE(header->sortIndicatorSection(), 1);
+        // Not while a record is being edited.
+        rs()->edit();
+        clickTitle(0);
+        QCOMPARE(header->sortIndicatorSection(), 1);
+        QCOMPARE(rs()->state(), DataSetState::Edit);
+        rs()->cancel();
+
+        // A sort by a worker: its progress window's cancel leaves the order.
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        dravon::KeyOrder::holdForTesting(true);
+        WorkProgress::setShowDelay(0);
+        QString progressTitle;
+        testsupport::whenModal<QProgressDialog>([&](QProgressDialog *dialog) {
+            progressTitle = dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        clickTitle(0);
+        QCOMPARE(progressTitle, QStringLiteral("排序|正在按 \"名称\" 排序…"));
+        QCOMPARE(shown(1), QStringList({"2007001", "2007002", "2007003", "2007004", "2007005"}));
+        QCOMPARE(header->sortIndicatorSection(), 1);
+        QVERIFY(rec->messages.isEmpty());
+        dravon::KeyOrder::holdForTesting(false);
+        clickTitle(0);
+        QCOMPARE(shown(0), QStringList({"东一", "东五", "北四", "南三", "西二"}));
+        QCOMPARE(header->sortIndicatorSection(), 0);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("2007002"));
+        QCOMPARE(grid->currentIndex().row(), 4);
     }
 
     void readsThatFailUnderAViewAreReportedOnce()

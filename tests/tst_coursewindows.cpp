@@ -13,6 +13,7 @@
 #include "forms/courses/PlanSubject_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -71,15 +72,11 @@ QStringList sorted(QStringList list)
 
 }
 
-class CourseWindowsTest : public QObject
+class CourseWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmPlanSubject *openPlan()
     {
         frmTeachMain->menuItem(QStringLiteral("N6"))->trigger();
@@ -161,31 +158,11 @@ private:
 private slots:
     void initTestCase() { dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d")); }
 
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ResetApplicationEndForTesting();
-        CurrentUserID.clear();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-        // The arrangement window reads its tables when it is first on screen,
-        // so the main window is shown (after its login).
-        testsupport::showMainWindowLoggedIn();
-        QCOMPARE(CurrentUserID, QStringLiteral("1001"));
-        QVERIFY(frmTeachMain->isVisible());
-    }
+    // The arrangement window reads its tables when it is first on screen,
+    // so the main window is shown (after its login).
+    void init() { startProgram({}, Screen::LoggedIn); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- the course query's statement --------------------------------------
 

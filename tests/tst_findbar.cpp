@@ -14,6 +14,7 @@
 #include "gui/GridExport.h"
 #include "gui/controls/GridFindBar.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -61,15 +62,11 @@ QVector<int> allFields(const dravon::RecordSet *rs)
 
 }
 
-class FindBarTest : public QObject
+class FindBarTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmStudentSet *openStudents()
     {
         frmTeachMain->menuItem(QStringLiteral("D3"))->trigger();
@@ -83,25 +80,9 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ResetApplicationEndForTesting();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-    }
+    void init() { startProgram(); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- the search over record sets ---------------------------------------
 
@@ -143,6 +124,27 @@ private slots:
         QVERIFY(!result->keyedRows().has_value());
         QCOMPARE(runSearch(c, table.get(), allFields(table.get()), query, from, forward), expected);
         QCOMPARE(runSearch(c, result.get(), allFields(result.get()), query, from, forward), expected);
+    }
+
+    // Sorted by a column, a table set's rows no longer follow their keys:
+    // the search takes them in the order shown, as on a query result in that order.
+    void searchFollowsTheSortedOrder()
+    {
+        seedStudents(*ws);
+        dravon::Connection &c = dm->ADOConn;
+        auto table = SQLDataSet(QStringLiteral("Select * From StudentInfo"), c);
+        QVERIFY(table->sortBy(table->fieldIndex(QStringLiteral("StuName")), true));
+        QVERIFY(!table->keyedRows().has_value());
+        auto result = SQLDataSet(QStringLiteral("Select * From StudentInfo Order By StuName Desc, rowid"), c);
+        for (const char *query : {"zs", "ou", "2007004", "SMI"}) {
+            for (int from : {0, 4, 9}) {
+                for (bool forward : {true, false}) {
+                    const int found = runSearch(c, table.get(), allFields(table.get()), QString::fromUtf8(query), from, forward);
+                    QVERIFY(found >= 0);
+                    QCOMPARE(found, runSearch(c, result.get(), allFields(result.get()), QString::fromUtf8(query), from, forward));
+                }
+            }
+        }
     }
 
     // Rows stored through the set stay where they were added: the search

@@ -17,6 +17,7 @@
 #include "forms/master/TeacherSet_Unit.h"
 #include "forms/master/UserSet_Unit.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -96,15 +97,11 @@ void click(QPushButton *button)
 
 }
 
-class MasterWindowsTest : public QObject
+class MasterWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmDictionaryBase *open(const QString &menu)
     {
         frmTeachMain->menuItem(menu)->trigger();
@@ -167,26 +164,9 @@ private:
 private slots:
     void initTestCase() { dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d")); }
 
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ResetApplicationEndForTesting();
-        CurrentUserID.clear();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-    }
+    void init() { startProgram(); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- identifiers -------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "forms/students/PracticeSet_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -62,15 +63,11 @@ const QList<Window> &windows()
 
 }
 
-class PendingRecordTest : public QObject
+class PendingRecordTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     // The table's rows by identity: a stored pending record adds one.
     QString tableText(const QString &table) const
     {
@@ -83,28 +80,9 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ws->exec(seedRows);
-        ResetApplicationEndForTesting();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-        testsupport::showMainWindowLoggedIn();
-        QVERIFY(QTest::qWaitForWindowExposed(frmTeachMain));
-    }
+    void init() { startProgram(QString::fromUtf8(seedRows), Screen::LoggedIn); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     void givenUpNewRecordIsNeverStored_data()
     {

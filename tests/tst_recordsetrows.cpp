@@ -4,6 +4,7 @@
 // and replaced, or the file vacuumed, is never overwritten.
 #include "data/BusyWait.h"
 #include "data/Dravon.h"
+#include "data/TableSource.h"
 #include "support/TestWorkspace.h"
 
 #include <QAbstractItemModelTester>
@@ -94,6 +95,7 @@ private slots:
     {
         dravon::RowCounter::holdCheckpointsForTesting(false);
         dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
+        dravon::RowSource::setSortHereLimitForTesting(dravon::RowSource::defaultSortHereLimit);
         conn.reset();
         ws.reset();
     }
@@ -532,6 +534,129 @@ private slots:
         rs->setFieldLabel(QStringLiteral("TeacherID"), QStringLiteral("编  号："));
         const QString labelled = failureOf([&] { rs->post(); });
         QVERIFY2(labelled.contains(QStringLiteral("字段 \"编号\"")), qPrintable(labelled));
+    }
+
+    // A query's result is copied by a worker: once counted, every row comes
+    // from the copy, at any depth, without running the statement again (rows
+    // changed elsewhere afterwards do not move it), and the database is free
+    // for other programs between events.
+    void queryRowsAtAnyDepthFromTheCopy()
+    {
+        seedScores(6000);
+        ws->exec(QStringLiteral("INSERT INTO StudentInfo (StudentID, StuName) SELECT StudentID, 'S' || StudentID FROM Score"));
+        auto rs = open(QStringLiteral("Select B.StudentID, A.StuName, B.Score From StudentInfo A, Score B "
+                                      "where A.StudentID=B.StudentID"));
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        QCOMPARE(rs->recordCount(), 6000);
+        QCoreApplication::processEvents();
+        OtherProgram other(ws->dbPath());
+        QCOMPARE(other.exec(QStringLiteral("DELETE FROM Score WHERE rowid <= 100; VACUUM")), QString());
+        const qint64 before = rs->rowsFetched();
+        for (int row : {5999, 3000, 5400, 17})
+            QCOMPARE(rs->text(row, 0), id(row + 1));
+        QVERIFY2(rs->rowsFetched() - before <= 4 * 512, qPrintable(QString::number(rs->rowsFetched() - before)));
+        QCOMPARE(rs->text(5999, 1), QStringLiteral("S") + id(6000));
+        rs->last();
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(6000));
+        // A walk and a search read the copy in order.
+        QCOMPARE(rs->findRow(QStringLiteral("StudentID"), id(4321), false), 4320);
+        QCOMPARE(*rs->lookup(QStringLiteral("StudentID"), id(50), QStringLiteral("StuName")), QStringLiteral("S") + id(50));
+        QCOMPARE(other.exec(QStringLiteral("INSERT INTO Score (StudentID) VALUES ('other')")), QString());
+    }
+
+    // A click on a column title sorts; the current record stays current.
+    // Small sets are sorted at once, large ones by a worker (cancelled when
+    // progress says so); a table and a query result alike.
+    void sortKeepsTheCurrentRecord_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("byWorker");
+        const QString table = QStringLiteral("Select * From Score");
+        const QString query = QStringLiteral("Select B.* From StudentInfo A, Score B where A.StudentID=B.StudentID");
+        QTest::newRow("table, at once") << table << false;
+        QTest::newRow("table, by a worker") << table << true;
+        QTest::newRow("query result, at once") << query << false;
+        QTest::newRow("query result, by a worker") << query << true;
+    }
+    void sortKeepsTheCurrentRecord()
+    {
+        QFETCH(QString, sql);
+        QFETCH(bool, byWorker);
+        seedScores(3000);
+        ws->exec(QStringLiteral("UPDATE Score SET Score = NULL WHERE rowid % 500 = 0;"
+                                "INSERT INTO StudentInfo (StudentID) SELECT StudentID FROM Score"));
+        if (byWorker)
+            dravon::RowSource::setSortHereLimitForTesting(0);
+        auto rs = open(sql);
+        QTRY_VERIFY_WITH_TIMEOUT(rs->countKnown(), 30000);
+        const int score = rs->fieldIndex(QStringLiteral("Score"));
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        rs->moveTo(1234);
+        QSignalSpy reordered(rs.get(), &dravon::RecordSet::orderChanged);
+        // The order of every row: by score, empty first, ties as read.
+        auto checkOrder = [&](bool descending) {
+            QVariant previous;
+            QString previousId;
+            for (int row = 0; row < rs->recordCount(); ++row) {
+                const QString text = rs->text(row, score);
+                const QVariant value = text.isEmpty() ? QVariant() : QVariant(text.toDouble());
+                if (row > 0 && previous.isNull() == value.isNull() && previous == value) {
+                    QVERIFY2(rs->text(row, sid) > previousId, qPrintable(QString::number(row)));
+                } else if (row > 0) {
+                    const bool nullsFirst = !descending;
+                    if (previous.isNull() || value.isNull())
+                        QCOMPARE(previous.isNull(), nullsFirst);
+                    else
+                        QVERIFY2(descending ? previous.toDouble() > value.toDouble() : previous.toDouble() < value.toDouble(),
+                                 qPrintable(QString::number(row)));
+                }
+                previous = value;
+                previousId = rs->text(row, sid);
+            }
+        };
+        QVERIFY(rs->sortBy(score, false));
+        QCOMPARE(reordered.count(), 1);
+        QCOMPARE(rs->recordCount(), 3000);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1235));
+        QCOMPARE(rs->text(rs->recNo(), sid), id(1235));
+        QCOMPARE(rs->sortField(), score);
+        checkOrder(false);
+        QVERIFY(rs->text(0, score).isEmpty());
+        QVERIFY(rs->sortBy(score, true));
+        QVERIFY(rs->sortDescending());
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1235));
+        checkOrder(true);
+        // A sort that progress cancels leaves the order as it was.
+        const QString top = rs->text(0, sid);
+        int asked = 0;
+        const bool sorted = rs->sortBy(sid, true, [&](qint64, qint64) { return ++asked > 99; });
+        QCOMPARE(sorted, !byWorker);
+        QCOMPARE(rs->text(0, sid), byWorker ? top : id(3000));
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), id(1235));
+        // Only in browse state.
+        if (!rs->isReadOnly()) {
+            rs->edit();
+            QVERIFY(!rs->sortBy(sid, false));
+            rs->cancel();
+            // A row stored after the sort stands where it was added, and a
+            // new sort places it among the others.
+            QVERIFY(rs->sortBy(score, false));
+            rs->moveTo(10);
+            rs->insert();
+            rs->setFieldText(QStringLiteral("StudentID"), QStringLiteral("new"));
+            rs->setFieldText(QStringLiteral("Score"), QStringLiteral("99.5"));
+            rs->post();
+            QCOMPARE(rs->text(10, sid), QStringLiteral("new"));
+            QVERIFY(rs->sortBy(score, true));
+            QCOMPARE(rs->text(0, sid), QStringLiteral("new"));
+            QCOMPARE(rs->recNo(), 0);
+            rs->moveTo(1);
+            const QString deleted = rs->fieldText(QStringLiteral("StudentID"));
+            rs->remove();
+            QVERIFY(rs->text(1, sid) != deleted);
+            QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score WHERE StudentID = '%1'").arg(deleted)), QStringList({"0"}));
+            QCOMPARE(rs->recordCount(), 3000);
+        }
     }
 
     void rowIndicatorShowsTheStateAtOnce()

@@ -12,6 +12,7 @@
 #include "forms/students/PracticeSet_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -139,15 +140,11 @@ bool sameRow(QWidget *a, QWidget *b)
 
 }
 
-class RecordWindowsTest : public QObject
+class RecordWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmBase *open(const QString &menu)
     {
         QAction *item = frmTeachMain->menuItem(menu);
@@ -211,37 +208,18 @@ private slots:
 
     void init()
     {
-        ws = std::make_unique<TestWorkspace>();
-        ResetApplicationEndForTesting();
-        recorder = std::make_unique<MessageRecorder>();
-        ws->exec("INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班'), ('2007002', '二班');"
-                 "INSERT INTO StudentInfo (StudentID, StuName, ClassID) VALUES ('2007001', '甲', '2007001'),"
-                 " ('2007002', '乙', '2007002');"
-                 "INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, PracticeResult, Remark)"
-                 " VALUES ('2007001', '2007001', '2007-10-01', '支教', '优秀', '注一'),"
-                 " ('2007002', '2007002', '2007-11-05', '义务劳动', '良好', '注二');"
-                 "INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark)"
-                 " VALUES ('2007001', '2007001', '1001', 90, '注一'), ('2007002', '2007002', '2002', 85.5, '注二');");
-        CurrentUserID.clear();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-        // The main window on screen, so that the working windows are laid
-        // out and take the focus as a person sees them.
-        testsupport::showMainWindowLoggedIn();
-        QVERIFY(QTest::qWaitForWindowExposed(frmTeachMain));
-        QCOMPARE(CurrentUserID, QStringLiteral("1001"));
+        startProgram("INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班'), ('2007002', '二班');"
+                     "INSERT INTO StudentInfo (StudentID, StuName, ClassID) VALUES ('2007001', '甲', '2007001'),"
+                     " ('2007002', '乙', '2007002');"
+                     "INSERT INTO Practice (StudentID, ClassID, PracticeDateTime, PracticeName, PracticeResult, Remark)"
+                     " VALUES ('2007001', '2007001', '2007-10-01', '支教', '优秀', '注一'),"
+                     " ('2007002', '2007002', '2007-11-05', '义务劳动', '良好', '注二');"
+                     "INSERT INTO Moral (StudentID, ClassID, MoralID, MoralResult, Remark)"
+                     " VALUES ('2007001', '2007001', '1001', 90, '注一'), ('2007002', '2007002', '2002', 85.5, '注二');",
+                     Screen::LoggedIn);
     }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- how the windows look ----------------------------------------------
 

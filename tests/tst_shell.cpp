@@ -165,7 +165,7 @@ private slots:
         QVERIFY(ApplicationEndRequested());
         QVERIFY(!LoginWindowCreated());
         // The end request keeps every later window away, the login first.
-        frmTeachMain->show();
+        ShowMainWindowAfterLogin(false);
         QVERIFY(!frmTeachMain->isVisible());
         QVERIFY(!LoginWindowCreated());
     }
@@ -459,7 +459,7 @@ private slots:
             login->edtUserPwd->setText(QStringLiteral("admin"));
             login->btnLogin->click();
         });
-        frmTeachMain->show();
+        ShowMainWindowAfterLogin(false);
         QVERIFY(!mainVisibleDuringLogin);
         QVERIFY(frmTeachMain->isVisible());
         QVERIFY(LoginWindowCreated());
@@ -473,7 +473,7 @@ private slots:
     {
         connectDataModule();
         whenModal<TfrmLogin>([](TfrmLogin *login) { login->btnExit->click(); });
-        frmTeachMain->show();
+        ShowMainWindowAfterLogin(false);
         QVERIFY(ApplicationEndRequested());
         QVERIFY(!frmTeachMain->isVisible());
         QVERIFY(CurrentUserID.isEmpty());

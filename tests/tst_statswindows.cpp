@@ -307,6 +307,12 @@ private slots:
         QCOMPARE(column(w->DBGrid1, "平均分"), (QStringList{"45.0", "59.5", "60.0", "66.7", "70.0", "87.5", "95.0", ""}));
         clickTitle(w->DBGrid1, QStringLiteral("平均分"));
         QCOMPARE(column(w->DBGrid1, "平均分"), (QStringList{"95.0", "87.5", "70.0", "66.7", "60.0", "59.5", "45.0", ""}));
+        // The title shows that order: the table's own sort, not the record set's.
+        const QHeaderView *header = w->DBGrid1->horizontalHeader();
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(header->model()->headerData(header->sortIndicatorSection(), Qt::Horizontal).toString(),
+                 QStringLiteral("平均分"));
         // The group chosen before stays chosen.
         QCOMPARE(w->DBGrid1->currentIndex().row(), 1);
         QCOMPARE(w->DBGrid1->currentTag(), 0);

@@ -11,6 +11,7 @@
 #include "forms/students/StudentScore_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -158,15 +159,11 @@ QStringList tabOrder(QWidget *window, const QStringList &order)
 
 }
 
-class StudentWindowsTest : public QObject
+class StudentWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
-
     TfrmRecordPages *open(const QString &menu)
     {
         frmTeachMain->menuItem(menu)->trigger();
@@ -208,26 +205,9 @@ private:
 private slots:
     void initTestCase() { dravon::setShortDateFormatForTesting(QStringLiteral("yyyy/M/d")); }
 
-    void init()
-    {
-        ws = std::make_unique<TestWorkspace>();
-        ws->exec(QString::fromUtf8(seedRows));
-        ResetApplicationEndForTesting();
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        dm = new TDM;
-        QVERIFY(dm->ADOConn.isOpen());
-    }
+    void init() { startProgram(QString::fromUtf8(seedRows)); }
 
-    void cleanup()
-    {
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
-    }
+    void cleanup() { stopProgram(); }
 
     // ---- what the windows show ---------------------------------------------
 

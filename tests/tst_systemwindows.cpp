@@ -19,10 +19,12 @@
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "gui/Shell_Unit.h"
+#include "app/Program_Unit.h"
 #include "data/StagingFiles.h"
 #include "gui/controls/DataSource.h"
 #include "support/FirstVersion.h"
 #include "support/GuiHelpers.h"
+#include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -141,14 +143,11 @@ void fillScores(const QString &path, int rows)
 
 }
 
-class SystemWindowsTest : public QObject
+class SystemWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestWorkspace> ws;
-    std::unique_ptr<MessageRecorder> recorder;
-    TDM *dm = nullptr;
     // Answers of the file dialogs, in order; each dialog asked is recorded.
     QStringList fileAnswers;
     QList<QFileDialog *> dialogsAsked;
@@ -157,15 +156,9 @@ private:
     // and, when the settings library is there, the data module.
     void start(bool withLibrary = true)
     {
-        ws = std::make_unique<TestWorkspace>(withLibrary);
-        ResetApplicationEndForTesting();
-        CurrentUserID = withLibrary ? QString() : QStringLiteral("1001");
-        recorder = std::make_unique<MessageRecorder>();
-        new TfrmTeachMain;
-        if (withLibrary) {
-            dm = new TDM;
-            QVERIFY(dm->ADOConn.isOpen());
-        }
+        startProgram({}, Screen::Hidden, withLibrary);
+        if (!withLibrary)
+            CurrentUserID = QStringLiteral("1001");
         // The main window is shown as at start: its login comes first. Without
         // the settings library there is no connection, and the login window
         // is closed by other means (the main window then goes on).
@@ -178,7 +171,7 @@ private:
             login->edtUserPwd->setText(QStringLiteral("admin"));
             login->btnLogin->click();
         });
-        frmTeachMain->show();
+        ShowMainWindowAfterLogin(false);
         QCOMPARE(frmTeachMain->statusPanelText(0), QStringLiteral("登录用户编号:1001"));
         SetFileDialogHandler([this](QFileDialog *dialog) {
             dialogsAsked << dialog;
@@ -281,12 +274,7 @@ private slots:
         SetFileDialogHandler({});
         fileAnswers.clear();
         dialogsAsked.clear();
-        delete frmTeachMain;
-        delete dm;
-        dm = nullptr;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        recorder.reset();
-        ws.reset();
+        stopProgram();
     }
 
     // ---- school information ---------------------------------------------

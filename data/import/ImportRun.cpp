@@ -525,7 +525,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             try {
                 insertStage.execWrite();
                 stagedIds << sqlite3_last_insert_rowid(db);
-            } catch (const dravon::TableSource::Refused &refused) {
+            } catch (const dravon::WriteRefused &refused) {
                 const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);
                 if (refused.engineText.contains(QLatin1String("UNIQUE"))) {
                     findStaged.reset();
@@ -894,7 +894,7 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
             s->bind(2, from + rowsPerApplyStep);
             try {
                 s->execWrite();
-            } catch (const dravon::TableSource::Refused &refused) {
+            } catch (const dravon::WriteRefused &refused) {
                 const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);
                 const TargetField *field = target.field(why.column);
                 throw fail(field ? QStringLiteral("字段 \"%1\" %2(%3)").arg(field->caption, why.why, refused.engineText)

@@ -3,6 +3,7 @@
 #include "gui/Shell_Unit.h"
 #include "data/Error.h"
 #include "gui/GridExport.h"
+#include "gui/WorkProgress.h"
 #include "gui/controls/GridFindBar.h"
 #include "gui/import/ImportWizard.h"
 
@@ -14,39 +15,30 @@
 using dravon::DataSetState;
 
 GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
-    : QAbstractTableModel(parent), m_dataSet(dataSet), m_columns(columns)
+    : QIdentityProxyModel(parent), m_columns(columns)
 {
     for (const GridColumn &c : columns)
         m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
+    setSourceModel(dataSet);
     if (!dataSet)
         return;
-    using RS = dravon::RecordSet;
-    connect(dataSet, &RS::rowsAboutToBeInserted, this,
-            [this](const QModelIndex &, int first, int last) { beginInsertRows({}, first, last); });
-    connect(dataSet, &RS::rowsInserted, this, [this] { endInsertRows(); });
-    connect(dataSet, &RS::rowsAboutToBeRemoved, this,
-            [this](const QModelIndex &, int first, int last) { beginRemoveRows({}, first, last); });
-    connect(dataSet, &RS::rowsRemoved, this, [this] { endRemoveRows(); });
-    connect(dataSet, &RS::modelAboutToBeReset, this, [this] { beginResetModel(); });
-    connect(dataSet, &RS::modelReset, this, [this] { endResetModel(); });
-    connect(dataSet, &RS::dataChanged, this, [this](const QModelIndex &tl, const QModelIndex &br) {
+    // A changed record is told for all of its columns: every shown column of
+    // the rows changes (the identity mapping would name source columns).
+    disconnect(dataSet, &QAbstractItemModel::dataChanged, this, nullptr);
+    connect(dataSet, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
         if (!m_columns.isEmpty())
-            emit dataChanged(index(tl.row(), 0), index(br.row(), int(m_columns.size()) - 1));
+            emit dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), int(m_columns.size()) - 1));
     });
-    connect(dataSet, &RS::headerDataChanged, this, [this](Qt::Orientation o, int first, int last) {
-        if (o == Qt::Vertical)
-            emit headerDataChanged(o, first, last);
-    });
+    // The base already lets go of a destroyed set; the views hear of it.
     connect(dataSet, &QObject::destroyed, this, [this] {
         beginResetModel();
-        m_dataSet = nullptr;
         endResetModel();
     });
 }
 
-int GridColumnsModel::rowCount(const QModelIndex &parent) const
+dravon::RecordSet *GridColumnsModel::dataSet() const
 {
-    return parent.isValid() || !m_dataSet ? 0 : m_dataSet->recordCount();
+    return qobject_cast<dravon::RecordSet *>(sourceModel());
 }
 
 int GridColumnsModel::columnCount(const QModelIndex &parent) const
@@ -54,23 +46,37 @@ int GridColumnsModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
+QModelIndex GridColumnsModel::index(int row, int column, const QModelIndex &parent) const
+{
+    return hasIndex(row, column, parent) ? createIndex(row, column) : QModelIndex();
+}
+
+QModelIndex GridColumnsModel::sibling(int row, int column, const QModelIndex &) const
+{
+    return index(row, column);
+}
+
+QModelIndex GridColumnsModel::mapToSource(const QModelIndex &proxyIndex) const
+{
+    const int field = proxyIndex.isValid() ? fieldAt(proxyIndex.column()) : -1;
+    return field >= 0 && sourceModel() ? sourceModel()->index(proxyIndex.row(), field) : QModelIndex();
+}
+
+QModelIndex GridColumnsModel::mapFromSource(const QModelIndex &sourceIndex) const
+{
+    const int column = sourceIndex.isValid() ? int(m_fieldIndex.indexOf(sourceIndex.column())) : -1;
+    return column >= 0 ? createIndex(sourceIndex.row(), column) : QModelIndex();
+}
+
 QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !m_dataSet)
+    if (!index.isValid())
         return {};
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    const int field = m_fieldIndex.value(index.column(), -1);
-    if (field < 0)
-        return {};
-    try {
-        return m_dataSet->text(index.row(), field);
-    } catch (const dravon::Error &e) {
-        m_dataSet->reportReadFailure(e.text());
-        return {};
-    }
+    return QIdentityProxyModel::data(index, role);
 }
 
 QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -82,7 +88,7 @@ QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, 
             return m_columns[section].title;
         return {};
     }
-    return m_dataSet ? m_dataSet->headerData(section, orientation, role) : QVariant();
+    return sourceModel() ? sourceModel()->headerData(section, orientation, role) : QVariant();
 }
 
 DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
@@ -97,6 +103,10 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::sortByTitle);
     // Rows have one height: the header then copes with millions of them.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -138,9 +148,46 @@ void DataGrid::rebind()
     setModel(new GridColumnsModel(rs, m_columns, this));
     if (old && old->parent() == this)
         old->deleteLater();
-    if (rs)
+    if (rs) {
         connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);
+        connect(rs, &dravon::RecordSet::orderChanged, this, &DataGrid::showSortOrder);
+    }
     followRecordSet();
+    showSortOrder();
+}
+
+void DataGrid::sortByTitle(int column)
+{
+    if (!m_sortsByTitle)
+        return;
+    auto *columns = qobject_cast<GridColumnsModel *>(model());
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    const int field = columns ? columns->fieldAt(column) : -1;
+    if (rs && field >= 0) {
+        const bool descending = rs->sortField() == field && !rs->sortDescending();
+        const QString title = m_columns.value(column).title;
+        Guarded([&] {
+            WorkProgress progress(window(), QStringLiteral("SortProgress"), QStringLiteral("排序"),
+                                  QStringLiteral("正在按 \"%1\" 排序…").arg(title));
+            rs->sortBy(field, descending, progress.callback());
+        });
+    }
+    // A refused or cancelled sort leaves the title as it was.
+    showSortOrder();
+}
+
+void DataGrid::showSortOrder()
+{
+    if (!m_sortsByTitle)
+        return;
+    auto *columns = qobject_cast<GridColumnsModel *>(model());
+    dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
+    int shown = -1;
+    if (rs && columns && rs->sortField() >= 0)
+        for (int c = 0; c < columns->columnCount() && shown < 0; ++c)
+            if (columns->fieldAt(c) == rs->sortField())
+                shown = c;
+    horizontalHeader()->setSortIndicator(shown, rs && rs->sortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void DataGrid::followRecordSet()

@@ -3,10 +3,11 @@
 // set of a data source; the grid's current row is the record set's current
 // row. Options: row indicator, resizable columns, lines, whole-row selection,
 // no editing in the grid, confirmation before Ctrl+Del, cancel on exit, and
-// optionally several selected rows kept highlighted without focus.
+// optionally several selected rows kept highlighted without focus. A click on
+// a column title sorts the rows by that column.
 #include "gui/controls/DataSource.h"
 
-#include <QAbstractTableModel>
+#include <QIdentityProxyModel>
 #include <QPointer>
 #include <QTableView>
 
@@ -16,21 +17,27 @@ struct GridColumn
     QString title;
 };
 
-// The declared columns of a record set, in order, with their titles.
-class GridColumnsModel : public QAbstractTableModel
+// The declared columns of a record set, in order, with their titles, centred.
+// Rows, their coming and going and resets pass through from the record set
+// unchanged; only the columns are chosen and ordered.
+class GridColumnsModel : public QIdentityProxyModel
 {
     Q_OBJECT
 public:
     GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent = nullptr);
 
-    dravon::RecordSet *dataSet() const { return m_dataSet; }
-    int rowCount(const QModelIndex &parent = {}) const override;
+    dravon::RecordSet *dataSet() const;
+    // The record set's field a column shows; -1 when the set has no such field.
+    int fieldAt(int column) const { return m_fieldIndex.value(column, -1); }
     int columnCount(const QModelIndex &parent = {}) const override;
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    QModelIndex sibling(int row, int column, const QModelIndex &index) const override;
+    QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
+    QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    QPointer<dravon::RecordSet> m_dataSet;
     QList<GridColumn> m_columns;
     QVector<int> m_fieldIndex;
 };
@@ -55,6 +62,12 @@ public:
     void deleteWithConfirmation();
     // The grid's menu, as Shift+F10 opens it: beside the current row.
     void showMenuAtCurrentRow();
+    // A click on a column title: the rows in that column's order, again:
+    // descending. A large set shows its progress and can be cancelled.
+    void sortByTitle(int column);
+    // A grid that orders its rows itself (computed rows) turns the title
+    // clicks and the title's order mark of the record set off.
+    void setSortsByTitle(bool on) { m_sortsByTitle = on; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -70,8 +83,10 @@ protected:
 private:
     void rebind();
     void followRecordSet();
+    void showSortOrder();
 
     QPointer<DataSource> m_source;
     QList<GridColumn> m_columns;
     bool m_following = false;
+    bool m_sortsByTitle = true;
 };

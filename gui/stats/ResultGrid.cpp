@@ -56,6 +56,9 @@ ResultGrid::ResultGrid(const QString &sourceName, QWidget *parent) : DataGrid(pa
     setDataSource(m_source);
     setMultiSelect(true);
     setItemDelegate(new ResultDelegate(this));
+    // The rows are sorted by the table itself (numbers as numbers, names by
+    // their collation), each sort giving a new set.
+    setSortsByTitle(false);
     horizontalHeader()->setSortIndicatorShown(false);
     horizontalHeader()->setSectionsClickable(true);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {

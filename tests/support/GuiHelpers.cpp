@@ -1,6 +1,7 @@
 #include "support/GuiHelpers.h"
 
 #include "app/Login_Unit.h"
+#include "app/Program_Unit.h"
 #include "app/TeachMain_Unit.h"
 
 #include <QLineEdit>
@@ -55,7 +56,7 @@ void showMainWindowLoggedIn(const QString &user, const QString &password)
         login->edtUserPwd->setText(password);
         login->btnLogin->click();
     });
-    frmTeachMain->show();
+    ShowMainWindowAfterLogin(false);
 }
 
 }

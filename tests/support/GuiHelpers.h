@@ -33,8 +33,9 @@ private:
 // Types text into a widget as key presses (also characters QTest::keyClicks cannot send).
 void typeText(QWidget *widget, const QString &text);
 
-// Shows the main window as at start: its login is answered with the given
-// account (the delivered one by default) before the window is on screen.
+// Shows the main window as the start-up sequence does: its login is answered
+// with the given account (the delivered one by default) before the window is
+// on screen.
 void showMainWindowLoggedIn(const QString &user = QStringLiteral("1001"),
                             const QString &password = QStringLiteral("admin"));
 

@@ -5,6 +5,7 @@
 #include "app/DBSetup_Unit.h"
 #include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "app/Program_Unit.h"
 #include "app/Looks_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
@@ -46,6 +47,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -257,7 +259,7 @@ int main(int argc, char *argv[])
 
     loginWhenAsked();
     mainWindow->resize(1280, 860);
-    mainWindow->show();
+    ShowMainWindowAfterLogin(false);
     save(mainWindow, QStringLiteral("03-main"));
 
     openFromMenu(QStringLiteral("D2"), QStringLiteral("10-teachers"));
@@ -267,6 +269,17 @@ int main(int argc, char *argv[])
         QApplication::processEvents();
         save(frmStudentSet->cmbxClass->view()->window(), QStringLiteral("12-students-class-list"));
         frmStudentSet->cmbxClass->hidePopup();
+        // Sorted by a click on the 姓名 title, then again: descending.
+        QHeaderView *header = frmStudentSet->DBGrid->horizontalHeader();
+        for (int c = 0; c < header->count(); ++c) {
+            if (header->model()->headerData(c, Qt::Horizontal).toString() != QStringLiteral("姓名"))
+                continue;
+            const QPoint title(header->sectionViewportPosition(c) + header->sectionSize(c) / 2, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+        }
+        QApplication::processEvents();
+        save(frmTeachMain, QStringLiteral("12-students-sorted-by-name"));
     }
     openFromMenu(QStringLiteral("D4"), QStringLiteral("13-subjects"));
     openFromMenu(QStringLiteral("D5"), QStringLiteral("14-colleges"));
