@@ -2,7 +2,9 @@
 
 #include "app/Common_Unit.h"
 #include "app/DBSetup_Unit.h"
+#include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "data/changes/Pruning.h"
 #include "gui/Shell_Unit.h"
 #include "gui/QuickFindBox.h"
 #include "gui/SharedConnection.h"
@@ -23,6 +25,7 @@
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/DataMigration_Unit.h"
+#include "forms/system/RecycleBin_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/CapturePrice_Unit.h"
@@ -43,6 +46,7 @@
 #include <QMenuBar>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <memory>
 #include <utility>
@@ -77,6 +81,7 @@ TfrmTeachMain::TfrmTeachMain(QWidget *parent) : QMainWindow(parent)
 
 TfrmTeachMain::~TfrmTeachMain()
 {
+    m_pruner.reset();
     qApp->removeEventFilter(this);
     if (frmTeachMain == this)
         frmTeachMain = nullptr;
@@ -116,10 +121,23 @@ void TfrmTeachMain::buildMenu()
     // Copying a file to a server belongs to the builds that offer the server.
     if (ServerWayOffered())
         addItem(s5, "N9", QStringLiteral("数据迁移…"), &TfrmTeachMain::N9Click, true);
+    addItem(s5, "N10", QStringLiteral("回收站"), &TfrmTeachMain::N10Click, true);
     separator(s5, "N4");
     addItem(s5, "N5", QStringLiteral("数据库连接设置"), &TfrmTeachMain::N5Click, true);
     separator(s1, "N1");
     addItem(s1, "S6", QStringLiteral("退出"), &TfrmTeachMain::S6Click, true);
+
+    // Undo and redo of the active window's last actions. A text field that
+    // has the focus keeps Ctrl+Z for its own typing.
+    QMenu *e1 = addMenu(bar, "E1", QStringLiteral("编辑(&E)"));
+    addItem(e1, "E2", QStringLiteral("撤销"), &TfrmTeachMain::E2Click, true)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    addItem(e1, "E3", QStringLiteral("重做"), &TfrmTeachMain::E3Click, true)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    connect(e1, &QMenu::aboutToShow, this, [this] { Guarded([this] { updateEditMenu(); }); });
+    // Closed, the commands stay ready for their keys.
+    connect(e1, &QMenu::aboutToHide, this, [e1] {
+        for (QAction *a : e1->actions())
+            a->setEnabled(true);
+    });
 
     QMenu *d1 = addMenu(bar, "D1", QStringLiteral("基础字典(&D)"));
     addItem(d1, "D2", QStringLiteral("老师信息"), &TfrmTeachMain::D2Click, true);
@@ -273,6 +291,54 @@ void TfrmTeachMain::FormShow()
         ExecDialog(login.get());
     }
     m_panels[0]->setText(QStringLiteral("登录用户编号:") + CurrentUserID);
+    if (!CurrentUserID.isEmpty())
+        startLogPruning();
+}
+
+void TfrmTeachMain::startLogPruning()
+{
+    QTimer::singleShot(3000, this, [this] {
+        if (m_pruner || ApplicationEndRequested() || !DM || !DM->ADOConn.isOpen())
+            return;
+        m_pruner = std::make_unique<dravon::ChangeLogPruner>(DM->ADOConn.databasePath(), dravon::logLimitsFromSettings());
+        m_pruner->start(QThread::LowPriority);
+    });
+}
+
+TfrmBase *TfrmTeachMain::activeChild() const
+{
+    QMdiSubWindow *sub = m_mdiArea->activeSubWindow();
+    return sub ? qobject_cast<TfrmBase *>(sub->widget()) : nullptr;
+}
+
+void TfrmTeachMain::updateEditMenu()
+{
+    QAction *undo = menuItem(QStringLiteral("E2"));
+    QAction *redo = menuItem(QStringLiteral("E3"));
+    TfrmBase *child = activeChild();
+    const QString undoText = child ? child->undoCommandText() : QString();
+    const QString redoText = child ? child->redoCommandText() : QString();
+    undo->setText(undoText.isEmpty() ? QStringLiteral("撤销") : undoText);
+    undo->setEnabled(!undoText.isEmpty());
+    redo->setText(redoText.isEmpty() ? QStringLiteral("重做") : redoText);
+    redo->setEnabled(!redoText.isEmpty());
+}
+
+void TfrmTeachMain::E2Click()
+{
+    if (TfrmBase *child = activeChild())
+        child->undoLastAction();
+}
+
+void TfrmTeachMain::E3Click()
+{
+    if (TfrmBase *child = activeChild())
+        child->redoLastAction();
+}
+
+void TfrmTeachMain::N10Click()
+{
+    openChild(frmRecycleBin);
 }
 
 template<typename T>

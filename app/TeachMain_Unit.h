@@ -3,12 +3,14 @@
 // and the status bar with the logged-in user number.
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 class QAction;
 class QLabel;
 class QMdiArea;
 class QMenu;
 class TfrmBase;
+namespace dravon { class ChangeLogPruner; }
 class QuickFindBox;
 namespace findtext { struct Person; }
 
@@ -56,6 +58,10 @@ public:
     void T3Click();
     void T4Click();
     void T6Click();
+    // Additions: the recycle bin, and undo and redo in the active window.
+    void N10Click();
+    void E2Click();
+    void E3Click();
 
     // The show handler: the login, then the status text. The start-up
     // sequence runs it once, before the window is first on screen.
@@ -67,6 +73,11 @@ protected:
 
 private:
     void buildMenu();
+    // The edit menu names what undo and redo would do in the active window.
+    void updateEditMenu();
+    TfrmBase *activeChild() const;
+    // Prunes the change log in the background, a moment after the login.
+    void startLogPruning();
     void buildQuickFind();
     // Alt+letter: a button of the active child window that shows the letter
     // takes it (pressed when enabled); otherwise the menu title with that
@@ -83,6 +94,7 @@ private:
     QLabel *m_panels[2] = {nullptr, nullptr};
     // The key press that follows an access key already handled.
     int m_handledKey = 0;
+    std::unique_ptr<dravon::ChangeLogPruner> m_pruner;
 };
 
 extern TfrmTeachMain *frmTeachMain;

@@ -18,6 +18,7 @@
 #include "app/Program_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
+#include "bench/BenchSupport.h"
 #include "bench/Generator.h"
 #include "data/Dravon.h"
 #include "data/SettingsClient.h"
@@ -82,39 +83,17 @@
 
 namespace {
 
+using bench::median;
+using bench::PaintWatch;
+using bench::residentMb;
+using bench::settle;
+using bench::timed;
+using bench::waitForPaint;
+
 sqlite3 *raw = nullptr;
 int defaultReps = 5;
-QStringList messages;
-
-// ---- measuring ------------------------------------------------------------
-
-template<typename F>
-double timed(F &&work)
-{
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return timer.nsecsElapsed() / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
+// The message boxes the program showed.
+QStringList *programMessages = nullptr;
 
 [[noreturn]] void fail(const QString &what)
 {
@@ -251,53 +230,6 @@ int sqliteStep(const QString &sql, const QStringList &binds)
 }
 
 // ---- the program's side -----------------------------------------------------
-
-// Waits until the widget has painted (the window shows its rows).
-class PaintWatch : public QObject
-{
-public:
-    explicit PaintWatch(QWidget *widget) : m_widget(widget) { widget->installEventFilter(this); }
-    ~PaintWatch() override
-    {
-        if (m_widget)
-            m_widget->removeEventFilter(this);
-    }
-    void wait()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_painted && timer.elapsed() < 10000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!m_painted)
-            fail(QStringLiteral("a window did not paint within 10 s"));
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            m_painted = true;
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_widget;
-    bool m_painted = false;
-};
-
-// Waits for the widget's next paint.
-void waitForPaint(QWidget *widget)
-{
-    PaintWatch painted(widget);
-    painted.wait();
-}
-
-void settle()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
 
 void closeAllWindows()
 {
@@ -688,15 +620,15 @@ void run(const Case &c)
     const int reps = c.reps > 0 ? c.reps : defaultReps;
     std::vector<double> ours, engine;
     qint64 rows = -1;
-    const qsizetype messagesBefore = messages.size();
+    const qsizetype messagesBefore = programMessages->size();
     for (int i = 0; i < reps; ++i) {
         const Measure m = c.program();
         ours.push_back(m.ms);
         rows = qMax(rows, m.rows);
         engine.push_back(c.sqlite ? c.sqlite() : 0);
     }
-    if (messages.size() > messagesBefore)
-        fail(QStringLiteral("%1 showed a message: %2").arg(c.name, messages.last()));
+    if (programMessages->size() > messagesBefore)
+        fail(QStringLiteral("%1 showed a message: %2").arg(c.name, programMessages->last()));
     Result r{c.name, median(ours), median(engine), 0, c.targetText, rows, c.rowLimit, c.known};
     r.target = c.target ? c.target(r.sqlite) : 0;
     results << r;
@@ -781,43 +713,9 @@ int main(int argc, char **argv)
     });
     QApplication app(argc, argv);
     ApplyLooks(app);
-    // The program's folder: an ini file pointing to the database, and the settings library.
-    QTemporaryDir folder;
-    if (!folder.isValid()
-        || !QFile::copy(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("libQuelmi.so")),
-                        QDir(folder.path()).filePath(QStringLiteral("libQuelmi.so"))))
-        fail(QStringLiteral("cannot prepare the program's folder (libQuelmi.so beside the benchmark?)"));
-    {
-        QFile ini(QDir(folder.path()).filePath(QStringLiteral("ConfigDB.ini")));
-        if (!ini.open(QIODevice::WriteOnly))
-            fail(QStringLiteral("cannot write the ini file"));
-        ini.write(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(QFileInfo(path).absoluteFilePath()).toUtf8());
-    }
-    settings::setExecutableDirForTesting(folder.path());
-    SetMessageHandler([](const MessageRequest &request) {
-        messages << request.text;
-        return request.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
-    });
-    if (!CreateApplicationWindows())
-        fail(QStringLiteral("the program could not connect to %1").arg(path));
-    double loginShown = -1;
-    std::function<void()> answerLogin = [&] {
-        auto *login = qobject_cast<TfrmLogin *>(QApplication::activeModalWidget());
-        if (!login || !login->isVisible()) {
-            QTimer::singleShot(1, answerLogin);
-            return;
-        }
-        loginShown = sinceStart.nsecsElapsed() / 1e6;
-        login->edtUserID->setText(QStringLiteral("1001"));
-        login->edtUserPwd->setText(QStringLiteral("admin"));
-        login->btnLogin->click();
-    };
-    QTimer::singleShot(0, answerLogin);
-    frmTeachMain->resize(1024, 768);
-    ShowMainWindowAfterLogin(false);
-    settle();
-    if (CurrentUserID.isEmpty())
-        fail(QStringLiteral("login as 1001/admin failed; the benchmark needs the first account"));
+    bench::ProgramRun program(path, &sinceStart);
+    programMessages = &program.messages;
+    const double loginShown = program.loginShownMs();
 
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         fail(QStringLiteral("SQLite cannot open %1").arg(path));
@@ -1088,6 +986,7 @@ int main(int argc, char **argv)
                       QAction *csv = menu->findChild<QAction *>(QStringLiteral("actExportCsv"));
                       if (!csv)
                           fail(QStringLiteral("the grid menu has no CSV export"));
+                      QStringList &messages = *programMessages;
                       const qsizetype said = messages.size();
                       Measure m;
                       m.ms = timed([&] { csv->trigger(); });
@@ -1514,6 +1413,7 @@ int main(int argc, char **argv)
         if (!frmBackupData)
             fail(QStringLiteral("the backup window did not open"));
         SetFileDialogHandler([chosen](QFileDialog *) { return chosen; });
+        QStringList &messages = *programMessages;
         const qsizetype before = messages.size();
         QPushButton *pressed = frmBackupData->*button;
         const double ms = timed([&] { pressed->click(); });

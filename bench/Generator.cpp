@@ -90,9 +90,44 @@ public:
         }
     }
     sqlite3 *handle() const { return m_db; }
+    // One column of every row of a query, as texts.
+    std::vector<std::string> column(const char *sql)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(m_db));
+        std::vector<std::string> rows;
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            rows.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        sqlite3_finalize(stmt);
+        return rows;
+    }
 
 private:
     sqlite3 *m_db;
+};
+
+// The generated rows are the file's content, not a clerk's changes: the
+// change log's triggers stand aside while they are written, in the same
+// transaction, and come back before it ends.
+class TriggersAside
+{
+public:
+    explicit TriggersAside(Db &db) : m_db(db)
+    {
+        m_definitions = db.column("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND sql IS NOT NULL");
+        for (const std::string &name : db.column("SELECT name FROM sqlite_master WHERE type = 'trigger'"))
+            db.exec(("DROP TRIGGER \"" + name + "\"").c_str());
+    }
+    void restore()
+    {
+        for (const std::string &sql : m_definitions)
+            m_db.exec(sql.c_str());
+    }
+
+private:
+    Db &m_db;
+    std::vector<std::string> m_definitions;
 };
 
 // One prepared INSERT with its column list; values are bound in order and
@@ -252,6 +287,7 @@ Counts generate(const QString &path, const Scale &scale, unsigned long long seed
                 throw std::runtime_error("the database holds students already; generate into a new file");
         }
         db.exec("BEGIN");
+        TriggersAside triggers(db);
         Random random(seed);
 
         Insert college(handle, "INSERT INTO GradeInfo (GradeID, GrdName, Remark) VALUES (?, ?, ?)");
@@ -386,6 +422,7 @@ Counts generate(const QString &path, const Scale &scale, unsigned long long seed
                 .null().row();
         }
         made.otherRecords = rows;
+        triggers.restore();
         db.exec("COMMIT");
         db.exec("PRAGMA locking_mode=NORMAL; PRAGMA journal_mode=DELETE;");
     } catch (const std::exception &e) {

@@ -7,6 +7,7 @@
 #include "data/RecordSet.h"
 #include "data/ShortDate.h"
 #include "data/SqlText.h"
+#include "data/changes/ChangeBatch.h"
 
 #include <memory>
 

@@ -13,7 +13,8 @@ const QString dialogsSection = QStringLiteral("Dialogs");
 const QString lastFolderKey = QStringLiteral("LastFolder");
 }
 
-QString CurrentUserID;
+// CurrentUserID is defined in the data-access library, whose change batches
+// record it (data/changes/ChangeBatch.cpp).
 
 QString GetConfigFileName()
 {

@@ -7,6 +7,8 @@
 #include "data/ShortDate.h"
 #include "data/SqlText.h"
 #include "data/TableSource.h"
+#include "data/changes/ChangeBatch.h"
+#include "data/changes/LoggedTables.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -177,6 +179,21 @@ void RecordSet::setFieldLabel(const QString &field, const QString &text)
         m_labels.remove(i);
     else
         m_labels.insert(i, shown);
+}
+
+void RecordSet::setFieldType(const QString &field, FieldType type)
+{
+    const int i = fieldIndex(field);
+    if (i < 0)
+        throw Error(QStringLiteral("找不到字段 \"%1\"").arg(field));
+    m_fields[i].type = type;
+    emit dataChanged(index(0, i), index(qMax(0, recordCount() - 1), i));
+}
+
+QString RecordSet::fieldLabel(const QString &field) const
+{
+    const int i = fieldIndex(field);
+    return i < 0 ? field : label(i);
 }
 
 QString RecordSet::label(int field) const
@@ -473,10 +490,22 @@ void RecordSet::post()
     for (int i = 0; i < m_fields.size(); ++i)
         values[i] = storageValue(i, m_buffer.value(i));
 
+    // The store and its log entries are one batch of the change log.
+    const bool inserting = m_state == DataSetState::Insert;
+    ChangeBatch batch(m_connection, {QStringLiteral("保存"), m_origin,
+                                     (inserting ? QStringLiteral("新增 ") : QStringLiteral("修改 "))
+                                         + recordsText(tableName(), 1)});
     try {
-        if (m_state == DataSetState::Insert) {
+        if (inserting) {
             // The stored row takes the place the pending record had.
             m_source->insertRow(m_insertPos, values);
+            try {
+                batch.commit();
+            } catch (const Error &) {
+                // Not stored after all: the pending record stays as it was.
+                m_source->forget(m_insertPos);
+                throw;
+            }
             m_insertPos = -1;
         } else {
             const int u = underlyingIndex(m_recNo);
@@ -501,6 +530,13 @@ void RecordSet::post()
                 emit dataChanged(index(m_recNo, 0), index(m_recNo, columnCount() - 1));
                 emit recordChanged();
                 throw Error(changedElsewhere);
+            }
+            try {
+                batch.commit();
+            } catch (const Error &) {
+                // The row as it is stored, not as the failed store read it.
+                m_source->reread(u, m_original);
+                throw;
             }
         }
     } catch (const RowSource::Refused &refused) {
@@ -573,8 +609,12 @@ void RecordSet::deleteRows(QList<int> rows)
         positions << r;
         read << (m_state == DataSetState::Edit && r == m_recNo ? m_original : m_source->values(r));
     }
+    const int many = int(positions.size());
+    ChangeBatch batch(m_connection, {many > 1 ? QStringLiteral("批量删除") : QStringLiteral("删除"), m_origin,
+                                     QStringLiteral("删除 ") + recordsText(tableName(), many)});
     try {
         m_source->deleteRows(positions, read);
+        batch.commit();
     } catch (const RowSource::Conflict &) {
         for (int i = 0; i < positions.size(); ++i) {
             const Values now = m_source->reread(positions[i], read[i]);

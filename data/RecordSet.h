@@ -65,6 +65,15 @@ public:
     // The name a window shows for a column ("年  龄：" is kept as "年龄"); a
     // refused value names the column by it.
     void setFieldLabel(const QString &field, const QString &label);
+    // A computed column of a query read as the given type (the type of the
+    // table column whose value it holds), so that it shows and sorts as one.
+    void setFieldType(const QString &field, FieldType type);
+    // That name of a column, or its own name when the window gives none.
+    QString fieldLabel(const QString &field) const;
+    // The window whose actions this set's writes are: each Save and Delete is
+    // one batch of the change log, tagged with the window's object name.
+    void setOrigin(const QString &window) { m_origin = window; }
+    QString origin() const { return m_origin; }
 
     // Makes a row current; a pending record is stored first if changed, else dropped.
     void moveTo(int row);
@@ -184,6 +193,7 @@ private:
     QVector<Field> m_fields;
     QHash<QString, int> m_fieldByName;
     QHash<int, QString> m_labels;
+    QString m_origin;
 
     int m_recNo = -1;
     bool m_eof = false;

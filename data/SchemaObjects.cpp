@@ -123,7 +123,7 @@ QStringList columnsOnlyIn(const QStringList &a, const QStringList &b)
 
 QByteArray schemaScript()
 {
-    QFile file(QStringLiteral(":/veltrana/schema.sql"));
+    QFile file(QStringLiteral(":/dravon/schema.sql"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

@@ -207,6 +207,24 @@ bool hasRowKey(sqlite3 *db, const QString &table)
 
 }
 
+QString deliveredSchemaSql()
+{
+    QFile file(QStringLiteral(":/dravon/schema.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("程序缺少数据库结构说明 (schema.sql)"));
+    return QString::fromUtf8(file.readAll());
+}
+
+QString changeLogSchemaSql()
+{
+    const QString schema = deliveredSchemaSql();
+    const qsizetype from = schema.indexOf(QStringLiteral("-- Version 2:"));
+    const qsizetype to = schema.indexOf(QStringLiteral("-- End of version 2."));
+    if (from < 0 || to < from)
+        throw Error(QStringLiteral("程序的数据库结构说明 (schema.sql) 缺少版本 2 的部分"));
+    return schema.mid(from, to - from);
+}
+
 void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
 {
     auto *db = static_cast<sqlite3 *>(handle);
@@ -232,13 +250,17 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
     try {
         exec(db, QStringLiteral("BEGIN IMMEDIATE"));
         try {
-            const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
-            for (const QString &table : recordTables) {
-                if (!hasRowKey(db, table))
-                    addRowKey(db, table);
+            if (version < 1) {
+                const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
+                for (const QString &table : recordTables) {
+                    if (!hasRowKey(db, table))
+                        addRowKey(db, table);
+                }
+                for (const QString &statement : viewsAndTriggers)
+                    exec(db, statement);
             }
-            for (const QString &statement : viewsAndTriggers)
-                exec(db, statement);
+            if (version < 2)
+                exec(db, changeLogSchemaSql());
             exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {

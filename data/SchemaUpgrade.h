@@ -10,7 +10,13 @@ namespace dravon {
 // The table shapes this program writes, kept in the file's PRAGMA user_version.
 // 1: each record table has an `Id INTEGER PRIMARY KEY` (a row key that VACUUM
 //    keeps).
-constexpr int currentSchemaVersion = 1;
+// 2: the change log: its tables, indexes and the tables' logging triggers.
+constexpr int currentSchemaVersion = 2;
+
+// The SQL that builds the delivered database (data/schema.sql, built into the
+// library), and the part of it that version 2 adds.
+QString deliveredSchemaSql();
+QString changeLogSchemaSql();
 
 // The file's table shapes cannot be used or brought up to date; the text
 // says why and that the file was left as it was.

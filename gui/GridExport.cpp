@@ -5,6 +5,7 @@
 #include "gui/controls/DataGrid.h"
 #include "gui/controls/GridFindBar.h"
 #include "gui/PdfOutput.h"
+#include "gui/RowHistory.h"
 #include "gui/SaveFileDialog.h"
 #include "gui/import/ImportWizard.h"
 
@@ -156,6 +157,10 @@ QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent)
     menu->actions().last()->setShortcutVisibleInContextMenu(true);
     add("actImportFile", QStringLiteral("从文件导入…"), &OpenImportWizardForGrid);
     menu->actions().last()->setEnabled(GridAcceptsImport(grid));
+    // The current row's history, from the change log.
+    menu->addSeparator();
+    add("actRowHistory", QStringLiteral("修改记录…"), &ShowRowHistory);
+    menu->actions().constLast()->setEnabled(RowHistoryAvailable(grid));
     const QList<QAction *> own = grid->actions();
     if (!own.isEmpty()) {
         menu->addSeparator();

@@ -32,8 +32,8 @@ public:
 QString PrintCaption(const DataGrid *grid);
 QList<PrintFigure> PrintFigures(const DataGrid *grid);
 
-// The menu a right-click on a grid shows: the four commands, then the
-// grid's own actions (QWidget::actions(), such as a window's transcript command).
+// The menu a right-click on a grid shows: the four commands, finding and
+// importing, "修改记录…" (the current row's history), then the grid's own actions (QWidget::actions(), such as a window's transcript command).
 QMenu *BuildGridContextMenu(DataGrid *grid, QWidget *parent);
 void ShowGridContextMenu(DataGrid *grid, const QPoint &globalPos);
 

@@ -840,7 +840,8 @@ private slots:
         QStringList texts;
         for (QAction *a : menu->actions())
             texts << a->text();
-        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "", "查找…", "从文件导入…"}));
+        QCOMPARE(texts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "", "查找…", "从文件导入…", "",
+                                     "修改记录…"}));
         answerName = outPath(QStringLiteral("m.csv"));
         menu->actions().at(1)->trigger();
         QVERIFY(QFile::exists(answerName));
@@ -880,7 +881,7 @@ private slots:
                                 w->DBGrid->viewport()->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(w->DBGrid->viewport(), &click);
         QCOMPARE(popupTexts, (QStringList{"导出到 Excel…", "导出为 CSV…", "打印…", "导出为 PDF…", "查找…", "从文件导入…",
-                                          "打印成绩单…"}));
+                                          "修改记录…", "打印成绩单…"}));
         QVERIFY(w->btnPrintTranscript);
         QCOMPARE(w->btnPrintTranscript->text(), QStringLiteral("打印成绩单…"));
         // The five commands stay centred in their row.

@@ -1,9 +1,12 @@
 // The import's dry run and apply on a real database: what each row would do,
 // the error texts, names resolved to numbers, wide score sheets, the modes,
-// all or nothing, cancel, the backup copy, a full disk, a locked file, a database changed
-// after the check, importing twice, and a round trip through the program's
-// own CSV and Excel export.
+// all or nothing, cancel, the backup copy, a full disk, a locked file, a
+// database changed after the check, importing twice, a round trip through
+// the program's own CSV and Excel export, and the apply as one batch of the
+// change log.
 #include "data/Dravon.h"
+#include "data/ProgramSettings.h"
+#include "data/changes/Reversal.h"
 #include "data/export/TableExport.h"
 #include "data/import/ImportRun.h"
 #include "support/ImportFixtures.h"
@@ -93,6 +96,7 @@ private slots:
         conn.reset();
         ws.reset();
         files.reset();
+        CurrentUserID.clear();
     }
 
     void studentsFromAWorkbookAreCheckedThenWrittenAndASecondRunChangesNothing_data()
@@ -320,6 +324,47 @@ private slots:
         QVERIFY(QFileInfo::exists(result.backupPath));
     }
 
+    // The apply is one batch "导入" of the window it was started from: an
+    // entry per added row and per changed column, none for a column the row
+    // already had; a cancelled apply leaves no batch behind, and the
+    // window's undo takes the whole import back.
+    void anImportIsOneBatchThatUndoTakesBack()
+    {
+        testsupport::seedSchool(*ws, true);
+        CurrentUserID = QStringLiteral("1001");
+        const QString before = ws->query("SELECT ifnull(max(ChangeID), 0) FROM ChangeLog").value(0);
+        const QString students = QStringLiteral("SELECT StudentID || '|' || StuName || '|' || ifnull(StuAge, '') || '|' || "
+                                                "ClassID FROM StudentInfo ORDER BY StudentID");
+        const QStringList seeded = ws->query(students);
+        std::unique_ptr<ImportRun> run =
+            check(writeCsv("s.csv", "学号,姓名,年龄,班级\n0024001,张三丰,18,2007001\n0024009,新生,19,2007002\n"),
+                  QStringLiteral("StudentInfo"), [](ImportPlan &plan) { plan.window = QStringLiteral("frmStudentSet"); });
+        QVERIFY(run);
+        QCOMPARE(countsText(run->counts()), QStringLiteral("新增 1 更新 1 不变 0 跳过 0 错误 0"));
+        QVERIFY(!applyImport(*run, [](qint64, qint64) { return false; }).completed);
+        QCOMPARE(ws->query("SELECT count(*) FROM ChangeBatch"), QStringList{"0"});
+        QCOMPARE(ws->query(students), seeded);
+
+        QVERIFY(applyImport(*run).completed);
+        QCOMPARE(ws->query("SELECT Action || '|' || Window || '|' || Description || '|' || UserID FROM ChangeBatch"),
+                 QStringList{"导入|frmStudentSet|导入 2 条学生记录|1001"});
+        QCOMPARE(ws->query(QStringLiteral(
+                     "SELECT (BatchID = (SELECT BatchID FROM ChangeBatch)) || ' ' || Operation || ' ' || RowKey || ' ' || "
+                     "coalesce(Field, '-') || ' ' || quote(OldValue) || ' ' || CASE Operation WHEN 'I' THEN "
+                     "json_extract(NewValue, '$.StuName') || '/' || json_extract(NewValue, '$.StuAge') || '/' || "
+                     "json_extract(NewValue, '$.ClassID') ELSE quote(NewValue) END FROM ChangeLog WHERE ChangeID > %1 "
+                     "ORDER BY ChangeID")
+                     .arg(before)),
+                 (QStringList{"1 I 0024009 - NULL 新生/19/2007002", "1 U 0024001 StuName '张三' '张三丰'",
+                              "1 U 0024001 StuAge NULL 18"}));
+
+        const auto batch = dravon::batchToUndo(*conn, QStringLiteral("frmStudentSet"));
+        QVERIFY(batch);
+        QCOMPARE(dravon::undoText(*batch), QStringLiteral("撤销 导入 2 条学生记录"));
+        dravon::undoBatch(*conn, batch->id, QStringLiteral("frmStudentSet"));
+        QCOMPARE(ws->query(students), seeded);
+    }
+
     void aFullDiskInTheMiddleOfTheApplyRollsEverythingBack()
     {
         testsupport::seedSchool(*ws);
@@ -331,8 +376,8 @@ private slots:
         std::unique_ptr<ImportRun> run = check(manyScores(30000), QStringLiteral("Score"));
         QVERIFY(run);
         // Room for what the engine writes out while the first 20,000 rows
-        // are added, not for the rest.
-        disk.setFreeBytes(800 * 1024);
+        // and their change log entries are added, not for the rest.
+        disk.setFreeBytes(6000 * 1024);
         qint64 written = 0;
         try {
             applyImport(*run, [&](qint64 done, qint64) {

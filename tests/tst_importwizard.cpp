@@ -194,6 +194,13 @@ private slots:
                            "FROM Score ORDER BY Id"),
                  (QStringList{"0024001|2007001|88.0|4.0|2007001", "0024002|2007002|70.0|3.0|2007001"}));
         QCOMPARE(grid->model()->rowCount(), 2);
+        // The paste was one action of the score window: Ctrl+Z there takes it back whole.
+        frmTeachMain->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(frmTeachMain));
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ws->query("SELECT count(*) FROM Score"), QStringList{"0"});
+        QCOMPARE(grid->model()->rowCount(), 0);
 
         // While a row is being edited, Ctrl+V is the field's paste, not an import.
         frmStudentScore->btnAdd->click();

@@ -1,6 +1,7 @@
 // The database file's table shapes over time: a file of the first version
-// (record tables without a row key) is upgraded when it is opened, a failed
-// upgrade leaves it untouched, and the build delivers its files private.
+// (record tables without a row key) or of the second (no change log) is
+// upgraded when it is opened, a failed upgrade leaves it untouched, and the
+// build delivers its files private.
 
 #include "data/Dravon.h"
 #include "data/SchemaUpgrade.h"
@@ -54,6 +55,24 @@ std::optional<QString> openError(const QString &dbPath)
         return e.text();
     }
     return std::nullopt;
+}
+
+// Makes the workspace's file one of a version before the change log.
+void withoutChangeLog(const testsupport::TestWorkspace &ws, int version)
+{
+    QStringList drops;
+    for (const QString &trigger : ws.query("SELECT name FROM sqlite_master WHERE type = 'trigger'"))
+        drops << QStringLiteral("DROP TRIGGER %1;").arg(trigger);
+    drops << "DROP TABLE ChangeLog; DROP TABLE ChangeBatch; DROP TABLE ChangeBatchCurrent;"
+          << QStringLiteral("PRAGMA user_version = %1;").arg(version);
+    ws.exec(drops.join(QLatin1Char('\n')));
+}
+
+// The change log's tables, indexes and triggers as the file defines them.
+QStringList changeLogObjects(const QString &dbPath)
+{
+    return testsupport::querySql(dbPath, "SELECT type || ' ' || name || ': ' || sql FROM sqlite_master "
+                                         "WHERE name LIKE 'Change%' OR type = 'trigger' ORDER BY name");
 }
 
 QStringList upgradeCopies(const QString &dir)
@@ -175,6 +194,50 @@ private slots:
         QCOMPARE(ws.query("SELECT count(*) FROM pragma_table_info('Score') WHERE name = 'Id'"), QStringList{"0"});
     }
 
+    // A file of version 1 gets the change log: the delivered tables,
+    // indexes and triggers, after a copy; its rows stay, and from then on
+    // even another program's writes are logged.
+    void secondVersionGetsTheChangeLog()
+    {
+        testsupport::TestWorkspace ws(false);
+        const QStringList delivered = changeLogObjects(ws.dbPath());
+        QCOMPARE(delivered.filter(QStringLiteral("trigger ")).size(), 102);
+        withoutChangeLog(ws, 1);
+        ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007001', 75.0);");
+        QVERIFY(changeLogObjects(ws.dbPath()).isEmpty());
+
+        QVERIFY(!openError(ws.dbPath()).has_value());
+        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{"2"});
+        QCOMPARE(changeLogObjects(ws.dbPath()), delivered);
+        QCOMPARE(ws.query("SELECT StudentID || ' ' || Score FROM Score"), QStringList{"2007001 75.0"});
+        QCOMPARE(ws.query("SELECT count(*) FROM ChangeLog"), QStringList{"0"});
+        const QStringList copies = upgradeCopies(ws.dir());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(testsupport::querySql(QDir(ws.dir()).filePath(copies[0]), "PRAGMA user_version"), QStringList{"1"});
+
+        ws.exec("UPDATE Score SET Score = 80.0;");
+        QCOMPARE(ws.query("SELECT TableName || ' ' || Operation || ' ' || Field || ' ' || OldValue || ' ' || NewValue "
+                          "|| ' ' || (BatchID IS NULL) || ' ' || (ChangedAt IS NOT NULL) FROM ChangeLog"),
+                 QStringList{"Score U Score 75.0 80.0 1 1"});
+    }
+
+    // A name the change log needs is taken in the file: the upgrade fails
+    // and the file is byte for byte as it was, with no copy left beside it.
+    void failedChangeLogUpgradeLeavesTheFileUntouched()
+    {
+        testsupport::TestWorkspace ws(false);
+        withoutChangeLog(ws, 1);
+        ws.exec("CREATE TABLE ChangeBatchCurrent (Note TEXT);");
+        const QByteArray before = fileBytes(ws.dbPath());
+        const QStringList entriesBefore = QDir(ws.dir()).entryList(QDir::Files | QDir::Hidden);
+        const auto error = openError(ws.dbPath());
+        QVERIFY(error.has_value());
+        QVERIFY2(error->contains(QStringLiteral("升级失败,文件没有改变")) && error->contains("ChangeBatchCurrent"),
+                 qPrintable(*error));
+        QCOMPARE(fileBytes(ws.dbPath()), before);
+        QCOMPARE(QDir(ws.dir()).entryList(QDir::Files | QDir::Hidden), entriesBefore);
+    }
+
     // Views and triggers another tool added to a first-version file, also
     // ones of other tables that name a record table, come through the
     // upgrade as they were, and still work.
@@ -194,7 +257,7 @@ private slots:
                 "CREATE TRIGGER GoodScoresRead INSTEAD OF INSERT ON GoodScores BEGIN SELECT 1; END;");
         const QString objectsSql = QStringLiteral(
             "SELECT type || ' ' || name || ' ' || tbl_name || ' ' || sql FROM sqlite_master "
-            "WHERE type IN ('view', 'trigger') ORDER BY name");
+            "WHERE type IN ('view', 'trigger') AND name NOT GLOB '*_Log*' ORDER BY name");
         const QStringList before = ws.query(objectsSql);
         QCOMPARE(before.size(), 5);
 
@@ -255,10 +318,11 @@ private slots:
             ws.exec("SELECT count(*) FROM sqlite_master");
             QCOMPARE(ws.query("PRAGMA integrity_check"), QStringList{"ok"});
             const QString version = ws.query("PRAGMA user_version").value(0);
-            QVERIFY(version == "0" || version == "1");
+            const QString current = QString::number(dravon::currentSchemaVersion);
+            QVERIFY(version == "0" || version == current);
             // A kept copy only beside an upgraded file (none when the kill
             // came between the commit and the copy's rename).
-            QVERIFY(upgradeCopies(ws.dir()).size() <= (version == "1" ? 1 : 0));
+            QVERIFY(upgradeCopies(ws.dir()).size() <= (version == current ? 1 : 0));
             if (version == "0")
                 ++killedBefore;
             staging::removeLeftovers(ws.dir());

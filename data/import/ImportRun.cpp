@@ -4,6 +4,8 @@
 #include "data/FieldValue.h"
 #include "data/RowSource.h"
 #include "data/SqlText.h"
+#include "data/changes/ChangeBatch.h"
+#include "data/changes/LoggedTables.h"
 #include "data/import/CellText.h"
 #include "data/import/RowPrefetch.h"
 
@@ -851,6 +853,15 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
         throw StaleCheck(QStringLiteral("检查之后数据库已被其他程序修改,需要重新检查。"));
     }
     ownTransaction = true;
+    // The whole apply is one batch of the change log, which one undo takes back.
+    std::optional<dravon::ChangeBatch> batch;
+    try {
+        batch.emplace(run.connection(),
+                      dravon::BatchTag{QStringLiteral("导入"), run.plan().window,
+                                       QStringLiteral("导入 %1").arg(dravon::recordsText(target.table, adds + updates))});
+    } catch (const dravon::Error &e) {
+        throw fail(e.text());
+    }
 
     QStringList quoted, assignments;
     for (const QString &f : std::as_const(st.setFields)) {
@@ -898,6 +909,11 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     }
     if (result.updated != updates || result.added != adds)
         throw fail(QStringLiteral("要更新的记录已被删除或改动"));
+    try {
+        batch->commit();
+    } catch (const dravon::Error &e) {
+        throw fail(e.text());
+    }
     if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         throw fail(writeFailure(db, dravon::engineErrorText(db)));
     if (progress)

@@ -36,6 +36,7 @@ struct ImportPlan
     QString sheetTerm;           // a wide score sheet: the term and date of its marks
     QDate sheetDate;
     FileKind sourceKind = FileKind::Csv;
+    QString window;              // the working window it was started from, whose undo takes it back
 };
 
 struct ImportCounts
@@ -117,8 +118,8 @@ struct ApplyResult
     QString backupPath;       // the copy of the database taken before the first write
 };
 
-// Writes what the dry run found, in one transaction: the new rows, then the
-// changed ones. Before the first write the database file is copied beside
+// Writes what the dry run found, in one transaction that is one batch "导入"
+// of the change log: the new rows, then the changed ones. Before the first write the database file is copied beside
 // itself ("<database>.before-import-yyyyMMdd-HHmmss", the same safe copy as
 // the backup window makes). A cancel, or any failure (a full disk, a
 // constraint, a locked file), rolls everything back; a failure throws

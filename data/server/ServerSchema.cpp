@@ -21,8 +21,11 @@ const QString versionTable = QStringLiteral("SchemaVersion");
 constexpr qint64 setupLock = 0x56656c7472616e61;  // "Veltrana"
 
 // Changes from each version to the next, in order: upgrades[v - 1] brings
-// version v to v + 1. The server's tables start at version 1.
-const QStringList upgrades = {};
+// version v to v + 1. The server's tables start at version 1. Version 2 is
+// the file's change log, which the server does not keep yet: the server's
+// tables are unchanged by it, and the number is carried so that both ways
+// name the same table shapes.
+const QStringList upgrades = {QString()};
 
 QStringList tablesIn(Session &session)
 {
@@ -110,7 +113,8 @@ void prepareServerSchemaWithin(Session &session)
     for (int v = qMax(version, 1); v < currentSchemaVersion; ++v) {
         if (v - 1 >= upgrades.size())
             throw SchemaError(QStringLiteral("服务器上的数据库 %1 的版本 %2 无法升级,没有做任何修改。").arg(where).arg(v));
-        session.execScript(upgrades.at(v - 1));
+        if (!upgrades.at(v - 1).isEmpty())
+            session.execScript(upgrades.at(v - 1));
     }
     if (version < currentSchemaVersion)
         session.exec(QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = $1"), {currentSchemaVersion});

@@ -1,7 +1,10 @@
 #include "forms/base/Base_Unit.h"
 
+#include "data/Dravon.h"
+#include "data/changes/Reversal.h"
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
+#include "gui/controls/DataSource.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,6 +27,73 @@ TfrmBase::TfrmBase(QWidget *owner) : QDialog(owner)
 dravon::Connection &TfrmBase::connection() const
 {
     return SharedConnection();
+}
+
+QString TfrmBase::undoCommandText() const
+{
+    const auto batch = dravon::batchToUndo(connection(), objectName());
+    return batch ? dravon::undoText(*batch) : QString();
+}
+
+QString TfrmBase::redoCommandText() const
+{
+    const auto batch = dravon::batchToRedo(connection(), objectName());
+    return batch ? dravon::redoText(*batch) : QString();
+}
+
+void TfrmBase::undoLastAction()
+{
+    reverseLastAction(false);
+}
+
+void TfrmBase::redoLastAction()
+{
+    reverseLastAction(true);
+}
+
+bool TfrmBase::readyForUndo(const QString &command)
+{
+    for (DataSource *source : findChildren<DataSource *>()) {
+        dravon::RecordSet *rs = source->dataSet();
+        if (!rs || rs->state() == dravon::DataSetState::Browse)
+            continue;
+        if (rs->hasPendingChanges()) {
+            ShowMessage(QStringLiteral("正在编辑的记录还没有保存,请先保存或取消,再%1。").arg(command),
+                        QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
+            return false;
+        }
+        rs->cancel();
+    }
+    return true;
+}
+
+void TfrmBase::reverseLastAction(bool redo)
+{
+    const QString command = redo ? QStringLiteral("重做") : QStringLiteral("撤销");
+    const auto batch = redo ? dravon::batchToRedo(connection(), objectName())
+                            : dravon::batchToUndo(connection(), objectName());
+    if (!batch) {
+        TellUser(this, redo ? QStringLiteral("没有可重做的操作。") : QStringLiteral("没有可撤销的操作。"));
+        return;
+    }
+    if (!readyForUndo(command))
+        return;
+    try {
+        if (redo)
+            dravon::redoBatch(connection(), batch->id, objectName());
+        else
+            dravon::undoBatch(connection(), batch->id, objectName());
+    } catch (const dravon::ChangeRefused &refused) {
+        ShowMessage(refused.text(), QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+    reloadDataSets();
+}
+
+void TfrmBase::reloadDataSets()
+{
+    for (DataSource *source : findChildren<DataSource *>())
+        source->reread();
 }
 
 TfrmBase::~TfrmBase()

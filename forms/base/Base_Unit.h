@@ -30,6 +30,17 @@ public:
     // The program's one database connection.
     dravon::Connection &connection() const;
 
+    // Undo and redo of the window's actions, kept in the database's change
+    // log under the window's object name, so they outlive the window. The
+    // commands' texts ("撤销 删除 200 条成绩记录"), empty when there is
+    // nothing to undo or redo.
+    QString undoCommandText() const;
+    QString redoCommandText() const;
+    // Refused with a message while a record is being edited, or when the
+    // rows were changed since; afterwards the window's rows are read again.
+    void undoLastAction();
+    void redoLastAction();
+
     QMenu *PopupMenu1 = nullptr;
     QObject *ActionList1 = nullptr;
     QAction *EditCut1 = nullptr;
@@ -46,12 +57,19 @@ protected:
     // Key preview: carriage return moves the focus to the next field.
     virtual bool FormKeyPress(QObject *target, QKeyEvent *event);
 
+    // After an undo or redo: every record set of the window is read again,
+    // at the row it was on.
+    virtual void reloadDataSets();
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildEditActions();
+    // False (after saying why) while a record of the window holds unstored
+    // changes; an untouched new or edited record is dropped.
+    bool readyForUndo(const QString &command);
+    void reverseLastAction(bool redo);
     void updateEditActions();
     QWidget *focusedTextField() const;
 

@@ -3,6 +3,7 @@
 #include "data/Connection.h"
 #include "data/DatabaseFiles.h"
 #include "data/Error.h"
+#include "data/changes/ChangeBatch.h"
 #include "data/ProgramSettings.h"
 #include "data/server/ServerBackup.h"
 #include "gui/SharedConnection.h"
@@ -320,6 +321,22 @@ void TfrmBackupData::btnRestoreClick()
     QString text = QStringLiteral("还原成功!");
     if (!kept.isEmpty())
         text += QStringLiteral("\n原数据库已保存为 %1").arg(server ? QStringLiteral("服务器上的数据库 ") + kept : native(kept));
+    // The restored file keeps the backup's own change log; the restore is
+    // noted in it. (A server keeps no change log yet.)
+    try {
+        const dravon::BatchTag note{QStringLiteral("还原"), objectName(),
+                                    QStringLiteral("从备份文件 %1 还原数据库").arg(native(chosen))};
+        if (!server && hooks.reopenConnection) {
+            dravon::noteBatch(*shared, note);
+        } else if (!server) {
+            dravon::Connection restored;
+            restored.setConnectionString(QStringLiteral("Data Source=") + database);
+            restored.open();
+            dravon::noteBatch(restored, note);
+        }
+    } catch (const std::exception &e) {
+        text += QStringLiteral("\n(修改记录中没能记下这次还原: %1)").arg(ErrorText(e));
+    }
     text += closedNotice(closed);
     ShowMessage(text, QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
 }

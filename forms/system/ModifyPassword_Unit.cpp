@@ -126,9 +126,13 @@ void TfrmModifyPassword::btnOKClick()
         edtNewPassword->setFocus();
         return;
     }
+    // One batch of the change log, which keeps no password: only that it changed.
+    dravon::ChangeBatch batch(connection(), {QStringLiteral("修改密码"), objectName(),
+                                             QStringLiteral("修改用户 %1 的密码").arg(user)});
     SQLExecute(QStringLiteral("Update [User] Set UserPassword=") + QuotedStr(edtNewPassword->text())
                    + QStringLiteral(" where UserID=") + QuotedStr(user),
                connection());
+    batch.commit();
     ShowMessage(QStringLiteral("密码修改成功!"), QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
     close();
 }

@@ -17,6 +17,9 @@ public:
     dravon::RecordSet *dataSet() const { return m_dataSet.get(); }
     // Takes the record set; the previous one is dropped.
     void setDataSet(std::unique_ptr<dravon::RecordSet> dataSet);
+    // The object name of the working window the source belongs to: the
+    // changes made through its record set are that window's to undo.
+    QString windowName() const;
     // The state as the data source reports it (browse without a record set).
     dravon::DataSetState state() const;
     bool autoEdit() const { return m_autoEdit; }

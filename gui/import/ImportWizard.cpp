@@ -847,9 +847,11 @@ void ImportApplyPage::runImport()
 
 // ---- entry points ----------------------------------------------------------
 
-void OpenImportWizard(QWidget *parent, const QString &table, const QList<QPair<QString, QString>> &gridTitles)
+void OpenImportWizard(QWidget *parent, const QString &table, const QList<QPair<QString, QString>> &gridTitles,
+                      const QString &originWindow)
 {
     ImportWizard wizard(parent, table, gridTitles);
+    wizard.setOriginWindow(originWindow);
     ExecDialog(&wizard);
 }
 
@@ -881,7 +883,7 @@ void OpenImportWizardForGrid(DataGrid *grid)
     dravon::RecordSet *rs = tableSetOf(grid);
     if (!rs)
         return;
-    OpenImportWizard(grid->window(), rs->tableName(), titlesOf(grid));
+    OpenImportWizard(grid->window(), rs->tableName(), titlesOf(grid), rs->origin());
 }
 
 bool PasteIntoGrid(DataGrid *grid)
@@ -894,6 +896,7 @@ bool PasteIntoGrid(DataGrid *grid)
     if (!text.contains(QLatin1Char('\t')) && text.count(QLatin1Char('\n')) < 1)
         return false;
     ImportWizard wizard(grid->window(), rs->tableName(), titlesOf(grid));
+    wizard.setOriginWindow(rs->origin());
     if (!wizard.useClipboardText(text))
         return true;
     ExecDialog(&wizard);

@@ -52,6 +52,8 @@ public:
     const QList<importing::SourceRow> &firstRows() const { return m_firstRows; }
     const QList<QPair<QString, QString>> &gridTitles() const { return m_gridTitles; }
     importing::ImportPlan &plan() { return m_plan; }
+    // The working window the import belongs to: its undo takes the import back.
+    void setOriginWindow(const QString &window) { m_plan.window = window; }
     importing::ImportRun *run() const { return m_run.get(); }
     importing::ImportRun &newRun();
     QStringList headers() const;
@@ -187,9 +189,10 @@ private:
     bool m_cancel = false;
 };
 
-// Opens the wizard modally. From a grid: its table and titles are preset.
+// Opens the wizard modally. From a grid: its table and titles are preset,
+// and the grid's window is the one whose undo takes the import back.
 void OpenImportWizard(QWidget *parent, const QString &table = {},
-                      const QList<QPair<QString, QString>> &gridTitles = {});
+                      const QList<QPair<QString, QString>> &gridTitles = {}, const QString &originWindow = {});
 void OpenImportWizardForGrid(DataGrid *grid);
 // Ctrl+V in a grid: the clipboard's tabular text into the grid's table.
 // False when the clipboard holds no table (the key then does what it did).

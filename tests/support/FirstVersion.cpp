@@ -1,9 +1,15 @@
 #include "support/FirstVersion.h"
 
+#include "data/changes/LoggedTables.h"
+
+#include <QByteArray>
+
 namespace testsupport {
 
+namespace {
+
 // The record tables as the first version of the program created them.
-const char *const firstVersionRecordTables = R"SQL(
+const char *const recordTablesSql = R"SQL(
 DROP TABLE Score; DROP TABLE Practice; DROP TABLE Moral; DROP TABLE Price; DROP TABLE Dorm; DROP TABLE Course;
 CREATE TABLE Score (
   StudentID     TEXT,
@@ -75,6 +81,31 @@ CREATE INDEX Course_TeacherID ON Course (TeacherID);
 CREATE INDEX Course_BeginTime ON Course (BeginTime);
 PRAGMA user_version = 0;
 )SQL";
+
+// The change log came with the second version: its tables go, and the
+// triggers of the master tables (those of the record tables go with them).
+const char *firstVersionSql()
+{
+    static const QByteArray sql = [] {
+        QByteArray text;
+        for (const dravon::LoggedTable &t : dravon::loggedTables()) {
+            if (t.recordTable())
+                continue;
+            QStringList triggers = {t.name + QStringLiteral("_LogInsert"), t.name + QStringLiteral("_LogDelete")};
+            for (const QString &column : t.columns)
+                triggers << t.name + QStringLiteral("_Log") + column;
+            for (const QString &trigger : std::as_const(triggers))
+                text += "DROP TRIGGER " + trigger.toUtf8() + ";\n";
+        }
+        text += "DROP TABLE ChangeLog; DROP TABLE ChangeBatch; DROP TABLE ChangeBatchCurrent;\n";
+        return text + recordTablesSql;
+    }();
+    return sql.constData();
+}
+
+}
+
+const char *const firstVersionRecordTables = firstVersionSql();
 
 // Rows in an order that differs from their values, with gaps left by deletes.
 const char *const firstVersionRows = R"SQL(

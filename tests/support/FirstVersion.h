@@ -5,8 +5,8 @@
 
 namespace testsupport {
 
-// Run on a database made from the current schema: the record tables as the
-// first version created them, and user_version 0.
+// Run on a database made from the current schema: no change log, the record
+// tables as the first version created them, and user_version 0.
 extern const char *const firstVersionRecordTables;
 // Rows in an order that differs from their values, with gaps left by deletes.
 extern const char *const firstVersionRows;

@@ -19,6 +19,7 @@
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
+#include "forms/system/RecycleBin_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "forms/students/DormManager_Unit.h"
 #include "forms/students/StudentScore_Unit.h"
@@ -30,6 +31,8 @@
 #include "gui/stats/WorkRunner.h"
 #include "data/export/Transcript.h"
 #include "gui/GridExport.h"
+#include "gui/RowHistory.h"
+#include "gui/controls/DataGrid.h"
 #include "gui/QuickFindBox.h"
 #include "gui/controls/GridFindBar.h"
 #include "gui/TranscriptPrint.h"
@@ -49,6 +52,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QTest>
@@ -453,6 +457,45 @@ int main(int argc, char *argv[])
         wizard.show();
         wizard.next();
         save(&wizard, QStringLiteral("85-import-wide-score-mapping"));
+    }
+    // The change log: two scores deleted with Ctrl+Del, the edit menu
+    // naming the undo, the recycle bin, and a student's history.
+    if (frmStudentScore) {
+        mainWindow->mdiArea()->setActiveSubWindow(frmStudentScore->mdiSubWindow());
+        DataGrid *grid = frmStudentScore->DBGrid1;
+        grid->selectionModel()->select(grid->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        grid->selectionModel()->select(grid->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        messages.answer(QMessageBox::Ok);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        auto *edit = mainWindow->findChild<QMenu *>(QStringLiteral("E1"));
+        mainWindow->menuBar()->setActiveAction(edit->menuAction());
+        QApplication::processEvents();
+        // The open menu is a window of its own: drawn over the main window's picture.
+        QPixmap picture = mainWindow->grab();
+        {
+            QPainter painter(&picture);
+            painter.drawPixmap(edit->mapToGlobal(QPoint()) - mainWindow->mapToGlobal(QPoint()), edit->grab());
+        }
+        const QString path = QDir(outputDir).filePath(QStringLiteral("97-undo-menu.png"));
+        if (picture.save(path))
+            std::printf("%s\n", qPrintable(path));
+        edit->hide();
+        mainWindow->menuBar()->setActiveAction(nullptr);
+    }
+    openFromMenu(QStringLiteral("N10"), QStringLiteral("98-recycle-bin"));
+    if (frmRecycleBin)
+        save(frmRecycleBin->mdiSubWindow(), QStringLiteral("98-recycle-bin-window"));
+    if (frmStudentSet) {
+        dravon::RecordSet *students = frmStudentSet->mainSource()->dataSet();
+        students->first();
+        students->edit();
+        students->setFieldText(QStringLiteral("StuName"), QStringLiteral("王晓明"));
+        students->setFieldText(QStringLiteral("StuContact"), QStringLiteral("13900000009"));
+        students->post();
+        RowHistoryDialog history(students, mainWindow);
+        history.show();
+        save(&history, QStringLiteral("99-row-history"));
     }
     // The statistics, on more marks: a group chosen, its charts, the PDF
     // with the charts below the table; a student's ranking and trend; the summaries.

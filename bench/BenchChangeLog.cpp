@@ -1,0 +1,331 @@
+// Times the change log where it costs, through the program's windows, against
+// the same work without the log (the file's logging triggers set aside) in the
+// same run:
+//   BenchChangeLog --db <a copy of a large file> [--reps N]
+// It writes to the file (deletes, updates, a million logged deletes for the
+// recycle bin): give it a copy, never the shared benchmark file. The cases:
+//   - Ctrl+Del of 10,000 selected score rows in the score window;
+//   - its undo (Ctrl+Z) in the window;
+//   - an update of 100,000 score rows in one batch, as one statement and as
+//     100,000 statements by key;
+//   - the log's size per changed row;
+//   - opening the recycle bin over 1,000,000 logged deletes, to painted rows.
+#include "app/DM_Unit.h"
+#include "app/Looks_Unit.h"
+#include "app/Program_Unit.h"
+#include "app/TeachMain_Unit.h"
+#include "bench/BenchSupport.h"
+#include "data/Dravon.h"
+#include "data/changes/Pruning.h"
+#include "forms/students/StudentScore_Unit.h"
+#include "forms/system/RecycleBin_Unit.h"
+#include "gui/controls/DataGrid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelection>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <sqlite3.h>
+
+#include <cstdio>
+
+using bench::fail;
+using bench::median;
+using bench::settle;
+using bench::timed;
+using bench::waitForPaint;
+
+namespace {
+
+sqlite3 *raw = nullptr;
+
+void sqliteExec(const QString &sql)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(raw, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(message ? message : "failed");
+        sqlite3_free(message);
+        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
+    }
+}
+
+QStringList sqliteColumn(const QString &sql)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(raw, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("SQLite refused %1").arg(sql));
+    QStringList rows;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    return rows;
+}
+
+QString sqliteValue(const QString &sql)
+{
+    return sqliteColumn(sql).value(0);
+}
+
+// The logging triggers of a table, set aside and put back: the same work
+// without the log.
+class TriggersAside
+{
+public:
+    explicit TriggersAside(const QString &table)
+    {
+        m_definitions = sqliteColumn(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table));
+        for (const QString &name :
+             sqliteColumn(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table)))
+            sqliteExec(QStringLiteral("DROP TRIGGER \"%1\"").arg(name));
+    }
+    ~TriggersAside()
+    {
+        for (const QString &sql : std::as_const(m_definitions))
+            sqliteExec(sql);
+    }
+
+private:
+    QStringList m_definitions;
+};
+
+void printLine(const QString &name, double withLog, double without, const QString &target)
+{
+    std::printf("%-58s %10.1f %10.1f %8.2fx %10s\n", qPrintable(name), withLog, without,
+                without > 0 ? withLog / without : 0.0, qPrintable(target));
+    std::fflush(stdout);
+}
+
+void printNote(const QString &name, const QString &value)
+{
+    std::printf("%-58s %s\n", qPrintable(name), qPrintable(value));
+    std::fflush(stdout);
+}
+
+TfrmStudentScore *scoreWindow()
+{
+    if (!frmStudentScore) {
+        frmTeachMain->menuItem(QStringLiteral("M2"))->trigger();
+        waitForPaint(frmStudentScore->DBGrid1->viewport());
+    }
+    frmTeachMain->mdiArea()->setActiveSubWindow(frmStudentScore->mdiSubWindow());
+    dravon::RecordSet *rows = frmStudentScore->DataStudentScore->dataSet();
+    rows->waitForCount();
+    settle();
+    return frmStudentScore;
+}
+
+// Ctrl+Del of the rows at positions [first, first + count) of the score
+// window, answered OK, until the grid has painted again.
+double ctrlDel(int first, int count)
+{
+    TfrmStudentScore *w = scoreWindow();
+    DataGrid *grid = w->DBGrid1;
+    grid->setFocus();
+    grid->selectionModel()->select(QItemSelection(grid->model()->index(first, 0),
+                                                  grid->model()->index(first + count - 1, grid->model()->columnCount() - 1)),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const qint64 before = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    const double ms = timed([&] {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+        QApplication::sendEvent(grid, &key);
+        waitForPaint(grid->viewport());
+    });
+    const qint64 after = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    if (before - after != count)
+        fail(QStringLiteral("Ctrl+Del deleted %1 rows, not %2").arg(before - after).arg(count));
+    return ms;
+}
+
+// 编辑 → 撤销 (the command of Ctrl+Z) in the score window, until painted.
+double undoInScoreWindow()
+{
+    TfrmStudentScore *w = scoreWindow();
+    return timed([&] {
+        frmTeachMain->menuItem(QStringLiteral("E2"))->trigger();
+        waitForPaint(w->DBGrid1->viewport());
+    });
+}
+
+// An update of rows with keys (from, from + count] in one batch: as one
+// statement, or as one statement by key for each row.
+double updateBatch(qint64 from, int count, bool byKey)
+{
+    dravon::Connection &connection = DM->ADOConn;
+    return timed([&] {
+        dravon::ChangeBatch batch(connection, {QStringLiteral("保存"), QStringLiteral("BenchChangeLog"),
+                                               QStringLiteral("修改 %1 条成绩记录").arg(count)});
+        if (!byKey) {
+            SQLExecute(QStringLiteral("Update Score Set Score = Score + 1 Where Id > %1 And Id <= %2").arg(from).arg(from + count),
+                       connection);
+        } else {
+            dravon::Statement update;
+            update.prepare(static_cast<sqlite3 *>(connection.nativeHandle()),
+                           QStringLiteral("UPDATE Score SET Score = Score + 1 WHERE Id = ?1"));
+            for (qint64 id = from + 1; id <= from + count; ++id) {
+                update.reset();
+                update.bind(1, id);
+                update.step();
+            }
+        }
+        batch.commit();
+    });
+}
+
+// The same statements on the engine alone, in one transaction, with the log's triggers aside.
+double sqliteUpdate(qint64 from, int count)
+{
+    TriggersAside aside(QStringLiteral("Score"));
+    return timed([&] {
+        sqliteExec(QStringLiteral("BEGIN; UPDATE Score SET Score = Score + 1 WHERE Id > %1 AND Id <= %2; COMMIT;")
+                       .arg(from)
+                       .arg(from + count));
+    });
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QString path;
+    int reps = 3;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        if (a == "--db" && i + 1 < argc)
+            path = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--reps" && i + 1 < argc)
+            reps = qMax(1, QByteArray(argv[++i]).toInt());
+        else {
+            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (path.isEmpty() || !QFile::exists(path))
+        fail(QStringLiteral("give the copy of a database with --db"));
+    if (QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
+        fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (!text.startsWith(QLatin1String("This plugin does not support")))
+            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    ApplyLooks(app);
+    // An older file gets the change log as it opens.
+    bench::ProgramRun program(path);
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot open %1").arg(path));
+    sqlite3_busy_timeout(raw, 5000);
+    const qint64 scores = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    std::printf("database %s: %lld scores; Qt %s, SQLite %s, %d repetitions, medians\n\n", qPrintable(path), scores,
+                qVersion(), sqlite3_libversion(), reps);
+    std::printf("%-58s %10s %10s %9s %10s\n", "operation", "with log", "without", "ratio", "target");
+    std::printf("%-58s %10s %10s %9s %10s\n", "", "ms", "ms", "", "");
+
+    // Ctrl+Del of 10,000 rows with the log, and its undo; then the same
+    // Ctrl+Del with the triggers aside (the rows put back by the engine).
+    constexpr int deleted = 10000;
+    constexpr int first = 1000;
+    std::vector<double> withLog, undo, without;
+    qint64 logBytesPerDelete = 0;
+    for (int i = 0; i < reps; ++i) {
+        const qint64 bytesBefore = dravon::changeLogBytes(path);
+        withLog.push_back(ctrlDel(first, deleted));
+        if (i == 0)
+            logBytesPerDelete = (dravon::changeLogBytes(path) - bytesBefore) / deleted;
+        undo.push_back(undoInScoreWindow());
+        if (sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong() != scores)
+            fail(QStringLiteral("the undo did not bring the rows back"));
+
+        {
+            TfrmStudentScore *w = scoreWindow();
+            dravon::RecordSet *rows = w->DataStudentScore->dataSet();
+            rows->moveTo(first);
+            const qint64 fromId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
+            rows->moveTo(first + deleted - 1);
+            const qint64 toId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
+            sqliteExec(QStringLiteral("CREATE TEMP TABLE kept AS SELECT * FROM Score WHERE Id BETWEEN %1 AND %2").arg(fromId).arg(toId));
+            TriggersAside aside(QStringLiteral("Score"));
+            without.push_back(ctrlDel(first, deleted));
+            sqliteExec(QStringLiteral("INSERT INTO Score SELECT * FROM temp.kept; DROP TABLE temp.kept;"));
+        }
+        frmTeachMain->mdiArea()->closeAllSubWindows();
+        settle();
+    }
+    printLine(QStringLiteral("score window: Ctrl+Del of %1 rows").arg(deleted), median(withLog), median(without),
+              QStringLiteral("<= 1.5x"));
+    printLine(QStringLiteral("score window: undo of the %1-row Ctrl+Del").arg(deleted), median(undo), 0,
+              QStringLiteral("<= 2000 ms"));
+    printNote(QStringLiteral("log size per deleted row"), QStringLiteral("%1 bytes").arg(logBytesPerDelete));
+
+    // An update of 100,000 rows in one batch.
+    constexpr int updated = 100000;
+    std::vector<double> statementWith, statementWithout, keysWith, keysWithout, engine;
+    qint64 logBytesPerUpdate = 0;
+    for (int i = 0; i < reps; ++i) {
+        const qint64 from = 200000 + qint64(i) * updated;
+        const qint64 bytesBefore = dravon::changeLogBytes(path);
+        statementWith.push_back(updateBatch(from, updated, false));
+        if (i == 0)
+            logBytesPerUpdate = (dravon::changeLogBytes(path) - bytesBefore) / updated;
+        {
+            TriggersAside aside(QStringLiteral("Score"));
+            statementWithout.push_back(updateBatch(from, updated, false));
+        }
+        keysWith.push_back(updateBatch(from, updated, true));
+        {
+            TriggersAside aside(QStringLiteral("Score"));
+            keysWithout.push_back(updateBatch(from, updated, true));
+        }
+        engine.push_back(sqliteUpdate(from, updated));
+    }
+    printLine(QStringLiteral("update of %1 rows in one batch, one statement").arg(updated), median(statementWith),
+              median(statementWithout), QStringLiteral("<= 1.5x"));
+    printLine(QStringLiteral("update of %1 rows in one batch, a statement each").arg(updated), median(keysWith),
+              median(keysWithout), QStringLiteral("<= 1.5x"));
+    printLine(QStringLiteral("  (SQLite alone: the one statement, no log)"), median(engine), 0, QString());
+    printNote(QStringLiteral("log size per updated row (one column)"), QStringLiteral("%1 bytes").arg(logBytesPerUpdate));
+
+    // The recycle bin over a million logged deletes.
+    constexpr qint64 million = 1000000;
+    const qint64 lastKey = sqliteValue(QStringLiteral("SELECT max(Id) FROM Score")).toLongLong();
+    const double deleting = timed([&] {
+        dravon::ChangeBatch batch(DM->ADOConn, {QStringLiteral("批量删除"), QStringLiteral("BenchChangeLog"),
+                                                QStringLiteral("删除 %1 条成绩记录").arg(million)});
+        SQLExecute(QStringLiteral("Delete From Score Where Id > %1").arg(lastKey - million), DM->ADOConn);
+        batch.commit();
+    });
+    printNote(QStringLiteral("(a batch deleting %1 rows, for the bin: %2 s)").arg(million).arg(deleting / 1000, 0, 'f', 1),
+              QString());
+    std::vector<double> open, firstPage;
+    qint64 rowsRead = 0;
+    for (int i = 0; i < qMax(reps, 5); ++i) {
+        open.push_back(timed([&] {
+            frmTeachMain->menuItem(QStringLiteral("N10"))->trigger();
+            if (!frmRecycleBin)
+                fail(QStringLiteral("the recycle bin did not open"));
+            waitForPaint(frmRecycleBin->DBGrid1->viewport());
+        }));
+        rowsRead = frmRecycleBin->DataRecycleBin->dataSet()->rowsFetched();
+        frmTeachMain->mdiArea()->closeAllSubWindows();
+        settle();
+        firstPage.push_back(timed([] {
+            sqliteColumn(QStringLiteral("SELECT ChangeID FROM ChangeLog WHERE TableName = 'Score' AND Operation = 'D' "
+                                        "AND UndoneBy IS NULL ORDER BY ChangeID DESC LIMIT 128"));
+        }));
+    }
+    const qint64 inBin = sqliteValue(QStringLiteral("SELECT count(*) FROM ChangeLog WHERE Operation = 'D' AND UndoneBy IS NULL")).toLongLong();
+    std::printf("%-58s %10.1f %10.1f %8.1fx %10s  rows read %lld\n",
+                qPrintable(QStringLiteral("open the recycle bin (%1 deleted rows) to painted rows").arg(inBin)), median(open),
+                median(firstPage), median(open) / qMax(median(firstPage), 1e-9), "<= 50 ms", rowsRead);
+    printNote(QStringLiteral("change log in the file"),
+              QStringLiteral("%1 MB").arg(dravon::changeLogBytes(path) / 1048576.0, 0, 'f', 1));
+    if (!program.messages.isEmpty())
+        printNote(QStringLiteral("messages shown"), program.messages.join(QLatin1Char('|')));
+    sqlite3_close(raw);
+    DestroyApplicationWindows();
+    return 0;
+}

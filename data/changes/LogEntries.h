@@ -1,0 +1,58 @@
+#pragma once
+// Reading the change log: batches, their entries, and the rows that inserts
+// and deletes keep as JSON objects.
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+struct sqlite3;
+
+namespace dravon {
+
+class Connection;
+
+// A batch as the log keeps it.
+struct BatchInfo
+{
+    qint64 id = 0;
+    QString action;
+    QString window;
+    QString description;
+    QString user;  // empty for a write of another program
+    QString time;  // yyyy-MM-dd HH:mm:ss
+    qint64 undoOf = 0;
+    qint64 undoneBy = 0;
+};
+
+// One log entry: a row inserted or deleted, or one column of a row updated.
+struct LogEntry
+{
+    qint64 id = 0;
+    qint64 batch = 0;  // 0 for a write of another program
+    QString table;
+    QVariant key;
+    QChar operation;   // 'I', 'U' or 'D'
+    QString field;     // the column an update changed
+    QVariant oldValue;
+    QVariant newValue;
+    qint64 undoneBy = 0;
+};
+
+// A row kept by an insert or delete entry: its columns in order with their
+// values as they were stored.
+using LoggedRow = QList<QPair<QString, QVariant>>;
+LoggedRow decodeRow(sqlite3 *db, const QVariant &json);
+
+sqlite3 *logHandle(Connection &connection);
+std::optional<BatchInfo> readBatch(sqlite3 *db, qint64 id);
+// The batch's entries in the order they were made.
+QList<LogEntry> batchEntries(sqlite3 *db, qint64 batch);
+// True when the batch changed any row.
+bool batchHasEntries(sqlite3 *db, qint64 batch);
+
+// "成绩记录 123" / "学生记录 2007001".
+QString rowText(const QString &table, const QVariant &key);
+
+}

@@ -1,0 +1,441 @@
+#include "data/changes/Reversal.h"
+
+#include "data/Connection.h"
+#include "data/RowSource.h"
+#include "data/SqlText.h"
+#include "data/changes/ChangeBatch.h"
+#include "data/changes/LoggedTables.h"
+
+#include <QHash>
+#include <QSet>
+#include <map>
+#include <memory>
+#include <sqlite3.h>
+
+namespace dravon {
+
+namespace {
+
+const QString undoAction = QStringLiteral("撤销");
+const QString redoAction = QStringLiteral("重做");
+constexpr int listedRows = 10;  // rows a refusal names before it counts the rest
+
+// The action a description tells, without an undo's or redo's word before it.
+QString baseDescription(const QString &description)
+{
+    for (const QString &word : {undoAction, redoAction})
+        if (description.startsWith(word + QLatin1Char(' ')))
+            return description.mid(word.size() + 1);
+    return description;
+}
+
+// Lines "成绩记录 12" for the first rows, and how many more there are.
+QString listOf(const QStringList &lines)
+{
+    QStringList shown = lines.mid(0, listedRows);
+    if (lines.size() > listedRows)
+        shown << QStringLiteral("……共 %1 条").arg(lines.size());
+    return shown.join(QLatin1Char('\n'));
+}
+
+// Prepared statements by text, for the many rows of one operation.
+class Statements
+{
+public:
+    explicit Statements(sqlite3 *db) : m_db(db) {}
+    Statement &operator()(const QString &sql)
+    {
+        auto &s = m_statements[sql];
+        if (!s) {
+            s = std::make_unique<Statement>();
+            s->prepare(m_db, sql);
+        }
+        s->reset();
+        return *s;
+    }
+
+private:
+    sqlite3 *m_db;
+    std::map<QString, std::unique_ptr<Statement>> m_statements;
+};
+
+const LoggedTable &tableOf(const LogEntry &e)
+{
+    const LoggedTable *t = loggedTable(e.table);
+    if (!t)
+        throw ChangeRefused(QStringLiteral("修改记录中有未知的数据表 %1。").arg(e.table));
+    return *t;
+}
+
+// Who made a later change, as a clerk reads it.
+QString byWhom(const QVariant &user, const QVariant &time, bool otherProgram)
+{
+    if (otherProgram)
+        return QStringLiteral("%1 由其他程序修改").arg(time.toString());
+    return QStringLiteral("%1 由用户 %2 修改").arg(time.toString(), user.toString());
+}
+
+// The key a row has at the moment an updated column of it is set back: its
+// key after the statement that made the change. Entries of one UPDATE
+// statement are consecutive and start with the key column when the key
+// changed, so the nearest key change among the consecutive entries of the
+// same row before this one names it; without one the row kept its key.
+QVariant keyWhenReversed(const QList<LogEntry> &entries, int i, const LoggedTable &table)
+{
+    const LogEntry &e = entries[i];
+    for (int j = i; j >= 0; --j) {
+        const LogEntry &prior = entries[j];
+        if (prior.operation != QLatin1Char('U') || prior.table != e.table || prior.key != e.key)
+            break;
+        if (prior.field.compare(table.key, Qt::CaseInsensitive) == 0)
+            return prior.newValue;
+    }
+    return e.key;
+}
+
+// Stores a logged row again under its key.
+void storeRow(Statements &statements, const LoggedTable &table, const QVariant &key, const LoggedRow &row)
+{
+    QStringList names;
+    QVariantList values;
+    if (table.recordTable()) {
+        names << QStringLiteral("Id");
+        values << key;
+    }
+    for (const auto &[column, value] : row) {
+        names << quotedIdentifier(column);
+        values << value;
+    }
+    QStringList marks;
+    for (int i = 1; i <= values.size(); ++i)
+        marks << QStringLiteral("?%1").arg(i);
+    Statement &s = statements(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                  .arg(quotedIdentifier(table.name), names.join(QLatin1Char(',')),
+                                       marks.join(QLatin1Char(','))));
+    for (int i = 0; i < values.size(); ++i)
+        s.bind(i + 1, values[i]);
+    s.step();
+}
+
+bool keyTaken(Statements &statements, const LoggedTable &table, const QVariant &key)
+{
+    Statement &s = statements(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1)")
+                                  .arg(quotedIdentifier(table.name), quotedIdentifier(table.key)));
+    s.bind(1, key);
+    return s.step() && s.int64(0) != 0;
+}
+
+// Checks that no other batch changed the batch's rows since, then sets every
+// entry back, latest first. Throws ChangeRefused naming the rows.
+void reverseEntries(sqlite3 *db, qint64 batch, const QList<LogEntry> &entries, const QString &refusedText)
+{
+    Statements statements(db);
+
+    // The rows changed since by another batch, under each key they had.
+    auto rowId = [](const QString &table, const QVariant &key) { return table + QLatin1Char('\x1f') + key.toString(); };
+    QHash<QString, qint64> lastChange;  // row -> the batch's latest entry for it
+    QList<QPair<QString, QVariant>> keys;
+    auto note = [&](const QString &table, const QVariant &key, qint64 change) {
+        const QString id = rowId(table, key);
+        if (!lastChange.contains(id))
+            keys.append({table, key});
+        lastChange[id] = qMax(lastChange.value(id), change);
+    };
+    for (const LogEntry &e : entries) {
+        const LoggedTable &table = tableOf(e);
+        note(e.table, e.key, e.id);
+        if (e.operation == QLatin1Char('U') && e.field.compare(table.key, Qt::CaseInsensitive) == 0)
+            note(e.table, e.newValue, e.id);
+        if (isSecretColumn(e.table, e.field) || (e.operation == QLatin1Char('D') && e.table == QLatin1String("User")))
+            throw ChangeRefused(refusedText + QStringLiteral("用户密码不记入修改记录,无法恢复。"));
+    }
+    QStringList changed;
+    for (const auto &[table, key] : std::as_const(keys)) {
+        Statement &later = statements(QStringLiteral(
+            "SELECT B.UserID, coalesce(B.ChangedAt, L.ChangedAt), L.BatchID IS NULL FROM ChangeLog L "
+            "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
+            "WHERE L.TableName = ?1 AND L.RowKey = ?2 AND L.ChangeID > ?3 AND L.BatchID IS NOT ?4 "
+            "ORDER BY L.ChangeID DESC LIMIT 1"));
+        later.bind(1, table);
+        later.bind(2, key);
+        later.bind(3, lastChange.value(rowId(table, key)));
+        later.bind(4, batch);
+        if (later.step())
+            changed << QStringLiteral("%1: %2").arg(rowText(table, key),
+                                                    byWhom(later.value(0), later.value(1), later.int64(2) != 0));
+    }
+    if (!changed.isEmpty())
+        throw ChangeRefused(refusedText + QStringLiteral("以下记录此后又被修改过:\n") + listOf(changed));
+
+    for (int i = int(entries.size()) - 1; i >= 0; --i) {
+        const LogEntry &e = entries[i];
+        const LoggedTable &table = tableOf(e);
+        const QString name = quotedIdentifier(table.name);
+        const QString key = quotedIdentifier(table.key);
+        if (e.operation == QLatin1Char('I')) {
+            Statement &s = statements(QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(name, key));
+            s.bind(1, e.key);
+            s.step();
+            if (sqlite3_changes(db) != 1)
+                throw ChangeRefused(refusedText + QStringLiteral("%1 已不在数据库中。").arg(rowText(e.table, e.key)));
+        } else if (e.operation == QLatin1Char('D')) {
+            if (keyTaken(statements, table, e.key))
+                throw ChangeRefused(refusedText + QStringLiteral("%1 的编号已被另一条记录使用。").arg(rowText(e.table, e.key)));
+            storeRow(statements, table, e.key, decodeRow(db, e.oldValue));
+        } else {
+            const QVariant current = keyWhenReversed(entries, i, table);
+            const QString field = quotedIdentifier(e.field);
+            Statement &s = statements(
+                QStringLiteral("UPDATE %1 SET %2 = ?1 WHERE %3 = ?2 AND %2 IS ?3").arg(name, field, key));
+            s.bind(1, e.oldValue);
+            s.bind(2, current);
+            s.bind(3, e.newValue);
+            s.step();
+            if (sqlite3_changes(db) != 1)
+                throw ChangeRefused(refusedText
+                                    + QStringLiteral("%1 已不是该操作之后的样子。").arg(rowText(e.table, current)));
+        }
+    }
+}
+
+void markEntriesUndone(sqlite3 *db, const QList<LogEntry> &entries, qint64 by)
+{
+    Statement mark;
+    mark.prepare(db, QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?1 WHERE ChangeID = ?2"));
+    for (const LogEntry &e : entries) {
+        mark.reset();
+        mark.bind(1, by);
+        mark.bind(2, e.id);
+        mark.step();
+    }
+}
+
+void setBatchUndoneBy(sqlite3 *db, qint64 batch, qint64 by)
+{
+    Statement s;
+    s.prepare(db, QStringLiteral("UPDATE ChangeBatch SET UndoneBy = ?1 WHERE BatchID = ?2"));
+    s.bind(1, by > 0 ? QVariant(by) : QVariant());
+    s.bind(2, batch);
+    s.step();
+}
+
+// The window's batches, latest first, that changed rows.
+template<typename Visit>
+void visitBatches(sqlite3 *db, const QString &window, Visit visit)
+{
+    Statement s;
+    s.prepare(db, QStringLiteral("SELECT BatchID FROM ChangeBatch WHERE Window = ?1 ORDER BY BatchID DESC"));
+    s.bind(1, window);
+    QList<qint64> ids;
+    while (s.step())
+        ids << s.int64(0);
+    s.reset();
+    for (qint64 id : std::as_const(ids)) {
+        const std::optional<BatchInfo> batch = readBatch(db, id);
+        if (!batch || !batchHasEntries(db, id))
+            continue;
+        if (!visit(*batch))
+            return;
+    }
+}
+
+// Reverses a batch (an action or an undo) as a new batch tagged action.
+qint64 reverseBatch(Connection &connection, qint64 batchId, const QString &window, const QString &action)
+{
+    sqlite3 *db = logHandle(connection);
+    const std::optional<BatchInfo> batch = readBatch(db, batchId);
+    if (!batch)
+        throw ChangeRefused(QStringLiteral("修改记录中已没有这一操作,不能%1。").arg(action));
+    const QString what = baseDescription(batch->description);
+    const QString refusedText = QStringLiteral("不能%1“%2”:").arg(action, what);
+    if (batch->undoneBy > 0)
+        throw ChangeRefused(refusedText + QStringLiteral("它已经撤销了。"));
+    ChangeBatch reversal(connection, {action, window, action + QLatin1Char(' ') + what}, batchId);
+    const QList<LogEntry> entries = batchEntries(db, batchId);
+    int restored = 0;
+    for (const LogEntry &e : entries)
+        if (e.undoneBy > 0)
+            ++restored;
+    if (restored > 0)
+        throw ChangeRefused(refusedText
+                            + QStringLiteral("其中 %1 条记录已在回收站中还原或清空。").arg(restored));
+    reverseEntries(db, batchId, entries, refusedText);
+    markEntriesUndone(db, entries, reversal.id());
+    setBatchUndoneBy(db, batchId, reversal.id());
+    reversal.commit();
+    return reversal.id();
+}
+
+}
+
+// An action, an undo and a redo of it, an undo of that redo... form a chain,
+// each reversing the one before; the latest (not undone) one says whether the
+// action is in effect. Undo takes back the latest action in effect; redo
+// takes back the latest undo, unless the window did something new since.
+std::optional<BatchInfo> batchToUndo(Connection &connection, const QString &window)
+{
+    std::optional<BatchInfo> found;
+    visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
+        if (b.undoneBy > 0 || b.action == undoAction)
+            return true;
+        found = b;
+        return false;
+    });
+    return found;
+}
+
+std::optional<BatchInfo> batchToRedo(Connection &connection, const QString &window)
+{
+    std::optional<BatchInfo> found;
+    visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
+        if (b.action == undoAction) {
+            if (b.undoneBy > 0)
+                return true;
+            found = b;
+            return false;
+        }
+        // Redos are passed over; a new action of the window ends the search.
+        return b.action == redoAction;
+    });
+    return found;
+}
+
+QString undoText(const BatchInfo &batch)
+{
+    return undoAction + QLatin1Char(' ') + baseDescription(batch.description);
+}
+
+QString redoText(const BatchInfo &undo)
+{
+    return redoAction + QLatin1Char(' ') + baseDescription(undo.description);
+}
+
+qint64 undoBatch(Connection &connection, qint64 batch, const QString &window)
+{
+    return reverseBatch(connection, batch, window, undoAction);
+}
+
+qint64 redoBatch(Connection &connection, qint64 undo, const QString &window)
+{
+    return reverseBatch(connection, undo, window, redoAction);
+}
+
+// ---- the recycle bin
+
+namespace {
+
+// The delete entries still in the recycle bin, in the order given.
+QList<LogEntry> deletedEntries(sqlite3 *db, const QList<qint64> &ids)
+{
+    Statement s;
+    s.prepare(db, QStringLiteral("SELECT ChangeID, BatchID, TableName, RowKey, OldValue FROM ChangeLog "
+                                 "WHERE ChangeID = ?1 AND Operation = 'D' AND UndoneBy IS NULL"));
+    QList<LogEntry> entries;
+    for (qint64 id : ids) {
+        s.reset();
+        s.bind(1, id);
+        if (!s.step())
+            throw ChangeRefused(QStringLiteral("回收站中已没有所选的记录,请重新打开回收站。"));
+        LogEntry e;
+        e.id = s.int64(0);
+        e.batch = s.int64(1);
+        e.table = s.value(2).toString();
+        e.key = s.value(3);
+        e.operation = QLatin1Char('D');
+        e.oldValue = s.value(4);
+        entries.append(e);
+    }
+    return entries;
+}
+
+// Deleted rows older than the date: their entries, by the batch's time or,
+// for another program's deletes, the entry's own.
+const QString deletedBefore = QStringLiteral(
+    "FROM ChangeLog WHERE Operation = 'D' AND UndoneBy IS NULL AND OldValue IS NOT NULL "
+    "AND coalesce((SELECT ChangedAt FROM ChangeBatch B WHERE B.BatchID = ChangeLog.BatchID), ChangedAt) < ?1");
+
+}
+
+QStringList missingReferences(Connection &connection, const QList<qint64> &deletes)
+{
+    sqlite3 *db = logHandle(connection);
+    Statements statements(db);
+    QStringList missing;
+    for (const LogEntry &e : deletedEntries(db, deletes)) {
+        for (const auto &[column, value] : decodeRow(db, e.oldValue)) {
+            const QString master = referencedTable(e.table, column);
+            if (master.isEmpty() || value.isNull() || value.toString().isEmpty())
+                continue;
+            const LoggedTable *referenced = loggedTable(master);
+            if (!keyTaken(statements, *referenced, value))
+                missing << QStringLiteral("%1: %2 %3 不存在").arg(rowText(e.table, e.key), referenced->caption,
+                                                                  value.toString());
+        }
+    }
+    return missing;
+}
+
+qint64 restoreDeleted(Connection &connection, const QList<qint64> &deletes, const QString &window)
+{
+    sqlite3 *db = logHandle(connection);
+    const QList<LogEntry> entries = deletedEntries(db, deletes);
+    if (entries.isEmpty())
+        return 0;
+    QSet<QString> tables;
+    for (const LogEntry &e : entries)
+        tables.insert(e.table);
+    const QString what = tables.size() == 1 ? recordsText(entries.first().table, entries.size())
+                                            : QStringLiteral("%1 条记录").arg(entries.size());
+    const QString refusedText = QStringLiteral("不能还原%1:").arg(what);
+    Statements statements(db);
+    QStringList taken;
+    for (const LogEntry &e : entries) {
+        const LoggedTable &table = tableOf(e);
+        if (e.table == QLatin1String("User"))
+            throw ChangeRefused(refusedText + QStringLiteral("用户密码不记入修改记录,用户记录不能从回收站还原。"));
+        if (keyTaken(statements, table, e.key))
+            taken << rowText(e.table, e.key);
+    }
+    if (!taken.isEmpty())
+        throw ChangeRefused(refusedText + QStringLiteral("以下记录的编号已被其他记录使用:\n") + listOf(taken));
+
+    ChangeBatch batch(connection, {QStringLiteral("还原"), window, QStringLiteral("还原 ") + what});
+    for (const LogEntry &e : entries)
+        storeRow(statements, tableOf(e), e.key, decodeRow(db, e.oldValue));
+    markEntriesUndone(db, entries, batch.id());
+    batch.commit();
+    return batch.id();
+}
+
+qint64 countDeletedBefore(Connection &connection, const QDate &before)
+{
+    Statement s;
+    s.prepare(logHandle(connection), QStringLiteral("SELECT count(*) ") + deletedBefore);
+    s.bind(1, before.toString(Qt::ISODate));
+    return s.step() ? s.int64(0) : 0;
+}
+
+qint64 purgeDeleted(Connection &connection, const QDate &before, const QString &window)
+{
+    sqlite3 *db = logHandle(connection);
+    const QString date = before.toString(Qt::ISODate);
+    ChangeBatch batch(connection, {QStringLiteral("清空"), window, QString()});
+    batch.keepWhenEmpty();
+    Statement purge;
+    purge.prepare(db, QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?2, OldValue = NULL WHERE ChangeID IN "
+                                     "(SELECT ChangeID ")
+                          + deletedBefore + QLatin1Char(')'));
+    purge.bind(1, date);
+    purge.bind(2, batch.id());
+    purge.step();
+    const qint64 purged = sqlite3_changes(db);
+    Statement describe;
+    describe.prepare(db, QStringLiteral("UPDATE ChangeBatch SET Description = ?1 WHERE BatchID = ?2"));
+    describe.bind(1, QStringLiteral("清空回收站中 %1 以前删除的 %2 条记录").arg(date).arg(purged));
+    describe.bind(2, batch.id());
+    describe.step();
+    batch.commit();
+    return purged;
+}
+
+}
