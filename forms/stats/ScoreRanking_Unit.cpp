@@ -125,11 +125,7 @@ void TfrmScoreRanking::scopeChanged()
 
 void TfrmScoreRanking::collegeChanged()
 {
-    const std::optional<QString> college = chosenNumber(cmbxCollege);
-    fillEntries(cmbxClass,
-                college ? QStringLiteral("Select * From ClassInfo Where GradeID = %1").arg(dravon::QuotedStr(*college))
-                        : QStringLiteral("Select * From ClassInfo"),
-                QStringLiteral("ClassID"), QStringLiteral("ClaName"));
+    fillClassesOfCollege(cmbxClass, cmbxCollege);
     compute();
 }
 

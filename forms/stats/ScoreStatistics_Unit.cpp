@@ -129,12 +129,7 @@ void TfrmScoreStatistics::FormCreate()
 
 void TfrmScoreStatistics::collegeChanged()
 {
-    // The classes of the chosen college only.
-    const std::optional<QString> college = chosenNumber(cmbxCollege);
-    fillEntries(cmbxClass,
-                college ? QStringLiteral("Select * From ClassInfo Where GradeID = %1").arg(dravon::QuotedStr(*college))
-                        : QStringLiteral("Select * From ClassInfo"),
-                QStringLiteral("ClassID"), QStringLiteral("ClaName"));
+    fillClassesOfCollege(cmbxClass, cmbxCollege);
     compute();
 }
 

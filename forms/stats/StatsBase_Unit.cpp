@@ -95,6 +95,15 @@ void TfrmStatsBase::fillEntries(QComboBox *box, const QString &sql, const QStrin
     box->setCurrentIndex(index);
 }
 
+void TfrmStatsBase::fillClassesOfCollege(QComboBox *classes, const QComboBox *college)
+{
+    const std::optional<QString> chosen = chosenNumber(college);
+    fillEntries(classes,
+                chosen ? QStringLiteral("Select * From ClassInfo Where GradeID = %1").arg(dravon::QuotedStr(*chosen))
+                       : QStringLiteral("Select * From ClassInfo"),
+                QStringLiteral("ClassID"), QStringLiteral("ClaName"));
+}
+
 void TfrmStatsBase::fillTexts(QComboBox *box, const QStringList &texts)
 {
     const std::optional<QString> chosen = chosenText(box);

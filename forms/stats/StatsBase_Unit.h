@@ -47,6 +47,8 @@ protected:
     // Fills a list with "全部" and the "number.name" entries of a statement;
     // the chosen number stays chosen when it is still listed.
     void fillEntries(QComboBox *box, const QString &sql, const QString &numberField, const QString &nameField);
+    // The classes of the college chosen in the college box (all classes when it shows 全部).
+    void fillClassesOfCollege(QComboBox *classes, const QComboBox *college);
     // Fills a list with "全部" and texts, keeping the chosen one.
     static void fillTexts(QComboBox *box, const QStringList &texts);
     // A row of labels and lists, the settings button last.
