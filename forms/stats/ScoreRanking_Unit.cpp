@@ -91,18 +91,8 @@ TfrmScoreRanking::TfrmScoreRanking(QWidget *owner) : TfrmStatsBase(owner)
 
 void TfrmScoreRanking::FormCreate()
 {
-    fillEntries(cmbxCollege, QStringLiteral("Select * From GradeInfo"), QStringLiteral("GradeID"),
-                QStringLiteral("GrdName"));
-    fillEntries(cmbxClass, QStringLiteral("Select * From ClassInfo"), QStringLiteral("ClassID"),
-                QStringLiteral("ClaName"));
-    auto terms = std::make_shared<QStringList>();
-    m_termRunner->start([terms](ReadConnection &c) { *terms = ScoreTerms(c); },
-                        [this, terms](const QString &error) {
-                            if (!error.isEmpty())
-                                ReportError(error);
-                            else
-                                fillTexts(cmbxTerm, *terms);
-                        });
+    fillCollegesAndClasses(cmbxCollege, cmbxClass);
+    readTerms(m_termRunner, cmbxTerm);
     scopeChanged();
 }
 

@@ -109,21 +109,11 @@ TfrmScoreStatistics::TfrmScoreStatistics(QWidget *owner) : TfrmStatsBase(owner)
 
 void TfrmScoreStatistics::FormCreate()
 {
-    fillEntries(cmbxCollege, QStringLiteral("Select * From GradeInfo"), QStringLiteral("GradeID"),
-                QStringLiteral("GrdName"));
-    fillEntries(cmbxClass, QStringLiteral("Select * From ClassInfo"), QStringLiteral("ClassID"),
-                QStringLiteral("ClaName"));
+    fillCollegesAndClasses(cmbxCollege, cmbxClass);
     fillEntries(cmbxSubject, QStringLiteral("Select * From SubjectInfo"), QStringLiteral("SubjectID"),
                 QStringLiteral("SubName"));
     // The terms come from every score row: read beside the first computation.
-    auto terms = std::make_shared<QStringList>();
-    m_termRunner->start([terms](ReadConnection &c) { *terms = ScoreTerms(c); },
-                        [this, terms](const QString &error) {
-                            if (!error.isEmpty())
-                                ReportError(error);
-                            else
-                                fillTexts(cmbxTerm, *terms);
-                        });
+    readTerms(m_termRunner, cmbxTerm);
     compute();
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/Dravon.h"
 #include "data/QueryStatement.h"
+#include "data/stats/ScoreStatistics.h"
 #include "forms/stats/StatsSettings_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "gui/stats/WorkRunner.h"
@@ -102,6 +103,26 @@ void TfrmStatsBase::fillClassesOfCollege(QComboBox *classes, const QComboBox *co
                 chosen ? QStringLiteral("Select * From ClassInfo Where GradeID = %1").arg(dravon::QuotedStr(*chosen))
                        : QStringLiteral("Select * From ClassInfo"),
                 QStringLiteral("ClassID"), QStringLiteral("ClaName"));
+}
+
+void TfrmStatsBase::fillCollegesAndClasses(QComboBox *colleges, QComboBox *classes)
+{
+    fillEntries(colleges, QStringLiteral("Select * From GradeInfo"), QStringLiteral("GradeID"),
+                QStringLiteral("GrdName"));
+    fillEntries(classes, QStringLiteral("Select * From ClassInfo"), QStringLiteral("ClassID"),
+                QStringLiteral("ClaName"));
+}
+
+void TfrmStatsBase::readTerms(WorkRunner *runner, QComboBox *terms)
+{
+    auto read = std::make_shared<QStringList>();
+    runner->start([read](stats::ReadConnection &c) { *read = stats::ScoreTerms(c); },
+                  [this, read, terms](const QString &error) {
+                      if (!error.isEmpty())
+                          ReportError(error);
+                      else
+                          fillTexts(terms, *read);
+                  });
 }
 
 void TfrmStatsBase::fillTexts(QComboBox *box, const QStringList &texts)

@@ -49,6 +49,10 @@ protected:
     void fillEntries(QComboBox *box, const QString &sql, const QString &numberField, const QString &nameField);
     // The classes of the college chosen in the college box (all classes when it shows 全部).
     void fillClassesOfCollege(QComboBox *classes, const QComboBox *college);
+    // Every college and every class in their lists.
+    void fillCollegesAndClasses(QComboBox *colleges, QComboBox *classes);
+    // Reads the terms of the score rows on the runner and lists them in the box.
+    void readTerms(WorkRunner *runner, QComboBox *terms);
     // Fills a list with "全部" and texts, keeping the chosen one.
     static void fillTexts(QComboBox *box, const QStringList &texts);
     // A row of labels and lists, the settings button last.
