@@ -276,6 +276,10 @@ void DataGrid::deleteWithConfirmation()
         else
             rs->remove();
     });
+    // The selected rows are gone: the current row alone is selected, so that
+    // what shows highlighted is what the next Ctrl+Del deletes.
+    if (rs->recNo() >= 0 && rs->recNo() < model()->rowCount() && currentIndex().row() == rs->recNo())
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void DataGrid::keyPressEvent(QKeyEvent *event)
