@@ -97,6 +97,10 @@ private slots:
         for (int r = 0; r <= 18; r += 2)
             everyOther << r;
         QTest::newRow("every other row, many runs") << "0,^2,^4,^6,^8,^10,^12,^14,^16,^18" << everyOther << "s19";
+        QList<int> farDown;
+        for (int r = 270; r <= 288; r += 2)
+            farDown << r;
+        QTest::newRow("many runs far down") << "270,^272,^274,^276,^278,^280,^282,^284,^286,^288" << farDown << "s289";
         QTest::newRow("the last rows") << "297,+299" << QList<int>{297, 298, 299} << "s296";
         QList<int> all;
         for (int r = 0; r < seededRows; ++r)
@@ -138,6 +142,10 @@ private slots:
         QCOMPARE(grid->currentIndex().row(), rs->recNo());
         QCOMPARE(rs->recNo(), current.isEmpty() ? -1 : int(expected.indexOf(current)));
         QCOMPARE(grid->selectionModel()->selectedRows().size(), current.isEmpty() ? 0 : 1);
+        if (!current.isEmpty()) {
+            QCoreApplication::processEvents();
+            QVERIFY(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())));
+        }
 
         // The clerk goes on: the next Ctrl+Del deletes the new current row.
         if (current.isEmpty())
