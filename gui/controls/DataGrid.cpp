@@ -278,6 +278,7 @@ void DataGrid::deleteWithConfirmation()
                     QMessageBox::Cancel)
         != QMessageBox::Ok)
         return;
+    const int before = rs->recordCount();
     Guarded([&] {
         if (many)
             rs->deleteRows(rows);
@@ -287,8 +288,10 @@ void DataGrid::deleteWithConfirmation()
             rs->remove();
     });
     // The selected rows are gone: the current row alone is selected, so that
-    // what shows highlighted is what the next Ctrl+Del deletes.
-    if (rs->recNo() >= 0 && rs->recNo() < model()->rowCount() && currentIndex().row() == rs->recNo())
+    // what shows highlighted is what the next Ctrl+Del deletes. A refused
+    // delete keeps the selection.
+    if (rs->recordCount() < before && rs->recNo() >= 0 && rs->recNo() < model()->rowCount()
+        && currentIndex().row() == rs->recNo())
         selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
