@@ -11,7 +11,7 @@
 #include "data/changes/LoggedTables.h"
 
 #include <QLocale>
-#include <QScopedValueRollback>
+#include <QPointer>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -304,8 +304,10 @@ void RecordSet::moveTo(int row)
     const int target = underlyingIndex(row);
     if (target >= 0 && !m_source->isKnown(target)) {
         m_orderDeclined = false;
+        const QPointer<RecordSet> alive(this);
         if (!awaitOrder()) {
-            emit recordChanged();
+            if (alive)
+                emit recordChanged();
             return;
         }
     }
@@ -813,13 +815,27 @@ bool RecordSet::awaitOrder()
     // progress of another wait paints is that wait's.
     if (m_awaitingOrder)
         return false;
-    QScopedValueRollback<bool> awaiting(m_awaitingOrder, true);
+    m_awaitingOrder = true;
+    // The wait runs events (its progress): the window may be closed meanwhile.
+    const QPointer<RecordSet> alive(this);
     bool done = false;
-    auto work = [this, &done](const Progress &progress) { done = m_source->awaitOrder(progress); };
-    if (m_longWait)
-        m_longWait(work);
-    else
-        work({});
+    auto work = [this, alive, &done](const Progress &progress) {
+        if (alive)
+            done = m_source->awaitOrder(progress);
+    };
+    try {
+        if (m_longWait)
+            m_longWait(work);
+        else
+            work({});
+    } catch (...) {
+        if (alive)
+            m_awaitingOrder = false;
+        throw;
+    }
+    if (!alive)
+        return false;
+    m_awaitingOrder = false;
     // Cancelled: the rows known stay shown, the others empty until asked for.
     m_orderDeclined = !done;
     return done;

@@ -3,6 +3,7 @@
 #include "data/Statement.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
@@ -228,7 +229,11 @@ std::optional<SortedPages::Result> SortedPages::read(sqlite3 *db, const QString 
     for (int i = 0; i < binds.size(); ++i)
         s.bind(i + 1, binds[i]);
     sqlite3_stmt *stmt = s.handle();
-    constexpr qint64 progressEvery = 16384;
+    // Progress is told a few times a second: each call may paint its dialog.
+    constexpr qint64 lookEvery = 4096;
+    constexpr qint64 tellEveryMs = 100;
+    QElapsedTimer sinceTold;
+    sinceTold.start();
     while (s.step()) {
         const qint64 key = sqlite3_column_int64(stmt, 0);
         const Value v = columnValue(stmt, 1);
@@ -246,8 +251,11 @@ std::optional<SortedPages::Result> SortedPages::read(sqlite3 *db, const QString 
                 keptFound = true;
             }
         }
-        if (count % progressEvery == 0 && progress && !progress(count, total))
-            return std::nullopt;
+        if (progress && count % lookEvery == 0 && sinceTold.elapsed() >= tellEveryMs) {
+            if (!progress(count, total))
+                return std::nullopt;
+            sinceTold.restart();
+        }
     }
     s.finalize();
 

@@ -5,6 +5,7 @@
 #include "data/SortedPages.h"
 #include "data/SqlText.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <sqlite3.h>
@@ -73,9 +74,18 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
             applyFirstCount(counted);
     }
     if (m_map.gapOpen())
-        startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
-                         .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
-                     m_map.maxKey(), firstCount);
+        startCounting();
+}
+
+void TableSource::startCounting()
+{
+    const QString quoted = quotedIdentifier(m_table);
+    const QString firstCount = m_condition.isEmpty()
+        ? QStringLiteral("SELECT (SELECT count(*) FROM %1) - (SELECT count(*) FROM %1 WHERE rowid > ?1)").arg(quoted)
+        : QString();
+    startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
+                     .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
+                 m_map.maxKey(), firstCount);
 }
 
 qint64 TableSource::readMaxKey()
@@ -595,13 +605,29 @@ std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 k
     const QString table = quotedIdentifier(m_table);
     const QString column = quotedIdentifier(m_fields[field].name);
     constexpr int sortedPage = 128;
-    const std::optional<SortedPages::Result> pages =
-        SortedPages::read(handle(), QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3").arg(column, table, rows),
-                          {m_map.maxKey()}, descending, keepKey,
-                          QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(column, table), sortedPage,
-                          countKnown() ? count() : 0, progress);
-    if (!pages)
+    // The pass counts the rows itself: the counting worker would only
+    // compete with it for the processor.
+    const bool wasCounting = m_counter && !countKnown();
+    if (wasCounting) {
+        m_counter->cancel();
+        m_counter.reset();
+    }
+    std::optional<SortedPages::Result> pages;
+    try {
+        pages = SortedPages::read(handle(), QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3").arg(column, table, rows),
+                                  {m_map.maxKey()}, descending, keepKey,
+                                  QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(column, table), sortedPage,
+                                  countKnown() ? count() : 0, progress);
+    } catch (const Error &) {
+        if (wasCounting)
+            startCounting();
+        throw;
+    }
+    if (!pages) {
+        if (wasCounting)
+            startCounting();
         return std::nullopt;
+    }
     if (m_counter)
         m_counter->cancel();
     m_sortWorker.reset();
@@ -618,7 +644,7 @@ std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 k
     // The whole order is read once the first pages have been painted (a
     // timer fires after the events already posted).
     m_sortSql = orderSql;
-    m_sortWorker = std::make_unique<KeyOrder>(m_connection.databasePath(), m_sortSql,
+    m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
                                               QVector<QVariant>{m_map.maxKey()});
     connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
     QTimer::singleShot(1, this, [this] {
@@ -645,17 +671,23 @@ bool TableSource::awaitOrder(const Progress &progress)
         return true;
     if (!m_sortWorker) {
         // Cancelled before: read again.
-        m_sortWorker = std::make_unique<KeyOrder>(m_connection.databasePath(), m_sortSql,
+        m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
                                                   QVector<QVariant>{m_map.maxKey()});
         connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
     }
-    if (!m_sortWorker->await(count(), progress)) {
-        if (m_sortWorker->wasCancelled()) {
+    // The wait runs events (its progress): the set may be closed meanwhile.
+    const std::shared_ptr<KeyOrder> worker = m_sortWorker;
+    const QPointer<TableSource> alive(this);
+    const bool done = worker->await(count(), progress);
+    if (!alive || worker != m_sortWorker)
+        return false;
+    if (!done) {
+        if (worker->wasCancelled()) {
             // The rows known stay as they are; the others are read when asked again.
             m_sortWorker.reset();
             return false;
         }
-        const QString error = m_sortWorker->error();
+        const QString error = worker->error();
         m_sortWorker.reset();
         throw Error(QStringLiteral("无法排序: %1").arg(error));
     }

@@ -60,6 +60,7 @@ protected:
 private:
     QVector<qint64> keysBetween(qint64 above, qint64 below, int limit, int offset, bool descending) override;
     qint64 readMaxKey();
+    void startCounting();
     QString filter(const QString &keyCondition) const;
     QString localKeyList() const;
     void readFront(int wanted);
@@ -83,7 +84,7 @@ private:
     QStringList m_declaredKey;  // non-integer declared primary key columns
     PositionMap m_map;
     QCache<qint64, Values> m_values;
-    std::unique_ptr<KeyOrder> m_sortWorker;  // reads the whole order of a partial sort
+    std::shared_ptr<KeyOrder> m_sortWorker;  // reads the whole order of a partial sort
     QString m_sortSql;                       // that order's statement
 };
 

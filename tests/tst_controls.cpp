@@ -569,6 +569,7 @@ private slots:
         QCOMPARE(header->sortIndicatorSection(), 0);
         QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), current);
         QCOMPARE(grid->currentIndex().row(), int(expected.indexOf(current)));
+        QVERIFY(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex()).center()));
         checkVisibleRows();
         QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
         QCOMPARE(rs()->recNo(), 3002);
