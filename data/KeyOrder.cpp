@@ -1,5 +1,7 @@
 #include "data/KeyOrder.h"
 
+#include "data/BusyWait.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <sqlite3.h>
@@ -44,7 +46,19 @@ bool KeyOrder::read(qint64 total, const Progress &progress)
 {
     if (progress && !progress(0, total))
         return !(m_cancelled = true);
-    start();
+    begin();
+    return await(total, progress);
+}
+
+void KeyOrder::begin()
+{
+    if (!isRunning() && !isFinished())
+        start(QThread::LowPriority);
+}
+
+bool KeyOrder::await(qint64 total, const Progress &progress)
+{
+    begin();
     while (!wait(30)) {
         if (progress && !progress(m_done, total)) {
             cancel();
@@ -76,10 +90,21 @@ void KeyOrder::run()
                 sqlite3_bind_int64(stmt, i + 1, m_binds[i].toLongLong());
             for (int waited = 0; hold && !m_cancelled && waited < 10000; ++waited)
                 QThread::msleep(1);
+            // A Save of this program goes first: while the engine sorts, the
+            // read lock is given up, and the statement runs again afterwards.
+            sqlite3_progress_handler(db, 10000, [](void *) { return writerWaiting() ? 1 : 0; }, nullptr);
             int rc = SQLITE_DONE;
-            while (!m_cancelled && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-                m_keys.append(sqlite3_column_int64(stmt, 0));
-                m_done = m_keys.size();
+            for (;;) {
+                while (!m_cancelled && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                    m_keys.append(sqlite3_column_int64(stmt, 0));
+                    m_done = m_keys.size();
+                }
+                if (rc != SQLITE_INTERRUPT || m_cancelled || !writerWaiting())
+                    break;
+                sqlite3_reset(stmt);
+                m_keys.clear();
+                m_done = 0;
+                waitForWriter();
             }
             if (m_cancelled)
                 failure = QStringLiteral("cancelled");

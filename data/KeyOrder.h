@@ -27,6 +27,11 @@ public:
     // Runs the statement and waits for it, calling progress(keys read, total)
     // every few tens of milliseconds. False when cancelled or failed (error()).
     bool read(qint64 total, const Progress &progress);
+    // The same in two steps: the worker starts reading, and later the caller
+    // waits for it (progress as above; returning false cancels the worker).
+    void begin();
+    bool await(qint64 total, const Progress &progress);
+    bool succeeded() const { return isFinished() && !m_cancelled && error().isEmpty(); }
     QString error() const;
     bool wasCancelled() const { return m_cancelled; }
     // Tests: the worker waits before it reads until cancelled (at most ten

@@ -253,6 +253,79 @@ void PositionMap::setOrder(const QVector<qint64> &keys)
     m_events.resetDone();
 }
 
+void PositionMap::setPartialOrder(int count, const QVector<Stretch> &stretches)
+{
+    keysChanged();
+    m_events.aboutToReset();
+    // The stretches by position, overlapping ones joined (they agree where
+    // they overlap: each is a piece of the one order).
+    QVector<Stretch> sorted = stretches;
+    std::sort(sorted.begin(), sorted.end(), [](const Stretch &a, const Stretch &b) { return a.first < b.first; });
+    m_chunks.clear();
+    int at = 0;
+    auto unknown = [&](int end) {
+        if (end <= at)
+            return;
+        Chunk c;
+        c.kind = Kind::Unknown;
+        c.first = at;
+        c.end = end;
+        m_chunks.append(c);
+        at = end;
+    };
+    for (const Stretch &s : std::as_const(sorted)) {
+        const int end = qMin(count, s.first + int(s.keys.size()));
+        if (s.first < 0 || end <= at)
+            continue;
+        unknown(s.first);
+        const int skip = at - s.first;
+        if (m_chunks.isEmpty() || m_chunks.last().kind != Kind::Keys)
+            m_chunks.append(Chunk{});
+        m_chunks.last().keys += s.keys.mid(skip, end - at);
+        at = end;
+    }
+    unknown(count);
+    if (m_chunks.isEmpty())
+        m_chunks.append(Chunk{});
+    m_state = State::PartlySorted;
+    m_backLoaded = false;
+    m_checkpoints.clear();
+    m_segments.clear();
+    m_pendingPages.clear();
+    m_events.resetDone();
+}
+
+bool PositionMap::isKnown(int row) const
+{
+    int offset = 0;
+    const int c = chunkAt(row, &offset);
+    return c < 0 || m_chunks[c].kind != Kind::Unknown;
+}
+
+bool PositionMap::completeOrder(const QVector<qint64> &keys)
+{
+    if (m_state != State::PartlySorted)
+        return true;
+    // The rows known so far must stand where the whole order puts them.
+    bool same = keys.size() == count();
+    int start = 0;
+    for (const Chunk &c : std::as_const(m_chunks)) {
+        if (same && c.kind == Kind::Keys)
+            same = std::equal(c.keys.cbegin(), c.keys.cend(), keys.cbegin() + start);
+        start += c.size();
+    }
+    if (!same) {
+        setOrder(keys);
+        return false;
+    }
+    keysChanged();
+    Chunk all;
+    all.keys = keys;
+    m_chunks = {all};
+    m_state = State::Placed;
+    return true;
+}
+
 const QVector<qint64> &PositionMap::segment(int index)
 {
     if (const QVector<qint64> *cached = m_segments.object(index))
@@ -281,6 +354,8 @@ qint64 PositionMap::keyAt(int row)
         return chunk.keys[offset];
     case Kind::Pending:
         return pendingKey(offset, chunk.size());
+    case Kind::Unknown:
+        return -1;
     case Kind::Range:
         break;
     }
@@ -526,6 +601,8 @@ PositionMap::Lookup PositionMap::positionOf(qint64 key)
         }
         start += c.size();
     }
+    if (m_state == State::PartlySorted)
+        return {std::nullopt, true};  // among the rows whose keys are still coming
     if (m_localInserted.contains(key) || key > m_maxKey || key < 0)
         return {};
     // Between the rows read from the front and the back, or standing by

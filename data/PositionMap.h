@@ -9,7 +9,9 @@
 // stepping from the nearest page already read), then by key when the
 // counting worker's checkpoints (the key of every stride-th row) arrive, so
 // that rows stored or deleted here do not shift the others. A sort replaces
-// the whole map by the keys in their new order.
+// the whole map by the keys in their new order; a large one first by some
+// pages of that order (the first and last rows, those around the current
+// one), the others standing unknown until the whole order arrives.
 #include <QCache>
 #include <QSet>
 #include <QVector>
@@ -48,6 +50,7 @@ public:
         FrontAndBack,  // also the last rows, read from the back; rows may lie between
         Provisional,   // the count is known; the rows between stand by position until placed by key
         Placed,        // every row has its lasting place
+        PartlySorted,  // sorted: the count and some pages known, the other keys still coming
     };
 
     struct Sizes
@@ -63,7 +66,10 @@ public:
     void setEvents(PositionEvents events) { m_events = std::move(events); }
 
     State state() const { return m_state; }
-    bool countKnown() const { return m_state == State::Provisional || m_state == State::Placed; }
+    bool countKnown() const
+    {
+        return m_state == State::Provisional || m_state == State::Placed || m_state == State::PartlySorted;
+    }
     bool gapOpen() const { return m_state == State::Front || m_state == State::FrontAndBack; }
     bool backLoaded() const { return m_backLoaded; }
     int count() const;
@@ -96,6 +102,22 @@ public:
     void placeByKeys();
     // Every row, in this order: a sort. Rows not among the keys are dropped.
     void setOrder(const QVector<qint64> &keys);
+    // A sort known in part: count rows, of which the stretches' rows stand
+    // at their positions; the rest are unknown until completeOrder. Rows
+    // are neither stored nor deleted meanwhile (the owner completes first).
+    struct Stretch
+    {
+        int first = 0;
+        QVector<qint64> keys;
+    };
+    void setPartialOrder(int count, const QVector<Stretch> &stretches);
+    bool isPartial() const { return m_state == State::PartlySorted; }
+    // Whether the key at position row is known (it is, but while partly sorted).
+    bool isKnown(int row) const;
+    // The whole order of a partial sort. True when the rows known stay where
+    // they stood (only keys unknown so far were filled in); else the rows
+    // were reset (the set changed since the pages were read).
+    bool completeOrder(const QVector<qint64> &keys);
 
     // The key at a position; -1 for a row gone elsewhere or past the end.
     qint64 keyAt(int row);
@@ -129,6 +151,7 @@ private:
         Keys,     // keys in display order (-1 for a row gone elsewhere)
         Range,    // the snapshot's rows at positions [first, end), read by checkpoints
         Pending,  // the rows between front and back before the checkpoints: [0, end) of that range
+        Unknown,  // rows of a partial sort whose keys are still coming: end - first of them
     };
     struct Chunk
     {

@@ -11,6 +11,7 @@
 #include "data/changes/LoggedTables.h"
 
 #include <QLocale>
+#include <QPointer>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -101,6 +102,11 @@ void RecordSet::connectSource()
         --m_notifying;
         if (m_recNo >= recordCount())
             setCurrent(recordCount() - 1);
+    });
+    connect(m_source.get(), &RowSource::orderCompleted, this, [this] {
+        m_orderDeclined = false;
+        if (recordCount() > 0)
+            emit dataChanged(index(0, 0), index(recordCount() - 1, columnCount() - 1));
     });
     connect(m_source.get(), &RowSource::countFailed, this,
             [this](const QString &text) { qWarning("record set: rows not counted: %s", qPrintable(text)); });
@@ -293,6 +299,18 @@ void RecordSet::moveTo(int row)
     m_eof = m_bof = false;
     if (row == m_recNo)
         return;
+    // A row of a sort whose order is still being read: the move waits for
+    // it; when the wait is cancelled the current record stays.
+    const int target = underlyingIndex(row);
+    if (target >= 0 && !m_source->isKnown(target)) {
+        m_orderDeclined = false;
+        const QPointer<RecordSet> alive(this);
+        if (!awaitOrder()) {
+            if (alive)
+                emit recordChanged();
+            return;
+        }
+    }
     if (m_state != DataSetState::Browse) {
         const bool pendingInsert = m_state == DataSetState::Insert;
         const int insertPos = m_insertPos;
@@ -481,10 +499,19 @@ QString RecordSet::refusal(const QString &engineText, const QVector<QVariant> &v
     return QStringLiteral("数据库拒绝保存记录: %1").arg(engineText);
 }
 
+void RecordSet::completeOrderFirst()
+{
+    // Writes find their rows by key: the whole order of a sort is read
+    // first, outside the write's transaction.
+    while (m_source->orderPending())
+        m_source->awaitOrder({});
+}
+
 void RecordSet::post()
 {
     if (m_state == DataSetState::Browse)
         return;
+    completeOrderFirst();
     runEditorHooks();
     QVector<QVariant> values(m_fields.size());
     for (int i = 0; i < m_fields.size(); ++i)
@@ -596,6 +623,7 @@ void RecordSet::deleteRows(QList<int> rows)
     // The rows meant are those the user saw at these positions: when they
     // moved meanwhile (others changed the table), nothing is deleted.
     const int resets = m_resets;
+    completeOrderFirst();
     for (int r : std::as_const(rows))
         if (m_resets == resets)
             m_source->settle(r);
@@ -727,6 +755,7 @@ bool RecordSet::sortBy(int field, bool descending, const Progress &progress)
     const std::optional<int> kept = m_source->sortBy(field, descending, m_recNo, progress);
     if (!kept)
         return false;
+    m_orderDeclined = false;
     m_recNo = -1;
     m_eof = m_bof = false;
     setCurrent(*kept >= 0 ? *kept : (recordCount() > 0 ? 0 : -1));
@@ -802,10 +831,71 @@ void RecordSet::fetchMore(const QModelIndex &parent)
     }
 }
 
+bool RecordSet::awaitOrder()
+{
+    if (!m_source->orderPending())
+        return true;
+    // One wait at a time: a view's request that comes up while the
+    // progress of another wait paints is that wait's.
+    if (m_awaitingOrder)
+        return false;
+    m_awaitingOrder = true;
+    // The wait runs events (its progress): the window may be closed meanwhile.
+    const QPointer<RecordSet> alive(this);
+    bool done = false;
+    auto work = [this, alive, &done](const Progress &progress) {
+        if (alive)
+            done = m_source->awaitOrder(progress);
+    };
+    try {
+        if (m_longWait)
+            m_longWait(work);
+        else
+            work({});
+    } catch (...) {
+        if (alive)
+            m_awaitingOrder = false;
+        throw;
+    }
+    if (!alive)
+        return false;
+    m_awaitingOrder = false;
+    // Cancelled: the rows known stay shown, the others empty until asked for.
+    m_orderDeclined = !done;
+    return done;
+}
+
+void RecordSet::requestOrder() const
+{
+    if (m_orderRequested || m_orderDeclined)
+        return;
+    m_orderRequested = true;
+    QMetaObject::invokeMethod(
+        const_cast<RecordSet *>(this),
+        [this] {
+            m_orderRequested = false;
+            if (m_orderDeclined || m_awaitingOrder)
+                return;
+            try {
+                const_cast<RecordSet *>(this)->awaitOrder();
+            } catch (const Error &e) {
+                reportReadFailure(e.text());
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 QVariant RecordSet::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole))
         return {};
+    // A view never waits inside a paint: a row whose place in a sort is not
+    // known yet shows empty, and the wait for it follows the paint.
+    const int u = underlyingIndex(index.row());
+    if (u >= 0 && !m_source->isKnown(u)) {
+        requestOrder();
+        return {};
+    }
     try {
         return text(index.row(), index.column());
     } catch (const Error &e) {

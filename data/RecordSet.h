@@ -125,6 +125,16 @@ public:
     // cancelled, and in edit or insert state (a browsing command only).
     // Throws dravon::Error when the database refuses the sort.
     bool sortBy(int field, bool descending, const Progress &progress = {});
+    // A large sort shows its first pages at once and reads its whole order
+    // meanwhile. Rows beyond those pages wait for it: a move to one, or a
+    // view showing one (after its paint), waits through the long wait, which
+    // the window sets to show progress (else it waits without). False when
+    // the wait was cancelled: the rows known stay, the others show empty
+    // until a move asks for them again.
+    using LongWait = std::function<void(const std::function<void(const Progress &)> &work)>;
+    void setLongWait(LongWait wait) { m_longWait = std::move(wait); }
+    bool awaitOrder();
+    bool orderPending() const { return m_source->orderPending(); }
     // The column the rows are sorted by, -1 in the order as read.
     int sortField() const { return m_source->sortOrder().field; }
     bool sortDescending() const { return m_source->sortOrder().descending; }
@@ -191,6 +201,8 @@ private:
     void connectSource();
     void takeFields();
     void invalidateLookups() { m_lookupCache.clear(); }
+    void requestOrder() const;
+    void completeOrderFirst();
 
     Connection &m_connection;
     QString m_sql;
@@ -217,6 +229,10 @@ private:
     int m_nextLinkId = 1;
     mutable QHash<QString, std::optional<QString>> m_lookupCache;
     mutable bool m_readFailurePending = false;
+    LongWait m_longWait;
+    mutable bool m_orderRequested = false;
+    bool m_orderDeclined = false;
+    bool m_awaitingOrder = false;
 };
 
 }

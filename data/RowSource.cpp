@@ -10,12 +10,17 @@ namespace dravon {
 
 namespace {
 constexpr int stride = 128;  // rows between the counting worker's checkpoints
-int sortHereLimit = RowSource::defaultSortHereLimit;
+int sortHereRows = RowSource::defaultSortHereLimit;
 }
 
 void RowSource::setSortHereLimitForTesting(int rows)
 {
-    sortHereLimit = rows;
+    sortHereRows = rows;
+}
+
+int RowSource::sortHereLimit()
+{
+    return sortHereRows;
 }
 
 RowSource::RowSource(Connection &connection, QObject *parent) : QObject(parent), m_connection(connection) {}
@@ -115,7 +120,7 @@ std::optional<QVector<qint64>> RowSource::readOrder(sqlite3 *db, const QString &
                                                    const QVector<QVariant> &binds, const Progress &progress)
 {
     const qint64 total = countKnown() ? count() : 0;
-    if (db && countKnown() && count() <= sortHereLimit) {
+    if (db && countKnown() && count() <= sortHereRows) {
         Statement s;
         s.prepare(db, sql);
         for (int i = 0; i < binds.size(); ++i)

@@ -115,10 +115,19 @@ public:
         bool descending = false;
     };
     SortOrder sortOrder() const { return m_sortOrder; }
+    // A large sort shows its first pages at once while a worker reads the
+    // whole order. Until it is complete some rows are not known: isKnown is
+    // false for them, and awaitOrder waits for the worker (starting it again
+    // when it was cancelled), with progress; false when progress cancelled.
+    // Every other read of such a row waits by itself, without progress.
+    virtual bool isKnown(int) const { return true; }
+    virtual bool orderPending() const { return false; }
+    virtual bool awaitOrder(const Progress &) { return true; }
     // A set of at most this many rows is sorted at once, without a worker
     // and without progress (tests lower it to reach the worker's path).
     static constexpr int defaultSortHereLimit = 50000;
     static void setSortHereLimitForTesting(int rows);
+    static int sortHereLimit();
 
     qint64 rowsFetched() const { return m_rowsFetched; }
     // Finalizes every prepared statement; runs after the event that used them.
@@ -131,6 +140,9 @@ signals:
     void aboutToReset();
     void resetDone();
     void countFailed(const QString &text);
+    // A partial sort was completed with every known row in its place: the
+    // rows unknown so far can be shown now.
+    void orderCompleted();
 
 protected:
     sqlite3 *handle();

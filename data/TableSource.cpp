@@ -2,7 +2,11 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/SortedPages.h"
 #include "data/SqlText.h"
+
+#include <QPointer>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -70,9 +74,18 @@ TableSource::TableSource(Connection &connection, const QString &table, const QSt
             applyFirstCount(counted);
     }
     if (m_map.gapOpen())
-        startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
-                         .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
-                     m_map.maxKey(), firstCount);
+        startCounting();
+}
+
+void TableSource::startCounting()
+{
+    const QString quoted = quotedIdentifier(m_table);
+    const QString firstCount = m_condition.isEmpty()
+        ? QStringLiteral("SELECT (SELECT count(*) FROM %1) - (SELECT count(*) FROM %1 WHERE rowid > ?1)").arg(quoted)
+        : QString();
+    startCounter(QStringLiteral("SELECT rowid FROM %1 %2 ORDER BY rowid LIMIT ?3 OFFSET ?4")
+                     .arg(quoted, filter(QStringLiteral("rowid > ?1 AND rowid <= ?2"))),
+                 m_map.maxKey(), firstCount);
 }
 
 qint64 TableSource::readMaxKey()
@@ -255,6 +268,8 @@ Values TableSource::values(int row)
 {
     if (remembers(row))
         return remembered();
+    if (!m_map.isKnown(row))
+        completeOrder();
     const qint64 key = m_map.keyAt(row);
     if (key < 0)
         return Values(m_fields.size());
@@ -294,6 +309,11 @@ std::optional<int> TableSource::positionOfKey(qint64 key)
         const PositionMap::Lookup found = m_map.positionOf(key);
         if (!found.needsCount)
             return found.row;
+        if (m_map.isPartial()) {
+            // Among the rows of a sort whose keys are still coming.
+            completeOrder();
+            continue;
+        }
         // Between the rows read from the front and the back, or standing by
         // position only: the count (and the keys) first.
         waitForCount();
@@ -308,6 +328,7 @@ std::optional<int> TableSource::positionOfKey(qint64 key)
 
 void TableSource::insertRow(int row, const Values &values)
 {
+    completeOrder();
     QStringList names, marks;
     QVector<QVariant> bound;
     for (int i = 0; i < m_fields.size(); ++i) {
@@ -348,6 +369,7 @@ bool TableSource::readOne(qint64 key)
 
 void TableSource::updateRow(int row, const Values &read, const Values &values, const QVector<bool> &changed)
 {
+    completeOrder();
     const qint64 key = m_map.keyAt(row);
     QStringList sets;
     QVector<QVariant> bound;
@@ -374,6 +396,7 @@ void TableSource::updateRow(int row, const Values &read, const Values &values, c
 
 void TableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &read)
 {
+    completeOrder();
     sqlite3 *db = handle();
     const bool many = rows.size() > 1;
     auto exec = [&](const char *sql) {
@@ -413,6 +436,7 @@ void TableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &re
 
 void TableSource::forget(int row)
 {
+    completeOrder();
     forgetMemo();
     const qint64 key = m_map.removeAt(row);
     if (key >= 0)
@@ -433,6 +457,7 @@ void TableSource::forgetRows(int first, int last)
 
 Values TableSource::reread(int row, const Values &read)
 {
+    completeOrder();
     forgetMemo();
     qint64 key = m_map.keyAt(row);
     if (!m_declaredKey.isEmpty()) {
@@ -525,6 +550,15 @@ std::optional<int> TableSource::find(int field, const QString &text, bool prefix
     return best;
 }
 
+qint64 TableSource::keyOfRow(int row)
+{
+    if (row < 0 || row >= count())
+        return -1;
+    if (!m_map.isKnown(row))
+        completeOrder();
+    return m_map.keyAt(row);
+}
+
 std::optional<RowSource::KeyedRows> TableSource::keyedRows() const
 {
     // Sorted by a column, the positions no longer follow the keys.
@@ -537,7 +571,7 @@ std::optional<RowSource::KeyedRows> TableSource::keyedRows() const
 
 std::optional<int> TableSource::sortBy(int field, bool descending, int keep, const Progress &progress)
 {
-    const qint64 keepKey = keep >= 0 && keep < count() ? m_map.keyAt(keep) : -1;
+    const qint64 keepKey = keep >= 0 && keep < count() ? keyOfRow(keep) : -1;
     const QString local = localKeyList();
     QString rows = QStringLiteral("rowid <= ?1");
     if (!m_condition.isEmpty())
@@ -547,6 +581,9 @@ std::optional<int> TableSource::sortBy(int field, bool descending, int keep, con
     const QString sql = QStringLiteral("SELECT rowid FROM %1 WHERE %2 ORDER BY %3%4, rowid")
                             .arg(quotedIdentifier(m_table), rows, quotedIdentifier(m_fields[field].name),
                                  descending ? QStringLiteral(" DESC") : QString());
+    const bool small = countKnown() && count() <= sortHereLimit();
+    if (!small && sortsByBytes(field))
+        return sortInPages(field, descending, keepKey, rows, sql, progress);
     const std::optional<QVector<qint64>> keys =
         readOrder(handle(), m_connection.databasePath(), sql, {m_map.maxKey()}, progress);
     if (!keys)
@@ -554,9 +591,126 @@ std::optional<int> TableSource::sortBy(int field, bool descending, int keep, con
     // Every key is known now: the count needs no worker any more.
     if (m_counter)
         m_counter->cancel();
+    m_sortWorker.reset();
     m_map.setOrder(*keys);
     setSortOrder(field, descending);
     return keepKey >= 0 ? positionOfKey(keepKey).value_or(-1) : -1;
+}
+
+bool TableSource::sortsByBytes(int field)
+{
+    // The pages of one pass compare values as the engine's BINARY collation
+    // does; a column declared with another collation is sorted whole.
+    const char *collation = nullptr;
+    const QByteArray table = m_table.toUtf8();
+    const QByteArray column = m_fields[field].name.toUtf8();
+    if (sqlite3_table_column_metadata(handle(), "main", table.constData(), column.constData(), nullptr, &collation,
+                                      nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        return false;
+    return collation && qstricmp(collation, "BINARY") == 0;
+}
+
+std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 keepKey, const QString &rows,
+                                            const QString &orderSql, const Progress &progress)
+{
+    const QString table = quotedIdentifier(m_table);
+    const QString column = quotedIdentifier(m_fields[field].name);
+    constexpr int sortedPage = 128;
+    // The pass counts the rows itself: the counting worker would only
+    // compete with it for the processor.
+    const bool wasCounting = m_counter && !countKnown();
+    if (wasCounting) {
+        m_counter->cancel();
+        m_counter.reset();
+    }
+    std::optional<SortedPages::Result> pages;
+    try {
+        pages = SortedPages::read(handle(), QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3").arg(column, table, rows),
+                                  {m_map.maxKey()}, descending, keepKey,
+                                  QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(column, table), sortedPage,
+                                  countKnown() ? count() : 0, progress);
+    } catch (const Error &) {
+        if (wasCounting)
+            startCounting();
+        throw;
+    }
+    if (!pages) {
+        if (wasCounting)
+            startCounting();
+        return std::nullopt;
+    }
+    if (m_counter)
+        m_counter->cancel();
+    m_sortWorker.reset();
+    setSortOrder(field, descending);
+    if (pages->count <= sortedPage) {
+        // The first page holds every row: nothing more to read.
+        m_map.setOrder(pages->stretches.isEmpty() ? QVector<qint64>() : pages->stretches.first().keys);
+        return pages->keptPosition;
+    }
+    QVector<PositionMap::Stretch> known;
+    for (const SortedPages::Stretch &s : pages->stretches)
+        known.append({s.first, s.keys});
+    m_map.setPartialOrder(int(pages->count), known);
+    // The whole order is read once the first pages have been painted (a
+    // timer fires after the events already posted).
+    m_sortSql = orderSql;
+    m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
+                                              QVector<QVariant>{m_map.maxKey()});
+    connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
+    QTimer::singleShot(1, this, [this] {
+        if (m_sortWorker)
+            m_sortWorker->begin();
+    });
+    return pages->keptPosition;
+}
+
+void TableSource::takeOrder()
+{
+    if (!m_sortWorker || !m_sortWorker->succeeded() || !m_map.isPartial())
+        return;
+    const QVector<qint64> keys = m_sortWorker->keys();
+    m_sortWorker.reset();
+    forgetMemo();
+    if (m_map.completeOrder(keys))
+        emit orderCompleted();
+}
+
+bool TableSource::awaitOrder(const Progress &progress)
+{
+    if (!m_map.isPartial())
+        return true;
+    if (!m_sortWorker) {
+        // Cancelled before: read again.
+        m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
+                                                  QVector<QVariant>{m_map.maxKey()});
+        connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
+    }
+    // The wait runs events (its progress): the set may be closed meanwhile.
+    const std::shared_ptr<KeyOrder> worker = m_sortWorker;
+    const QPointer<TableSource> alive(this);
+    const bool done = worker->await(count(), progress);
+    if (!alive || worker != m_sortWorker)
+        return false;
+    if (!done) {
+        if (worker->wasCancelled()) {
+            // The rows known stay as they are; the others are read when asked again.
+            m_sortWorker.reset();
+            return false;
+        }
+        const QString error = worker->error();
+        m_sortWorker.reset();
+        throw Error(QStringLiteral("无法排序: %1").arg(error));
+    }
+    takeOrder();
+    return true;
+}
+
+void TableSource::completeOrder()
+{
+    while (m_map.isPartial())
+        awaitOrder({});
 }
 
 }

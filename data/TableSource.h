@@ -40,11 +40,14 @@ public:
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;
     std::optional<int> find(int field, const QString &text, bool prefix) override;
     std::optional<KeyedRows> keyedRows() const override;
-    qint64 keyOfRow(int row) override { return row >= 0 && row < count() ? m_map.keyAt(row) : -1; }
+    qint64 keyOfRow(int row) override;
     std::optional<int> rowOfKey(qint64 key) override { return positionOfKey(key); }
     bool positionsKnown() const override { return !m_counter || m_counter->isFinished(); }
     // The rows of the set as opened and those stored here since.
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
+    bool isKnown(int row) const override { return m_map.isKnown(row); }
+    bool orderPending() const override { return m_map.isPartial(); }
+    bool awaitOrder(const Progress &progress) override;
 
     // A whole table whose row keys span fewer than this many is counted when
     // it opens, without a worker (tests lower it to reach the worker's paths).
@@ -58,6 +61,7 @@ protected:
 private:
     QVector<qint64> keysBetween(qint64 above, qint64 below, int limit, int offset, bool descending) override;
     qint64 readMaxKey();
+    void startCounting();
     QString filter(const QString &keyCondition) const;
     QString localKeyList() const;
     void readFront(int wanted);
@@ -67,12 +71,22 @@ private:
     // False when no row has the key (any more).
     bool readOne(qint64 key);
     std::optional<int> positionOfKey(qint64 key);
+    // A large set sorted by a column of the engine's own text order: its
+    // first pages from one pass, the whole order from a worker.
+    std::optional<int> sortInPages(int field, bool descending, qint64 keepKey, const QString &rows,
+                                   const QString &orderSql, const Progress &progress);
+    bool sortsByBytes(int field);
+    void takeOrder();
+    // Writes and reads by key need the whole order first.
+    void completeOrder();
 
     QString m_table;
     QString m_condition;
     QStringList m_declaredKey;  // non-integer declared primary key columns
     PositionMap m_map;
     QCache<qint64, Values> m_values;
+    std::shared_ptr<KeyOrder> m_sortWorker;  // reads the whole order of a partial sort
+    QString m_sortSql;                       // that order's statement
 };
 
 }

@@ -458,7 +458,7 @@ private slots:
 
     // A click on a column title sorts the grid's rows by it, again:
     // descending; the current record stays current. Not while a record is
-    // edited; a large sort shows its progress and its cancel leaves the order.
+    // edited.
     void titleClickSortsAndKeepsTheCurrentRecord()
     {
         ws->exec(QStringLiteral("INSERT INTO DormInfo VALUES ('2007004', '北四', NULL), ('2007005', '东五', NULL)"));
@@ -511,26 +511,108 @@ private slots:
         QCOMPARE(rs()->state(), DataSetState::Edit);
         rs()->cancel();
 
-        // A sort by a worker: its progress window's cancel leaves the order.
+        // Sorted as a large set is, by one pass over the rows: a pass that
+        // holds every row needs no worker for the rest of the order.
         dravon::RowSource::setSortHereLimitForTesting(0);
         dravon::KeyOrder::holdForTesting(true);
+        clickTitle(0);
+        QVERIFY(!rs()->orderPending());
+        QVERIFY(rec->messages.isEmpty());
+        QCOMPARE(shown(0), QStringList({"东一", "东五", "北四", "南三", "西二"}));
+        QCOMPARE(header->sortIndicatorSection(), 0);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("2007002"));
+        QCOMPARE(grid->currentIndex().row(), 4);
+    }
+
+    // A large sort paints its first rows at once while a worker reads the
+    // whole order: the current record stays current and shows where it now
+    // stands; Ctrl+Home and Ctrl+End reach the first and last rows without
+    // waiting; PageDown past the rows known waits with the sort's progress,
+    // whose cancel keeps the current record; then every row shows in order.
+    void largeSortPaintsItsFirstRowsAtOnce()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 3000) "
+                                "INSERT INTO DormInfo SELECT 3000000 + i, CASE WHEN i % 50 = 0 THEN NULL "
+                                "ELSE 'N' || (i * 7919 % 997) END, NULL FROM n"));
+        const QStringList expected = ws->query(QStringLiteral("SELECT DormID FROM DormInfo ORDER BY DormName, rowid"));
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormName"), QStringLiteral("名称")}, {QStringLiteral("DormID"), QStringLiteral("编号")}});
+        grid->setDataSource(source);
+        form->layout()->addWidget(grid);
+        form->resize(500, 400);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        openDorms();
+        QAbstractItemModel *model = grid->model();
+        // What the grid paints: the identifiers of the rows in view.
+        auto checkVisibleRows = [&] {
+            QCoreApplication::processEvents();
+            const int top = grid->rowAt(0);
+            const int bottom = grid->rowAt(grid->viewport()->height() - 1);
+            QVERIFY(top >= 0 && bottom > top);
+            for (int row = top; row <= bottom; ++row)
+                QVERIFY2(model->index(row, 1).data().toString() == expected[row],
+                         qPrintable(QStringLiteral("row %1 of %2-%3, current %4").arg(row).arg(top).arg(bottom).arg(rs()->recNo())));
+        };
+        const QRect cell = grid->visualRect(model->index(4, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        const QString current = rs()->fieldText(QStringLiteral("DormID"));
+        QCOMPARE(current, QStringLiteral("3000002"));
+
+        dravon::KeyOrder::holdForTesting(true);
         WorkProgress::setShowDelay(0);
+        QHeaderView *header = grid->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + header->sectionSize(0) / 2, header->height() / 2));
+        QVERIFY(rs()->orderPending());
+        QCOMPARE(header->sortIndicatorSection(), 0);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), current);
+        QCOMPARE(grid->currentIndex().row(), int(expected.indexOf(current)));
+        QVERIFY(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex()).center()));
+        checkVisibleRows();
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(rs()->recNo(), 3002);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), expected.last());
+        checkVisibleRows();
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(rs()->recNo(), 0);
+        checkVisibleRows();
+        QVERIFY(rec->messages.isEmpty());
+
+        // Down the first page, then past it: the wait shows progress, cancelled.
         QString progressTitle;
         testsupport::whenModal<QProgressDialog>([&](QProgressDialog *dialog) {
             progressTitle = dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
             QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
         });
-        clickTitle(0);
+        int before = 0;
+        while (rs()->recNo() >= before && progressTitle.isEmpty()) {
+            before = rs()->recNo() + 1;
+            QTest::keyClick(grid, Qt::Key_PageDown);
+        }
         QCOMPARE(progressTitle, QStringLiteral("排序|正在按 \"名称\" 排序…"));
-        QCOMPARE(shown(1), QStringList({"2007001", "2007002", "2007003", "2007004", "2007005"}));
-        QCOMPARE(header->sortIndicatorSection(), 1);
-        QVERIFY(rec->messages.isEmpty());
+        const int stayed = rs()->recNo();
+        QVERIFY2(stayed > 0 && stayed < 128, qPrintable(QString::number(stayed)));
+        QCOMPARE(grid->currentIndex().row(), stayed);
+        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), expected[stayed]);
+        QVERIFY(rs()->orderPending());
+        // The rows known still show; those past them stay empty, not asked for again.
+        for (int row = grid->rowAt(0); row <= grid->rowAt(grid->viewport()->height() - 1); ++row)
+            QCOMPARE(model->index(row, 1).data().toString(), row < 128 ? expected[row] : QString());
+        QCoreApplication::processEvents();
+        QVERIFY(!QApplication::activeModalWidget());
+
+        // Asked again with the worker free: the rows come, and the grid moves on.
         dravon::KeyOrder::holdForTesting(false);
-        clickTitle(0);
-        QCOMPARE(shown(0), QStringList({"东一", "东五", "北四", "南三", "西二"}));
-        QCOMPARE(header->sortIndicatorSection(), 0);
-        QCOMPARE(rs()->fieldText(QStringLiteral("DormID")), QStringLiteral("2007002"));
-        QCOMPARE(grid->currentIndex().row(), 4);
+        QTest::keyClick(grid, Qt::Key_PageDown);
+        QVERIFY(!rs()->orderPending());
+        QVERIFY(rs()->recNo() > stayed);
+        QCOMPARE(grid->currentIndex().row(), rs()->recNo());
+        checkVisibleRows();
+        grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum() / 2);
+        checkVisibleRows();
+        QVERIFY(rec->messages.isEmpty());
     }
 
     void readsThatFailUnderAViewAreReportedOnce()

@@ -347,6 +347,49 @@ private slots:
         map.applyCheckpoints(reader.checkpoints(8), 40);
         QCOMPARE(keysOf(map), sorted);
     }
+
+    // A sort known in part: the pages stand at their places (overlapping
+    // ones joined), the rest is unknown and says so, and the whole order
+    // fills in without moving a known row; an order that disagrees resets.
+    void partialSortFillsInWithoutMoving()
+    {
+        ListReader reader;
+        reader.table = range(1, 40);
+        PositionMap map(reader, 40, small);
+        Notices notices{&map};
+        map.setEvents(notices.events());
+        reader.readFront(map, 4);
+        QVector<qint64> whole = reader.table;
+        std::reverse(whole.begin(), whole.end());
+        // The first page, the last page, and the rows around a row at 20,
+        // one of them overlapping the first page.
+        map.setPartialOrder(40, {{36, whole.mid(36, 4)}, {0, whole.mid(0, 4)}, {2, whole.mid(2, 4)}, {18, whole.mid(18, 5)}});
+        QCOMPARE(notices.resets, 1);
+        QVERIFY(map.isPartial() && map.countKnown() && !map.gapOpen());
+        QCOMPARE(map.count(), 40);
+        for (int row = 0; row < 40; ++row) {
+            const bool known = row < 6 || (row >= 18 && row < 23) || row >= 36;
+            QCOMPARE(map.isKnown(row), known);
+            QCOMPARE(map.keyAt(row), known ? whole[row] : -1);
+        }
+        QCOMPARE(map.positionOf(whole[20]).row, std::optional<int>(20));
+        const PositionMap::Lookup unknown = map.positionOf(whole[10]);
+        QVERIFY(!unknown.row && unknown.needsCount);
+        QVERIFY(reader.reads.size() == 1);  // only the front read before the sort: no SQL for pages
+        QVERIFY(map.completeOrder(whole));
+        QCOMPARE(notices.resets, 1);
+        QCOMPARE(map.state(), State::Placed);
+        QCOMPARE(keysOf(map), whole);
+        QCOMPARE(map.positionOf(whole[10]).row, std::optional<int>(10));
+
+        // Another program changed the rows meanwhile: the whole order wins.
+        map.setPartialOrder(40, {{0, whole.mid(0, 4)}});
+        QVector<qint64> other = whole;
+        std::swap(other[1], other[30]);
+        QVERIFY(!map.completeOrder(other));
+        QCOMPARE(notices.resets, 3);
+        QCOMPARE(keysOf(map), other);
+    }
 };
 
 QTEST_APPLESS_MAIN(PositionMapTest)

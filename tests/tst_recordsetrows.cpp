@@ -79,6 +79,23 @@ private:
         return {};
     }
     static QString id(int i) { return QStringLiteral("%1").arg(i, 7, 10, QLatin1Char('0')); }
+    // 3,000 rows of values of every kind in a column of no declared type,
+    // each row tagged; large enough to be sorted by pages and a worker.
+    std::unique_ptr<dravon::RecordSet> openMixed()
+    {
+        ws->exec(QStringLiteral(
+            "CREATE TABLE Mixed (v, tag TEXT);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 3000) "
+            "INSERT INTO Mixed SELECT CASE i % 11 WHEN 0 THEN NULL WHEN 1 THEN i % 7 - 3 "
+            "WHEN 2 THEN (i % 7 - 3) * 1.0 WHEN 3 THEN (i % 13) / 4.0 - 1.5 WHEN 4 THEN printf('t%d', i % 5) "
+            "WHEN 5 THEN '王' || (i % 3) WHEN 6 THEN '' WHEN 7 THEN CAST(printf('b%d', i % 4) AS BLOB) "
+            "WHEN 8 THEN 9007199254740993 WHEN 9 THEN 9007199254740992.0 "
+            "ELSE CASE WHEN i % 2 = 0 THEN 'ab' ELSE 'abc' END END, printf('r%05d', i) FROM n"));
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        auto rs = open(QStringLiteral("Select * From Mixed"));
+        rs->waitForCount();
+        return rs;
+    }
 
 private slots:
     void init()
@@ -96,6 +113,7 @@ private slots:
         dravon::RowCounter::holdCheckpointsForTesting(false);
         dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
         dravon::RowSource::setSortHereLimitForTesting(dravon::RowSource::defaultSortHereLimit);
+        dravon::KeyOrder::holdForTesting(false);
         conn.reset();
         ws.reset();
     }
@@ -657,6 +675,110 @@ private slots:
             QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score WHERE StudentID = '%1'").arg(deleted)), QStringList({"0"}));
             QCOMPARE(rs->recordCount(), 3000);
         }
+    }
+
+    // A large sort shows its first pages (the first and last rows, those
+    // around the current one) before the whole order is read; they agree
+    // row for row with the engine's ORDER BY with its tie-break, over
+    // NULLs, ties, integers beside equal reals, near-equal large numbers,
+    // texts, empty texts and blobs, ascending and descending. When the whole
+    // order arrives no known row moves and the views are not reset.
+    void largeSortShowsItsPagesFirst_data()
+    {
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<int>("keep");
+        QTest::newRow("ascending, current row in the middle") << false << 1500;
+        QTest::newRow("descending, current row in the middle") << true << 1500;
+        QTest::newRow("ascending, first row current") << false << 0;
+        QTest::newRow("descending, last row current") << true << 2999;
+    }
+    void largeSortShowsItsPagesFirst()
+    {
+        QFETCH(bool, descending);
+        QFETCH(int, keep);
+        auto rs = openMixed();
+        rs->moveTo(keep);
+        const QString keptTag = rs->fieldText(QStringLiteral("tag"));
+        const QStringList expected =
+            ws->query(QStringLiteral("SELECT tag FROM Mixed ORDER BY v%1, rowid").arg(descending ? " DESC" : ""));
+        QCOMPARE(expected.size(), 3000);
+        const int v = rs->fieldIndex(QStringLiteral("v"));
+        const int tag = rs->fieldIndex(QStringLiteral("tag"));
+        QSignalSpy resets(rs.get(), &QAbstractItemModel::modelReset);
+
+        dravon::KeyOrder::holdForTesting(true);  // the whole order waits
+        QVERIFY(rs->sortBy(v, descending));
+        QVERIFY(rs->orderPending());
+        QCOMPARE(rs->recordCount(), 3000);
+        QCOMPARE(rs->fieldText(QStringLiteral("tag")), keptTag);
+        QCOMPARE(rs->recNo(), int(expected.indexOf(keptTag)));
+        int known = 0;
+        for (int row = 0; row < 3000; ++row) {
+            const QString shown = rs->data(rs->index(row, tag)).toString();
+            if (shown.isEmpty())
+                continue;
+            QCOMPARE(shown, expected[row]);
+            ++known;
+        }
+        for (int row : {0, 127, 2872, 2999, rs->recNo()})
+            QCOMPARE(rs->data(rs->index(row, tag)).toString(), expected[row]);
+        QVERIFY2(known >= 256 && known <= 3 * 128 + 1, qPrintable(QString::number(known)));
+
+        resets.clear();
+        const int current = rs->recNo();
+        dravon::KeyOrder::holdForTesting(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!rs->orderPending(), 30000);
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(rs->fieldText(QStringLiteral("tag")), keptTag);
+        for (int row = 0; row < 3000; ++row)
+            QCOMPARE(rs->data(rs->index(row, tag)).toString(), expected[row]);
+    }
+
+    // A wait for the rest of the order that is cancelled keeps the current
+    // record and the rows shown; the set stays usable: a find, a lookup and
+    // a Save of the current record work, the last waiting for the order.
+    void cancelledOrderKeepsTheShownRows()
+    {
+        auto rs = openMixed();
+        rs->moveTo(1500);
+        const QString keptTag = rs->fieldText(QStringLiteral("tag"));
+        const QStringList expected = ws->query(QStringLiteral("SELECT tag FROM Mixed ORDER BY v, rowid"));
+        const int tag = rs->fieldIndex(QStringLiteral("tag"));
+        dravon::KeyOrder::holdForTesting(true);
+        QVERIFY(rs->sortBy(rs->fieldIndex(QStringLiteral("v")), false));
+        const int current = rs->recNo();
+        int unknown = 200;
+        while (!rs->data(rs->index(unknown, tag)).toString().isEmpty())
+            ++unknown;
+        int waits = 0;
+        rs->setLongWait([&](const std::function<void(const dravon::Progress &)> &work) {
+            ++waits;
+            work([](qint64, qint64) { return false; });
+        });
+        QSignalSpy moved(rs.get(), &dravon::RecordSet::recordChanged);
+        rs->moveTo(unknown);
+        QCOMPARE(waits, 1);
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(rs->fieldText(QStringLiteral("tag")), keptTag);
+        QCOMPARE(moved.count(), 1);  // the views go back to the current record
+        QVERIFY(rs->orderPending());
+        // Shown rows stay; unknown ones stay empty without asking again.
+        QCOMPARE(rs->data(rs->index(0, tag)).toString(), expected[0]);
+        QVERIFY(rs->data(rs->index(unknown, tag)).toString().isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(waits, 1);
+        QCOMPARE(*rs->lookup(QStringLiteral("tag"), expected[2000], QStringLiteral("tag")), expected[2000]);
+
+        dravon::KeyOrder::holdForTesting(false);
+        QCOMPARE(rs->findRow(QStringLiteral("tag"), expected[2500], false), 2500);
+        rs->edit();
+        rs->setFieldText(QStringLiteral("tag"), QStringLiteral("edited"));
+        rs->post();
+        QVERIFY(!rs->orderPending());
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Mixed WHERE tag = 'edited'")), QStringList({"1"}));
+        QCOMPARE(rs->data(rs->index(unknown, tag)).toString(), expected[unknown]);
     }
 
     void rowIndicatorShowsTheStateAtOnce()

@@ -151,6 +151,30 @@ void DataGrid::rebind()
     if (rs) {
         connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);
         connect(rs, &dravon::RecordSet::orderChanged, this, &DataGrid::showSortOrder);
+        // The current record where it now stands, once the rows are laid out
+        // anew (before that the view knows only the rows it had).
+        connect(rs, &dravon::RecordSet::orderChanged, this, [this] {
+            executeDelayedItemsLayout();
+            if (currentIndex().isValid())
+                scrollTo(currentIndex());
+        });
+        // The rest of a large sort's order is awaited with the sort's progress.
+        QPointer<DataGrid> grid(this);
+        rs->setLongWait([grid, rs](const std::function<void(const dravon::Progress &)> &work) {
+            if (!grid) {
+                work({});
+                return;
+            }
+            QString title;
+            for (const GridColumn &c : std::as_const(grid->m_columns))
+                if (rs->fieldIndex(c.field) == rs->sortField())
+                    title = c.title;
+            Guarded([&] {
+                WorkProgress progress(grid->window(), QStringLiteral("SortProgress"), QStringLiteral("排序"),
+                                      QStringLiteral("正在按 \"%1\" 排序…").arg(title));
+                work(progress.callback());
+            });
+        });
     }
     followRecordSet();
     showSortOrder();
