@@ -1,5 +1,6 @@
 #include "data/import/XlsxReader.h"
 
+#include "data/import/ByteReadAhead.h"
 #include "data/import/CellText.h"
 
 #include <zip.h>
@@ -59,6 +60,18 @@ QString decodeEscapes(const QString &text)
     }
     out += QStringView(text).mid(last);
     return out;
+}
+
+// Whether a value's bytes hold "_x", so that decodeEscapes has work to do.
+bool mayHoldEscapes(QByteArrayView raw)
+{
+    const char *p = raw.data();
+    const char *end = p + raw.size();
+    while ((p = static_cast<const char *>(std::memchr(p, '_', size_t(end - p))))) {
+        if (++p < end && *p == 'x')
+            return true;
+    }
+    return false;
 }
 
 bool builtinDateFormat(int id)
@@ -204,6 +217,7 @@ void XlsxReader::corrupt(const QString &part, const QString &detail) const
 
 void XlsxReader::closeStream()
 {
+    m_readAhead.reset();
     m_file.reset();
 }
 
@@ -263,12 +277,13 @@ void XlsxReader::openStream(const QString &part, XmlStream::Handler &handler)
     m_streamPart = part;
     m_streamRead = 0;
     m_streamSize = openPart(part, true);
+    // The part is unpacked on a thread of its own while it is parsed here.
+    m_readAhead = std::make_unique<ByteReadAhead>([this](char *buffer, qint64 size) { return readChunk(buffer, size); },
+                                                  feedBytes);
     m_stream = std::make_unique<XmlStream>(
         handler,
         [this](char *buffer, qint64 size) {
-            if (!m_file)
-                return qint64(0);
-            const qint64 n = readChunk(buffer, size);
+            const qint64 n = m_readAhead->read(buffer, size);
             m_streamRead += n;
             if (m_streamRead > maxUnpackedBytes)
                 fail(QStringLiteral("工作簿解压后超过 1 GB,不能导入"));
@@ -674,7 +689,7 @@ QString XlsxReader::cellValue(CellType type, const QByteArray &raw, int style) c
     case CellType::Inline:
     case CellType::Formula:
     case CellType::Error:
-        return raw.contains("_x") ? decodeEscapes(QString::fromUtf8(raw)) : QString::fromUtf8(raw);
+        return mayHoldEscapes(raw) ? decodeEscapes(QString::fromUtf8(raw)) : QString::fromUtf8(raw);
     case CellType::Boolean:
         return raw.trimmed() == "1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     case CellType::Date:

@@ -19,6 +19,8 @@ struct zip_file;
 
 namespace importing {
 
+class ByteReadAhead;
+
 class XlsxReader : public TableReader
 {
 public:
@@ -76,6 +78,7 @@ private:
     QByteArray m_data;
     std::unique_ptr<zip, ZipCloser> m_zip;
     std::unique_ptr<zip_file, FileCloser> m_file;
+    std::unique_ptr<ByteReadAhead> m_readAhead;  // unpacks m_file, so it goes first
     QString m_streamPart;
     qint64 m_streamSize = 0;
     qint64 m_streamRead = 0;
