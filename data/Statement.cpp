@@ -4,6 +4,7 @@
 #include "data/Error.h"
 #include "data/StoredText.h"
 
+#include <QStringEncoder>
 #include <sqlite3.h>
 
 namespace dravon {
@@ -65,6 +66,15 @@ void Statement::bind(int index, const QVariant &value)
             rc = sqlite3_bind_blob(m_stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
             break;
         }
+        case QMetaType::QString: {
+            // Encoded into the statement's own buffer: no new array per value.
+            const QString &text = *static_cast<const QString *>(value.constData());
+            QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+            m_utf8.resize(utf8.requiredSpace(text.size()));
+            const char *end = utf8.appendToBuffer(m_utf8.data(), text);
+            rc = sqlite3_bind_text(m_stmt, index, m_utf8.constData(), int(end - m_utf8.constData()), SQLITE_TRANSIENT);
+            break;
+        }
         default: {
             const QByteArray utf8 = value.toString().toUtf8();
             rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
@@ -75,12 +85,13 @@ void Statement::bind(int index, const QVariant &value)
         failEngine(m_db, QStringLiteral("数据库无法执行语句 \"%1\"").arg(m_sql));
 }
 
-void Statement::execWrite()
+void Statement::execWrite(Bindings after)
 {
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_DONE || rc == SQLITE_ROW) {
         sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
+        if (after == Bindings::Clear)
+            sqlite3_clear_bindings(m_stmt);
         return;
     }
     sqlite3_reset(m_stmt);

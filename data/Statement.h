@@ -2,6 +2,7 @@
 // A prepared engine statement on a raw connection handle (the same
 // libsqlite3 that Qt's driver links), and the one way engine failures become
 // dravon::Error texts.
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 
@@ -32,8 +33,11 @@ public:
     void bind(int index, const QVariant &value);  // 1-based
     // Steps once: true for a row, false at the end; throws on failure.
     bool step();
+    // After a write the bound values are let go, unless the caller binds
+    // every value again before the next run: then kept, their memory is reused.
+    enum class Bindings { Clear, Keep };
     // Runs a write; throws WriteRefused with the engine's text when refused.
-    void execWrite();
+    void execWrite(Bindings after = Bindings::Clear);
     bool isReadOnly() const;
     QString columnName(int column) const;
     QString declaredType(int column) const;
@@ -49,6 +53,7 @@ private:
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_stmt = nullptr;
     QString m_sql;
+    QByteArray m_utf8;  // a text value's bytes while it is bound (the engine copies them)
 };
 
 // Throws dravon::Error with the engine's message for a failed call; a busy

@@ -5,7 +5,7 @@ packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlit
           libsqlite3-dev libgl-dev fonts-noto-cjk fonts-hanazono qt6-translations-l10n xvfb xauth
           pkg-config libxlsxwriter-dev poppler-utils unzip python3-openpyxl
           unicode-data bzip2
-          libzip-dev libexpat1-dev libfreexl-dev sqlite3 libpq-dev postgresql-15
+          libzip-dev libxml2-dev libfreexl-dev sqlite3 libpq-dev postgresql-15
           qt6-charts-dev libqt6opengl6-dev)
 missing=()
 for p in "${packages[@]}"; do

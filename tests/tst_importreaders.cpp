@@ -1,6 +1,7 @@
 // Reading other programs' files: workbooks written by openpyxl and gnumeric,
 // CSV and text files in the encodings and shapes offices send, and the broken
 // or hostile files that must fail with one clear message, quickly.
+#include "data/import/ByteReadAhead.h"
 #include "data/import/CellText.h"
 #include "data/import/CsvReader.h"
 #include "data/import/RowPrefetch.h"
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace importing;
 
@@ -249,6 +252,72 @@ private slots:
         QVERIFY2(reader.read() < 40000, qPrintable(QString::number(reader.read())));
         // The reader is the caller's again.
         QCOMPARE(readAll(reader, 0).size(), 200000);
+    }
+
+    void bytesUnpackedAheadComeInOrderAndSoDoesTheFailure_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("failing");
+        for (const int bytes : {0, 1, 999, 1000, 1001, 25013})
+            for (const bool failing : {false, true})
+                QTest::addRow("%d bytes, %s", bytes, failing ? "then a failure" : "then the end") << bytes << failing;
+    }
+    void bytesUnpackedAheadComeInOrderAndSoDoesTheFailure()
+    {
+        QFETCH(int, bytes);
+        QFETCH(bool, failing);
+        // The source hands out odd-sized pieces of chunks of 1,000 bytes; the
+        // taker asks for other sizes, so pieces are split and joined.
+        qint64 given = 0;
+        ByteReadAhead ahead(
+            [&](char *buffer, qint64 size) -> qint64 {
+                if (given == bytes) {
+                    if (failing)
+                        throw ImportFailure(QStringLiteral("解压失败"));
+                    return 0;
+                }
+                const qint64 n = std::min<qint64>({size, 333, bytes - given});
+                for (qint64 i = 0; i < n; ++i)
+                    buffer[i] = char('a' + (given + i) % 26);
+                given += n;
+                return n;
+            },
+            1000, 2);
+        QByteArray taken;
+        try {
+            char buffer[457];
+            for (qint64 n; (n = ahead.read(buffer, qint64(sizeof buffer))) > 0;)
+                taken.append(buffer, n);
+            QVERIFY(!failing);
+            QCOMPARE(ahead.read(buffer, qint64(sizeof buffer)), 0);
+        } catch (const ImportFailure &e) {
+            QVERIFY(failing);
+            QCOMPARE(e.text(), QStringLiteral("解压失败"));
+        }
+        QCOMPARE(taken.size(), bytes);
+        for (qint64 i = 0; i < taken.size(); ++i)
+            QCOMPARE(taken[i], char('a' + i % 26));
+    }
+
+    void rowsBeforeABrokenSpotComeBeforeTheFailure()
+    {
+        // The sound rows and the broken one arrive in one piece of the sheet.
+        std::unique_ptr<TableReader> reader = openTableFile(fixture("sheet-broken.xlsx"));
+        for (int pass = 0; pass < 2; ++pass) {
+            reader->selectSheet(0);
+            QStringList rows;
+            try {
+                SourceRow row;
+                while (reader->next(row))
+                    rows << QStringLiteral("%1: %2").arg(row.line).arg(row.cells.join(QLatin1Char('|')));
+                QFAIL("no failure");
+            } catch (const ImportFailure &e) {
+                QVERIFY2(e.text().contains(QStringLiteral("工作簿不完整或已损坏(xl/worksheets/sheet1.xml:")),
+                         qPrintable(e.text()));
+                QVERIFY2(!e.text().contains(QStringLiteral("内容不完整")), qPrintable(e.text()));
+            }
+            QCOMPARE(rows, (QStringList{"1: 学号", "2: 0024001"}));
+        }
     }
 
     void aHugeOneLineCsvFailsWithinSeconds()

@@ -518,12 +518,12 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         // What each row would do, and the engine's own check of its values.
         stagedIds.clear();
         for (const QVector<QVariant> &values : std::as_const(targets)) {
-            insertStage.reset();
+            // Every value is bound again for each row (the last run reset the statement).
             for (int i = 0; i < values.size(); ++i)
                 insertStage.bind(i + 1, values[i]);
             insertStage.bind(int(values.size()) + 1, row.line);
             try {
-                insertStage.execWrite();
+                insertStage.execWrite(Statement::Bindings::Keep);
                 stagedIds << sqlite3_last_insert_rowid(db);
             } catch (const dravon::WriteRefused &refused) {
                 const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);

@@ -1,5 +1,6 @@
 #include "data/import/XlsxReader.h"
 
+#include "data/import/ByteReadAhead.h"
 #include "data/import/CellText.h"
 
 #include <zip.h>
@@ -9,6 +10,8 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <cmath>
+#include <deque>
+#include <cstring>
 
 namespace importing {
 
@@ -59,6 +62,18 @@ QString decodeEscapes(const QString &text)
     return out;
 }
 
+// Whether a value's bytes hold "_x", so that decodeEscapes has work to do.
+bool mayHoldEscapes(QByteArrayView raw)
+{
+    const char *p = raw.data();
+    const char *end = p + raw.size();
+    while ((p = static_cast<const char *>(std::memchr(p, '_', size_t(end - p))))) {
+        if (++p < end && *p == 'x')
+            return true;
+    }
+    return false;
+}
+
 bool builtinDateFormat(int id)
 {
     return (id >= 14 && id <= 17) || id == 22 || (id >= 27 && id <= 31) || id == 36 || (id >= 50 && id <= 54)
@@ -99,12 +114,11 @@ bool customDateFormat(const QString &code)
 }
 
 // Column number (from 0) of a cell reference such as "AB12"; -1 when it has no letters.
-int columnOf(const char *ref, bool *tooWide)
+int columnOf(QByteArrayView ref, bool *tooWide)
 {
     int column = 0;
     int letters = 0;
-    for (; *ref; ++ref) {
-        char c = *ref;
+    for (char c : ref) {
         if (c >= 'a' && c <= 'z')
             c = char(c - 'a' + 'A');
         if (c < 'A' || c > 'Z')
@@ -116,6 +130,18 @@ int columnOf(const char *ref, bool *tooWide)
         column = column * 26 + (c - 'A' + 1);
     }
     return letters ? column - 1 : -1;
+}
+
+// An element's or attribute's name, or an attribute's value, against what the reader looks for.
+bool is(const char *name, const char *wanted)
+{
+    return std::strcmp(name, wanted) == 0;
+}
+
+template<qsizetype N>
+bool is(QByteArrayView value, const char (&wanted)[N])
+{
+    return value.size() == N - 1 && std::memcmp(value.data(), wanted, N - 1) == 0;
 }
 
 }
@@ -191,6 +217,7 @@ void XlsxReader::corrupt(const QString &part, const QString &detail) const
 
 void XlsxReader::closeStream()
 {
+    m_readAhead.reset();
     m_file.reset();
 }
 
@@ -250,12 +277,13 @@ void XlsxReader::openStream(const QString &part, XmlStream::Handler &handler)
     m_streamPart = part;
     m_streamRead = 0;
     m_streamSize = openPart(part, true);
+    // The part is unpacked on a thread of its own while it is parsed here.
+    m_readAhead = std::make_unique<ByteReadAhead>([this](char *buffer, qint64 size) { return readChunk(buffer, size); },
+                                                  feedBytes);
     m_stream = std::make_unique<XmlStream>(
         handler,
         [this](char *buffer, qint64 size) {
-            if (!m_file)
-                return qint64(0);
-            const qint64 n = readChunk(buffer, size);
+            const qint64 n = m_readAhead->read(buffer, size);
             m_streamRead += n;
             if (m_streamRead > maxUnpackedBytes)
                 fail(QStringLiteral("工作簿解压后超过 1 GB,不能导入"));
@@ -390,25 +418,25 @@ class XlsxReader::SharedStrings : public XmlStream::Handler
 public:
     explicit SharedStrings(QStringList &strings) : m_strings(strings) {}
 
-    void startElement(QByteArrayView name, const char **) override
+    void startElement(const char *name, const XmlStream::Attributes &) override
     {
-        if (name == "si") {
+        if (is(name, "si")) {
             m_inItem = true;
             m_current.clear();
-        } else if (name == "rPh") {
+        } else if (is(name, "rPh")) {
             ++m_phonetic;
-        } else if (name == "t") {
+        } else if (is(name, "t")) {
             m_inText = m_inItem && m_phonetic == 0;
         }
     }
-    void endElement(QByteArrayView name) override
+    void endElement(const char *name) override
     {
-        if (name == "si") {
+        if (is(name, "si")) {
             m_strings.append(decodeEscapes(QString::fromUtf8(m_current)));
             m_inItem = false;
-        } else if (name == "rPh") {
+        } else if (is(name, "rPh")) {
             m_phonetic = qMax(0, m_phonetic - 1);
-        } else if (name == "t") {
+        } else if (is(name, "t")) {
             m_inText = false;
         }
     }
@@ -447,67 +475,70 @@ QList<SheetInfo> XlsxReader::sheets() const
 }
 
 // A worksheet's rows: each <row> of <sheetData> with a value becomes one
-// SourceRow, and the parse pauses there.
+// SourceRow, waiting in order until it is taken; the rest of the part after
+// </sheetData> is not read.
 class XlsxReader::SheetRows : public XmlStream::Handler
 {
 public:
     explicit SheetRows(XlsxReader &reader) : m_reader(reader) {}
 
-    void begin(XmlStream &stream, SourceRow &row)
+    void begin(XmlStream &stream) { m_stream = &stream; }
+    bool take(SourceRow &row)
     {
-        m_stream = &stream;
-        m_row = &row;
-        m_rowReady = false;
+        if (m_ready.empty())
+            return false;
+        row = std::move(m_ready.front());
+        m_ready.pop_front();
+        return true;
     }
-    bool rowReady() const { return m_rowReady; }
-    bool sheetEnded() const { return m_sheetEnded; }
 
-    void startElement(QByteArrayView name, const char **attributes) override
+    void startElement(const char *name, const XmlStream::Attributes &attributes) override
     {
         if (!m_inSheetData) {
-            m_inSheetData = name == "sheetData";
+            m_inSheetData = is(name, "sheetData");
             return;
         }
-        if (name == "row")
+        if (is(name, "c")) {
+            if (m_inRow)
+                startCell(attributes);
+        } else if (is(name, "row")) {
             startRow(attributes);
-        else if (name == "c" && m_inRow)
-            startCell(attributes);
-        else if (!m_inCell)
+        } else if (!m_inCell) {
             return;
-        else if (name == "v")
+        } else if (is(name, "v")) {
             m_inValue = m_hasValue = true;
-        else if (name == "is")
+        } else if (is(name, "is")) {
             m_inInline = m_hasInline = m_hasValue = true;
-        else if (name == "rPh")
+        } else if (is(name, "rPh")) {
             ++m_phonetic;
-        else if (name == "t")
+        } else if (is(name, "t")) {
             m_inText = m_inInline && m_phonetic == 0;
+        }
     }
 
-    void endElement(QByteArrayView name) override
+    void endElement(const char *name) override
     {
         if (!m_inSheetData)
             return;
         if (m_inCell) {
-            if (name == "c")
+            if (is(name, "c"))
                 endCell();
-            else if (name == "v")
+            else if (is(name, "v"))
                 m_inValue = false;
-            else if (name == "is")
+            else if (is(name, "is"))
                 m_inInline = false;
-            else if (name == "rPh")
+            else if (is(name, "rPh"))
                 m_phonetic = qMax(0, m_phonetic - 1);
-            else if (name == "t")
+            else if (is(name, "t"))
                 m_inText = false;
-        } else if (name == "row" && m_inRow) {
+        } else if (m_inRow && is(name, "row")) {
             m_inRow = false;
-            if (m_any) {
-                m_rowReady = true;
-                m_stream->pause();
-            }
-        } else if (name == "sheetData") {
-            m_sheetEnded = true;
-            m_stream->pause();
+            if (m_any)
+                m_ready.push_back(std::move(m_row));
+            m_row = SourceRow();
+        } else if (is(name, "sheetData")) {
+            m_inSheetData = false;
+            m_stream->stop();
         }
     }
 
@@ -518,53 +549,65 @@ public:
     }
 
 private:
-    void startRow(const char **attributes)
+    void startRow(const XmlStream::Attributes &attributes)
     {
-        const char *number = XmlStream::attribute(attributes, "r");
+        QByteArrayView number;
+        for (int i = 0; i < attributes.size(); ++i)
+            if (is(attributes.name(i), "r"))
+                number = attributes.value(i);
         qint64 line = m_lastRow + 1;
-        if (number && *number) {
+        if (!number.isEmpty()) {
             bool ok = false;
-            line = QByteArrayView(number).toLongLong(&ok);
+            line = number.toLongLong(&ok);
             if (!ok || line <= 0 || line > maxSheetRows)
                 m_reader.corrupt(m_reader.m_streamPart,
-                                 QStringLiteral("行号 %1 无效").arg(QString::fromUtf8(number).left(20)));
+                                 QStringLiteral("行号 %1 无效").arg(QString::fromUtf8(number.first(qMin<qsizetype>(20, number.size())))));
         }
         m_lastRow = line;
-        m_row->line = line;
-        m_row->cells.clear();
+        m_row.line = line;
+        m_row.cells.clear();
         m_inRow = true;
         m_any = false;
         m_nextColumn = 0;
     }
 
-    void startCell(const char **attributes)
+    void startCell(const XmlStream::Attributes &attributes)
     {
+        QByteArrayView t, style, ref;
+        for (int i = 0; i < attributes.size(); ++i) {
+            const char *name = attributes.name(i);
+            if (name[0] && !name[1]) {
+                if (name[0] == 'r')
+                    ref = attributes.value(i);
+                else if (name[0] == 't')
+                    t = attributes.value(i);
+                else if (name[0] == 's')
+                    style = attributes.value(i);
+            }
+        }
         m_type = CellType::Number;
-        if (const char *type = XmlStream::attribute(attributes, "t")) {
-            const QByteArrayView t(type);
-            if (t == "s")
+        if (!t.isEmpty()) {
+            if (is(t, "s"))
                 m_type = CellType::Shared;
-            else if (t == "inlineStr")
+            else if (is(t, "inlineStr"))
                 m_type = CellType::Inline;
-            else if (t == "str")
+            else if (is(t, "str"))
                 m_type = CellType::Formula;
-            else if (t == "e")
+            else if (is(t, "e"))
                 m_type = CellType::Error;
-            else if (t == "b")
+            else if (is(t, "b"))
                 m_type = CellType::Boolean;
-            else if (t == "d")
+            else if (is(t, "d"))
                 m_type = CellType::Date;
         }
-        const char *style = XmlStream::attribute(attributes, "s");
-        m_style = style ? QByteArrayView(style).toInt() : 0;
-        const char *ref = XmlStream::attribute(attributes, "r");
+        m_style = style.isEmpty() ? 0 : style.toInt();
         bool tooWide = false;
-        const int column = ref && *ref ? columnOf(ref, &tooWide) : m_nextColumn;
+        const int column = !ref.isEmpty() ? columnOf(ref, &tooWide) : m_nextColumn;
         if (tooWide || column >= maxColumns)
-            m_reader.fail(QStringLiteral("工作表第 %1 行有超过 %2 列,不像是要导入的表格").arg(m_row->line).arg(maxColumns));
+            m_reader.fail(QStringLiteral("工作表第 %1 行有超过 %2 列,不像是要导入的表格").arg(m_row.line).arg(maxColumns));
         if (column < 0)
             m_reader.corrupt(m_reader.m_streamPart,
-                             QStringLiteral("单元格位置 %1 无效").arg(QString::fromUtf8(ref).left(20)));
+                             QStringLiteral("单元格位置 %1 无效").arg(QString::fromUtf8(ref.first(qMin<qsizetype>(20, ref.size())))));
         m_column = column;
         m_nextColumn = column + 1;
         m_raw.clear();
@@ -581,23 +624,29 @@ private:
         const QString value = m_reader.cellValue(m_hasInline ? CellType::Inline : m_type, m_raw, m_style);
         if (value.isEmpty())
             return;
-        QStringList &cells = m_row->cells;
-        while (cells.size() <= m_column)
+        QStringList &cells = m_row.cells;
+        if (cells.isEmpty())
+            cells.reserve(qMax(m_width, m_column + 1));
+        while (cells.size() < m_column)
             cells.append(QString());
-        cells[m_column] = value;
+        if (cells.size() == m_column)
+            cells.append(value);
+        else
+            cells[m_column] = value;
+        m_width = qMax(m_width, m_column + 1);
         m_any = true;
     }
 
     XlsxReader &m_reader;
     XmlStream *m_stream = nullptr;
-    SourceRow *m_row = nullptr;
-    bool m_rowReady = false;
-    bool m_sheetEnded = false;
+    std::deque<SourceRow> m_ready;
+    SourceRow m_row;
     bool m_inSheetData = false;
     bool m_inRow = false;
     bool m_any = false;
     qint64 m_lastRow = 0;
     int m_nextColumn = 0;
+    int m_width = 0;  // the widest row so far, to size the next
     // The cell being read.
     bool m_inCell = false;
     CellType m_type = CellType::Number;
@@ -615,6 +664,8 @@ void XlsxReader::selectSheet(int index)
     m_stream.reset();
     m_rows = std::make_unique<SheetRows>(*this);
     openStream(m_sheets[index].part, *m_rows);
+    m_rows->begin(*m_stream);
+    m_failure = nullptr;
     m_sheetDone = false;
 }
 
@@ -638,7 +689,7 @@ QString XlsxReader::cellValue(CellType type, const QByteArray &raw, int style) c
     case CellType::Inline:
     case CellType::Formula:
     case CellType::Error:
-        return decodeEscapes(QString::fromUtf8(raw));
+        return mayHoldEscapes(raw) ? decodeEscapes(QString::fromUtf8(raw)) : QString::fromUtf8(raw);
     case CellType::Boolean:
         return raw.trimmed() == "1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     case CellType::Date:
@@ -664,16 +715,26 @@ QString XlsxReader::cellValue(CellType type, const QByteArray &raw, int style) c
 
 bool XlsxReader::next(SourceRow &row)
 {
-    if (m_sheetDone)
-        return false;
-    m_rows->begin(*m_stream, row);
-    if (runStream() && m_rows->rowReady())
-        return true;
-    // The end of <sheetData> or of the part: the rest is not read.
-    m_sheetDone = true;
-    m_stream.reset();
-    closeStream();
-    return false;
+    while (!m_rows || !m_rows->take(row)) {
+        if (m_failure)
+            std::rethrow_exception(std::exchange(m_failure, nullptr));
+        if (m_sheetDone)
+            return false;
+        bool more = false;
+        try {
+            more = runStream();
+        } catch (...) {
+            // The rows read before the failure are handed out first.
+            m_failure = std::current_exception();
+        }
+        if (!more) {
+            // The end of <sheetData> or of the part: the rest is not read.
+            m_sheetDone = true;
+            m_stream.reset();
+            closeStream();
+        }
+    }
+    return true;
 }
 
 }

@@ -1,8 +1,8 @@
 #pragma once
 // .xlsx workbooks, read with libzip; the small parts (workbook,
 // relationships, styles) with Qt's XML reader, the worksheets and the shared
-// strings streamed through expat, which keeps reading a large sheet to a
-// small share of the dry run. Shared and inline strings, numbers, booleans, dates by the cell's number format
+// strings streamed through libxml2's SAX parser (the quickest of the XML
+// readers Debian packages on a sheet's many small elements). Shared and inline strings, numbers, booleans, dates by the cell's number format
 // (1900 and 1904 date systems), cached values of formulas, sparse rows. A
 // workbook whose parts unpack to more than 1 GB, an encrypted entry, or a
 // broken part is refused with the reason.
@@ -12,11 +12,14 @@
 
 #include <QByteArray>
 #include <QVector>
+#include <exception>
 
 struct zip;
 struct zip_file;
 
 namespace importing {
+
+class ByteReadAhead;
 
 class XlsxReader : public TableReader
 {
@@ -75,6 +78,7 @@ private:
     QByteArray m_data;
     std::unique_ptr<zip, ZipCloser> m_zip;
     std::unique_ptr<zip_file, FileCloser> m_file;
+    std::unique_ptr<ByteReadAhead> m_readAhead;  // unpacks m_file, so it goes first
     QString m_streamPart;
     qint64 m_streamSize = 0;
     qint64 m_streamRead = 0;
@@ -85,6 +89,7 @@ private:
     QVector<CellStyle> m_styles;
     bool m_date1904 = false;
     bool m_sheetDone = true;
+    std::exception_ptr m_failure;  // comes after the rows read before it
 };
 
 }

@@ -1,115 +1,155 @@
 #include "data/import/XmlStream.h"
 
-#include <expat.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+
 #include <cstring>
+#include <new>
 
 namespace importing {
 
 namespace {
 
-// An element's name without its prefix ("x:row" is "row"). Namespaces are
-// not resolved: the parts hold one vocabulary each, and resolving them costs
-// a third of the parse.
-QByteArrayView localName(const char *name)
-{
-    const char *local = name;
-    for (const char *c = name; *c; ++c)
-        if (*c == ':')
-            local = c + 1;
-    return QByteArrayView(local);
-}
-
 struct DoctypeRefused
 {
 };
+
+// The parser's shared tables are set up once, before any thread parses.
+void initLibrary()
+{
+    static const bool done = [] {
+        xmlInitParser();
+        return true;
+    }();
+    (void)done;
+}
+
+// Errors that mean the part ended before its document did.
+bool endedTooSoon(int code)
+{
+    switch (code) {
+    case XML_ERR_DOCUMENT_EMPTY:
+    case XML_ERR_TAG_NOT_FINISHED:
+    case XML_ERR_LTSLASH_REQUIRED:
+    case XML_ERR_GT_REQUIRED:
+    case XML_ERR_ATTRIBUTE_NOT_FINISHED:
+    case XML_ERR_LITERAL_NOT_FINISHED:
+    case XML_ERR_COMMENT_NOT_FINISHED:
+    case XML_ERR_CDATA_NOT_FINISHED:
+    case XML_ERR_PI_NOT_FINISHED:
+    case XML_ERR_ENTITYREF_SEMICOL_MISSING:
+    case XML_ERR_INVALID_CHAR:  // a character cut in two at the end
+        return true;
+    default:
+        return false;
+    }
+}
 
 }
 
 XmlStream::XmlStream(Handler &handler, Source source, int chunkBytes)
     : m_handler(handler), m_source(std::move(source)), m_chunkBytes(chunkBytes)
 {
-    m_parser = XML_ParserCreate(nullptr);
+    initLibrary();
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = &XmlStream::onStart;
+    sax.endElementNs = &XmlStream::onEnd;
+    sax.characters = &XmlStream::onText;
+    sax.cdataBlock = &XmlStream::onText;
+    sax.ignorableWhitespace = &XmlStream::onText;
+    sax.internalSubset = &XmlStream::onDoctype;
+    sax.serror = &XmlStream::onError;
+    m_parser = xmlCreatePushParserCtxt(&sax, this, nullptr, 0, nullptr);
     if (!m_parser)
         throw std::bad_alloc();
-    XML_SetUserData(m_parser, this);
-    XML_SetElementHandler(m_parser, &XmlStream::onStart, &XmlStream::onEnd);
-    XML_SetCharacterDataHandler(m_parser, &XmlStream::onText);
-    XML_SetStartDoctypeDeclHandler(m_parser, &XmlStream::onDoctype);
+    // Nothing is fetched from the network, and entities are never substituted.
+    xmlCtxtUseOptions(m_parser, XML_PARSE_NONET);
 }
 
 XmlStream::~XmlStream()
 {
-    XML_ParserFree(m_parser);
+    xmlFreeParserCtxt(m_parser);
 }
 
-const char *XmlStream::attribute(const char **attributes, const char *name)
+void XmlStream::stop()
 {
-    for (const char **a = attributes; *a; a += 2)
-        if (std::strcmp(*a, name) == 0)
-            return a[1];
-    return nullptr;
-}
-
-void XmlStream::pause()
-{
-    XML_StopParser(m_parser, XML_TRUE);
+    m_stopped = true;
+    xmlStopParser(m_parser);
 }
 
 void XmlStream::stopWith(std::exception_ptr failure)
 {
     if (!m_failure)
         m_failure = std::move(failure);
-    XML_ParsingStatus status;
-    XML_GetParsingStatus(m_parser, &status);
-    if (status.parsing == XML_PARSING)
-        XML_StopParser(m_parser, XML_FALSE);
+    xmlStopParser(m_parser);
 }
 
-// Handlers run inside expat, which is C: nothing may be thrown through it.
-void XmlStream::onStart(void *self, const char *name, const char **attributes)
+// Handlers run inside libxml2, which is C: nothing may be thrown through it.
+void XmlStream::onStart(void *self, const unsigned char *name, const unsigned char *, const unsigned char *, int,
+                        const unsigned char **, int attributeCount, int, const unsigned char **attributes)
 {
     auto *stream = static_cast<XmlStream *>(self);
-    if (stream->m_failure)
+    if (stream->m_failure || stream->m_stopped)
         return;
     try {
-        stream->m_handler.startElement(localName(name), attributes);
+        stream->m_handler.startElement(reinterpret_cast<const char *>(name), Attributes(attributes, attributeCount));
     } catch (...) {
         stream->stopWith(std::current_exception());
     }
 }
 
-void XmlStream::onEnd(void *self, const char *name)
+void XmlStream::onEnd(void *self, const unsigned char *name, const unsigned char *, const unsigned char *)
 {
     auto *stream = static_cast<XmlStream *>(self);
-    if (stream->m_failure)
+    if (stream->m_failure || stream->m_stopped)
         return;
     try {
-        stream->m_handler.endElement(localName(name));
+        stream->m_handler.endElement(reinterpret_cast<const char *>(name));
     } catch (...) {
         stream->stopWith(std::current_exception());
     }
 }
 
-void XmlStream::onText(void *self, const char *text, int length)
+void XmlStream::onText(void *self, const unsigned char *text, int length)
 {
     auto *stream = static_cast<XmlStream *>(self);
-    if (stream->m_failure)
+    if (stream->m_failure || stream->m_stopped)
         return;
     try {
-        stream->m_handler.characters(QByteArrayView(text, length));
+        stream->m_handler.characters(QByteArrayView(reinterpret_cast<const char *>(text), length));
     } catch (...) {
         stream->stopWith(std::current_exception());
     }
 }
 
-void XmlStream::onDoctype(void *self, const char *, const char *, const char *, int)
+void XmlStream::onDoctype(void *self, const unsigned char *, const unsigned char *, const unsigned char *)
 {
     static_cast<XmlStream *>(self)->stopWith(std::make_exception_ptr(DoctypeRefused{}));
 }
 
-// What one call into expat came to: paused (true), more to feed (false), or a failure.
-bool XmlStream::settle(int status)
+void XmlStream::onError(void *self, xmlError *error)
 {
+    auto *stream = static_cast<XmlStream *>(self);
+    if (!error || error->level < XML_ERR_FATAL || !stream->m_firstError.isEmpty())
+        return;
+    stream->m_firstErrorCode = error->code;
+    stream->m_firstError = QStringLiteral("%1(第 %2 行第 %3 列)")
+                               .arg(QString::fromUtf8(error->message ? error->message : "").trimmed())
+                               .arg(error->line)
+                               .arg(error->int2);
+}
+
+bool XmlStream::run()
+{
+    if (m_ended)
+        return false;
+    if (m_chunk.isEmpty())
+        m_chunk.resize(m_chunkBytes);
+    const qint64 n = m_source(m_chunk.data(), m_chunk.size());
+    const bool last = n == 0;
+    const int status = xmlParseChunk(m_parser, m_chunk.constData(), int(n), last ? 1 : 0);
     if (m_failure) {
         m_ended = true;
         const std::exception_ptr failure = m_failure;
@@ -119,49 +159,21 @@ bool XmlStream::settle(int status)
             throw Malformed{QStringLiteral("含有文档类型定义"), false};
         }
     }
-    switch (status) {
-    case XML_STATUS_SUSPENDED:
-        m_suspended = true;
-        return true;
-    case XML_STATUS_OK:
-        if (m_finalFed)
-            m_ended = true;
+    if (m_stopped) {
+        m_ended = true;
         return false;
-    default:
-        break;
     }
-    m_ended = true;
-    const XML_Error code = XML_GetErrorCode(m_parser);
-    const bool truncated = m_finalFed
-                           && (code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN
-                               || code == XML_ERROR_PARTIAL_CHAR || code == XML_ERROR_UNCLOSED_CDATA_SECTION);
-    if (truncated)
-        throw Malformed{QStringLiteral("内容不完整"), true};
-    throw Malformed{QStringLiteral("%1(第 %2 行第 %3 列)")
-                        .arg(QString::fromUtf8(XML_ErrorString(code)))
-                        .arg(XML_GetCurrentLineNumber(m_parser))
-                        .arg(XML_GetCurrentColumnNumber(m_parser)),
-                    false};
-}
-
-bool XmlStream::run()
-{
-    while (!m_ended) {
-        if (m_suspended) {
-            m_suspended = false;
-            if (settle(XML_ResumeParser(m_parser)))
-                return true;
-            continue;
-        }
-        void *buffer = XML_GetBuffer(m_parser, m_chunkBytes);
-        if (!buffer)
-            throw std::bad_alloc();
-        const qint64 n = m_source(static_cast<char *>(buffer), m_chunkBytes);
-        m_finalFed = n == 0;
-        if (settle(XML_ParseBuffer(m_parser, int(n), m_finalFed)))
-            return true;
+    if (status != XML_ERR_OK || !m_firstError.isEmpty()) {
+        m_ended = true;
+        const int code = m_firstErrorCode ? m_firstErrorCode : status;
+        // Pushed data that ends inside the root element is reported as
+        // content after the document's end.
+        if (last && m_parser->nameNr > 0 && (endedTooSoon(code) || code == XML_ERR_DOCUMENT_END))
+            throw Malformed{QStringLiteral("内容不完整"), true};
+        throw Malformed{m_firstError.isEmpty() ? QStringLiteral("格式错误(%1)").arg(code) : m_firstError, false};
     }
-    return false;
+    m_ended = last;
+    return !last;
 }
 
 }

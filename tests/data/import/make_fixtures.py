@@ -125,6 +125,8 @@ laughs = '<!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa">' + "".join(
     '<!ENTITY %s "%s">' % (chr(ord("b") + i), ("&%s;" % chr(ord("a") + i)) * 10) for i in range(8)) + ']>'
 package("entities.xlsx", '<?xml version="1.0"?>' + laughs + '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row r="1"><c r="A1" t="inlineStr"><is><t>&i;</t></is></c></row></sheetData></worksheet>')
 package("sheet-cut.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c></row><row r="2"><c r="A2" t="inlineStr"><is><t>00240')[:-len('</sheetData></worksheet>')])
+# Sound rows, then an element closed by the wrong end tag.
+package("sheet-broken.xlsx", sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>学号</t></is></c></row><row r="2"><c r="A2" t="inlineStr"><is><t>0024001</t></is></c></row><row r="3"><c r="A3"><v>1</v></x></row>'))
 
 # A zip bomb: the sheet's entry declares that it unpacks to 3.75 GB.
 import struct
