@@ -47,12 +47,12 @@ const QList<Kind> &kinds()
 {
     static const QList<Kind> list = {
         {"M3", "Practice", "memPracticeName", "PracticeName",
-         "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(PracticeDateTime,'') || '|' || "
+         "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(CAST(PracticeDateTime AS TEXT),'') || '|' || "
          "ifnull(PracticeName,'') || '|' || ifnull(PracticeResult,'') || '|' || ifnull(Remark,'')",
          [] { return static_cast<TfrmBase *>(frmPracticeSet.data()); }},
         {"M4", "Moral", "edtRemark", "Remark",
          "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(MoralID,'') || '|' || "
-         "ifnull(MoralResult,'') || '|' || ifnull(Remark,'')",
+         "ifnull(CAST(MoralResult AS TEXT),'') || '|' || ifnull(Remark,'')",
          [] { return static_cast<TfrmBase *>(frmMoralSet.data()); }},
     };
     return list;
