@@ -39,7 +39,7 @@ struct Kind
     QString table;
     QString memo;         // a memo typed into
     QString memoColumn;   // its column
-    QString summary;      // one stored row as text
+    QString summary;      // one stored row as text, alike on both engines (marks to one decimal)
     std::function<TfrmBase *()> window;
 };
 
@@ -52,7 +52,7 @@ const QList<Kind> &kinds()
          [] { return static_cast<TfrmBase *>(frmPracticeSet.data()); }},
         {"M4", "Moral", "edtRemark", "Remark",
          "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(MoralID,'') || '|' || "
-         "ifnull(CAST(MoralResult AS TEXT),'') || '|' || ifnull(Remark,'')",
+         "ifnull(CAST(round(CAST(MoralResult AS NUMERIC), 1) AS TEXT),'') || '|' || ifnull(Remark,'')",
          [] { return static_cast<TfrmBase *>(frmMoralSet.data()); }},
     };
     return list;
