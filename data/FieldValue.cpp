@@ -48,16 +48,26 @@ QVariant storedValue(FieldType type, const QString &text, ConversionFailure *fai
 RefusalReason readRefusal(const QString &engineText)
 {
     static const QRegularExpression column(QStringLiteral("failed: (?:[^.\\s,]+\\.)?([^\\s,]+)"));
+    // A server's words: the column of a missing value, the key of a
+    // duplicate, and the check constraint (named after its column).
+    static const QRegularExpression serverNull(QStringLiteral("null value in column \"([^\"]+)\""));
+    static const QRegularExpression serverKey(QStringLiteral("Key \\(\"?([^\")]+)\"?\\)="));
+    static const QRegularExpression serverCheck(QStringLiteral("violates check constraint \"([^\"]+)\""));
     RefusalReason reason;
-    const QRegularExpressionMatch m = column.match(engineText);
-    if (m.hasMatch())
-        reason.column = m.captured(1);
     reason.why = QStringLiteral("不符合该字段的要求");
-    if (engineText.contains(QLatin1String("UNIQUE")))
+    if (const QRegularExpressionMatch m = column.match(engineText); m.hasMatch())
+        reason.column = m.captured(1);
+    if (const QRegularExpressionMatch m = serverNull.match(engineText); m.hasMatch())
+        reason.column = m.captured(1);
+    else if (const QRegularExpressionMatch m = serverKey.match(engineText); m.hasMatch())
+        reason.column = m.captured(1);
+    else if (const QRegularExpressionMatch m = serverCheck.match(engineText); m.hasMatch())
+        reason.column = m.captured(1);
+    if (engineText.contains(QLatin1String("UNIQUE")) || engineText.contains(QLatin1String("unique constraint")))
         reason.why = QStringLiteral("与已有记录重复");
-    else if (engineText.contains(QLatin1String("NOT NULL")))
+    else if (engineText.contains(QLatin1String("NOT NULL")) || engineText.contains(QLatin1String("not-null")))
         reason.why = QStringLiteral("不能为空");
-    else if (engineText.contains(QLatin1String("CHECK")))
+    else if (engineText.contains(QLatin1String("CHECK")) || engineText.contains(QLatin1String("check constraint")))
         reason.why = QStringLiteral("类型或格式不符合该字段");
     return reason;
 }

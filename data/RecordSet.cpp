@@ -9,6 +9,8 @@
 #include "data/TableSource.h"
 #include "data/changes/ChangeBatch.h"
 #include "data/changes/LoggedTables.h"
+#include "data/server/ServerQuerySource.h"
+#include "data/server/ServerTableSource.h"
 
 #include <QLocale>
 #include <QPointer>
@@ -34,6 +36,18 @@ RecordSet::RecordSet(Connection &connection, const QString &sql)
     const QString translated = translateSql(sql);
     const PlainSelect plain = parsePlainSelect(translated);
     QString table;
+    if (connection.isServer()) {
+        // On a server the rows come through its session, the statement in
+        // the server's dialect.
+        if (plain.matches)
+            table = serverTableNamed(connection, plain.table);
+        if (!table.isEmpty())
+            m_source = std::make_unique<ServerTableSource>(connection, table, plain.condition);
+        else
+            m_source = std::make_unique<ServerQuerySource>(connection, sql);
+        takeFields();
+        return;
+    }
     if (!connection.nativeHandle())
         throw Error(QStringLiteral("数据库没有连接。"));
     if (plain.matches) {

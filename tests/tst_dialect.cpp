@@ -4,6 +4,7 @@
 // spells differently. Pure rewriting; no database is opened.
 #include "data/Dialect.h"
 #include "data/Error.h"
+#include "data/FieldValue.h"
 #include "data/QueryStatement.h"
 #include "data/ShortDate.h"
 #include "support/TestWorkspace.h"
@@ -201,6 +202,41 @@ private slots:
                  QStringLiteral("SELECT * FROM Course WHERE BeginTime < '2009-01-13'"));
         QCOMPARE(dialect.quoteName(QStringLiteral("User")), QStringLiteral("\"User\""));
         QCOMPARE(dravon::PostgresDialect(programNames()).quoteName(QStringLiteral("user")), QStringLiteral("\"User\""));
+    }
+
+    // A refused write names its column and why, in either engine's words.
+    void refusalNamesTheColumn_data()
+    {
+        QTest::addColumn<QString>("engineText");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("file, missing") << "NOT NULL constraint failed: TeacherInfo.TeacherID" << "TeacherID" << "不能为空";
+        QTest::newRow("file, duplicate") << "UNIQUE constraint failed: User.UserID" << "UserID" << "与已有记录重复";
+        QTest::newRow("file, check") << "CHECK constraint failed: InSchoolDate" << "InSchoolDate" << "类型或格式不符合该字段";
+        QTest::newRow("server, missing")
+            << "ERROR:  null value in column \"TeacherID\" of relation \"TeacherInfo\" violates not-null constraint\n"
+               "DETAIL:  Failing row contains (null, 无编号, 1)."
+            << "TeacherID" << "不能为空";
+        QTest::newRow("server, duplicate")
+            << "ERROR:  duplicate key value violates unique constraint \"User_pkey\"\n"
+               "DETAIL:  Key (\"UserID\")=(1001) already exists."
+            << "UserID" << "与已有记录重复";
+        QTest::newRow("server, duplicate of a lower-case name")
+            << "ERROR:  duplicate key value violates unique constraint \"t_pkey\"\nDETAIL:  Key (code)=(7) already exists."
+            << "code" << "与已有记录重复";
+        QTest::newRow("server, check")
+            << "ERROR:  new row for relation \"StudentInfo\" violates check constraint \"InSchoolDate\""
+            << "InSchoolDate" << "类型或格式不符合该字段";
+        QTest::newRow("neither") << "disk I/O error" << "" << "不符合该字段的要求";
+    }
+    void refusalNamesTheColumn()
+    {
+        QFETCH(QString, engineText);
+        QFETCH(QString, column);
+        QFETCH(QString, why);
+        const dravon::RefusalReason reason = dravon::readRefusal(engineText);
+        QCOMPARE(reason.column, column);
+        QCOMPARE(reason.why, why);
     }
 };
 

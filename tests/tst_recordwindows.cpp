@@ -39,7 +39,7 @@ struct Kind
     QString table;
     QString memo;         // a memo typed into
     QString memoColumn;   // its column
-    QString summary;      // one stored row as text
+    QString summary;      // one stored row as text, alike on both engines (marks to one decimal)
     std::function<TfrmBase *()> window;
 };
 
@@ -47,12 +47,12 @@ const QList<Kind> &kinds()
 {
     static const QList<Kind> list = {
         {"M3", "Practice", "memPracticeName", "PracticeName",
-         "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(PracticeDateTime,'') || '|' || "
+         "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(CAST(PracticeDateTime AS TEXT),'') || '|' || "
          "ifnull(PracticeName,'') || '|' || ifnull(PracticeResult,'') || '|' || ifnull(Remark,'')",
          [] { return static_cast<TfrmBase *>(frmPracticeSet.data()); }},
         {"M4", "Moral", "edtRemark", "Remark",
          "ifnull(StudentID,'') || '|' || ifnull(ClassID,'') || '|' || ifnull(MoralID,'') || '|' || "
-         "ifnull(MoralResult,'') || '|' || ifnull(Remark,'')",
+         "ifnull(CAST(round(CAST(MoralResult AS NUMERIC), 1) AS TEXT),'') || '|' || ifnull(Remark,'')",
          [] { return static_cast<TfrmBase *>(frmMoralSet.data()); }},
     };
     return list;

@@ -5,8 +5,10 @@
 #include "data/ProgramSettings.h"
 #include "data/RowSource.h"
 #include "data/changes/LogEntries.h"
+#include "data/server/PgSession.h"
 
 #include <QHash>
+#include <algorithm>
 #include <sqlite3.h>
 
 // The logged-in user (declared in ProgramSettings.h); each batch records it.
@@ -24,6 +26,14 @@ QHash<sqlite3 *, qint64> &runningBatches()
     return batches;
 }
 
+// The server keeps no change log yet: there a batch is the transaction of
+// its writes alone. The batch running on each server session.
+QHash<pg::Session *, qint64> &runningServerBatches()
+{
+    static QHash<pg::Session *, qint64> batches;
+    return batches;
+}
+
 void exec(sqlite3 *db, const char *sql)
 {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -34,6 +44,20 @@ void exec(sqlite3 *db, const char *sql)
 
 ChangeBatch::ChangeBatch(Connection &connection, const BatchTag &tag, qint64 undoOf) : m_connection(connection)
 {
+    if (connection.isServer()) {
+        pg::Session &session = connection.session();
+        if (const qint64 outer = runningServerBatches().value(&session)) {
+            m_id = outer;
+            m_joined = true;
+            return;
+        }
+        m_savepoint = session.inTransaction();
+        session.exec(m_savepoint ? QStringLiteral("SAVEPOINT change_batch") : QStringLiteral("BEGIN"));
+        m_id = runningServerBatches().isEmpty() ? 1 : *std::max_element(runningServerBatches().cbegin(),
+                                                                         runningServerBatches().cend()) + 1;
+        runningServerBatches().insert(&session, m_id);
+        return;
+    }
     sqlite3 *db = logHandle(connection);
     if (const qint64 outer = runningBatches().value(db)) {
         m_id = outer;
@@ -78,6 +102,8 @@ ChangeBatch::~ChangeBatch()
 
 qint64 ChangeBatch::running(Connection &connection)
 {
+    if (connection.isServer())
+        return connection.isOpen() ? runningServerBatches().value(&connection.session()) : 0;
     auto *db = static_cast<sqlite3 *>(connection.nativeHandle());
     return db ? runningBatches().value(db) : 0;
 }
@@ -86,6 +112,18 @@ void ChangeBatch::commit()
 {
     if (m_joined || m_done)
         return;
+    if (m_connection.isServer()) {
+        pg::Session &session = m_connection.session();
+        try {
+            session.exec(m_savepoint ? QStringLiteral("RELEASE change_batch") : QStringLiteral("COMMIT"));
+        } catch (...) {
+            rollback();
+            throw;
+        }
+        m_done = true;
+        runningServerBatches().remove(&session);
+        return;
+    }
     sqlite3 *db = logHandle(m_connection);
     try {
         // The batch's entries are the log's newest: it holds the whole file.
@@ -110,6 +148,21 @@ void ChangeBatch::commit()
 void ChangeBatch::rollback() noexcept
 {
     m_done = true;
+    if (m_connection.isServer()) {
+        if (!m_connection.isOpen())
+            return;
+        pg::Session &session = m_connection.session();
+        runningServerBatches().remove(&session);
+        try {
+            if (m_savepoint)
+                session.execScript(QStringLiteral("ROLLBACK TO change_batch; RELEASE change_batch"));
+            else
+                session.rollbackQuietly();
+        } catch (const Error &) {
+            // The connection is gone: the server has dropped the transaction.
+        }
+        return;
+    }
     auto *db = static_cast<sqlite3 *>(m_connection.nativeHandle());
     if (!db)
         return;

@@ -133,6 +133,11 @@ QString Result::columnName(int column) const
     return QString::fromUtf8(PQfname(m_result, column));
 }
 
+unsigned Result::columnType(int column) const
+{
+    return PQftype(m_result, column);
+}
+
 bool Result::isNull(int row, int column) const
 {
     return PQgetisnull(m_result, row, column);
@@ -238,6 +243,14 @@ Session::~Session()
 bool Session::isOk() const
 {
     return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+}
+
+bool Session::inTransaction() const
+{
+    if (!m_conn)
+        return false;
+    const PGTransactionStatusType status = PQtransactionStatus(m_conn);
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
 }
 
 int Session::serverVersion() const

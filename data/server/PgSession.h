@@ -67,6 +67,8 @@ public:
     int rows() const;
     int columns() const;
     QString columnName(int column) const;
+    // The server's type number of a column (pg_type.oid).
+    unsigned columnType(int column) const;
     bool isNull(int row, int column) const;
     QVariant value(int row, int column) const;
     QString text(int row, int column) const;  // "" for NULL
@@ -125,6 +127,8 @@ public:
     // The server's version as a number (150018 for 15.18).
     int serverVersion() const;
     bool isOk() const;
+    // True while a transaction is open (or failed and not yet rolled back).
+    bool inTransaction() const;
     PGconn *handle() const { return m_conn; }
 
 private:

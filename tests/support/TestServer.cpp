@@ -69,10 +69,12 @@ dravon::pg::ServerAddress TestServer::address(const QString &database) const
     return a;
 }
 
-QString TestServer::createDatabase()
+QString TestServer::createDatabase(const QString &templateName)
 {
     const QString name = QStringLiteral("test_%1").arg(++m_databases);
-    exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1").arg(name));
+    exec(QStringLiteral("postgres"), templateName.isEmpty()
+                                         ? QStringLiteral("CREATE DATABASE %1").arg(name)
+                                         : QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(name, templateName));
     return name;
 }
 
@@ -115,7 +117,10 @@ void TestServer::start()
     runScript({QStringLiteral("restart"), m_folder});
 }
 
-ServerDatabase::ServerDatabase() : m_name(TestServer::instance().createDatabase()) {}
+ServerDatabase::ServerDatabase(const QString &templateName)
+    : m_name(TestServer::instance().createDatabase(templateName))
+{
+}
 
 ServerDatabase::~ServerDatabase()
 {

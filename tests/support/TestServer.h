@@ -23,8 +23,8 @@ public:
     // The address of a database on this server, as the superuser with its password.
     dravon::pg::ServerAddress address(const QString &database) const;
 
-    // A new empty database with a name of its own.
-    QString createDatabase();
+    // A new database with a name of its own: empty, or a copy of a template database.
+    QString createDatabase(const QString &templateName = {});
     void dropDatabase(const QString &name);
     // Runs statements, or a query whose first column of every row is returned, as the superuser.
     void exec(const QString &database, const QString &sql) const;
@@ -45,7 +45,8 @@ private:
 class ServerDatabase
 {
 public:
-    ServerDatabase();
+    // templateName: a database of the test server to copy; empty for an empty one.
+    explicit ServerDatabase(const QString &templateName = {});
     ~ServerDatabase();
     QString name() const { return m_name; }
     dravon::pg::ServerAddress address() const { return TestServer::instance().address(m_name); }

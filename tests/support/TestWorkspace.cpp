@@ -1,7 +1,11 @@
 #include "support/TestWorkspace.h"
 
 #include "app/Common_Unit.h"
+#include "data/Dialect.h"
+#include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
+#include "data/server/ServerSchema.h"
+#include "support/TestServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -108,11 +112,77 @@ TestWorkspace::TestWorkspace(bool withSettingsLibrary, const QString &dbName)
         qFatal("cannot copy the settings library");
     writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(m_dbPath).toUtf8());
     settings::setExecutableDirForTesting(m_dir.path());
+    if (testsOnServer())
+        useServer();
+}
+
+bool testsOnServer()
+{
+    return qgetenv("VELTRANA_TEST_ENGINE") == "server";
+}
+
+namespace {
+
+// A database set up for the program once per test program; each workspace
+// gets a copy of it, which the server makes faster than the setup.
+const QString &programTemplate()
+{
+    static const QString name = [] {
+        const QString made = TestServer::instance().createDatabase();
+        dravon::pg::Session session(TestServer::instance().address(made));
+        dravon::pg::prepareServerSchema(session);
+        return made;
+    }();
+    return name;
+}
+
+}
+
+void TestWorkspace::useServer()
+{
+    m_server = std::make_unique<ServerDatabase>(programTemplate());
+    dravon::pg::ServerAddress address = m_server->address();
+    {
+        dravon::pg::Session session(address);
+        m_dialect = std::make_unique<dravon::PostgresDialect>(dravon::pg::serverNames(session));
+    }
+    // The password in a password file of the workspace's own, as an office
+    // keeps it; the ini file names the server without it.
+    qputenv("PGPASSFILE", QFile::encodeName(QDir(m_dir.path()).filePath(QStringLiteral("pgpass"))));
+    StorePassword(address);
+    address.password.clear();
+    WriteServerAddress(iniPath(), address);
+    SetServerWayOfferedForTesting(true);
 }
 
 TestWorkspace::~TestWorkspace()
 {
+    if (m_server) {
+        SetServerWayOfferedForTesting(false);
+        qunsetenv("PGPASSFILE");
+        m_server.reset();
+    }
     settings::setExecutableDirForTesting(QString());
+}
+
+void TestWorkspace::exec(const QString &sql) const
+{
+    if (m_server) {
+        // Rows given their numbers by a test: the server numbers the next
+        // rows after them, as the file does.
+        m_server->exec(m_dialect->rewrite(sql) + QStringLiteral(";\n") + QStringLiteral(
+            "DO $$ DECLARE t text; BEGIN FOR t IN SELECT c.relname FROM pg_class c JOIN pg_attribute a "
+            "ON a.attrelid = c.oid AND a.attname = 'Id' AND a.attidentity <> '' "
+            "WHERE c.relkind = 'r' AND c.relnamespace = current_schema()::regnamespace LOOP "
+            "EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, ''Id''), "
+            "coalesce((SELECT max(\"Id\") FROM %I), 0) + 1, false)', quote_ident(t), t); END LOOP; END $$"));
+    } else
+        execSql(m_dbPath, sql);
+}
+
+QStringList TestWorkspace::query(const QString &sql) const
+{
+    return m_server ? m_server->query(m_dialect->rewrite(sql)) : querySql(m_dbPath, sql);
 }
 
 QString TestWorkspace::iniPath() const

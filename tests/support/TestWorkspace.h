@@ -6,8 +6,19 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
+
+namespace dravon {
+class PostgresDialect;
+}
 
 namespace testsupport {
+
+class ServerDatabase;
+
+// Whether the window suites run on a server database: the test command runs
+// some suites a second time with VELTRANA_TEST_ENGINE=server.
+bool testsOnServer();
 
 QString schemaFile();
 // The folder where the build put the program and its libraries.
@@ -27,21 +38,29 @@ QStringList querySql(const QString &dbPath, const QString &sql);
 class TestWorkspace
 {
 public:
+    // On the server (testsOnServer()) the ini file names a fresh database of
+    // the throw-away test server, set up for the program, and exec and query
+    // run there, through the server's dialect; the file is made all the same.
     explicit TestWorkspace(bool withSettingsLibrary = true, const QString &dbName = QStringLiteral("Teach.mdb"));
     ~TestWorkspace();
+    bool onServer() const { return m_server != nullptr; }
 
     QString dir() const { return m_dir.path(); }
     QString dbPath() const { return m_dbPath; }
     QString iniPath() const;
     QString connectionString() const { return connectionStringFor(m_dbPath); }
-    void exec(const QString &sql) const { execSql(m_dbPath, sql); }
-    QStringList query(const QString &sql) const { return querySql(m_dbPath, sql); }
+    void exec(const QString &sql) const;
+    QStringList query(const QString &sql) const;
     // Rewrites ConfigDB.ini with this content.
     void writeIni(const QByteArray &content) const;
 
 private:
+    void useServer();
+
     QTemporaryDir m_dir;
     QString m_dbPath;
+    std::unique_ptr<ServerDatabase> m_server;
+    std::unique_ptr<dravon::PostgresDialect> m_dialect;
 };
 
 }
