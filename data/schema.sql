@@ -184,14 +184,17 @@ CREATE INDEX ChangeBatch_Window ON ChangeBatch (Window);
 -- One entry per row inserted (I: NewValue holds the row as a JSON object),
 -- deleted (D: OldValue holds it) or per column updated (U: Field, OldValue,
 -- NewValue as stored). A password is never logged: its change is an entry
--- without values.
+-- without values. The operation's check compares with each letter in turn:
+-- an IN list of three or more values in a constraint makes the engine build
+-- a lookup table for every row a trigger logs, which cost more than the
+-- logged update itself (version 3).
 CREATE TABLE ChangeLog (
   ChangeID  INTEGER PRIMARY KEY,
   BatchID   INTEGER,             -- NULL for a write of another program
   ChangedAt TEXT,                -- the time of a write of another program
   TableName TEXT NOT NULL,
   RowKey,                        -- the row's key: Id of a record table, the identifier of a master table
-  Operation TEXT NOT NULL CHECK (Operation IN ('I', 'U', 'D')),
+  Operation TEXT NOT NULL CHECK (Operation = 'I' OR Operation = 'U' OR Operation = 'D'),
   Field     TEXT,
   OldValue,
   NewValue,
@@ -999,4 +1002,4 @@ END;
 -- End of version 2.
 
 -- The version of these table shapes; an older file is upgraded when opened.
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
