@@ -233,6 +233,39 @@ void rebuildChangeLog(sqlite3 *db, const QString &schema)
         exec(db, index[0]);
 }
 
+// The statements of the change log's triggers, in the order the delivered
+// schema makes them (the order the engine fires them in depends on it).
+QStringList logTriggerStatements()
+{
+    const QString sql = changeLogSchemaSql();
+    QStringList statements;
+    for (qsizetype from = sql.indexOf(QStringLiteral("CREATE TRIGGER ")); from >= 0;
+         from = sql.indexOf(QStringLiteral("CREATE TRIGGER "), from)) {
+        const qsizetype end = sql.indexOf(QStringLiteral("\nEND;"), from);
+        if (end < 0)
+            throw Error(QStringLiteral("程序的数据库结构说明 (schema.sql) 中的触发器不完整"));
+        statements << sql.mid(from, end + 5 - from);
+        from = end;
+    }
+    return statements;
+}
+
+// Version 3 for a file of version 2: the log's table built anew and the
+// log's triggers made again as delivered (they read the running batch once).
+// The file's other views and triggers are kept as they are.
+void upgradeChangeLog(sqlite3 *db)
+{
+    const QStringList triggers = logTriggerStatements();
+    for (const QString &trigger : triggers)
+        exec(db, QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger.section(QLatin1Char(' '), 2, 2)));
+    const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
+    rebuildChangeLog(db, deliveredSchemaSql());
+    for (const QString &statement : viewsAndTriggers)
+        exec(db, statement);
+    for (const QString &trigger : triggers)
+        exec(db, trigger);
+}
+
 }
 
 QString deliveredSchemaSql()
@@ -289,13 +322,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
             }
             if (version < 2)
                 exec(db, changeLogSchemaSql());
-            // A file of version 2 has the log: its table is built anew.
-            if (version == 2) {
-                const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
-                rebuildChangeLog(db, deliveredSchemaSql());
-                for (const QString &statement : viewsAndTriggers)
-                    exec(db, statement);
-            }
+            if (version == 2)
+                upgradeChangeLog(db);
             exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {

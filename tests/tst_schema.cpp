@@ -78,16 +78,24 @@ QStringList changeLogObjects(const QString &dbPath)
 }
 
 // Makes the workspace's file one of version 2: the change log's table with
-// its first definition, whose operation check was an IN list.
+// its first definition, whose operation check was an IN list, and triggers
+// that looked the running batch up twice.
 void withFirstChangeLogTable(const testsupport::TestWorkspace &ws)
 {
     ws.exec("PRAGMA writable_schema = ON;"
             "UPDATE sqlite_master SET sql = replace(sql, "
             "  'CHECK (Operation = ''I'' OR Operation = ''U'' OR Operation = ''D'')', "
             "  'CHECK (Operation IN (''I'', ''U'', ''D''))') WHERE name = 'ChangeLog';"
+            "UPDATE sqlite_master SET sql = replace(replace(sql, "
+            "  'SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN', "
+            "  'VALUES ((SELECT BatchID FROM ChangeBatchCurrent), CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN'), "
+            "  char(10) || '  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;', ');') WHERE type = 'trigger';"
             "PRAGMA writable_schema = OFF; PRAGMA user_version = 2;");
     QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE name = 'ChangeLog' AND sql LIKE '%Operation IN (%'"),
              QStringList{"1"});
+    QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql LIKE '%NOT EXISTS%' "
+                      "AND sql NOT LIKE '%LEFT JOIN%'"),
+             QStringList{"102"});
 }
 
 // Whether the engine refuses the statement on the file.
@@ -279,9 +287,13 @@ private slots:
         QCOMPARE(testsupport::querySql(QDir(ws.dir()).filePath(copies[0]), "PRAGMA user_version"), QStringList{"2"});
 
         QVERIFY(refused(ws.dbPath(), "INSERT INTO ChangeLog (TableName, Operation) VALUES ('Score', 'X')"));
-        ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007002', 60.0);");
-        QCOMPARE(ws.query("SELECT ChangeID || ' ' || Operation FROM ChangeLog ORDER BY ChangeID DESC LIMIT 1"),
-                 QStringList{"5 I"});
+        // Another program's write, then one inside a batch.
+        ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007002', 60.0);"
+                "BEGIN; INSERT INTO ChangeBatchCurrent VALUES (12); UPDATE Score SET Score = 61.0;"
+                "DELETE FROM ChangeBatchCurrent; COMMIT;");
+        QCOMPARE(ws.query("SELECT ChangeID || ' ' || Operation || ' ' || quote(BatchID) || ' ' || (ChangedAt IS NOT NULL) "
+                          "FROM ChangeLog WHERE ChangeID > 4 ORDER BY ChangeID"),
+                 QStringList({"5 I NULL 1", "6 U 12 0"}));
     }
 
     // A name an upgrade of the change log needs is taken in the file: the
