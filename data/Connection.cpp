@@ -126,8 +126,21 @@ const Dialect &Connection::dialect() const
 
 pg::Session &Connection::session() const
 {
-    if (!m_session || !m_session->isOk())
+    if (!m_session)
         throw Error(QStringLiteral("数据库没有连接。"));
+    // A lost connection was reported by the statement that found it; the
+    // next statement connects again (the same session object, so callers
+    // holding it go on), or says the server is still away.
+    if (!m_session->isOk()) {
+        try {
+            m_session->reconnect();
+        } catch (const pg::ServerError &e) {
+            throw pg::ServerError(QStringLiteral("与数据库服务器的连接中断了,现在还连不上,这次的操作没有完成。"
+                                                 "请等服务器恢复后再试。\n%1")
+                                      .arg(e.text()),
+                                  e.sqlState());
+        }
+    }
     return *m_session;
 }
 

@@ -12,12 +12,14 @@
 #include "data/server/Migration.h"
 #include "data/server/ServerBackup.h"
 #include "forms/system/BackUpData_Unit.h"
+#include "forms/system/KeptDatabases_Unit.h"
 #include "support/GuiHelpers.h"
 #include "support/SeededData.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -179,6 +181,18 @@ private slots:
         QTest::newRow("the restored database does not open")
             << QStringLiteral("reopen") << QStringLiteral("已恢复原数据库")
             << QStringList({QStringLiteral("close"), QStringLiteral("reopen"), QStringLiteral("reopen")});
+        // A backup of the program's tables changed by hand: each difference is named.
+        QTest::newRow("a column missing") << QStringLiteral("ALTER TABLE \"Score\" DROP COLUMN \"Remark\"")
+                                          << QStringLiteral("缺少列 Score.Remark") << none;
+        QTest::newRow("an index missing") << QStringLiteral("DROP INDEX \"Score_StudentID\"")
+                                          << QStringLiteral("缺少索引 Score_StudentID") << none;
+        QTest::newRow("a column of another type")
+            << QStringLiteral("ALTER TABLE \"TeacherInfo\" ALTER COLUMN \"TchAge\" TYPE integer")
+            << QStringLiteral("列 TeacherInfo.TchAge 不同") << none;
+        QTest::newRow("a foreign trigger")
+            << QStringLiteral("CREATE FUNCTION stamp() RETURNS trigger LANGUAGE plpgsql AS 'BEGIN RETURN NEW; END';"
+                              "CREATE TRIGGER stamp BEFORE INSERT ON \"Score\" FOR EACH ROW EXECUTE FUNCTION stamp()")
+            << QStringLiteral("多出触发器 Score.stamp") << none;
     }
 
     void refusedRestoreChangesNothing()
@@ -196,6 +210,12 @@ private slots:
             ServerDatabase other;
             other.exec(QStringLiteral("CREATE TABLE invoices (id int)"));
             dravon::pg::backupServerDatabase(other.address(), candidate);
+        } else if (fault.contains(QLatin1Char(' '))) {
+            // A copy of the program's database, changed by this statement.
+            ServerDatabase altered;
+            dravon::pg::migrateFileToServer(file->dbPath(), altered.address());
+            altered.exec(fault);
+            dravon::pg::backupServerDatabase(altered.address(), candidate);
         } else {
             dravon::pg::backupServerDatabase(db.address(), candidate);
         }
@@ -273,11 +293,101 @@ private slots:
         QTest::mouseClick(window.btnRestore, Qt::LeftButton);
         const QString prefix = QStringLiteral("还原成功!\n原数据库已保存为 服务器上的数据库 ") + db.name() + QStringLiteral("_before_");
         QVERIFY2(rec.last().text.startsWith(prefix), qPrintable(rec.last().text));
+        QVERIFY2(rec.last().text.contains(QStringLiteral("不再需要的旧数据库可以在“旧数据库…”中删除。")),
+                 qPrintable(rec.last().text));
         QCOMPARE(testsupport::serverState(db), backedUp);
         // The program goes on with the restored rows.
         QVERIFY(dm.ADOConn.isOpen());
         QVERIFY(SQLSearch(QStringLiteral("SELECT * FROM Score WHERE StudentID = '0000001'"), dm.ADOConn));
-        TestServer::instance().dropDatabase(rec.last().text.mid(rec.last().text.indexOf(db.name() + QStringLiteral("_before_"))));
+
+        // The kept database is listed in 旧数据库… and goes once the clerk confirms.
+        const QString kept = rec.last().text.section(QLatin1Char('\n'), 1, 1).section(QLatin1Char(' '), -1);
+        QVERIFY(databases().contains(kept));
+        QVERIFY(window.btnKeptDatabases->isVisible());
+        QStringList listed;
+        testsupport::whenModal<TfrmKeptDatabases>([&](TfrmKeptDatabases *dialog) {
+            for (int r = 0; r < dialog->lstKept->rowCount(); ++r)
+                listed << dialog->lstKept->item(r, 0)->text();
+            rec.answer(QMessageBox::Yes);
+            QTest::mouseClick(dialog->btnDrop, Qt::LeftButton);
+            QTest::mouseClick(dialog->btnClose, Qt::LeftButton);
+        });
+        QTest::mouseClick(window.btnKeptDatabases, Qt::LeftButton);
+        QCOMPARE(listed, QStringList(kept));
+        QVERIFY(!databases().contains(kept));
+        QVERIFY(databases().contains(db.name()));
+    }
+
+    // Only the databases restores of this database kept are listed, newest
+    // first; one is dropped only after the clerk says 是, never the database
+    // itself or another one, and not while a program is connected to it.
+    void keptDatabasesAreListedAndDroppedOnlyWhenConfirmed()
+    {
+        ServerDatabase db;
+        TestServer &server = TestServer::instance();
+        const QString n = db.name();
+        const QStringList kept = {n + QStringLiteral("_before_20261203_093005_2"), n + QStringLiteral("_before_20261203_093005"),
+                                  n + QStringLiteral("_before_20261201_080000")};
+        const QStringList others = {n + QStringLiteral("_before_yesterday"), n + QStringLiteral("x_before_20261201_080000"),
+                                    n + QStringLiteral("_before_20261201_080000_1"), n + QStringLiteral("_before_20261301_080000")};
+        for (const QString &name : kept + others)
+            server.exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE \"%1\"").arg(name));
+        auto dropAll = qScopeGuard([&] {
+            for (const QString &name : kept + others)
+                server.exec(QStringLiteral("postgres"), QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name));
+        });
+
+        const QList<dravon::pg::KeptDatabase> listed = dravon::pg::keptDatabases(db.address());
+        QStringList names;
+        for (const auto &k : listed)
+            names << k.name;
+        QCOMPARE(names, kept);
+        QCOMPARE(listed.last().keptAt, QDateTime(QDate(2026, 12, 1), QTime(8, 0)));
+        QVERIFY(listed.last().bytes > 0);
+
+        for (const QString &name : {n, others.first(), others.at(2)}) {
+            try {
+                dravon::pg::dropKeptDatabase(db.address(), name);
+                QFAIL(qPrintable(name + QStringLiteral(" was dropped")));
+            } catch (const dravon::Error &e) {
+                QVERIFY2(e.text().contains(QStringLiteral("没有删除")), qPrintable(e.text()));
+            }
+        }
+        {
+            dravon::pg::Session connected(server.address(kept.last()));
+            try {
+                dravon::pg::dropKeptDatabase(db.address(), kept.last());
+                QFAIL("a database in use was dropped");
+            } catch (const dravon::Error &e) {
+                QVERIFY2(e.text().contains(QStringLiteral("还有程序连接着这个数据库")), qPrintable(e.text()));
+            }
+        }
+
+        testsupport::MessageRecorder rec;
+        TfrmKeptDatabases dialog(db.address(), nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.lstKept->rowCount(), 3);
+        QCOMPARE(dialog.lstKept->item(2, 1)->text(), QStringLiteral("2026-12-01 08:00:00"));
+        const QRect second = dialog.lstKept->visualItemRect(dialog.lstKept->item(1, 1));
+        QTest::mouseClick(dialog.lstKept->viewport(), Qt::LeftButton, {}, second.center());
+        rec.answer(QMessageBox::No);
+        QTest::mouseClick(dialog.btnDrop, Qt::LeftButton);
+        QCOMPARE(rec.messages.size(), 1);
+        QVERIFY2(rec.last().text.contains(kept.at(1)) && rec.last().text.contains(QStringLiteral("2026-12-03 09:30:05")),
+                 qPrintable(rec.last().text));
+        QCOMPARE(rec.last().defaultButton, QMessageBox::No);
+        QCOMPARE(dialog.lstKept->rowCount(), 3);
+        QVERIFY(databases().contains(kept.at(1)));
+
+        rec.answer(QMessageBox::Yes);
+        QTest::mouseClick(dialog.btnDrop, Qt::LeftButton);
+        QCOMPARE(rec.messages.size(), 2);
+        QCOMPARE(dialog.lstKept->rowCount(), 2);
+        const QStringList after = databases();
+        QVERIFY(!after.contains(kept.at(1)));
+        for (const QString &name : QStringList{n, kept.first(), kept.last()} + others)
+            QVERIFY2(after.contains(name), qPrintable(name));
     }
 };
 

@@ -103,6 +103,106 @@ private slots:
                  QStringList(QStringLiteral("0")));
     }
 
+    // A server older than the program supports is refused at connect, naming
+    // its version, both when the program connects and when the dialog tests
+    // the address; nothing is set up in it. (Only PostgreSQL 15 is installed:
+    // the session is told to take the server for a 9.6 one.)
+    void olderServerIsRefusedNamingItsVersion()
+    {
+        ServerDatabase db;
+        dravon::pg::setServerVersionForTesting(90624, QStringLiteral("9.6.24"));
+        auto ownVersion = qScopeGuard([] { dravon::pg::setServerVersionForTesting(0); });
+        const QString expected = QStringLiteral("数据库服务器 %1 的版本是 9.6.24,本程序需要 PostgreSQL 10 或更新的版本。")
+                                     .arg(db.address().display());
+        dravon::Connection conn;
+        conn.setServerAddress(db.address());
+        try {
+            conn.open();
+            QFAIL("an older server was taken");
+        } catch (const dravon::pg::ServerError &e) {
+            QCOMPARE(e.text(), expected);
+        }
+        QVERIFY(!conn.isOpen());
+
+        testsupport::MessageRecorder rec;
+        ServerAddressBox box;
+        box.showAddress(db.address());
+        QTest::keyClicks(box.edtPassword, db.address().password);
+        QTest::mouseClick(box.btnTestConnection, Qt::LeftButton);
+        QCOMPARE(rec.last().icon, QMessageBox::Critical);
+        QVERIFY2(rec.last().text.contains(expected), qPrintable(rec.last().text));
+        dravon::pg::setServerVersionForTesting(0);
+        QCOMPARE(db.query(QStringLiteral("SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'")),
+                 QStringList(QStringLiteral("0")));
+    }
+
+    // The server stopped under an open connection: the next statement says
+    // the connection was lost, statements while the server is away say it
+    // cannot be reached, and once it is back the connection goes on by
+    // itself. A transaction begun before the loss is never reported as
+    // committed on the new connection.
+    void lostConnectionIsSaidAndTheConnectionComesBack()
+    {
+        ServerDatabase db;
+        testsupport::TestServer &server = testsupport::TestServer::instance();
+        dravon::Connection conn;
+        conn.setServerAddress(db.address());
+        conn.open();
+        // The server runs again after the test, whatever fails in it.
+        bool down = false;
+        auto stop = [&] {
+            // The test server commits without waiting for the disk and stops
+            // as a crash would: what was committed is written first.
+            server.exec(db.name(), QStringLiteral("CHECKPOINT"));
+            server.stop();
+            down = true;
+        };
+        auto start = [&] {
+            server.start();
+            down = false;
+        };
+        auto running = qScopeGuard([&] {
+            if (down)
+                start();
+        });
+        const QString update = QStringLiteral("Update [User] Set Remark='after' where UserID='1001'");
+
+        stop();
+        for (const QString &said : {QStringLiteral("的连接中断了,这次的操作没有完成,修改没有保存"),
+                                    QStringLiteral("现在还连不上,这次的操作没有完成")}) {
+            try {
+                SQLExecute(update, conn);
+                QFAIL("a statement ran with the server stopped");
+            } catch (const dravon::Error &e) {
+                QVERIFY2(e.text().contains(said), qPrintable(e.text()));
+            }
+        }
+        start();
+        SQLExecute(update, conn);
+        QCOMPARE(db.query(QStringLiteral("SELECT \"Remark\" FROM \"User\"")), QStringList(QStringLiteral("after")));
+        QVERIFY(conn.isOpen());
+
+        dravon::pg::Session &session = conn.session();
+        try {
+            session.transaction([&] {
+                session.exec(QStringLiteral("INSERT INTO \"TeacherInfo\" (\"TeacherID\") VALUES ('lost')"));
+                stop();
+                // A caller that goes on after a failed statement.
+                try {
+                    session.exec(QStringLiteral("SELECT 1"));
+                } catch (const dravon::Error &) {
+                }
+                start();
+                QVERIFY(SQLSearch(QStringLiteral("Select * From [User]"), conn));
+            });
+            QFAIL("a transaction of the lost connection was reported committed");
+        } catch (const dravon::pg::ServerError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("连接中断过,这次的修改没有保存")), qPrintable(e.text()));
+        }
+        QCOMPARE(db.query(QStringLiteral("SELECT count(*) FROM \"TeacherInfo\"")), QStringList(QStringLiteral("0")));
+        QVERIFY(SQLSearch(QStringLiteral("Select * From [User]"), conn));
+    }
+
     void configurationKeepsTheFileKey()
     {
         TestWorkspace ws;

@@ -94,18 +94,27 @@ public:
     // Runs several statements separated by ";" (no parameters); throws ServerError.
     void execScript(const QString &sql);
     // BEGIN ... COMMIT around work; on any exception ROLLBACK and rethrow.
+    // When the session connected again meanwhile, what the work wrote before
+    // went with the lost connection: nothing is committed and it throws.
     template<typename Work>
     void transaction(Work &&work)
     {
+        const int connection = m_connections;
         exec(QStringLiteral("BEGIN"));
         try {
             work();
+            if (m_connections != connection)
+                throw lostTransaction();
         } catch (...) {
             rollbackQuietly();
             throw;
         }
         exec(QStringLiteral("COMMIT"));
     }
+    // Connects again to the same address after the connection was lost (the
+    // server restarted, the network came back); the same checks as at the
+    // first connection. Throws ServerError while the server cannot be reached.
+    void reconnect();
     void rollbackQuietly();
     // Sends rows to a "COPY ... FROM STDIN" statement: produce() fills the
     // next chunk of rows in COPY's text format and returns false when there
@@ -119,11 +128,22 @@ public:
     PGconn *handle() const { return m_conn; }
 
 private:
+    // Connects to m_address; throws ServerError (connection refused, login
+    // refused, server too old), leaving no connection.
+    void connect();
     ServerError failure(PGresult *result, const QString &sql) const;
+    ServerError lostTransaction() const;
+
+    int m_connections = 0;  // times the session has connected
 
     ServerAddress m_address;
     PGconn *m_conn = nullptr;
 };
+
+// Tests: the version number and text a session takes the server to have
+// (as server_version_num and server_version report them), so that the check
+// of an older server is tried without one; number 0 ends it.
+void setServerVersionForTesting(int number, const QString &text = {});
 
 // The text of a connection failure for a person: what went wrong, in Chinese,
 // followed by the server's own words.

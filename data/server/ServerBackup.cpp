@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -141,6 +142,72 @@ QString keptDatabaseName(const QString &database, const QDateTime &when)
     return withSuffix(database, QStringLiteral("_before_") + when.toString(QStringLiteral("yyyyMMdd_HHmmss")));
 }
 
+namespace {
+
+const QString keptStampFormat = QStringLiteral("yyyyMMdd_HHmmss");
+
+// The name a restore at that moment gives the database it keeps; n > 1 for
+// the n-th of one second.
+QString keptName(const QString &database, const QDateTime &when, int n)
+{
+    QString suffix = QStringLiteral("_before_") + when.toString(keptStampFormat);
+    if (n > 1)
+        suffix += QStringLiteral("_%1").arg(n);
+    return withSuffix(database, suffix);
+}
+
+// When a restore of database kept name; invalid when no restore of it
+// would have given that name.
+QDateTime keptAt(const QString &database, const QString &name)
+{
+    static const QRegularExpression kept(QStringLiteral("_before_(\\d{8}_\\d{6})(?:_(\\d+))?$"));
+    const QRegularExpressionMatch m = kept.match(name);
+    if (!m.hasMatch())
+        return {};
+    const QDateTime when = QDateTime::fromString(m.captured(1), keptStampFormat);
+    const int n = m.captured(2).isEmpty() ? 1 : m.captured(2).toInt();
+    if (!when.isValid() || n < 1 || (n == 1 && !m.captured(2).isEmpty()) || keptName(database, when, n) != name)
+        return {};
+    return when;
+}
+
+}
+
+QList<KeptDatabase> keptDatabases(const ServerAddress &address)
+{
+    Session server = maintenanceSession(address);
+    const Result r = server.exec(QStringLiteral("SELECT datname, pg_database_size(oid) FROM pg_database "
+                                                "WHERE datname LIKE '%\\_before\\_%'"));
+    QList<KeptDatabase> kept;
+    for (int i = 0; i < r.rows(); ++i) {
+        const QString name = r.text(i, 0);
+        const QDateTime when = keptAt(address.database, name);
+        if (when.isValid() && name != address.database)
+            kept.append({name, when, r.value(i, 1).toLongLong()});
+    }
+    std::sort(kept.begin(), kept.end(), [](const KeptDatabase &a, const KeptDatabase &b) {
+        return a.keptAt != b.keptAt ? a.keptAt > b.keptAt : a.name > b.name;
+    });
+    return kept;
+}
+
+void dropKeptDatabase(const ServerAddress &address, const QString &name)
+{
+    const QString what = QStringLiteral("删除服务器上的旧数据库 %1 ").arg(name);
+    if (name == address.database || !keptAt(address.database, name).isValid())
+        throw Error(what + QStringLiteral("失败: 它不是还原时保存的 %1 的旧数据库,没有删除。").arg(address.database));
+    Session server = maintenanceSession(address);
+    if (!databaseExists(server, name))
+        throw Error(what + QStringLiteral("失败: 服务器上已没有这个数据库。"));
+    try {
+        server.exec(QStringLiteral("DROP DATABASE %1").arg(quoted(name)));
+    } catch (const ServerError &e) {
+        if (e.sqlState() == QLatin1String("55006"))
+            throw Error(what + QStringLiteral("失败: 还有程序连接着这个数据库,没有删除。"));
+        throw Error(what + QStringLiteral("失败: ") + e.text());
+    }
+}
+
 QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &address,
                               const dbfiles::RestoreHooks &hooks, const QDateTime &now)
 {
@@ -157,8 +224,7 @@ QString restoreServerDatabase(const QString &candidatePath, const ServerAddress 
     restored.database = withSuffix(address.database, QStringLiteral("_restoring_") + now.toString(QStringLiteral("yyyyMMdd_HHmmss")));
     QString kept = keptDatabaseName(address.database, now);
     for (int n = 2; databaseExists(server, kept); ++n)
-        kept = withSuffix(address.database, QStringLiteral("_before_") + now.toString(QStringLiteral("yyyyMMdd_HHmmss"))
-                                                + QStringLiteral("_%1").arg(n));
+        kept = keptName(address.database, now, n);
     if (databaseExists(server, restored.database))
         server.exec(QStringLiteral("DROP DATABASE %1").arg(quoted(restored.database)));
     server.exec(QStringLiteral("CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8'").arg(quoted(restored.database)));
@@ -178,6 +244,17 @@ QString restoreServerDatabase(const QString &candidatePath, const ServerAddress 
             if (state.kind == ServerDatabaseState::Kind::Unusable)
                 throw Error(what + QStringLiteral("失败: ") + state.problem);
             prepareServerSchema(check);
+            // Every table, column, index and trigger as the program makes
+            // them: a backup altered by hand or by another program is not
+            // switched in, whatever rows it holds.
+            const QStringList differences = serverSchemaDifferences(check);
+            if (!differences.isEmpty()) {
+                const int shown = 8;
+                QString list = differences.mid(0, shown).join(QStringLiteral("; "));
+                if (differences.size() > shown)
+                    list += QStringLiteral(" 等 %1 处").arg(differences.size());
+                throw Error(what + QStringLiteral("失败: 备份文件中的数据库结构与本程序的不同(%1),没有做任何修改。").arg(list));
+            }
         }
         if (hooks.closeConnection)
             hooks.closeConnection();

@@ -35,6 +35,25 @@ QString keptDatabaseName(const QString &database, const QDateTime &when);
 QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &address,
                               const dbfiles::RestoreHooks &hooks, const QDateTime &now = QDateTime::currentDateTime());
 
+// A database an earlier restore kept: its name, when the restore kept it
+// (read from the name) and its size on the server.
+struct KeptDatabase
+{
+    QString name;
+    QDateTime keptAt;
+    qint64 bytes = 0;
+};
+
+// The databases that restores of the database at address kept (named by
+// keptDatabaseName, with "_2", "_3" ... where a name was taken), newest
+// first. Nothing else is listed, never the database itself.
+QList<KeptDatabase> keptDatabases(const ServerAddress &address);
+
+// Drops one of keptDatabases(address), named. Refuses, changing nothing, a
+// name that is not one of them, and says so clearly when a program is still
+// connected to it. Throws dravon::Error.
+void dropKeptDatabase(const ServerAddress &address, const QString &name);
+
 // The full path of one of the server's client tools ("pg_dump",
 // "pg_restore"): the one on the search path (Debian's wrapper picks the
 // newest installed), or the newest under /usr/lib/postgresql. Throws

@@ -3,6 +3,7 @@
 #include "data/server/PgSession.h"
 
 #include <QFile>
+#include <QMap>
 
 namespace dravon::pg {
 
@@ -37,6 +38,88 @@ QStringList tablesIn(Session &session)
     return names;
 }
 
+// What the server says of each object of one schema: its kind and name as
+// the clerk reads it ("列 Score.Remark"), and its definition with the
+// schema's own name taken out, so that two schemas compare.
+QMap<QString, QString> describeSchema(Session &session, const QString &schema)
+{
+    static const QList<QPair<QString, QString>> parts = {
+        {QStringLiteral("表"),
+         QStringLiteral("SELECT c.relname, c.relkind::text FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                        "WHERE n.nspname = $1 AND c.relkind IN ('r', 'v', 'm', 'p', 'f')")},
+        {QStringLiteral("列"),
+         QStringLiteral("SELECT c.relname || '.' || a.attname, "
+                        "concat_ws(' ', row_number() OVER (PARTITION BY c.oid ORDER BY a.attnum), "
+                        "format_type(a.atttypid, a.atttypmod), a.attnotnull, a.attidentity, "
+                        "co.collname, pg_get_expr(d.adbin, d.adrelid)) "
+                        "FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
+                        "JOIN pg_namespace n ON n.oid = c.relnamespace "
+                        "LEFT JOIN pg_collation co ON co.oid = a.attcollation "
+                        "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+                        "WHERE n.nspname = $1 AND c.relkind IN ('r', 'v', 'm', 'p', 'f') "
+                        "AND a.attnum > 0 AND NOT a.attisdropped")},
+        {QStringLiteral("约束"),
+         QStringLiteral("SELECT c.relname || '.' || k.conname, pg_get_constraintdef(k.oid) FROM pg_constraint k "
+                        "JOIN pg_class c ON c.oid = k.conrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                        "WHERE n.nspname = $1")},
+        {QStringLiteral("索引"),
+         QStringLiteral("SELECT i.relname, pg_get_indexdef(i.oid) FROM pg_index x "
+                        "JOIN pg_class i ON i.oid = x.indexrelid JOIN pg_namespace n ON n.oid = i.relnamespace "
+                        "WHERE n.nspname = $1")},
+        {QStringLiteral("触发器"),
+         QStringLiteral("SELECT c.relname || '.' || t.tgname, pg_get_triggerdef(t.oid) FROM pg_trigger t "
+                        "JOIN pg_class c ON c.oid = t.tgrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+                        "WHERE n.nspname = $1 AND NOT t.tgisinternal")},
+        {QStringLiteral("函数"),
+         QStringLiteral("SELECT p.proname || '(' || pg_get_function_identity_arguments(p.oid) || ')', "
+                        "pg_get_function_result(p.oid) || CASE WHEN EXISTS (SELECT 1 FROM pg_aggregate g "
+                        "WHERE g.aggfnoid = p.oid) THEN ' aggregate' ELSE '' END "
+                        "FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace WHERE n.nspname = $1")},
+    };
+    const QString plainPrefix = schema + QLatin1Char('.');
+    const QString quotedPrefix = QLatin1Char('"') + schema + QStringLiteral("\".");
+    QMap<QString, QString> objects;
+    for (const auto &[kind, sql] : parts) {
+        const Result r = session.exec(sql, {schema});
+        for (int i = 0; i < r.rows(); ++i)
+            objects.insert(kind + QLatin1Char(' ') + r.text(i, 0),
+                           r.text(i, 1).remove(quotedPrefix).remove(plainPrefix));
+    }
+    return objects;
+}
+
+}
+
+QStringList serverSchemaDifferences(Session &session)
+{
+    const QString own = session.exec(QStringLiteral("SELECT current_schema()")).text(0, 0);
+    const QMap<QString, QString> actual = describeSchema(session, own);
+    // The program's schema, made where nothing else is and never committed.
+    const QString reference = QStringLiteral("veltrana_reference");
+    QMap<QString, QString> expected;
+    session.exec(QStringLiteral("BEGIN"));
+    try {
+        session.exec(QStringLiteral("CREATE SCHEMA %1").arg(reference));
+        session.exec(QStringLiteral("SET LOCAL search_path TO %1").arg(reference));
+        session.execScript(serverSchemaSql());
+        expected = describeSchema(session, reference);
+    } catch (...) {
+        session.rollbackQuietly();
+        throw;
+    }
+    session.rollbackQuietly();
+
+    QStringList differences;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        if (!actual.contains(it.key()))
+            differences << QStringLiteral("缺少") + it.key();
+        else if (actual.value(it.key()) != it.value())
+            differences << it.key() + QStringLiteral(" 不同");
+    }
+    for (auto it = actual.cbegin(); it != actual.cend(); ++it)
+        if (!expected.contains(it.key()))
+            differences << QStringLiteral("多出") + it.key();
+    return differences;
 }
 
 QString serverSchemaSql()

@@ -44,6 +44,14 @@ void prepareServerSchema(Session &session);
 // until it ends.
 void prepareServerSchemaWithin(Session &session);
 
+// How the database's tables, columns, constraints, indexes, triggers and
+// functions differ from those the program's schema makes, one text per
+// difference ("缺少列 Score.Remark", "多出触发器 Score.audit", "索引
+// Score_StudentID 不同"); empty when they are the same. The program's schema
+// is set up for the comparison in a schema of its own inside a transaction
+// that is rolled back, so nothing is changed.
+QStringList serverSchemaDifferences(Session &session);
+
 // The names of the tables and columns of the database's schema, as the
 // dialect needs them.
 QStringList serverNames(Session &session);

@@ -1,6 +1,7 @@
 #include "forms/base/DictionaryBase_Unit.h"
 
 #include "data/Dravon.h"
+#include "gui/Shell_Unit.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -57,15 +58,46 @@ TfrmDictionaryBase::TfrmDictionaryBase(QWidget *owner, const DictionaryDeclarati
 
     // Add inserts the new row, then hands it the next identifier.
     m_frame->afterInsert = [this] {
-        const QString id =
-            NextIdentifier(connection(), m_declaration.table, m_declaration.idColumn, m_declaration.seed);
-        txtID->setText(id);
-        mainSource()->dataSet()->setFieldText(m_declaration.idColumn, id);
+        m_proposedId.clear();
+        proposeNumber(NextIdentifier(connection(), m_declaration.table, m_declaration.idColumn, m_declaration.seed));
     };
+    // Nothing reserves the number between Add and the store: another program
+    // may store it first. Every store of the new row (Save, Add, moving to
+    // another row) checks it first, and a store the key refused anyway (the
+    // other program stored it in between) is tried again with the next one.
+    m_frame->retryStore = [this] { return takeNextNumberIfTaken(); };
+    connect(mainSource(), &DataSource::dataSetChanged, this, [this] {
+        if (dravon::RecordSet *rs = mainSource()->dataSet())
+            rs->addEditorLink({[this] { takeNextNumberIfTaken(); }, {}});
+    });
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(4, 4, 4, 4);
     outer->addWidget(m_frame);
+}
+
+void TfrmDictionaryBase::proposeNumber(const QString &id)
+{
+    txtID->setText(id);
+    mainSource()->dataSet()->setFieldText(m_declaration.idColumn, id);
+    m_proposedId = id;
+}
+
+bool TfrmDictionaryBase::takeNextNumberIfTaken()
+{
+    dravon::RecordSet *rs = mainSource()->dataSet();
+    if (!rs || rs->state() != DataSetState::Insert || m_proposedId.isEmpty()
+        || rs->fieldText(m_declaration.idColumn) != m_proposedId)
+        return false;
+    const QString taken = QStringLiteral("SELECT 1 FROM %1 WHERE %2 = %3")
+                              .arg(dravon::quotedIdentifier(m_declaration.table),
+                                   dravon::quotedIdentifier(m_declaration.idColumn), dravon::QuotedStr(m_proposedId));
+    if (!SQLSearch(taken, connection()))
+        return false;
+    const QString before = m_proposedId;
+    proposeNumber(NextIdentifier(connection(), m_declaration.table, m_declaration.idColumn, m_declaration.seed));
+    TellUser(this, QStringLiteral("编号 %1 已被其他用户使用，新记录改用编号 %2。").arg(before, m_proposedId));
+    return true;
 }
 
 QLabel *TfrmDictionaryBase::makeLabel(const QString &name, const QString &text)

@@ -84,5 +84,14 @@ protected:
     DictionaryDeclaration m_declaration;
 
 private:
+    // Hands the new row a number: shown in txtID and written into the row.
+    void proposeNumber(const QString &id);
+    // Before the new row is stored: when the number Add proposed (still held
+    // by the row, so not one set otherwise) has meanwhile been stored by
+    // another program, the row takes the next number instead and the clerk
+    // is told. True when it did.
+    bool takeNextNumberIfTaken();
+
     RecordFrame *m_frame = nullptr;
+    QString m_proposedId;
 };

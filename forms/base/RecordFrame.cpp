@@ -315,6 +315,8 @@ void RecordFrame::btnAddClick()
     dravon::RecordSet *rs = m_main->dataSet();
     if (!rs)
         return;
+    if (rs->state() != DataSetState::Browse)
+        storeRetrying([rs] { rs->checkBrowseMode(); });
     rs->insert();
     if (afterInsert)
         afterInsert();
@@ -338,7 +340,20 @@ void RecordFrame::btnSaveClick()
 {
     dravon::RecordSet *rs = m_main->dataSet();
     if (rs && (rs->state() == DataSetState::Edit || rs->state() == DataSetState::Insert))
-        rs->post();
+        storeRetrying([rs] { rs->post(); });
+}
+
+void RecordFrame::storeRetrying(const std::function<void()> &store)
+{
+    for (int attempt = 1;; ++attempt) {
+        try {
+            store();
+            return;
+        } catch (const dravon::Error &) {
+            if (attempt >= storeAttempts || !retryStore || !retryStore())
+                throw;
+        }
+    }
 }
 
 void RecordFrame::btnCancelClick()

@@ -48,6 +48,13 @@ public:
     // the identifier here); empty for windows whose new rows start empty.
     std::function<void()> afterInsert;
 
+    // Asked when Save (or the store of a pending record by Add) failed: true
+    // when the window has put right what made it fail (a generated number
+    // that another program took meanwhile), so the store is tried again, at
+    // most storeAttempts times in all. Empty: a failed store is reported.
+    std::function<bool()> retryStore;
+    static constexpr int storeAttempts = 10;
+
     // The record commands, on the main record set.
     void btnAddClick();
     void btnModifyClick();
@@ -103,6 +110,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Runs a store of the pending record, again while retryStore allows.
+    void storeRetrying(const std::function<void()> &store);
     // The desktop keys of the record commands, beside the access keys.
     void addCommandKeys(QWidget *scope);
     // The record set names a column by its label (or grid title) when it

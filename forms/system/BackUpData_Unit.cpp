@@ -6,6 +6,7 @@
 #include "data/changes/ChangeBatch.h"
 #include "data/ProgramSettings.h"
 #include "data/server/ServerBackup.h"
+#include "forms/system/KeptDatabases_Unit.h"
 #include "gui/SharedConnection.h"
 #include "gui/Shell_Unit.h"
 
@@ -205,7 +206,11 @@ TfrmBackupData::TfrmBackupData(QWidget *owner) : TfrmBase(owner)
     btnBackup->setObjectName(QStringLiteral("btnBackup"));
     btnRestore = new QPushButton(QStringLiteral("还原(&R)"), this);
     btnRestore->setObjectName(QStringLiteral("btnRestore"));
-    for (QPushButton *b : {btnBackup, btnRestore})
+    btnKeptDatabases = new QPushButton(QStringLiteral("旧数据库(&O)…"), this);
+    btnKeptDatabases->setObjectName(QStringLiteral("btnKeptDatabases"));
+    btnKeptDatabases->setToolTip(QStringLiteral("查看和删除还原时保存的旧数据库"));
+    btnKeptDatabases->setVisible(serverInUse().has_value());
+    for (QPushButton *b : {btnBackup, btnRestore, btnKeptDatabases})
         b->setAutoDefault(false);
     SaveDialog = makeFileDialog(this, "SaveDialog", QFileDialog::AcceptSave);
     OpenDialog = makeFileDialog(this, "OpenDialog", QFileDialog::AcceptOpen);
@@ -215,6 +220,10 @@ TfrmBackupData::TfrmBackupData(QWidget *owner) : TfrmBase(owner)
     buttons->addWidget(btnBackup);
     buttons->addSpacing(24);
     buttons->addWidget(btnRestore);
+    if (!btnKeptDatabases->isHidden()) {
+        buttons->addSpacing(24);
+        buttons->addWidget(btnKeptDatabases);
+    }
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 16);
@@ -223,9 +232,11 @@ TfrmBackupData::TfrmBackupData(QWidget *owner) : TfrmBase(owner)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setTabOrder(btnBackup, btnRestore);
+    setTabOrder(btnRestore, btnKeptDatabases);
 
     connect(btnBackup, &QPushButton::clicked, this, [this] { Guarded([this] { btnBackupClick(); }); });
     connect(btnRestore, &QPushButton::clicked, this, [this] { Guarded([this] { btnRestoreClick(); }); });
+    connect(btnKeptDatabases, &QPushButton::clicked, this, [this] { Guarded([this] { btnKeptDatabasesClick(); }); });
 }
 
 void TfrmBackupData::btnBackupClick()
@@ -321,6 +332,8 @@ void TfrmBackupData::btnRestoreClick()
     QString text = QStringLiteral("还原成功!");
     if (!kept.isEmpty())
         text += QStringLiteral("\n原数据库已保存为 %1").arg(server ? QStringLiteral("服务器上的数据库 ") + kept : native(kept));
+    if (server && !kept.isEmpty())
+        text += QStringLiteral("\n不再需要的旧数据库可以在“旧数据库…”中删除。");
     // The restored file keeps the backup's own change log; the restore is
     // noted in it. (A server keeps no change log yet.)
     try {
@@ -339,6 +352,15 @@ void TfrmBackupData::btnRestoreClick()
     }
     text += closedNotice(closed);
     ShowMessage(text, QStringLiteral("提示"), QMessageBox::Information, QMessageBox::Ok);
+}
+
+void TfrmBackupData::btnKeptDatabasesClick()
+{
+    const auto server = serverInUse();
+    if (!server)
+        return;
+    TfrmKeptDatabases dialog(*server, this);
+    ExecDialog(&dialog);
 }
 
 void TfrmBackupData::FormClose()

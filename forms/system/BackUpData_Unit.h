@@ -45,11 +45,14 @@ public:
     FileCopyAnimation *Animate1 = nullptr;
     QPushButton *btnBackup = nullptr;
     QPushButton *btnRestore = nullptr;
+    // On a server only: the databases earlier restores kept, to look at and drop.
+    QPushButton *btnKeptDatabases = nullptr;
     QFileDialog *SaveDialog = nullptr;
     QFileDialog *OpenDialog = nullptr;
 
     void btnBackupClick();
     void btnRestoreClick();
+    void btnKeptDatabasesClick();
 
 protected:
     void FormClose() override;
