@@ -423,6 +423,85 @@ qint64 PositionMap::removeAt(int row)
     return key;
 }
 
+PositionMap::Removed PositionMap::removeRange(int first, int last)
+{
+    Removed removed;
+    if (first > last)
+        return removed;
+    keysChanged();
+    m_changedLocally = true;
+    // Rows standing by position only are placed by key first.
+    bool pending = false;
+    int at = 0;
+    for (const Chunk &c : std::as_const(m_chunks)) {
+        pending = pending || (c.kind == Kind::Pending && at <= last && at + c.size() > first);
+        at += c.size();
+    }
+    if (pending)
+        placeByKeys();
+    QVector<Chunk> kept;
+    kept.reserve(m_chunks.size() + 4);
+    int start = 0;
+    for (int i = 0; i < m_chunks.size(); ++i) {
+        const Chunk &c = m_chunks[i];
+        const int size = c.size();
+        const int from = qMax(first, start) - start;  // the part removed, in the chunk's rows
+        const int to = qMin(last + 1, start + size) - start;
+        start += size;
+        if (from >= to) {
+            kept << c;
+            continue;
+        }
+        if (c.kind == Kind::Keys) {
+            Chunk rest = c;
+            removed.keys += c.keys.mid(from, to - from);
+            rest.keys.remove(from, to - from);
+            // The front and the last chunk (the back) keep their places.
+            if (!rest.keys.isEmpty() || i == 0 || i == m_chunks.size() - 1)
+                kept << rest;
+        } else {
+            // Read by checkpoints (the rows were placed above): the rows
+            // left on either side keep what is read by page, and the pages
+            // they share with removed rows by their keys.
+            removed.unlisted = true;
+            appendRangePart(kept, c.first, c.first + from);
+            appendRangePart(kept, c.first + to, c.end);
+        }
+    }
+    m_chunks = kept;
+    for (qint64 key : std::as_const(removed.keys))
+        m_localInserted.remove(key);
+    return removed;
+}
+
+void PositionMap::appendRangePart(QVector<Chunk> &chunks, int first, int end)
+{
+    if (first >= end)
+        return;
+    const int stride = m_sizes.stride;
+    const int wholeFrom = (first + stride - 1) / stride * stride;
+    const int wholeTo = end / stride * stride;
+    auto byKeys = [&](int from, int to) {
+        if (from >= to)
+            return;
+        Chunk piece;
+        for (int b = from; b < to; ++b)
+            piece.keys.append(segment(b / stride).value(b % stride, -1));
+        chunks << piece;
+    };
+    if (wholeFrom >= wholeTo) {
+        byKeys(first, end);
+        return;
+    }
+    byKeys(first, wholeFrom);
+    Chunk range;
+    range.kind = Kind::Range;
+    range.first = wholeFrom;
+    range.end = wholeTo;
+    chunks << range;
+    byKeys(wholeTo, end);
+}
+
 void PositionMap::replaceKey(int row, qint64 key)
 {
     keysChanged();

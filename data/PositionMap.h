@@ -104,6 +104,13 @@ public:
     void insertKey(int row, qint64 key);
     // A row deleted here; its key.
     qint64 removeAt(int row);
+    // Rows first..last deleted here, in one pass whatever their number.
+    struct Removed
+    {
+        QVector<qint64> keys;     // the keys of rows that were kept by key
+        bool unlisted = false;    // rows read by checkpoints went too (keys not read)
+    };
+    Removed removeRange(int first, int last);
     // The row at position row now has another key (-1: gone).
     void replaceKey(int row, qint64 key);
     bool isLocal(qint64 key) const { return m_localInserted.contains(key); }
@@ -139,6 +146,7 @@ private:
     int positionAtOrAbove(qint64 key);
     void replacePending(const QVector<Chunk> &middle);
     int splitAt(int row, int *offset);
+    void appendRangePart(QVector<Chunk> &chunks, int first, int end);
     QVector<qint64> withoutLocal(const QVector<qint64> &keys) const;
     qint64 upperBound() const { return m_backLoaded ? m_backFirst : m_maxKey + 1; }
     void keysChanged();

@@ -638,13 +638,7 @@ void RecordSet::deleteRows(QList<int> rows)
         m_modified = false;
         setState(DataSetState::Browse);
     }
-    for (int i = int(rows.size()) - 1; i >= 0; --i) {
-        ++m_notifying;
-        beginRemoveRows({}, rows[i], rows[i]);
-        m_source->forget(rows[i]);
-        endRemoveRows();
-        --m_notifying;
-    }
+    forgetDeleted(rows);
     invalidateLookups();
     const int current = m_recNo;
     int removedBefore = 0;
@@ -653,6 +647,36 @@ void RecordSet::deleteRows(QList<int> rows)
             ++removedBefore;
     m_recNo = -1;
     setCurrent(recordCount() == 0 ? -1 : qMin(current - removedBefore, recordCount() - 1));
+}
+
+void RecordSet::forgetDeleted(const QList<int> &rows)
+{
+    // Runs of neighbouring rows (ascending), told to the views last run
+    // first so that the positions of the runs before stay as they were.
+    QVector<std::pair<int, int>> runs;
+    for (int r : rows) {
+        if (!runs.isEmpty() && runs.last().second + 1 == r)
+            runs.last().second = r;
+        else
+            runs.append({r, r});
+    }
+    // A view spends time in proportion to all its rows on each removal (a
+    // grid's row header walks every row), so many runs are told at once as
+    // a new set of rows; the current row is set again afterwards either way.
+    ++m_notifying;
+    const bool atOnce = runs.size() > maxRunsToldApart;
+    if (atOnce)
+        beginResetModel();
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        if (!atOnce)
+            beginRemoveRows({}, run->first, run->second);
+        m_source->forgetRows(run->first, run->second);
+        if (!atOnce)
+            endRemoveRows();
+    }
+    if (atOnce)
+        endResetModel();
+    --m_notifying;
 }
 
 std::optional<QString> RecordSet::lookup(const QString &keyField, const QString &key, const QString &resultField) const

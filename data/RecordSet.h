@@ -100,6 +100,9 @@ public:
     void checkBrowseMode();
     // Deletes several rows in one transaction (grid multi-selection).
     void deleteRows(QList<int> rows);
+    // Rows deleted in more separate runs than this leave the views as one
+    // reset rather than one removal per run.
+    static constexpr int maxRunsToldApart = 8;
 
     // The result column of the first row whose key column equals key, among
     // the rows of this set; no value when no row matches. Does not move.
@@ -177,6 +180,8 @@ private:
     int displayRow(int underlying) const;
     Values rowValues(int row) const;
     void setCurrent(int row);
+    // Drops deleted rows (ascending) from the source and tells the views.
+    void forgetDeleted(const QList<int> &rows);
     void setState(DataSetState state);
     void runEditorHooks();
     QString label(int field) const;

@@ -166,6 +166,12 @@ void RowSource::forget(int)
     refuseWrite();
 }
 
+void RowSource::forgetRows(int first, int last)
+{
+    for (int row = last; row >= first; --row)
+        forget(row);
+}
+
 // ---- finding rows by the text they show
 
 std::optional<QVariant> RowSource::lookup(int keyField, const QString &key, int resultField)

@@ -71,6 +71,8 @@ public:
     virtual Values reread(int row, const Values &read);
     // Drops the row at position row from this set (after it was deleted).
     virtual void forget(int row);
+    // Drops the rows at positions first..last (after they were deleted).
+    virtual void forgetRows(int first, int last);
 
     // The result column of the first row whose key column equals key. By
     // default the rows are compared as they show.

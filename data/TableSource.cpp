@@ -419,6 +419,18 @@ void TableSource::forget(int row)
         m_values.remove(key);
 }
 
+void TableSource::forgetRows(int first, int last)
+{
+    forgetMemo();
+    const PositionMap::Removed removed = m_map.removeRange(first, last);
+    // Rows whose keys were not read may still be kept: none is kept then.
+    if (removed.unlisted)
+        m_values.clear();
+    else
+        for (qint64 key : removed.keys)
+            m_values.remove(key);
+}
+
 Values TableSource::reread(int row, const Values &read)
 {
     forgetMemo();

@@ -34,6 +34,7 @@ public:
     void deleteRows(const QVector<int> &rows, const QVector<Values> &read) override;
     Values reread(int row, const Values &read) override;
     void forget(int row) override;
+    void forgetRows(int first, int last) override;
 
     // By the column's index, compared as stored.
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;

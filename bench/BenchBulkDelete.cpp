@@ -1,0 +1,314 @@
+// Times Ctrl+Del of many selected rows through the program's windows (the
+// key, the confirmation answered, the rows deleted, the grid painted again)
+// beside the same DELETE statements run on SQLite alone in the same run:
+//   BenchBulkDelete --db <a copy of a large file> [--reps N] [--rows N]
+// It deletes rows and puts them back: give it a copy, never the shared
+// benchmark file. The cases:
+//   - 10,000 contiguous score rows of the 成绩 window (a shift-click range);
+//   - every other row of 20,000 score rows (a ctrl-click selection);
+//   - every row of the students' window (select all).
+#include "app/Program_Unit.h"
+#include "app/TeachMain_Unit.h"
+#include "app/Looks_Unit.h"
+#include "bench/BenchSupport.h"
+#include "data/Dravon.h"
+#include "forms/master/StudentSet_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
+#include "gui/controls/DataGrid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelection>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <sqlite3.h>
+
+#include <cstdio>
+
+using bench::fail;
+using bench::median;
+using bench::settle;
+using bench::timed;
+using bench::waitForPaint;
+
+namespace {
+
+sqlite3 *raw = nullptr;
+
+void sqliteExec(const QString &sql)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(raw, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(message ? message : "failed");
+        sqlite3_free(message);
+        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
+    }
+}
+
+qint64 sqliteCount(const QString &table)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(raw, QStringLiteral("SELECT count(*) FROM %1").arg(table).toUtf8().constData(), -1, &stmt,
+                           nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot count %1").arg(table));
+    const qint64 n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    return n;
+}
+
+struct Window
+{
+    const char *menuItem;
+    std::function<DataGrid *()> grid;
+    std::function<DataSource *()> source;
+};
+
+const Window scores{"M2", [] { return frmStudentScore ? frmStudentScore->DBGrid1 : nullptr; },
+                    [] { return frmStudentScore ? frmStudentScore->DataStudentScore : nullptr; }};
+const Window students{"D3", [] { return frmStudentSet ? frmStudentSet->DBGrid : nullptr; },
+                      [] { return frmStudentSet ? frmStudentSet->mainSource() : nullptr; }};
+
+// The window opened from its menu, its rows counted, the events run.
+DataGrid *openWindow(const Window &window)
+{
+    if (!window.grid()) {
+        frmTeachMain->menuItem(QString::fromLatin1(window.menuItem))->trigger();
+        if (!window.grid())
+            fail(QStringLiteral("menu item %1 opened no window").arg(QString::fromLatin1(window.menuItem)));
+        waitForPaint(window.grid()->viewport());
+    }
+    window.source()->dataSet()->waitForCount();
+    settle();
+    return window.grid();
+}
+
+// The rows at the positions, in the grid's order: for the engine alone, the
+// same statement the window runs for each row (by key, each column as read).
+struct ReadRows
+{
+    QString deleteSql;
+    QVector<QVector<QVariant>> binds;
+};
+
+ReadRows readRows(dravon::RecordSet *rs, const QVector<int> &positions)
+{
+    ReadRows read;
+    QStringList terms{QStringLiteral("rowid = ?")};
+    for (const dravon::Field &f : rs->fields())
+        terms << QStringLiteral("\"%1\" IS ?").arg(f.name);
+    read.deleteSql = QStringLiteral("DELETE FROM \"%1\" WHERE %2").arg(rs->tableName(), terms.join(QStringLiteral(" AND ")));
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(raw, QStringLiteral("SELECT * FROM \"%1\" WHERE rowid = ?").arg(rs->tableName()).toUtf8().constData(),
+                           -1, &stmt, nullptr)
+        != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot read %1").arg(rs->tableName()));
+    for (int p : positions) {
+        const qint64 key = rs->keyOfRow(p);
+        sqlite3_bind_int64(stmt, 1, key);
+        if (sqlite3_step(stmt) != SQLITE_ROW)
+            fail(QStringLiteral("row %1 not found").arg(key));
+        QVector<QVariant> values{key};
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER:
+                values << QVariant(qint64(sqlite3_column_int64(stmt, c)));
+                break;
+            case SQLITE_FLOAT:
+                values << QVariant(sqlite3_column_double(stmt, c));
+                break;
+            case SQLITE_NULL:
+                values << QVariant();
+                break;
+            default:
+                values << QVariant(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c))));
+            }
+        }
+        sqlite3_reset(stmt);
+        read.binds << values;
+    }
+    sqlite3_finalize(stmt);
+    return read;
+}
+
+// The engine alone: the statements in one transaction, each deleting its row.
+double sqliteDeletes(const ReadRows &read)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray sql = read.deleteSql.toUtf8();
+    return timed([&] {
+        sqliteExec(QStringLiteral("BEGIN"));
+        if (sqlite3_prepare_v2(raw, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            fail(QStringLiteral("SQLite refused %1").arg(read.deleteSql));
+        for (const QVector<QVariant> &row : read.binds) {
+            for (int i = 0; i < row.size(); ++i) {
+                const QVariant &v = row[i];
+                if (v.isNull())
+                    sqlite3_bind_null(stmt, i + 1);
+                else if (v.typeId() == QMetaType::LongLong)
+                    sqlite3_bind_int64(stmt, i + 1, v.toLongLong());
+                else if (v.typeId() == QMetaType::Double)
+                    sqlite3_bind_double(stmt, i + 1, v.toDouble());
+                else {
+                    const QByteArray text = v.toString().toUtf8();
+                    sqlite3_bind_text(stmt, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+                }
+            }
+            if (sqlite3_step(stmt) != SQLITE_DONE || sqlite3_changes(raw) != 1)
+                fail(QStringLiteral("SQLite did not delete a row"));
+            sqlite3_reset(stmt);
+        }
+        sqlite3_finalize(stmt);
+        sqliteExec(QStringLiteral("COMMIT"));
+    });
+}
+
+// The table's rows at the positions kept aside, so that each case can put
+// them back (their keys too).
+void keepAside(const QString &table, const ReadRows &read)
+{
+    QStringList keys;
+    for (const QVector<QVariant> &row : read.binds)
+        keys << QString::number(row.first().toLongLong());
+    sqliteExec(QStringLiteral("DROP TABLE IF EXISTS temp.kept; CREATE TEMP TABLE kept AS SELECT rowid AS kept_rowid, * FROM "
+                              "\"%1\" WHERE rowid IN (%2)")
+                   .arg(table, keys.join(QLatin1Char(','))));
+}
+
+void putBack(const QString &table)
+{
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(raw, QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table).toUtf8().constData(), -1,
+                       &stmt, nullptr);
+    QStringList columns;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        columns << QStringLiteral("\"%1\"").arg(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))));
+    sqlite3_finalize(stmt);
+    sqliteExec(QStringLiteral("INSERT INTO \"%1\" (rowid, %2) SELECT kept_rowid, %2 FROM temp.kept")
+                   .arg(table, columns.join(QLatin1Char(','))));
+}
+
+// Ctrl+Del of the selected rows answered OK, until the grid has painted again.
+double ctrlDel(DataGrid *grid, const QString &table, qint64 expected)
+{
+    grid->setFocus();
+    const qint64 before = sqliteCount(table);
+    const double ms = timed([&] {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+        QApplication::sendEvent(grid, &key);
+        waitForPaint(grid->viewport());
+    });
+    const qint64 after = sqliteCount(table);
+    if (before - after != expected)
+        fail(QStringLiteral("Ctrl+Del deleted %1 rows of %2, not %3").arg(before - after).arg(table).arg(expected));
+    return ms;
+}
+
+void printLine(const QString &name, double window, double engine)
+{
+    std::printf("%-52s %10.1f %10.1f %8.2fx\n", qPrintable(name), window, engine, engine > 0 ? window / engine : 0.0);
+    std::fflush(stdout);
+}
+
+enum class Selection { Range, EveryOther, All };
+
+// One case: the window opened, the rows selected (not timed), Ctrl+Del timed
+// through the window, the rows put back, the same statements on the engine
+// alone, the rows put back again.
+void runCase(const QString &name, const Window &window, Selection selection, int first, int rows, int reps)
+{
+    std::vector<double> through, alone;
+    for (int rep = 0; rep < reps; ++rep) {
+        DataGrid *grid = openWindow(window);
+        dravon::RecordSet *rs = window.source()->dataSet();
+        QAbstractItemModel *model = grid->model();
+        const int columns = model->columnCount();
+        QVector<int> positions;
+        QItemSelection chosen;
+        if (selection == Selection::All) {
+            for (int r = 0; r < rs->recordCount(); ++r)
+                positions << r;
+            chosen.select(model->index(0, 0), model->index(rs->recordCount() - 1, columns - 1));
+        } else {
+            const int step = selection == Selection::EveryOther ? 2 : 1;
+            for (int i = 0; i < rows; ++i)
+                positions << first + i * step;
+            if (step == 1)
+                chosen.select(model->index(first, 0), model->index(first + rows - 1, columns - 1));
+            else
+                for (int p : std::as_const(positions))
+                    chosen.append(QItemSelectionRange(model->index(p, 0), model->index(p, columns - 1)));
+        }
+        const QString table = rs->tableName();
+        const ReadRows read = readRows(rs, positions);
+        keepAside(table, read);
+        grid->selectionModel()->select(chosen, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        settle();
+        through.push_back(ctrlDel(grid, table, positions.size()));
+        frmTeachMain->mdiArea()->closeAllSubWindows();
+        settle();
+        putBack(table);
+        alone.push_back(sqliteDeletes(read));
+        putBack(table);
+        sqliteExec(QStringLiteral("DROP TABLE temp.kept"));
+    }
+    std::printf("%-52s %10s %10s  minimum %.1f / %.1f ms\n", "", "", "", *std::min_element(through.begin(), through.end()),
+                *std::min_element(alone.begin(), alone.end()));
+    printLine(name, median(through), median(alone));
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QString path;
+    int reps = 3;
+    int rows = 10000;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        if (a == "--db" && i + 1 < argc)
+            path = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--reps" && i + 1 < argc)
+            reps = qMax(1, QByteArray(argv[++i]).toInt());
+        else if (a == "--rows" && i + 1 < argc)
+            rows = qMax(1, QByteArray(argv[++i]).toInt());
+        else {
+            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N] [--rows N]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (path.isEmpty() || !QFile::exists(path))
+        fail(QStringLiteral("give the copy of a database with --db"));
+    if (QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
+        fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (!text.startsWith(QLatin1String("This plugin does not support")))
+            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    ApplyLooks(app);
+    bench::ProgramRun program(path);
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("SQLite cannot open %1").arg(path));
+    sqlite3_busy_timeout(raw, 5000);
+    std::printf("database %s: %lld scores, %lld students; Qt %s, SQLite %s, %d repetitions, medians\n\n",
+                qPrintable(path), sqliteCount(QStringLiteral("Score")), sqliteCount(QStringLiteral("StudentInfo")),
+                qVersion(), sqlite3_libversion(), reps);
+    std::printf("%-52s %10s %10s %9s\n", "Ctrl+Del, confirmed, to the painted grid", "window", "SQLite", "ratio");
+    std::printf("%-52s %10s %10s %9s\n", "", "ms", "ms", "");
+
+    runCase(QStringLiteral("成绩: %1 contiguous rows").arg(rows), scores, Selection::Range, 1000, rows, reps);
+    runCase(QStringLiteral("成绩: every other row, %1 rows").arg(rows), scores, Selection::EveryOther, 1000, rows, reps);
+    runCase(QStringLiteral("学生信息: all rows (select all)"), students, Selection::All, 0, 0, reps);
+    // Each case asks its question; anything else shown is a failure to look at.
+    program.messages.removeAll(QStringLiteral("Delete all selected records?"));
+    if (!program.messages.isEmpty())
+        std::printf("messages shown: %s\n", qPrintable(program.messages.join(QLatin1Char('|'))));
+    sqlite3_close(raw);
+    DestroyApplicationWindows();
+    return 0;
+}
