@@ -205,6 +205,67 @@ bool hasRowKey(sqlite3 *db, const QString &table)
     return false;
 }
 
+// The change log's table as this program defines it, built anew with its
+// entries, keys and order unchanged: the old table is renamed aside, the new
+// one made from the delivered statement (so the file's definition reads as a
+// new file's), the entries copied, the old table dropped and the indexes made
+// again. Views and triggers are out of the way meanwhile (see
+// setAsideViewsAndTriggers).
+void rebuildChangeLog(sqlite3 *db, const QString &schema)
+{
+    const QString head = QStringLiteral("CREATE TABLE ChangeLog (");
+    const qsizetype from = schema.indexOf(head);
+    const qsizetype to = schema.indexOf(QStringLiteral("\n);"), from);
+    if (from < 0 || to < 0)
+        throw Error(QStringLiteral("程序的数据库结构说明 (schema.sql) 缺少修改记录表"));
+    QStringList names;
+    for (const QStringList &column : rows(db, QStringLiteral("SELECT name FROM pragma_table_info('ChangeLog')")))
+        names << quoted(column[0]);
+    const QList<QStringList> indexes =
+        rows(db, QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'index' AND tbl_name = 'ChangeLog' "
+                                "AND sql IS NOT NULL ORDER BY rowid"));
+    exec(db, QStringLiteral("ALTER TABLE ChangeLog RENAME TO ChangeLog_upgrading"));
+    exec(db, schema.mid(from, to + 3 - from));
+    exec(db, QStringLiteral("INSERT INTO ChangeLog (%1) SELECT %1 FROM ChangeLog_upgrading ORDER BY ChangeID")
+                 .arg(names.join(QStringLiteral(", "))));
+    exec(db, QStringLiteral("DROP TABLE ChangeLog_upgrading"));
+    for (const QStringList &index : indexes)
+        exec(db, index[0]);
+}
+
+// The statements of the change log's triggers, in the order the delivered
+// schema makes them (the order the engine fires them in depends on it).
+QStringList logTriggerStatements()
+{
+    const QString sql = changeLogSchemaSql();
+    QStringList statements;
+    for (qsizetype from = sql.indexOf(QStringLiteral("CREATE TRIGGER ")); from >= 0;
+         from = sql.indexOf(QStringLiteral("CREATE TRIGGER "), from)) {
+        const qsizetype end = sql.indexOf(QStringLiteral("\nEND;"), from);
+        if (end < 0)
+            throw Error(QStringLiteral("程序的数据库结构说明 (schema.sql) 中的触发器不完整"));
+        statements << sql.mid(from, end + 5 - from);
+        from = end;
+    }
+    return statements;
+}
+
+// Version 3 for a file of version 2: the log's table built anew and the
+// log's triggers made again as delivered (they read the running batch once).
+// The file's other views and triggers are kept as they are.
+void upgradeChangeLog(sqlite3 *db)
+{
+    const QStringList triggers = logTriggerStatements();
+    for (const QString &trigger : triggers)
+        exec(db, QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger.section(QLatin1Char(' '), 2, 2)));
+    const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
+    rebuildChangeLog(db, deliveredSchemaSql());
+    for (const QString &statement : viewsAndTriggers)
+        exec(db, statement);
+    for (const QString &trigger : triggers)
+        exec(db, trigger);
+}
+
 }
 
 QString deliveredSchemaSql()
@@ -261,6 +322,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
             }
             if (version < 2)
                 exec(db, changeLogSchemaSql());
+            if (version == 2)
+                upgradeChangeLog(db);
             exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {

@@ -184,14 +184,17 @@ CREATE INDEX ChangeBatch_Window ON ChangeBatch (Window);
 -- One entry per row inserted (I: NewValue holds the row as a JSON object),
 -- deleted (D: OldValue holds it) or per column updated (U: Field, OldValue,
 -- NewValue as stored). A password is never logged: its change is an entry
--- without values.
+-- without values. The operation's check compares with each letter in turn:
+-- an IN list of three or more values in a constraint makes the engine build
+-- a lookup table for every row a trigger logs, which cost more than the
+-- logged update itself (version 3).
 CREATE TABLE ChangeLog (
   ChangeID  INTEGER PRIMARY KEY,
   BatchID   INTEGER,             -- NULL for a write of another program
   ChangedAt TEXT,                -- the time of a write of another program
   TableName TEXT NOT NULL,
   RowKey,                        -- the row's key: Id of a record table, the identifier of a master table
-  Operation TEXT NOT NULL CHECK (Operation IN ('I', 'U', 'D')),
+  Operation TEXT NOT NULL CHECK (Operation = 'I' OR Operation = 'U' OR Operation = 'D'),
   Field     TEXT,
   OldValue,
   NewValue,
@@ -211,792 +214,794 @@ CREATE TABLE ChangeBatchCurrent (
 -- The engine fires a table's triggers latest created first: the columns' are
 -- created last column first, and one statement's entries come in column
 -- order. A text column is kept with CAST(... AS TEXT): JSON cannot hold a
--- byte string, which another program might store in one.
+-- byte string, which another program might store in one. An entry reads the
+-- running batch once, through a join (version 3; two lookups before): no
+-- batch means another program's write, which gets its own time.
 -- TeacherInfo
 CREATE TRIGGER TeacherInfo_LogInsert AFTER INSERT ON TeacherInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'TeacherInfo', NEW.TeacherID, 'I',
           json_object('TeacherID', CAST(NEW.TeacherID AS TEXT), 'TchName', CAST(NEW.TchName AS TEXT),
             'TchSex', CAST(NEW.TchSex AS TEXT), 'TchAge', NEW.TchAge, 'Duty', CAST(NEW.Duty AS TEXT),
-            'TchContact', CAST(NEW.TchContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT)));
+            'TchContact', CAST(NEW.TchContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogDelete AFTER DELETE ON TeacherInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'TeacherInfo', OLD.TeacherID, 'D',
           json_object('TeacherID', CAST(OLD.TeacherID AS TEXT), 'TchName', CAST(OLD.TchName AS TEXT),
             'TchSex', CAST(OLD.TchSex AS TEXT), 'TchAge', OLD.TchAge, 'Duty', CAST(OLD.Duty AS TEXT),
-            'TchContact', CAST(OLD.TchContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT)));
+            'TchContact', CAST(OLD.TchContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogRemark AFTER UPDATE OF Remark ON TeacherInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogTchContact AFTER UPDATE OF TchContact ON TeacherInfo
   WHEN OLD.TchContact IS NOT NEW.TchContact BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'TchContact', OLD.TchContact, NEW.TchContact);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'TchContact', OLD.TchContact, NEW.TchContact
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogDuty AFTER UPDATE OF Duty ON TeacherInfo
   WHEN OLD.Duty IS NOT NEW.Duty BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'Duty', OLD.Duty, NEW.Duty);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'Duty', OLD.Duty, NEW.Duty
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogTchAge AFTER UPDATE OF TchAge ON TeacherInfo
   WHEN OLD.TchAge IS NOT NEW.TchAge BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'TchAge', OLD.TchAge, NEW.TchAge);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'TchAge', OLD.TchAge, NEW.TchAge
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogTchSex AFTER UPDATE OF TchSex ON TeacherInfo
   WHEN OLD.TchSex IS NOT NEW.TchSex BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'TchSex', OLD.TchSex, NEW.TchSex);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'TchSex', OLD.TchSex, NEW.TchSex
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogTchName AFTER UPDATE OF TchName ON TeacherInfo
   WHEN OLD.TchName IS NOT NEW.TchName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'TchName', OLD.TchName, NEW.TchName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'TchName', OLD.TchName, NEW.TchName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogTeacherID AFTER UPDATE OF TeacherID ON TeacherInfo
   WHEN OLD.TeacherID IS NOT NEW.TeacherID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'TeacherInfo', OLD.TeacherID, 'U', 'TeacherID', OLD.TeacherID, NEW.TeacherID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'TeacherInfo', OLD.TeacherID, 'U', 'TeacherID', OLD.TeacherID, NEW.TeacherID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- StudentInfo
 CREATE TRIGGER StudentInfo_LogInsert AFTER INSERT ON StudentInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'StudentInfo', NEW.StudentID, 'I',
           json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'StuName', CAST(NEW.StuName AS TEXT),
             'StuSex', CAST(NEW.StuSex AS TEXT), 'StuAge', NEW.StuAge, 'ClassID', CAST(NEW.ClassID AS TEXT),
             'InSchoolDate', NEW.InSchoolDate, 'OutSchoolDate', NEW.OutSchoolDate,
-            'StuContact', CAST(NEW.StuContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT)));
+            'StuContact', CAST(NEW.StuContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogDelete AFTER DELETE ON StudentInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'StudentInfo', OLD.StudentID, 'D',
           json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'StuName', CAST(OLD.StuName AS TEXT),
             'StuSex', CAST(OLD.StuSex AS TEXT), 'StuAge', OLD.StuAge, 'ClassID', CAST(OLD.ClassID AS TEXT),
             'InSchoolDate', OLD.InSchoolDate, 'OutSchoolDate', OLD.OutSchoolDate,
-            'StuContact', CAST(OLD.StuContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT)));
+            'StuContact', CAST(OLD.StuContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogRemark AFTER UPDATE OF Remark ON StudentInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogStuContact AFTER UPDATE OF StuContact ON StudentInfo
   WHEN OLD.StuContact IS NOT NEW.StuContact BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'StuContact', OLD.StuContact, NEW.StuContact);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'StuContact', OLD.StuContact, NEW.StuContact
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogOutSchoolDate AFTER UPDATE OF OutSchoolDate ON StudentInfo
   WHEN OLD.OutSchoolDate IS NOT NEW.OutSchoolDate BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'OutSchoolDate', OLD.OutSchoolDate, NEW.OutSchoolDate);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'OutSchoolDate', OLD.OutSchoolDate, NEW.OutSchoolDate
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogInSchoolDate AFTER UPDATE OF InSchoolDate ON StudentInfo
   WHEN OLD.InSchoolDate IS NOT NEW.InSchoolDate BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'InSchoolDate', OLD.InSchoolDate, NEW.InSchoolDate);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'InSchoolDate', OLD.InSchoolDate, NEW.InSchoolDate
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogClassID AFTER UPDATE OF ClassID ON StudentInfo
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogStuAge AFTER UPDATE OF StuAge ON StudentInfo
   WHEN OLD.StuAge IS NOT NEW.StuAge BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'StuAge', OLD.StuAge, NEW.StuAge);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'StuAge', OLD.StuAge, NEW.StuAge
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogStuSex AFTER UPDATE OF StuSex ON StudentInfo
   WHEN OLD.StuSex IS NOT NEW.StuSex BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'StuSex', OLD.StuSex, NEW.StuSex);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'StuSex', OLD.StuSex, NEW.StuSex
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogStuName AFTER UPDATE OF StuName ON StudentInfo
   WHEN OLD.StuName IS NOT NEW.StuName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'StuName', OLD.StuName, NEW.StuName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'StuName', OLD.StuName, NEW.StuName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogStudentID AFTER UPDATE OF StudentID ON StudentInfo
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'StudentInfo', OLD.StudentID, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'StudentInfo', OLD.StudentID, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- GradeInfo
 CREATE TRIGGER GradeInfo_LogInsert AFTER INSERT ON GradeInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'GradeInfo', NEW.GradeID, 'I',
           json_object('GradeID', CAST(NEW.GradeID AS TEXT), 'GrdName', CAST(NEW.GrdName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogDelete AFTER DELETE ON GradeInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'GradeInfo', OLD.GradeID, 'D',
           json_object('GradeID', CAST(OLD.GradeID AS TEXT), 'GrdName', CAST(OLD.GrdName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogRemark AFTER UPDATE OF Remark ON GradeInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'GradeInfo', OLD.GradeID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'GradeInfo', OLD.GradeID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogGrdName AFTER UPDATE OF GrdName ON GradeInfo
   WHEN OLD.GrdName IS NOT NEW.GrdName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'GradeInfo', OLD.GradeID, 'U', 'GrdName', OLD.GrdName, NEW.GrdName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'GradeInfo', OLD.GradeID, 'U', 'GrdName', OLD.GrdName, NEW.GrdName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogGradeID AFTER UPDATE OF GradeID ON GradeInfo
   WHEN OLD.GradeID IS NOT NEW.GradeID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'GradeInfo', OLD.GradeID, 'U', 'GradeID', OLD.GradeID, NEW.GradeID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'GradeInfo', OLD.GradeID, 'U', 'GradeID', OLD.GradeID, NEW.GradeID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- ClassInfo
 CREATE TRIGGER ClassInfo_LogInsert AFTER INSERT ON ClassInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'ClassInfo', NEW.ClassID, 'I',
           json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'GradeID', CAST(NEW.GradeID AS TEXT),
-            'ClaName', CAST(NEW.ClaName AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT)));
+            'ClaName', CAST(NEW.ClaName AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogDelete AFTER DELETE ON ClassInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'ClassInfo', OLD.ClassID, 'D',
           json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'GradeID', CAST(OLD.GradeID AS TEXT),
-            'ClaName', CAST(OLD.ClaName AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT)));
+            'ClaName', CAST(OLD.ClaName AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogRemark AFTER UPDATE OF Remark ON ClassInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'ClassInfo', OLD.ClassID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'ClassInfo', OLD.ClassID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogClaName AFTER UPDATE OF ClaName ON ClassInfo
   WHEN OLD.ClaName IS NOT NEW.ClaName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'ClassInfo', OLD.ClassID, 'U', 'ClaName', OLD.ClaName, NEW.ClaName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'ClassInfo', OLD.ClassID, 'U', 'ClaName', OLD.ClaName, NEW.ClaName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogGradeID AFTER UPDATE OF GradeID ON ClassInfo
   WHEN OLD.GradeID IS NOT NEW.GradeID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'ClassInfo', OLD.ClassID, 'U', 'GradeID', OLD.GradeID, NEW.GradeID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'ClassInfo', OLD.ClassID, 'U', 'GradeID', OLD.GradeID, NEW.GradeID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogClassID AFTER UPDATE OF ClassID ON ClassInfo
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'ClassInfo', OLD.ClassID, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'ClassInfo', OLD.ClassID, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- SubjectInfo
 CREATE TRIGGER SubjectInfo_LogInsert AFTER INSERT ON SubjectInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'SubjectInfo', NEW.SubjectID, 'I',
           json_object('SubjectID', CAST(NEW.SubjectID AS TEXT), 'SubName', CAST(NEW.SubName AS TEXT),
-            'CreditHour', NEW.CreditHour, 'Remark', CAST(NEW.Remark AS TEXT)));
+            'CreditHour', NEW.CreditHour, 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogDelete AFTER DELETE ON SubjectInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'SubjectInfo', OLD.SubjectID, 'D',
           json_object('SubjectID', CAST(OLD.SubjectID AS TEXT), 'SubName', CAST(OLD.SubName AS TEXT),
-            'CreditHour', OLD.CreditHour, 'Remark', CAST(OLD.Remark AS TEXT)));
+            'CreditHour', OLD.CreditHour, 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogRemark AFTER UPDATE OF Remark ON SubjectInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'SubjectInfo', OLD.SubjectID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'SubjectInfo', OLD.SubjectID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogCreditHour AFTER UPDATE OF CreditHour ON SubjectInfo
   WHEN OLD.CreditHour IS NOT NEW.CreditHour BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'SubjectInfo', OLD.SubjectID, 'U', 'CreditHour', OLD.CreditHour, NEW.CreditHour);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'SubjectInfo', OLD.SubjectID, 'U', 'CreditHour', OLD.CreditHour, NEW.CreditHour
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogSubName AFTER UPDATE OF SubName ON SubjectInfo
   WHEN OLD.SubName IS NOT NEW.SubName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'SubjectInfo', OLD.SubjectID, 'U', 'SubName', OLD.SubName, NEW.SubName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'SubjectInfo', OLD.SubjectID, 'U', 'SubName', OLD.SubName, NEW.SubName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogSubjectID AFTER UPDATE OF SubjectID ON SubjectInfo
   WHEN OLD.SubjectID IS NOT NEW.SubjectID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'SubjectInfo', OLD.SubjectID, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'SubjectInfo', OLD.SubjectID, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- DormInfo
 CREATE TRIGGER DormInfo_LogInsert AFTER INSERT ON DormInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'DormInfo', NEW.DormID, 'I',
           json_object('DormID', CAST(NEW.DormID AS TEXT), 'DormName', CAST(NEW.DormName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogDelete AFTER DELETE ON DormInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'DormInfo', OLD.DormID, 'D',
           json_object('DormID', CAST(OLD.DormID AS TEXT), 'DormName', CAST(OLD.DormName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogRemark AFTER UPDATE OF Remark ON DormInfo
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'DormInfo', OLD.DormID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'DormInfo', OLD.DormID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogDormName AFTER UPDATE OF DormName ON DormInfo
   WHEN OLD.DormName IS NOT NEW.DormName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'DormInfo', OLD.DormID, 'U', 'DormName', OLD.DormName, NEW.DormName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'DormInfo', OLD.DormID, 'U', 'DormName', OLD.DormName, NEW.DormName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogDormID AFTER UPDATE OF DormID ON DormInfo
   WHEN OLD.DormID IS NOT NEW.DormID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'DormInfo', OLD.DormID, 'U', 'DormID', OLD.DormID, NEW.DormID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'DormInfo', OLD.DormID, 'U', 'DormID', OLD.DormID, NEW.DormID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- User
 CREATE TRIGGER User_LogInsert AFTER INSERT ON "User" BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'User', NEW.UserID, 'I',
           json_object('UserID', CAST(NEW.UserID AS TEXT), 'UserName', CAST(NEW.UserName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogDelete AFTER DELETE ON "User" BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'User', OLD.UserID, 'D',
           json_object('UserID', CAST(OLD.UserID AS TEXT), 'UserName', CAST(OLD.UserName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogRemark AFTER UPDATE OF Remark ON "User"
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'User', OLD.UserID, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'User', OLD.UserID, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogUserPassword AFTER UPDATE OF UserPassword ON "User"
   WHEN OLD.UserPassword IS NOT NEW.UserPassword BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'User', OLD.UserID, 'U', 'UserPassword', NULL, NULL);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'User', OLD.UserID, 'U', 'UserPassword', NULL, NULL
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogUserName AFTER UPDATE OF UserName ON "User"
   WHEN OLD.UserName IS NOT NEW.UserName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'User', OLD.UserID, 'U', 'UserName', OLD.UserName, NEW.UserName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'User', OLD.UserID, 'U', 'UserName', OLD.UserName, NEW.UserName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogUserID AFTER UPDATE OF UserID ON "User"
   WHEN OLD.UserID IS NOT NEW.UserID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'User', OLD.UserID, 'U', 'UserID', OLD.UserID, NEW.UserID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'User', OLD.UserID, 'U', 'UserID', OLD.UserID, NEW.UserID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Score
 CREATE TRIGGER Score_LogInsert AFTER INSERT ON Score BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Score', NEW.Id, 'I',
           json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ScoreDateTime', NEW.ScoreDateTime,
             'Term', CAST(NEW.Term AS TEXT), 'SubjectID', CAST(NEW.SubjectID AS TEXT),
             'ClassID', CAST(NEW.ClassID AS TEXT), 'Score', NEW.Score, 'CreditHour', NEW.CreditHour,
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogDelete AFTER DELETE ON Score BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Score', OLD.Id, 'D',
           json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ScoreDateTime', OLD.ScoreDateTime,
             'Term', CAST(OLD.Term AS TEXT), 'SubjectID', CAST(OLD.SubjectID AS TEXT),
             'ClassID', CAST(OLD.ClassID AS TEXT), 'Score', OLD.Score, 'CreditHour', OLD.CreditHour,
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogRemark AFTER UPDATE OF Remark ON Score
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogCreditHour AFTER UPDATE OF CreditHour ON Score
   WHEN OLD.CreditHour IS NOT NEW.CreditHour BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'CreditHour', OLD.CreditHour, NEW.CreditHour);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'CreditHour', OLD.CreditHour, NEW.CreditHour
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogScore AFTER UPDATE OF Score ON Score
   WHEN OLD.Score IS NOT NEW.Score BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'Score', OLD.Score, NEW.Score);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'Score', OLD.Score, NEW.Score
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogClassID AFTER UPDATE OF ClassID ON Score
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogSubjectID AFTER UPDATE OF SubjectID ON Score
   WHEN OLD.SubjectID IS NOT NEW.SubjectID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogTerm AFTER UPDATE OF Term ON Score
   WHEN OLD.Term IS NOT NEW.Term BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'Term', OLD.Term, NEW.Term);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'Term', OLD.Term, NEW.Term
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogScoreDateTime AFTER UPDATE OF ScoreDateTime ON Score
   WHEN OLD.ScoreDateTime IS NOT NEW.ScoreDateTime BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'ScoreDateTime', OLD.ScoreDateTime, NEW.ScoreDateTime);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'ScoreDateTime', OLD.ScoreDateTime, NEW.ScoreDateTime
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogStudentID AFTER UPDATE OF StudentID ON Score
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogId AFTER UPDATE OF Id ON Score
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Score', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Score', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Practice
 CREATE TRIGGER Practice_LogInsert AFTER INSERT ON Practice BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Practice', NEW.Id, 'I',
           json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ClassID', CAST(NEW.ClassID AS TEXT),
             'PracticeDateTime', NEW.PracticeDateTime, 'PracticeName', CAST(NEW.PracticeName AS TEXT),
-            'PracticeResult', CAST(NEW.PracticeResult AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT)));
+            'PracticeResult', CAST(NEW.PracticeResult AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogDelete AFTER DELETE ON Practice BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Practice', OLD.Id, 'D',
           json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ClassID', CAST(OLD.ClassID AS TEXT),
             'PracticeDateTime', OLD.PracticeDateTime, 'PracticeName', CAST(OLD.PracticeName AS TEXT),
-            'PracticeResult', CAST(OLD.PracticeResult AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT)));
+            'PracticeResult', CAST(OLD.PracticeResult AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogRemark AFTER UPDATE OF Remark ON Practice
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogPracticeResult AFTER UPDATE OF PracticeResult ON Practice
   WHEN OLD.PracticeResult IS NOT NEW.PracticeResult BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'PracticeResult', OLD.PracticeResult, NEW.PracticeResult);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'PracticeResult', OLD.PracticeResult, NEW.PracticeResult
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogPracticeName AFTER UPDATE OF PracticeName ON Practice
   WHEN OLD.PracticeName IS NOT NEW.PracticeName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'PracticeName', OLD.PracticeName, NEW.PracticeName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'PracticeName', OLD.PracticeName, NEW.PracticeName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogPracticeDateTime AFTER UPDATE OF PracticeDateTime ON Practice
   WHEN OLD.PracticeDateTime IS NOT NEW.PracticeDateTime BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'PracticeDateTime', OLD.PracticeDateTime, NEW.PracticeDateTime);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'PracticeDateTime', OLD.PracticeDateTime, NEW.PracticeDateTime
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogClassID AFTER UPDATE OF ClassID ON Practice
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogStudentID AFTER UPDATE OF StudentID ON Practice
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogId AFTER UPDATE OF Id ON Practice
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Practice', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Practice', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Moral
 CREATE TRIGGER Moral_LogInsert AFTER INSERT ON Moral BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Moral', NEW.Id, 'I',
           json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ClassID', CAST(NEW.ClassID AS TEXT),
             'MoralID', CAST(NEW.MoralID AS TEXT), 'MoralResult', NEW.MoralResult,
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogDelete AFTER DELETE ON Moral BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Moral', OLD.Id, 'D',
           json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ClassID', CAST(OLD.ClassID AS TEXT),
             'MoralID', CAST(OLD.MoralID AS TEXT), 'MoralResult', OLD.MoralResult,
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogRemark AFTER UPDATE OF Remark ON Moral
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogMoralResult AFTER UPDATE OF MoralResult ON Moral
   WHEN OLD.MoralResult IS NOT NEW.MoralResult BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'MoralResult', OLD.MoralResult, NEW.MoralResult);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'MoralResult', OLD.MoralResult, NEW.MoralResult
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogMoralID AFTER UPDATE OF MoralID ON Moral
   WHEN OLD.MoralID IS NOT NEW.MoralID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'MoralID', OLD.MoralID, NEW.MoralID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'MoralID', OLD.MoralID, NEW.MoralID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogClassID AFTER UPDATE OF ClassID ON Moral
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogStudentID AFTER UPDATE OF StudentID ON Moral
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogId AFTER UPDATE OF Id ON Moral
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Moral', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Moral', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Price
 CREATE TRIGGER Price_LogInsert AFTER INSERT ON Price BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Price', NEW.Id, 'I',
           json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'PriceName', CAST(NEW.PriceName AS TEXT),
-            'StudentID', CAST(NEW.StudentID AS TEXT), 'Price', NEW.Price, 'Remark', CAST(NEW.Remark AS TEXT)));
+            'StudentID', CAST(NEW.StudentID AS TEXT), 'Price', NEW.Price, 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogDelete AFTER DELETE ON Price BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Price', OLD.Id, 'D',
           json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'PriceName', CAST(OLD.PriceName AS TEXT),
-            'StudentID', CAST(OLD.StudentID AS TEXT), 'Price', OLD.Price, 'Remark', CAST(OLD.Remark AS TEXT)));
+            'StudentID', CAST(OLD.StudentID AS TEXT), 'Price', OLD.Price, 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogRemark AFTER UPDATE OF Remark ON Price
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogPrice AFTER UPDATE OF Price ON Price
   WHEN OLD.Price IS NOT NEW.Price BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'Price', OLD.Price, NEW.Price);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'Price', OLD.Price, NEW.Price
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogStudentID AFTER UPDATE OF StudentID ON Price
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogPriceName AFTER UPDATE OF PriceName ON Price
   WHEN OLD.PriceName IS NOT NEW.PriceName BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'PriceName', OLD.PriceName, NEW.PriceName);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'PriceName', OLD.PriceName, NEW.PriceName
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogClassID AFTER UPDATE OF ClassID ON Price
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogId AFTER UPDATE OF Id ON Price
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Price', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Price', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Dorm
 CREATE TRIGGER Dorm_LogInsert AFTER INSERT ON Dorm BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Dorm', NEW.Id, 'I',
           json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'StudentID', CAST(NEW.StudentID AS TEXT),
             'StuSex', CAST(NEW.StuSex AS TEXT), 'DormID', CAST(NEW.DormID AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT)));
+            'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogDelete AFTER DELETE ON Dorm BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Dorm', OLD.Id, 'D',
           json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'StudentID', CAST(OLD.StudentID AS TEXT),
             'StuSex', CAST(OLD.StuSex AS TEXT), 'DormID', CAST(OLD.DormID AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT)));
+            'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogRemark AFTER UPDATE OF Remark ON Dorm
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogDormID AFTER UPDATE OF DormID ON Dorm
   WHEN OLD.DormID IS NOT NEW.DormID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'DormID', OLD.DormID, NEW.DormID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'DormID', OLD.DormID, NEW.DormID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogStuSex AFTER UPDATE OF StuSex ON Dorm
   WHEN OLD.StuSex IS NOT NEW.StuSex BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'StuSex', OLD.StuSex, NEW.StuSex);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'StuSex', OLD.StuSex, NEW.StuSex
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogStudentID AFTER UPDATE OF StudentID ON Dorm
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogClassID AFTER UPDATE OF ClassID ON Dorm
   WHEN OLD.ClassID IS NOT NEW.ClassID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'ClassID', OLD.ClassID, NEW.ClassID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogId AFTER UPDATE OF Id ON Dorm
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Dorm', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Dorm', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- Course
 CREATE TRIGGER Course_LogInsert AFTER INSERT ON Course BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Course', NEW.Id, 'I',
           json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'SubjectID', CAST(NEW.SubjectID AS TEXT),
             'TeacherID', CAST(NEW.TeacherID AS TEXT), 'Term', CAST(NEW.Term AS TEXT),
-            'BeginTime', NEW.BeginTime, 'EndTime', NEW.EndTime, 'Remark', CAST(NEW.Remark AS TEXT)));
+            'BeginTime', NEW.BeginTime, 'EndTime', NEW.EndTime, 'Remark', CAST(NEW.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogDelete AFTER DELETE ON Course BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Course', OLD.Id, 'D',
           json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'SubjectID', CAST(OLD.SubjectID AS TEXT),
             'TeacherID', CAST(OLD.TeacherID AS TEXT), 'Term', CAST(OLD.Term AS TEXT),
-            'BeginTime', OLD.BeginTime, 'EndTime', OLD.EndTime, 'Remark', CAST(OLD.Remark AS TEXT)));
+            'BeginTime', OLD.BeginTime, 'EndTime', OLD.EndTime, 'Remark', CAST(OLD.Remark AS TEXT))
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogRemark AFTER UPDATE OF Remark ON Course
   WHEN OLD.Remark IS NOT NEW.Remark BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'Remark', OLD.Remark, NEW.Remark
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogEndTime AFTER UPDATE OF EndTime ON Course
   WHEN OLD.EndTime IS NOT NEW.EndTime BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'EndTime', OLD.EndTime, NEW.EndTime);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'EndTime', OLD.EndTime, NEW.EndTime
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogBeginTime AFTER UPDATE OF BeginTime ON Course
   WHEN OLD.BeginTime IS NOT NEW.BeginTime BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'BeginTime', OLD.BeginTime, NEW.BeginTime);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'BeginTime', OLD.BeginTime, NEW.BeginTime
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogTerm AFTER UPDATE OF Term ON Course
   WHEN OLD.Term IS NOT NEW.Term BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'Term', OLD.Term, NEW.Term);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'Term', OLD.Term, NEW.Term
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogTeacherID AFTER UPDATE OF TeacherID ON Course
   WHEN OLD.TeacherID IS NOT NEW.TeacherID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'TeacherID', OLD.TeacherID, NEW.TeacherID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'TeacherID', OLD.TeacherID, NEW.TeacherID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogSubjectID AFTER UPDATE OF SubjectID ON Course
   WHEN OLD.SubjectID IS NOT NEW.SubjectID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'SubjectID', OLD.SubjectID, NEW.SubjectID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogStudentID AFTER UPDATE OF StudentID ON Course
   WHEN OLD.StudentID IS NOT NEW.StudentID BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'StudentID', OLD.StudentID, NEW.StudentID
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogId AFTER UPDATE OF Id ON Course
   WHEN OLD.Id IS NOT NEW.Id BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, Field, OldValue, NewValue)
-  VALUES ((SELECT BatchID FROM ChangeBatchCurrent),
-          CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN datetime('now', 'localtime') END,
-          'Course', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id);
+  SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
+          'Course', OLD.Id, 'U', 'Id', OLD.Id, NEW.Id
+  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 
 -- End of version 2.
 
 -- The version of these table shapes; an older file is upgraded when opened.
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;

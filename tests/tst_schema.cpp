@@ -1,7 +1,8 @@
 // The database file's table shapes over time: a file of the first version
-// (record tables without a row key) or of the second (no change log) is
-// upgraded when it is opened, a failed upgrade leaves it untouched, and the
-// build delivers its files private.
+// (record tables without a row key), of the second (no change log) or of the
+// third (the log's first table definition) is upgraded when it is opened, a
+// failed upgrade leaves it untouched, and the build delivers its files
+// private.
 
 #include "data/Dravon.h"
 #include "data/SchemaUpgrade.h"
@@ -22,6 +23,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace {
@@ -73,6 +75,37 @@ QStringList changeLogObjects(const QString &dbPath)
 {
     return testsupport::querySql(dbPath, "SELECT type || ' ' || name || ': ' || sql FROM sqlite_master "
                                          "WHERE name LIKE 'Change%' OR type = 'trigger' ORDER BY name");
+}
+
+// Makes the workspace's file one of version 2: the change log's table with
+// its first definition, whose operation check was an IN list, and triggers
+// that looked the running batch up twice.
+void withFirstChangeLogTable(const testsupport::TestWorkspace &ws)
+{
+    ws.exec("PRAGMA writable_schema = ON;"
+            "UPDATE sqlite_master SET sql = replace(sql, "
+            "  'CHECK (Operation = ''I'' OR Operation = ''U'' OR Operation = ''D'')', "
+            "  'CHECK (Operation IN (''I'', ''U'', ''D''))') WHERE name = 'ChangeLog';"
+            "UPDATE sqlite_master SET sql = replace(replace(sql, "
+            "  'SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN', "
+            "  'VALUES ((SELECT BatchID FROM ChangeBatchCurrent), CASE WHEN NOT EXISTS (SELECT 1 FROM ChangeBatchCurrent) THEN'), "
+            "  char(10) || '  FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;', ');') WHERE type = 'trigger';"
+            "PRAGMA writable_schema = OFF; PRAGMA user_version = 2;");
+    QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE name = 'ChangeLog' AND sql LIKE '%Operation IN (%'"),
+             QStringList{"1"});
+    QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql LIKE '%NOT EXISTS%' "
+                      "AND sql NOT LIKE '%LEFT JOIN%'"),
+             QStringList{"102"});
+}
+
+// Whether the engine refuses the statement on the file.
+bool refused(const QString &dbPath, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc != SQLITE_OK;
 }
 
 QStringList upgradeCopies(const QString &dir)
@@ -207,7 +240,7 @@ private slots:
         QVERIFY(changeLogObjects(ws.dbPath()).isEmpty());
 
         QVERIFY(!openError(ws.dbPath()).has_value());
-        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{"2"});
+        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{QString::number(dravon::currentSchemaVersion)});
         QCOMPARE(changeLogObjects(ws.dbPath()), delivered);
         QCOMPARE(ws.query("SELECT StudentID || ' ' || Score FROM Score"), QStringList{"2007001 75.0"});
         QCOMPARE(ws.query("SELECT count(*) FROM ChangeLog"), QStringList{"0"});
@@ -221,19 +254,73 @@ private slots:
                  QStringList{"Score U Score 75.0 80.0 1 1"});
     }
 
-    // A name the change log needs is taken in the file: the upgrade fails
-    // and the file is byte for byte as it was, with no copy left beside it.
-    void failedChangeLogUpgradeLeavesTheFileUntouched()
+    // A file of version 2 keeps its log through the rebuild of the log's
+    // table: every entry as it was, the definitions of a new file, a view
+    // over the log working, the operation letter still checked, and the
+    // next write logged after the last entry.
+    void secondVersionLogTableRebuilt()
     {
         testsupport::TestWorkspace ws(false);
-        withoutChangeLog(ws, 1);
-        ws.exec("CREATE TABLE ChangeBatchCurrent (Note TEXT);");
+        const QStringList delivered = changeLogObjects(ws.dbPath());
+        ws.exec("INSERT INTO Score (StudentID, Score, Remark) VALUES ('2007001', 75.0, '补考');"
+                "UPDATE Score SET Score = 80.0, Remark = NULL; DELETE FROM Score;"
+                "UPDATE ChangeLog SET BatchID = 7, UndoneBy = 9 WHERE ChangeID = 2;"
+                "CREATE VIEW LaterChanges AS SELECT * FROM ChangeLog WHERE ChangeID > 1;");
+        withFirstChangeLogTable(ws);
+        const QString entriesSql = QStringLiteral(
+            "SELECT ChangeID || ' ' || quote(BatchID) || ' ' || (ChangedAt IS NOT NULL) || ' ' || TableName || ' ' || "
+            "RowKey || ' ' || Operation || ' ' || quote(Field) || ' ' || quote(OldValue) || ' ' || quote(NewValue) || ' ' "
+            "|| quote(UndoneBy) FROM ChangeLog ORDER BY ChangeID");
+        const QStringList entries = ws.query(entriesSql);
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries[1], QStringLiteral("2 7 1 Score 1 U 'Score' 75.0 80.0 9"));
+
+        const auto error = openError(ws.dbPath());
+        QVERIFY2(!error.has_value(), qPrintable(error.value_or(QString())));
+        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{QString::number(dravon::currentSchemaVersion)});
+        QCOMPARE(changeLogObjects(ws.dbPath()), delivered);
+        QCOMPARE(ws.query(entriesSql), entries);
+        QCOMPARE(ws.query("SELECT count(*) FROM LaterChanges"), QStringList{"3"});
+        QCOMPARE(ws.query("PRAGMA integrity_check"), QStringList{"ok"});
+        const QStringList copies = upgradeCopies(ws.dir());
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(testsupport::querySql(QDir(ws.dir()).filePath(copies[0]), "PRAGMA user_version"), QStringList{"2"});
+
+        QVERIFY(refused(ws.dbPath(), "INSERT INTO ChangeLog (TableName, Operation) VALUES ('Score', 'X')"));
+        // Another program's write, then one inside a batch.
+        ws.exec("INSERT INTO Score (StudentID, Score) VALUES ('2007002', 60.0);"
+                "BEGIN; INSERT INTO ChangeBatchCurrent VALUES (12); UPDATE Score SET Score = 61.0;"
+                "DELETE FROM ChangeBatchCurrent; COMMIT;");
+        QCOMPARE(ws.query("SELECT ChangeID || ' ' || Operation || ' ' || quote(BatchID) || ' ' || (ChangedAt IS NOT NULL) "
+                          "FROM ChangeLog WHERE ChangeID > 4 ORDER BY ChangeID"),
+                 QStringList({"5 I NULL 1", "6 U 12 0"}));
+    }
+
+    // A name an upgrade of the change log needs is taken in the file: the
+    // upgrade fails and the file is byte for byte as it was, with no copy
+    // left beside it.
+    void failedChangeLogUpgradeLeavesTheFileUntouched_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("version 1: a table of the log") << 1 << "ChangeBatchCurrent";
+        QTest::newRow("version 2: the rebuilt log table") << 2 << "ChangeLog_upgrading";
+    }
+    void failedChangeLogUpgradeLeavesTheFileUntouched()
+    {
+        QFETCH(int, version);
+        QFETCH(QString, taken);
+        testsupport::TestWorkspace ws(false);
+        if (version == 1)
+            withoutChangeLog(ws, 1);
+        else
+            withFirstChangeLogTable(ws);
+        ws.exec(QStringLiteral("CREATE TABLE %1 (Note TEXT);").arg(taken));
         const QByteArray before = fileBytes(ws.dbPath());
         const QStringList entriesBefore = QDir(ws.dir()).entryList(QDir::Files | QDir::Hidden);
         const auto error = openError(ws.dbPath());
         QVERIFY(error.has_value());
-        QVERIFY2(error->contains(QStringLiteral("升级失败,文件没有改变")) && error->contains("ChangeBatchCurrent"),
-                 qPrintable(*error));
+        QVERIFY2(error->contains(QStringLiteral("升级失败,文件没有改变")) && error->contains(taken), qPrintable(*error));
         QCOMPARE(fileBytes(ws.dbPath()), before);
         QCOMPARE(QDir(ws.dir()).entryList(QDir::Files | QDir::Hidden), entriesBefore);
     }

@@ -4,6 +4,7 @@
 #include "gui/Shell_Unit.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QTimer>
 #include <functional>
@@ -40,20 +41,28 @@ void showMainWindowLoggedIn(const QString &user = QStringLiteral("1001"),
                             const QString &password = QStringLiteral("admin"));
 
 // Calls action with the first modal dialog of type T that becomes active
-// within the time limit; the caller then runs whatever opens the dialog.
+// within the time limit; the caller then runs whatever opens the dialog. The
+// limit is wall-clock time, so on a loaded machine a handler that found no
+// dialog is gone by then and cannot catch a later test's dialog.
 template<typename T>
-void whenModal(std::function<void(T *)> action, int remainingMs = 5000)
+void whenModal(std::function<void(T *)> action, QDeadlineTimer deadline)
 {
-    QTimer::singleShot(10, [action, remainingMs] {
+    QTimer::singleShot(10, [action, deadline] {
         if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
             action(dialog);
             return;
         }
-        if (remainingMs > 0)
-            whenModal<T>(action, remainingMs - 10);
+        if (!deadline.hasExpired())
+            whenModal<T>(action, deadline);
         else
             qWarning("no modal dialog appeared");
     });
+}
+
+template<typename T>
+void whenModal(std::function<void(T *)> action, int remainingMs = 5000)
+{
+    whenModal<T>(std::move(action), QDeadlineTimer(remainingMs));
 }
 
 }
