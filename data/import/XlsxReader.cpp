@@ -195,7 +195,11 @@ void XlsxReader::readPackage()
     readWorkbook();
 }
 
-XlsxReader::~XlsxReader() = default;
+XlsxReader::~XlsxReader()
+{
+    m_stream.reset();
+    closeStream();
+}
 
 void XlsxReader::ZipCloser::operator()(zip *archive) const
 {
@@ -273,7 +277,9 @@ QByteArray XlsxReader::readPart(const QString &part, qint64 limit, bool required
 
 void XlsxReader::openStream(const QString &part, XmlStream::Handler &handler)
 {
+    // The previous part's read-ahead thread stops before the part it names changes.
     m_stream.reset();
+    closeStream();
     m_streamPart = part;
     m_streamRead = 0;
     m_streamSize = openPart(part, true);

@@ -77,9 +77,9 @@ private:
     };
     QByteArray m_data;
     std::unique_ptr<zip, ZipCloser> m_zip;
+    QString m_streamPart;  // read by the read-ahead thread: outlives it
     std::unique_ptr<zip_file, FileCloser> m_file;
     std::unique_ptr<ByteReadAhead> m_readAhead;  // unpacks m_file, so it goes first
-    QString m_streamPart;
     qint64 m_streamSize = 0;
     qint64 m_streamRead = 0;
     std::unique_ptr<XmlStream> m_stream;
