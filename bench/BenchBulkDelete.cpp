@@ -37,16 +37,6 @@ namespace {
 
 sqlite3 *raw = nullptr;
 
-void sqliteExec(const QString &sql)
-{
-    char *message = nullptr;
-    if (sqlite3_exec(raw, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const QString text = QString::fromUtf8(message ? message : "failed");
-        sqlite3_free(message);
-        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
-    }
-}
-
 qint64 sqliteCount(const QString &table)
 {
     sqlite3_stmt *stmt = nullptr;
@@ -139,7 +129,7 @@ double sqliteDeletes(const ReadRows &read)
     sqlite3_stmt *stmt = nullptr;
     const QByteArray sql = read.deleteSql.toUtf8();
     return timed([&] {
-        sqliteExec(QStringLiteral("BEGIN"));
+        bench::sqliteExec(raw, QStringLiteral("BEGIN"));
         if (sqlite3_prepare_v2(raw, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
             fail(QStringLiteral("SQLite refused %1").arg(read.deleteSql));
         for (const QVector<QVariant> &row : read.binds) {
@@ -161,7 +151,7 @@ double sqliteDeletes(const ReadRows &read)
             sqlite3_reset(stmt);
         }
         sqlite3_finalize(stmt);
-        sqliteExec(QStringLiteral("COMMIT"));
+        bench::sqliteExec(raw, QStringLiteral("COMMIT"));
     });
 }
 
@@ -172,7 +162,7 @@ void keepAside(const QString &table, const ReadRows &read)
     QStringList keys;
     for (const QVector<QVariant> &row : read.binds)
         keys << QString::number(row.first().toLongLong());
-    sqliteExec(QStringLiteral("DROP TABLE IF EXISTS temp.kept; CREATE TEMP TABLE kept AS SELECT rowid AS kept_rowid, * FROM "
+    bench::sqliteExec(raw, QStringLiteral("DROP TABLE IF EXISTS temp.kept; CREATE TEMP TABLE kept AS SELECT rowid AS kept_rowid, * FROM "
                               "\"%1\" WHERE rowid IN (%2)")
                    .arg(table, keys.join(QLatin1Char(','))));
 }
@@ -186,7 +176,7 @@ void putBack(const QString &table)
     while (sqlite3_step(stmt) == SQLITE_ROW)
         columns << QStringLiteral("\"%1\"").arg(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))));
     sqlite3_finalize(stmt);
-    sqliteExec(QStringLiteral("INSERT INTO \"%1\" (rowid, %2) SELECT kept_rowid, %2 FROM temp.kept")
+    bench::sqliteExec(raw, QStringLiteral("INSERT INTO \"%1\" (rowid, %2) SELECT kept_rowid, %2 FROM temp.kept")
                    .arg(table, columns.join(QLatin1Char(','))));
 }
 
@@ -252,7 +242,7 @@ void runCase(const QString &name, const Window &window, Selection selection, int
         putBack(table);
         alone.push_back(sqliteDeletes(read));
         putBack(table);
-        sqliteExec(QStringLiteral("DROP TABLE temp.kept"));
+        bench::sqliteExec(raw, QStringLiteral("DROP TABLE temp.kept"));
     }
     std::printf("%-52s %10s %10s  minimum %.1f / %.1f ms\n", "", "", "", *std::min_element(through.begin(), through.end()),
                 *std::min_element(alone.begin(), alone.end()));

@@ -44,16 +44,6 @@ namespace {
 
 sqlite3 *raw = nullptr;
 
-void sqliteExec(const QString &sql)
-{
-    char *message = nullptr;
-    if (sqlite3_exec(raw, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const QString text = QString::fromUtf8(message ? message : "failed");
-        sqlite3_free(message);
-        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
-    }
-}
-
 QStringList sqliteColumn(const QString &sql)
 {
     sqlite3_stmt *stmt = nullptr;
@@ -81,12 +71,12 @@ public:
         m_definitions = sqliteColumn(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table));
         for (const QString &name :
              sqliteColumn(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table)))
-            sqliteExec(QStringLiteral("DROP TRIGGER \"%1\"").arg(name));
+            bench::sqliteExec(raw, QStringLiteral("DROP TRIGGER \"%1\"").arg(name));
     }
     ~TriggersAside()
     {
         for (const QString &sql : std::as_const(m_definitions))
-            sqliteExec(sql);
+            bench::sqliteExec(raw, sql);
     }
 
 private:
@@ -181,7 +171,7 @@ double sqliteUpdate(qint64 from, int count)
 {
     TriggersAside aside(QStringLiteral("Score"));
     return timed([&] {
-        sqliteExec(QStringLiteral("BEGIN; UPDATE Score SET Score = Score + 1 WHERE Id > %1 AND Id <= %2; COMMIT;")
+        bench::sqliteExec(raw, QStringLiteral("BEGIN; UPDATE Score SET Score = Score + 1 WHERE Id > %1 AND Id <= %2; COMMIT;")
                        .arg(from)
                        .arg(from + count));
     });
@@ -252,10 +242,10 @@ int main(int argc, char **argv)
             const qint64 fromId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
             rows->moveTo(first + deleted - 1);
             const qint64 toId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
-            sqliteExec(QStringLiteral("CREATE TEMP TABLE kept AS SELECT * FROM Score WHERE Id BETWEEN %1 AND %2").arg(fromId).arg(toId));
+            bench::sqliteExec(raw, QStringLiteral("CREATE TEMP TABLE kept AS SELECT * FROM Score WHERE Id BETWEEN %1 AND %2").arg(fromId).arg(toId));
             TriggersAside aside(QStringLiteral("Score"));
             without.push_back(ctrlDel(first, deleted));
-            sqliteExec(QStringLiteral("INSERT INTO Score SELECT * FROM temp.kept; DROP TABLE temp.kept;"));
+            bench::sqliteExec(raw, QStringLiteral("INSERT INTO Score SELECT * FROM temp.kept; DROP TABLE temp.kept;"));
         }
         frmTeachMain->mdiArea()->closeAllSubWindows();
         settle();

@@ -147,16 +147,6 @@ QString sqliteValue(const QString &sql)
     return value;
 }
 
-void sqliteExec(const QString &sql)
-{
-    char *message = nullptr;
-    if (sqlite3_exec(raw, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const QString text = QString::fromUtf8(message ? message : "failed");
-        sqlite3_free(message);
-        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql, text));
-    }
-}
-
 constexpr int page = 100;
 
 int firstPage(const QString &table, const QString &columns = QStringLiteral("*"))
@@ -1156,7 +1146,7 @@ int main(int argc, char **argv)
                       closeAllWindows();
                       if (sqliteValue(QStringLiteral("SELECT count(*) FROM StudentInfo WHERE StudentID = '%1'").arg(added)) != QLatin1String("1"))
                           fail(QStringLiteral("Add + Save did not store student %1").arg(added));
-                      sqliteExec(QStringLiteral("DELETE FROM StudentInfo WHERE StudentID = '%1'").arg(added));
+                      bench::sqliteExec(raw, QStringLiteral("DELETE FROM StudentInfo WHERE StudentID = '%1'").arg(added));
                       return m;
                   },
                   [] {
@@ -1170,7 +1160,7 @@ int main(int argc, char **argv)
                               + 1);
                           sqliteRows(QStringLiteral("INSERT INTO StudentInfo (StudentID) VALUES (?)"), -1, {next});
                       });
-                      sqliteExec(QStringLiteral("DELETE FROM StudentInfo WHERE StudentID = '%1'").arg(next));
+                      bench::sqliteExec(raw, QStringLiteral("DELETE FROM StudentInfo WHERE StudentID = '%1'").arg(next));
                       return ms;
                   },
                   times(2, 5), QStringLiteral("<= 2x+5ms")};
@@ -1211,7 +1201,7 @@ int main(int argc, char **argv)
                           rs->setFieldText(QStringLiteral("Score"), QStringLiteral("88"));
                           rs->post();
                       });
-                      sqliteExec(QStringLiteral("DELETE FROM Score WHERE rowid = (SELECT max(rowid) FROM Score)"));
+                      bench::sqliteExec(raw, QStringLiteral("DELETE FROM Score WHERE rowid = (SELECT max(rowid) FROM Score)"));
                       return m;
                   },
                   [] {
@@ -1219,14 +1209,14 @@ int main(int argc, char **argv)
                           sqliteRows(QStringLiteral("INSERT INTO Score (StudentID, Term, SubjectID, Score) VALUES (?, ?, ?, ?)"), -1,
                                      {QStringLiteral("2007001"), QStringLiteral("第一学期"), QStringLiteral("2007001"), 88.0});
                       });
-                      sqliteExec(QStringLiteral("DELETE FROM Score WHERE rowid = (SELECT max(rowid) FROM Score)"));
+                      bench::sqliteExec(raw, QStringLiteral("DELETE FROM Score WHERE rowid = (SELECT max(rowid) FROM Score)"));
                       return ms;
                   },
                   times(2, 5), QStringLiteral("<= 2x+5ms")};
     cases << Case{QStringLiteral("Score: Delete of one row"),
                   [] {
                       // A row of its own, opened as the one row of a filtered set.
-                      sqliteExec(QStringLiteral("INSERT INTO Score (StudentID, Term) VALUES ('0000000', '第一学期')"));
+                      bench::sqliteExec(raw, QStringLiteral("INSERT INTO Score (StudentID, Term) VALUES ('0000000', '第一学期')"));
                       const QString rowid = sqliteValue(QStringLiteral("SELECT max(rowid) FROM Score"));
                       auto rs = openSet(QStringLiteral("Select * From Score where StudentID = '0000000'"));
                       if (rs->recordCount() != 1)
@@ -1238,7 +1228,7 @@ int main(int argc, char **argv)
                       return m;
                   },
                   [] {
-                      sqliteExec(QStringLiteral("INSERT INTO Score (StudentID, Term) VALUES ('0000000', '第一学期')"));
+                      bench::sqliteExec(raw, QStringLiteral("INSERT INTO Score (StudentID, Term) VALUES ('0000000', '第一学期')"));
                       const qint64 rowid = sqliteValue(QStringLiteral("SELECT max(rowid) FROM Score")).toLongLong();
                       return timed([&] { sqliteRows(QStringLiteral("DELETE FROM Score WHERE rowid = ?"), -1, {rowid}); });
                   },

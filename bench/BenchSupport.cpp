@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -128,4 +130,14 @@ ProgramRun::ProgramRun(const QString &databasePath, const QElapsedTimer *since)
         fail(QStringLiteral("login as 1001/admin failed; the benchmark needs the first account"));
 }
 
+}
+
+void bench::sqliteExec(sqlite3 *db, const QString &sql)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(message ? message : "failed");
+        sqlite3_free(message);
+        fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
+    }
 }

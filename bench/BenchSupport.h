@@ -11,12 +11,16 @@
 #include <functional>
 #include <vector>
 
+struct sqlite3;
+
 class QWidget;
 
 namespace bench {
 
 // Prints "<program>: <what>" and ends the run.
 [[noreturn]] void fail(const QString &what);
+// Runs sql straight on the engine (the figure beside the program's); fails the run when refused.
+void sqliteExec(sqlite3 *db, const QString &sql);
 
 template<typename F>
 double timed(F &&work)
