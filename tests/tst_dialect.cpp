@@ -125,6 +125,10 @@ private slots:
         QTest::newRow("ifnull, instr, ==")
             << QStringLiteral("SELECT ifnull(Remark, ''), instr(StuName, '王') FROM StudentInfo WHERE 1 == 1")
             << QStringLiteral("SELECT coalesce(\"Remark\", ''), strpos(\"StuName\", '王') FROM \"StudentInfo\" WHERE 1 = 1");
+        QTest::newRow("substr of a date column's text")
+            << QStringLiteral("SELECT substr(InSchoolDate, 1, 4), substr(StuName, ?1) FROM StudentInfo")
+            << QStringLiteral("SELECT substr(CAST(\"InSchoolDate\" AS text), 1, 4), substr(CAST(\"StuName\" AS text), $1) "
+                              "FROM \"StudentInfo\"");
         QTest::newRow("typeof")
             << QStringLiteral("SELECT typeof(StuAge) = 'integer' FROM StudentInfo")
             << QStringLiteral("SELECT (CASE WHEN (\"StuAge\") IS NULL THEN 'null' WHEN pg_typeof(\"StuAge\")::text IN "
