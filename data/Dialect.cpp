@@ -371,6 +371,12 @@ private:
             out += QStringLiteral("coalesce") + render(open, close + 1);
         } else if (fn == QLatin1String("instr")) {
             out += QStringLiteral("strpos") + render(open, close + 1);
+        } else if (fn == QLatin1String("substr") && (args.size() == 2 || args.size() == 3)) {
+            // SQLite takes any value as its text (a date column's ISO text).
+            out += QStringLiteral("substr(CAST(%1 AS text), %2").arg(arg(0), arg(1));
+            if (args.size() == 3)
+                out += QStringLiteral(", ") + arg(2);
+            out += QLatin1Char(')');
         } else if (fn == QLatin1String("typeof") && args.size() == 1) {
             const QString x = arg(0);
             out += QStringLiteral("(CASE WHEN (%1) IS NULL THEN 'null' "

@@ -6,6 +6,7 @@
 #include "data/Error.h"
 #include "data/FieldValue.h"
 #include "data/QueryStatement.h"
+#include "data/ReadStatement.h"
 #include "data/ShortDate.h"
 #include "support/TestWorkspace.h"
 
@@ -125,6 +126,10 @@ private slots:
         QTest::newRow("ifnull, instr, ==")
             << QStringLiteral("SELECT ifnull(Remark, ''), instr(StuName, '王') FROM StudentInfo WHERE 1 == 1")
             << QStringLiteral("SELECT coalesce(\"Remark\", ''), strpos(\"StuName\", '王') FROM \"StudentInfo\" WHERE 1 = 1");
+        QTest::newRow("substr of a date column's text")
+            << QStringLiteral("SELECT substr(InSchoolDate, 1, 4), substr(StuName, ?1) FROM StudentInfo")
+            << QStringLiteral("SELECT substr(CAST(\"InSchoolDate\" AS text), 1, 4), substr(CAST(\"StuName\" AS text), $1) "
+                              "FROM \"StudentInfo\"");
         QTest::newRow("typeof")
             << QStringLiteral("SELECT typeof(StuAge) = 'integer' FROM StudentInfo")
             << QStringLiteral("SELECT (CASE WHEN (\"StuAge\") IS NULL THEN 'null' WHEN pg_typeof(\"StuAge\")::text IN "
@@ -237,6 +242,35 @@ private slots:
         const dravon::RefusalReason reason = dravon::readRefusal(engineText);
         QCOMPARE(reason.column, column);
         QCOMPARE(reason.why, why);
+    }
+
+    // The server is sent only the parameters a rewritten statement uses,
+    // numbered again in the order of their first use; quoted text is left alone.
+    void serverParametersNumberedDensely_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("dense");
+        QTest::addColumn<QList<int>>("original");
+        QTest::newRow("gaps closed")
+            << QStringLiteral("SELECT \"Id\" FROM t WHERE \"Id\" >= $4 AND \"Id\" <= $5 AND a >= $2")
+            << QStringLiteral("SELECT \"Id\" FROM t WHERE \"Id\" >= $1 AND \"Id\" <= $2 AND a >= $3")
+            << QList<int>{4, 5, 2};
+        QTest::newRow("one parameter twice")
+            << QStringLiteral("SELECT $6, total(x < $6), $10") << QStringLiteral("SELECT $1, total(x < $1), $2")
+            << QList<int>{6, 10};
+        QTest::newRow("quotes, doubled quotes and a dollar sign alone")
+            << QStringLiteral("SELECT '$1 it''s $2', \"a$3\"\"$4\", $ , $3")
+            << QStringLiteral("SELECT '$1 it''s $2', \"a$3\"\"$4\", $ , $1") << QList<int>{3};
+        QTest::newRow("none") << QStringLiteral("SELECT 1") << QStringLiteral("SELECT 1") << QList<int>{};
+    }
+    void serverParametersNumberedDensely()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, dense);
+        QFETCH(QList<int>, original);
+        const dravon::DenseParameters d = dravon::denseParameters(sql);
+        QCOMPARE(d.sql, dense);
+        QCOMPARE(QList<int>(d.original.begin(), d.original.end()), original);
     }
 };
 

@@ -228,8 +228,7 @@ private slots:
         out = std::make_unique<QTemporaryDir>();
         ws->exec(QString::fromUtf8(awkwardRows));
         conn = std::make_unique<dravon::Connection>();
-        conn->setConnectionString(ws->connectionString());
-        conn->open();
+        ws->openConnection(*conn);
         rec = std::make_unique<MessageRecorder>();
         form = std::make_unique<QWidget>();
         form->setWindowTitle(QStringLiteral("学生信息维护"));

@@ -88,8 +88,7 @@ private slots:
         ws = std::make_unique<TestWorkspace>();
         files = std::make_unique<QTemporaryDir>();
         conn = std::make_unique<dravon::Connection>();
-        conn->setConnectionString(ws->connectionString());
-        conn->open();
+        ws->openConnection(*conn);
     }
     void cleanup()
     {
@@ -97,6 +96,25 @@ private slots:
         ws.reset();
         files.reset();
         CurrentUserID.clear();
+    }
+
+    // On a server database the import says it cannot run there before it
+    // reads a row, and the table stays as it was.
+    void importOnTheServerIsRefused()
+    {
+        if (!ws->onServer())
+            QSKIP("runs on the server (tst_importcheck_server)");
+        testsupport::PreparedImport p =
+            prepareImport(*conn, importFixture(QStringLiteral("students-gnumeric.csv")), QStringLiteral("StudentInfo"), 0);
+        ImportRun run(*conn, p.plan);
+        try {
+            run.check(*p.reader);
+            QFAIL("the import ran on the server");
+        } catch (const dravon::Error &e) {
+            QCOMPARE(e.text(), QStringLiteral("服务器数据库上还不能导入:请先导入到数据库文件。"));
+        }
+        QVERIFY(!run.isChecked());
+        QCOMPARE(ws->query("SELECT count(*) FROM StudentInfo"), QStringList{"0"});
     }
 
     void studentsFromAWorkbookAreCheckedThenWrittenAndASecondRunChangesNothing_data()

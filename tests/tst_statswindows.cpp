@@ -195,7 +195,10 @@ private slots:
     {
         ws = std::make_unique<TestWorkspace>();
         ws->exec(QString::fromUtf8(testsupport::statsSeedRows()));
-        ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n[Info]\nSchoolName=第一实验学校\n").arg(ws->dbPath()).toUtf8());
+        // The school's name beside the connection the workspace wrote (a file or a server).
+        QFile ini(ws->iniPath());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        ws->writeIni(ini.readAll() + QStringLiteral("\n[Info]\nSchoolName=第一实验学校\n").toUtf8());
         ResetApplicationEndForTesting();
         recorder = std::make_unique<MessageRecorder>();
         new TfrmTeachMain;

@@ -2,44 +2,57 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/ReadStatement.h"
 #include "data/find/SqlMatch.h"
 #include "data/find/TextMatch.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace findtext {
 
 namespace {
 
-QVector<Person> read(sqlite3 *db, const QString &sql, const QString &query, bool number, Person::Kind kind)
+// Rows read at a time where names are matched here.
+constexpr int namePage = 2048;
+
+// The people a statement lists (number, name, group), with the query as ?1
+// and a number's range as ?2, ?3. Without the engine's matching function (on
+// the server) a name is matched here on rows read in pages of keys (?4):
+// the statement then reads every row after the key, in key order, with the
+// key last.
+QVector<Person> read(dravon::Connection &connection, const QString &sql, const QString &query, bool number,
+                     Person::Kind kind, bool matchHere, int limit)
 {
     QVector<Person> people;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare16_v2(db, sql.utf16(), int(sql.size() * 2), &stmt, nullptr) != SQLITE_OK)
-        throw dravon::Error(dravon::engineErrorText(db));
-    auto bind = [&](int i, const QString &text) {
-        sqlite3_bind_text16(stmt, i, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
-    };
-    bind(1, query);
-    if (number) {
-        QString end = query;
-        end.back() = QChar(end.back().unicode() + 1);
-        bind(2, query);
-        bind(3, end);
+    const Query q(query);
+    for (qint64 after = std::numeric_limits<qint64>::min();;) {
+        dravon::ReadStatement s(connection, sql);
+        s.bind(1, query);
+        if (number) {
+            QString end = query;
+            end.back() = QChar(end.back().unicode() + 1);
+            s.bind(2, query);
+            s.bind(3, end);
+        }
+        s.bind(4, after);
+        int read = 0;
+        while (s.step()) {
+            ++read;
+            if (matchHere) {
+                after = s.int64(3);
+                if (!q.matches(s.text(1)))
+                    continue;
+            }
+            people.append({kind, s.text(0), s.text(1), s.text(2)});
+            if (people.size() >= limit)
+                return people;
+        }
+        if (!matchHere || read < namePage)
+            return people;
     }
-    auto text = [&](int column) {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, column)),
-                                 sqlite3_column_bytes(stmt, column));
-    };
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-        people.append({kind, text(0), text(1), text(2)});
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE)
-        throw dravon::Error(dravon::engineErrorText(db));
-    return people;
 }
 
 }
@@ -50,31 +63,39 @@ QVector<Person> quickFind(dravon::Connection &connection, const QString &query, 
     const Query q(text);
     if (q.isEmpty() || limit <= 0)
         return {};
-    auto *db = static_cast<sqlite3 *>(connection.nativeHandle());
-    registerSqlMatch(db);
     const bool number = q.isNumber();
+    // The file's engine matches names by the program's own function; the
+    // server has none, so there names are matched here.
+    const bool matchHere = connection.isServer() && !number;
+    if (!connection.isServer())
+        registerSqlMatch(static_cast<sqlite3 *>(connection.nativeHandle()));
     // A number is read from the number's index in number order; a name is
-    // matched row by row by the engine.
-    const QString match = QStringLiteral("%1(%2, ?1, 0)").arg(QLatin1String(sqlMatchFunction));
+    // matched row by row, by the engine or here.
+    auto byName = [&](const QString &column, const QString &key) {
+        return matchHere ? QStringLiteral("%1 > ?4").arg(key)
+                         : QStringLiteral("%1(%2, ?1, 0)").arg(QLatin1String(sqlMatchFunction), column);
+    };
+    const int rowsRead = matchHere ? namePage : limit;
     const QString students =
         number ? QStringLiteral("SELECT s.StudentID, s.StuName, coalesce(c.ClaName, s.ClassID, '') FROM StudentInfo s "
                                 "LEFT JOIN ClassInfo c ON c.ClassID = s.ClassID "
                                 "WHERE s.StudentID >= ?2 AND s.StudentID < ?3 ORDER BY s.StudentID LIMIT %1")
                      .arg(limit)
-               : QStringLiteral("SELECT s.StudentID, s.StuName, coalesce(c.ClaName, s.ClassID, '') FROM StudentInfo s "
-                                "LEFT JOIN ClassInfo c ON c.ClassID = s.ClassID WHERE %1 ORDER BY s.rowid LIMIT %2")
-                     .arg(match.arg(QStringLiteral("s.StuName")))
-                     .arg(limit);
+               : QStringLiteral("SELECT s.StudentID, s.StuName, coalesce(c.ClaName, s.ClassID, ''), s.rowid "
+                                "FROM StudentInfo s LEFT JOIN ClassInfo c ON c.ClassID = s.ClassID WHERE %1 "
+                                "ORDER BY s.rowid LIMIT %2")
+                     .arg(byName(QStringLiteral("s.StuName"), QStringLiteral("s.rowid")))
+                     .arg(rowsRead);
     const QString teachers =
         number ? QStringLiteral("SELECT TeacherID, TchName, coalesce(Duty, '') FROM TeacherInfo "
                                 "WHERE TeacherID >= ?2 AND TeacherID < ?3 ORDER BY TeacherID LIMIT %1")
                      .arg(limit)
-               : QStringLiteral("SELECT TeacherID, TchName, coalesce(Duty, '') FROM TeacherInfo WHERE %1 "
+               : QStringLiteral("SELECT TeacherID, TchName, coalesce(Duty, ''), rowid FROM TeacherInfo WHERE %1 "
                                 "ORDER BY rowid LIMIT %2")
-                     .arg(match.arg(QStringLiteral("TchName")))
-                     .arg(limit);
-    QVector<Person> found = read(db, students, text, number, Person::Kind::Student);
-    const QVector<Person> staff = read(db, teachers, text, number, Person::Kind::Teacher);
+                     .arg(byName(QStringLiteral("TchName"), QStringLiteral("rowid")))
+                     .arg(rowsRead);
+    QVector<Person> found = read(connection, students, text, number, Person::Kind::Student, matchHere, limit);
+    const QVector<Person> staff = read(connection, teachers, text, number, Person::Kind::Teacher, matchHere, limit);
     const int teacherPlaces = int(std::min<qsizetype>(staff.size(), std::max(limit / 4, limit - int(found.size()))));
     found.resize(std::min<qsizetype>(found.size(), limit - teacherPlaces));
     found += staff.mid(0, teacherPlaces);

@@ -2,6 +2,7 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
+#include "data/ReadStatement.h"
 #include "data/SqlText.h"
 #include "data/find/SqlMatch.h"
 
@@ -31,89 +32,45 @@ QString prefixEnd(const QString &prefix)
     return end;
 }
 
-// One prepared statement, finalized when it goes (statements never outlive
-// the step that runs them, so no read lock is held between events).
-class Sql
-{
-public:
-    Sql(sqlite3 *db, const QString &text) : m_db(db)
-    {
-        if (sqlite3_prepare16_v2(db, text.utf16(), int(text.size() * 2), &m_stmt, nullptr) != SQLITE_OK)
-            fail();
-    }
-    ~Sql() { sqlite3_finalize(m_stmt); }
-    Sql(const Sql &) = delete;
-    Sql &operator=(const Sql &) = delete;
+// One read statement on the connection's engine, gone with the step that
+// runs it (so no read lock is held between events).
+using Sql = dravon::ReadStatement;
 
-    // Binds the parameter ?index when the statement has it.
-    Sql &bind(int index, const QVariant &value)
-    {
-        if (index > sqlite3_bind_parameter_count(m_stmt))
-            return *this;
-        int rc;
-        if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
-            rc = sqlite3_bind_int64(m_stmt, index, value.toLongLong());
-        else {
-            const QString text = value.toString();
-            rc = sqlite3_bind_text16(m_stmt, index, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
-        }
-        if (rc != SQLITE_OK)
-            fail();
-        return *this;
+// Registers the matching function on the file's connection. The server has
+// no such function: there the rows of a text search are read and matched here.
+bool matchesInEngine(dravon::Connection &connection, const Query &query)
+{
+    if (!connection.isServer()) {
+        registerSqlMatch(static_cast<sqlite3 *>(connection.nativeHandle()));
+        return true;
     }
-    bool step()
-    {
-        const int rc = sqlite3_step(m_stmt);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            fail();
+    return query.isNumber();
+}
+
+// Whether a value matches as a grid shows it in a column of that type (the
+// rule of the engine's matching function).
+bool valueMatches(const Query &query, const QVariant &value, dravon::FieldType type)
+{
+    if (!value.isValid() || value.isNull())
         return false;
-    }
-    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
-    qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
-    QVariant variant(int column) const
-    {
-        switch (sqlite3_column_type(m_stmt, column)) {
-        case SQLITE_INTEGER:
-            return qlonglong(sqlite3_column_int64(m_stmt, column));
-        case SQLITE_FLOAT:
-            return sqlite3_column_double(m_stmt, column);
-        case SQLITE_NULL:
-            return {};
-        default:
-            return text(column);
-        }
-    }
-    QString text(int column) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
-                                 sqlite3_column_bytes(m_stmt, column));
-    }
-
-private:
-    [[noreturn]] void fail() { throw dravon::Error(dravon::engineErrorText(m_db)); }
-    sqlite3 *m_db;
-    sqlite3_stmt *m_stmt = nullptr;
-};
-
-sqlite3 *handleOf(dravon::Connection &connection)
-{
-    auto *db = static_cast<sqlite3 *>(connection.nativeHandle());
-    registerSqlMatch(db);
-    return db;
+    if (type == dravon::FieldType::Text)
+        return query.matches(value.toString());
+    return query.matches(dravon::RecordSet::displayText(value, type));
 }
 
 // The index whose first column is the column, if any.
-QString indexOn(sqlite3 *db, const QString &table, const QString &column)
+QString indexOn(dravon::Connection &connection, const QString &table, const QString &column)
 {
-    Sql list(db, QStringLiteral("SELECT name FROM pragma_index_list(?1)"));
+    // The server's planner picks indexes by itself: it is not told.
+    if (connection.isServer())
+        return {};
+    Sql list(connection, QStringLiteral("SELECT name FROM pragma_index_list(?1)"));
     list.bind(1, table);
     QStringList names;
     while (list.step())
         names << list.text(0);
     for (const QString &name : std::as_const(names)) {
-        Sql info(db, QStringLiteral("SELECT name FROM pragma_index_info(?1) WHERE seqno = 0"));
+        Sql info(connection, QStringLiteral("SELECT name FROM pragma_index_info(?1) WHERE seqno = 0"));
         info.bind(1, name);
         if (info.step() && info.text(0) == column)
             return name;
@@ -128,25 +85,32 @@ enum Param { QueryText = 1, PrefixLow = 2, PrefixHigh = 3, KeyFrom = 4, KeyTo = 
 // of read from the index: their matches lie close together.
 constexpr int probeLimit = 20000;
 
-// The search over a table set inside the engine.
+// The search over a table set inside the engine. A number is a key range of
+// its columns on either engine; other text is matched by the engine's
+// function on the file and, on the server, here on the searched columns read
+// with each window of keys.
 struct EnginePlan
 {
-    sqlite3 *db = nullptr;
+    dravon::Connection &connection;
     dravon::RecordSet::KeyedRows rows;
     QString table;       // quoted
-    QString condition;   // the match, over the searched columns
+    QString condition;   // the match, over the searched columns ("1 = 1" when matched here)
     QString extra;       // the set's own condition and the local rows left out
     QString prefix;      // a number's range, else empty
     QString query;
+    Query matcher;
+    bool inEngine = true;
+    QString matchColumns;  // matched here: ", " and the searched columns, read after the key
+    QVector<dravon::FieldType> matchTypes;
     QStringList probeColumns;  // number: indexed identifier columns with a short range
     QStringList probeIndexes;
     bool probesCover = false;  // every searched column is probed
     qint64 minKey = 0;
 
-    EnginePlan(dravon::Connection &connection, dravon::RecordSet *set, const QVector<int> &fields,
-               const Query &q, const QString &text)
-        : db(handleOf(connection)), rows(*set->keyedRows()), table(dravon::quotedIdentifier(rows.table)),
-          query(text)
+    EnginePlan(dravon::Connection &c, dravon::RecordSet *set, const QVector<int> &fields, const Query &q,
+               const QString &text)
+        : connection(c), rows(*set->keyedRows()), table(dravon::quotedIdentifier(rows.table)), query(text),
+          matcher(q), inEngine(matchesInEngine(c, q))
     {
         QStringList terms;
         bool covered = true;
@@ -157,19 +121,24 @@ struct EnginePlan
             const QString column = dravon::quotedIdentifier(field.name);
             if (q.isNumber()) {
                 terms << QStringLiteral("(%1 >= ?2 AND %1 < ?3)").arg(column);
-                const QString index = indexOn(db, rows.table, field.name);
+                const QString index = indexOn(connection, rows.table, field.name);
                 if (index.isEmpty() || rangeSize(column, index) > probeLimit) {
                     covered = false;
                 } else {
                     probeColumns << column;
                     probeIndexes << dravon::quotedIdentifier(index);
                 }
-            } else {
+            } else if (inEngine) {
                 terms << QStringLiteral("%1(%2, ?1, %3)").arg(QLatin1String(sqlMatchFunction), column)
                              .arg(int(field.type));
+            } else {
+                matchColumns += QStringLiteral(", ") + column;
+                matchTypes << field.type;
             }
         }
-        condition = terms.isEmpty() ? QStringLiteral("0") : terms.join(QLatin1String(" OR "));
+        condition = !inEngine ? QStringLiteral("1 = 1")
+                    : terms.isEmpty() ? QStringLiteral("1 = 0")
+                                      : terms.join(QLatin1String(" OR "));
         probesCover = covered && !probeColumns.isEmpty();
         if (!rows.condition.isEmpty())
             extra += QStringLiteral(" AND (%1)").arg(rows.condition);
@@ -179,27 +148,41 @@ struct EnginePlan
                 keys << QString::number(k);
             extra += QStringLiteral(" AND rowid NOT IN (%1)").arg(keys.join(QLatin1Char(',')));
         }
-        Sql first(db, QStringLiteral("SELECT min(rowid) FROM %1").arg(table));
+        Sql first(connection, QStringLiteral("SELECT min(rowid) FROM %1").arg(table));
         minKey = first.step() && !first.isNull(0) ? first.int64(0) : 0;
     }
 
     int rangeSize(const QString &column, const QString &index) const
     {
-        Sql count(db, QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM %1 INDEXED BY %2 WHERE %3 >= ?2 AND %3 < ?3 "
-                                     "LIMIT %4)")
-                          .arg(table, dravon::quotedIdentifier(index), column)
-                          .arg(probeLimit + 1));
+        Sql count(connection,
+                  QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM %1 INDEXED BY %2 WHERE %3 >= ?2 AND %3 < ?3 "
+                                 "LIMIT %4)")
+                      .arg(table, dravon::quotedIdentifier(index), column)
+                      .arg(probeLimit + 1));
         bindAll(count);
         return count.step() ? int(count.int64(0)) : 0;
     }
 
     void bindAll(Sql &s) const
     {
-        s.bind(QueryText, query);
+        if (inEngine && !matcher.isNumber())
+            s.bind(QueryText, query);
         if (!prefix.isEmpty()) {
             s.bind(PrefixLow, prefix);
             s.bind(PrefixHigh, prefixEnd(prefix));
         }
+    }
+
+    // Whether the row the statement stands on matches: true when the engine
+    // chose it, else its searched columns (read after the key) are matched here.
+    bool matches(const Sql &s) const
+    {
+        if (inEngine)
+            return true;
+        for (int i = 0; i < matchTypes.size(); ++i)
+            if (valueMatches(matcher, s.value(1 + i), matchTypes[i]))
+                return true;
+        return false;
     }
 
     // The first (last, when backward) snapshot key in [from, to] that matches.
@@ -207,13 +190,15 @@ struct EnginePlan
     {
         if (from > to)
             return std::nullopt;
-        Sql s(db, QStringLiteral("SELECT rowid FROM %1 WHERE rowid >= ?4 AND rowid <= ?5 AND (%2)%3 ORDER BY rowid %4 "
-                                 "LIMIT 1")
-                      .arg(table, condition, extra, forward ? QStringLiteral("ASC") : QStringLiteral("DESC")));
+        Sql s(connection, QStringLiteral("SELECT rowid%5 FROM %1 WHERE rowid >= ?4 AND rowid <= ?5 AND (%2)%3 "
+                                         "ORDER BY rowid %4%6")
+                              .arg(table, condition, extra, forward ? QStringLiteral("ASC") : QStringLiteral("DESC"),
+                                   matchColumns, inEngine ? QStringLiteral(" LIMIT 1") : QString()));
         bindAll(s);
         s.bind(KeyFrom, from).bind(KeyTo, to);
-        if (s.step())
-            return s.int64(0);
+        while (s.step())
+            if (matches(s))
+                return s.int64(0);
         return std::nullopt;
     }
 
@@ -224,10 +209,10 @@ struct EnginePlan
         if (from > to)
             return best;
         for (int i = 0; i < probeColumns.size(); ++i) {
-            Sql s(db, QStringLiteral("SELECT %1(rowid) FROM %2 INDEXED BY %3 WHERE %4 >= ?2 AND %4 < ?3 "
-                                     "AND rowid >= ?4 AND rowid <= ?5%6")
-                          .arg(forward ? QStringLiteral("min") : QStringLiteral("max"), table, probeIndexes[i],
-                               probeColumns[i], extra));
+            Sql s(connection, QStringLiteral("SELECT %1(rowid) FROM %2 INDEXED BY %3 WHERE %4 >= ?2 AND %4 < ?3 "
+                                             "AND rowid >= ?4 AND rowid <= ?5%6")
+                                  .arg(forward ? QStringLiteral("min") : QStringLiteral("max"), table,
+                                       probeIndexes[i], probeColumns[i], extra));
             bindAll(s);
             s.bind(KeyFrom, from).bind(KeyTo, to);
             if (s.step() && !s.isNull(0)) {
@@ -249,12 +234,48 @@ struct EnginePlan
         for (qint64 k : std::as_const(rows.localKeys))
             keys << QString::number(k);
         QString own = rows.condition.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows.condition);
-        Sql s(db, QStringLiteral("SELECT rowid FROM %1 WHERE rowid IN (%2) AND (%3)%4")
-                      .arg(table, keys.join(QLatin1Char(',')), condition, own));
+        Sql s(connection, QStringLiteral("SELECT rowid%5 FROM %1 WHERE rowid IN (%2) AND (%3)%4")
+                              .arg(table, keys.join(QLatin1Char(',')), condition, own, matchColumns));
         bindAll(s);
         while (s.step())
-            found << s.int64(0);
+            if (matches(s))
+                found << s.int64(0);
         return found;
+    }
+
+    // Matching rows in [from, to]: how many, and how many with keys below mark.
+    QPair<int, int> countIn(qint64 from, qint64 to, qint64 mark) const
+    {
+        QString sql;
+        if (!inEngine) {
+            sql = QStringLiteral("SELECT rowid%4 FROM %1 WHERE rowid >= ?4 AND rowid <= ?5 AND (%2)%3")
+                      .arg(table, condition, extra, matchColumns);
+        } else if (probesCover) {
+            QStringList parts;
+            for (int i = 0; i < probeColumns.size(); ++i)
+                parts << QStringLiteral("SELECT rowid AS k FROM %1 INDEXED BY %2 WHERE %3 >= ?2 AND %3 < ?3 "
+                                        "AND rowid >= ?4 AND rowid <= ?5%4")
+                             .arg(table, probeIndexes[i], probeColumns[i], extra);
+            sql = QStringLiteral("SELECT count(*), total(k < ?6) FROM (%1)").arg(parts.join(QLatin1String(" UNION ")));
+        } else {
+            sql = QStringLiteral("SELECT count(*), total(rowid < ?6) FROM %1 WHERE rowid >= ?4 AND rowid <= ?5 AND (%2)%3")
+                      .arg(table, condition, extra);
+        }
+        Sql s(connection, sql);
+        bindAll(s);
+        s.bind(KeyFrom, from).bind(KeyTo, to).bind(KeyMark, mark);
+        QPair<int, int> counted{0, 0};
+        if (!inEngine) {
+            while (s.step()) {
+                if (!matches(s))
+                    continue;
+                ++counted.first;
+                counted.second += s.int64(0) < mark ? 1 : 0;
+            }
+        } else if (s.step()) {
+            counted = {int(s.int64(0)), int(s.int64(1))};
+        }
+        return counted;
     }
 };
 
@@ -316,7 +337,8 @@ QVector<QStringList> matchingRows(dravon::RecordSet *set, const QVector<int> &fi
     if (used.isEmpty())
         return found;
     if (const std::optional<dravon::RecordSet::KeyedRows> rows = set->keyedRows()) {
-        sqlite3 *db = handleOf(set->connection());
+        dravon::Connection &connection = set->connection();
+        const bool inEngine = matchesInEngine(connection, q);
         QStringList shown;
         for (int f : fields)
             shown << dravon::quotedIdentifier(set->fields()[f].name);
@@ -329,29 +351,55 @@ QVector<QStringList> matchingRows(dravon::RecordSet *set, const QVector<int> &fi
                                          .arg(QLatin1String(sqlMatchFunction), column)
                                          .arg(int(field.type)));
         }
-        QString where = QStringLiteral("rowid <= ?4 AND (%1)").arg(terms.join(QLatin1String(" OR ")));
+        QString where = QStringLiteral("rowid <= ?4");
+        if (inEngine)
+            where += QStringLiteral(" AND (%1)").arg(terms.join(QLatin1String(" OR ")));
         if (!rows->condition.isEmpty())
             where += QStringLiteral(" AND (%1)").arg(rows->condition);
-        Sql s(db, QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY rowid LIMIT %4")
-                      .arg(shown.join(QLatin1String(", ")), dravon::quotedIdentifier(rows->table), where)
-                      .arg(limit));
-        s.bind(QueryText, text);
-        if (q.isNumber())
-            s.bind(PrefixLow, text).bind(PrefixHigh, prefixEnd(text));
         qint64 top = rows->maxKey;
         for (qint64 k : rows->localKeys)
             top = std::max(top, k);
-        s.bind(KeyFrom, top);
-        while (s.step()) {
-            QStringList values;
-            for (int i = 0; i < fields.size(); ++i) {
-                const dravon::FieldType type = set->fields()[fields[i]].type;
-                QVariant v;
-                if (!s.isNull(i))
-                    v = type == dravon::FieldType::Text ? QVariant(s.text(i)) : s.variant(i);
-                values << dravon::RecordSet::displayText(v, type);
+        // Matched here (text on the server): the rows are read in pages of
+        // keys until enough matched.
+        constexpr int page = 1024;
+        const QString sql = inEngine ? QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3 ORDER BY rowid LIMIT %4")
+                                           .arg(shown.join(QLatin1String(", ")),
+                                                dravon::quotedIdentifier(rows->table), where)
+                                           .arg(limit)
+                                     : QStringLiteral("SELECT rowid, %1 FROM %2 WHERE rowid > ?5 AND %3 ORDER BY rowid "
+                                                      "LIMIT %4")
+                                           .arg(shown.join(QLatin1String(", ")),
+                                                dravon::quotedIdentifier(rows->table), where)
+                                           .arg(page);
+        for (qint64 after = std::numeric_limits<qint64>::min(); found.size() < limit;) {
+            Sql s(connection, sql);
+            if (inEngine)
+                s.bind(QueryText, text);
+            if (q.isNumber())
+                s.bind(PrefixLow, text).bind(PrefixHigh, prefixEnd(text));
+            s.bind(KeyFrom, top).bind(KeyTo, after);
+            int read = 0;
+            while (s.step() && found.size() < limit) {
+                ++read;
+                after = s.int64(0);
+                bool match = inEngine;
+                for (int i = 0; i < fields.size() && !match; ++i)
+                    match = used.contains(fields[i])
+                            && valueMatches(q, s.value(1 + i), set->fields()[fields[i]].type);
+                if (!match)
+                    continue;
+                QStringList values;
+                for (int i = 0; i < fields.size(); ++i) {
+                    const dravon::FieldType type = set->fields()[fields[i]].type;
+                    QVariant v;
+                    if (!s.isNull(1 + i))
+                        v = type == dravon::FieldType::Text ? QVariant(s.text(1 + i)) : s.value(1 + i);
+                    values << dravon::RecordSet::displayText(v, type);
+                }
+                found << values;
             }
-            found << values;
+            if (inEngine || read < page)
+                break;
         }
         return found;
     }
@@ -643,25 +691,10 @@ public:
         // A number whose ranges are short is counted by the indexes at once.
         const qint64 to = m_plan->probesCover ? top : std::min(top, m_next + m_window.size() - 1);
         const qint64 started = clock.nsecsElapsed();
-        QString sql;
-        if (m_plan->probesCover) {
-            QStringList parts;
-            for (int i = 0; i < m_plan->probeColumns.size(); ++i)
-                parts << QStringLiteral("SELECT rowid AS k FROM %1 INDEXED BY %2 WHERE %3 >= ?2 AND %3 < ?3 "
-                                        "AND rowid >= ?4 AND rowid <= ?5%4")
-                             .arg(m_plan->table, m_plan->probeIndexes[i], m_plan->probeColumns[i], m_plan->extra);
-            sql = QStringLiteral("SELECT count(*), total(k < ?6) FROM (%1)").arg(parts.join(QLatin1String(" UNION ")));
-        } else {
-            sql = QStringLiteral("SELECT count(*), total(rowid < ?6) FROM %1 WHERE rowid >= ?4 AND rowid <= ?5 AND (%2)%3")
-                      .arg(m_plan->table, m_plan->condition, m_plan->extra);
-        }
-        Sql s(m_plan->db, sql);
-        m_plan->bindAll(s);
-        s.bind(KeyFrom, m_next).bind(KeyTo, to).bind(KeyMark, m_mark < 0 ? std::numeric_limits<qint64>::max() : m_mark);
-        if (s.step()) {
-            m_total += int(s.int64(0));
-            m_before += int(s.int64(1));
-        }
+        const QPair<int, int> counted =
+            m_plan->countIn(m_next, to, m_mark < 0 ? std::numeric_limits<qint64>::max() : m_mark);
+        m_total += counted.first;
+        m_before += counted.second;
         m_window.took(clock.nsecsElapsed() - started);
         m_next = to + 1;
         if (m_next > top)

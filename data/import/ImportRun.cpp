@@ -153,6 +153,9 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     if (!problem.isEmpty())
         throw dravon::Error(problem);
     const ImportTarget &target = *m_plan.target;
+    // The staging and the apply run on the file's engine only.
+    if (m_connection.isServer())
+        throw dravon::Error(QStringLiteral("服务器数据库上还不能导入:请先导入到数据库文件。"));
     auto *db = static_cast<sqlite3 *>(m_connection.nativeHandle());
     if (!db)
         throw dravon::Error(QStringLiteral("数据库没有连接。"));

@@ -49,6 +49,7 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
       m_table(table),
       m_quotedTable(connection.dialect().quoteName(table)),
       m_condition(condition.trimmed().isEmpty() ? QString() : connection.dialect().rewrite(condition)),
+      m_programCondition(condition.trimmed()),
       m_map(*this, readMaxKey(connection, m_quotedTable))
 {
     m_values.setMaxCost(tableCacheRows);
@@ -83,6 +84,14 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
             {m_map.maxKey()});
         m_map.applyFirstCount(counted.value(0, 0).toLongLong());
     }
+}
+
+std::optional<RowSource::KeyedRows> ServerTableSource::keyedRows() const
+{
+    // Sorted by a column, the positions no longer follow the keys.
+    if (sortOrder().field >= 0)
+        return std::nullopt;
+    return KeyedRows{m_table, m_programCondition, m_map.maxKey(), m_map.localKeys().values()};
 }
 
 pg::Result ServerTableSource::run(const QString &sql, const QVector<QVariant> &params)

@@ -57,6 +57,7 @@ public:
     std::optional<int> find(int field, const QString &text, bool prefix) override;
     qint64 keyOfRow(int row) override { return row >= 0 && row < count() ? m_map.keyAt(row) : -1; }
     std::optional<int> rowOfKey(qint64 key) override { return positionOfKey(key); }
+    std::optional<KeyedRows> keyedRows() const override;
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
 protected:
@@ -81,6 +82,7 @@ private:
     QString m_table;
     QString m_quotedTable;
     QString m_condition;  // rewritten for the server; empty for none
+    QString m_programCondition;  // as the program wrote it
     QString m_columns;    // "Id", then the fields, quoted
     PositionMap m_map;
     QCache<qint64, Values> m_values;

@@ -218,7 +218,7 @@ ScanCondition RankingCondition(const RankingRequest &request, int firstParameter
         c.binds << students.binds;
         c.rowKeyOrder = false;  // the students' marks by the index on StudentID
     }
-    c.sql = parts.isEmpty() ? QStringLiteral("1") : parts.join(QStringLiteral(" AND "));
+    c.sql = parts.isEmpty() ? QStringLiteral("1 = 1") : parts.join(QStringLiteral(" AND "));
     return c;
 }
 

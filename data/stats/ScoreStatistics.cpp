@@ -76,7 +76,7 @@ ScanCondition ScoreFilterCondition(const ScoreFilter &filter, int firstParameter
         add(QStringLiteral("SubjectID = ?%1"), *filter.subjectId);
     if (filter.collegeId)
         add(QStringLiteral("ClassID IN (SELECT ClassID FROM ClassInfo WHERE GradeID = ?%1)"), *filter.collegeId);
-    c.sql = parts.isEmpty() ? QStringLiteral("1") : parts.join(QStringLiteral(" AND "));
+    c.sql = parts.isEmpty() ? QStringLiteral("1 = 1") : parts.join(QStringLiteral(" AND "));
     // Class and subject are indexed: the engine then picks the rows by index.
     c.rowKeyOrder = !filter.classId && !filter.subjectId && !filter.collegeId;
     return c;

@@ -4,14 +4,26 @@
 // column, scans of the score table in short read transactions (so a Save of
 // the program never waits behind them), and a worker thread that runs one
 // such piece of work and can be cancelled at any moment.
+#include "data/server/PgSession.h"
+
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
+
+namespace dravon {
+class Connection;
+class Dialect;
+namespace pg {
+class Canceller;
+}
+}
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -23,16 +35,33 @@ struct Cancelled
 {
 };
 
+// Where a worker reads: the database file, or the database on the server.
+struct ReadTarget
+{
+    ReadTarget(const QString &path) : path(path) {}
+    ReadTarget(const dravon::pg::ServerAddress &address) : server(address) {}
+    // The database the program's connection has open.
+    static ReadTarget of(const dravon::Connection &connection);
+
+    QString path;
+    std::optional<dravon::pg::ServerAddress> server;
+};
+
 class ReadConnection
 {
 public:
-    // Opens the file read-only; throws dravon::Error when it cannot.
-    explicit ReadConnection(const QString &path);
+    // Opens the file read-only, or connects to the server (a session of its
+    // own, whose statements only read); throws dravon::Error when it cannot.
+    explicit ReadConnection(const ReadTarget &target);
     ~ReadConnection();
     ReadConnection(const ReadConnection &) = delete;
     ReadConnection &operator=(const ReadConnection &) = delete;
 
+    // The file's handle; null on the server.
     sqlite3 *handle() const { return m_db; }
+    bool isServer() const { return m_session != nullptr; }
+    dravon::pg::Session &session() const { return *m_session; }
+    const dravon::Dialect &dialect() const { return *m_dialect; }
     // From any thread: the running statement stops and the reading throws Cancelled.
     void cancel();
     bool cancelled() const { return m_cancelled; }
@@ -40,11 +69,16 @@ public:
 
 private:
     sqlite3 *m_db = nullptr;
+    std::unique_ptr<dravon::pg::Session> m_session;
+    std::unique_ptr<dravon::pg::Canceller> m_canceller;
+    std::unique_ptr<dravon::Dialect> m_dialect;
     std::atomic<bool> m_cancelled{false};
 };
 
-// One statement on a read connection. Throws dravon::Error when the database
-// refuses it, Cancelled when the connection was cancelled.
+// One statement on a read connection, in the program's SQL (rewritten by the
+// dialect on the server, where its rows come in one result). Throws
+// dravon::Error when the database refuses it, Cancelled when the connection
+// was cancelled.
 class Rows
 {
 public:
@@ -68,12 +102,24 @@ public:
     qint64 int64(int column) const;
 
 private:
+    struct Server
+    {
+        QString sql;
+        QVector<QVariant> binds;
+        dravon::pg::Result result;
+        int row = -1;
+        bool ran = false;
+        // The current row's texts as UTF-8, made when asked for.
+        mutable QVector<QByteArray> bytes;
+        mutable QVector<bool> made;
+    };
     ReadConnection &m_connection;
     sqlite3_stmt *m_stmt = nullptr;
+    std::unique_ptr<Server> m_server;
 };
 
 // An SQL condition over Score's columns with its parameters (numbered from
-// a first parameter on), "1" when nothing narrows. rowKeyOrder: no index
+// a first parameter on), "1 = 1" when nothing narrows (a truth value on both engines). rowKeyOrder: no index
 // chooses the rows (only unindexed columns are tested), so they come in
 // row-key order and a scan can stop and go on after the last key it read.
 struct ScanCondition
@@ -91,9 +137,15 @@ QString ScoreScanSql(const QString &columns, const QString &conditions);
 // parameters numbered from ?2). A scan in row-key order lets a write of the
 // program that waits for the file go first: it lets go of its read lock and
 // goes on after the last row key it read. Other scans are short (an index
-// chooses their rows) and run in one go.
+// chooses their rows) and run in one go. On the server, where readers never
+// hold up writers, a scan in row-key order reads pages of rows by key, so
+// the program never holds a whole large table in memory.
 void ScanScores(ReadConnection &connection, const QString &columns, const ScanCondition &condition,
                 const std::function<void(const Rows &)> &onRow);
+
+// Tests: the rows per statement of a scan on the server (0: the default),
+// so that a small school's scans cross pages.
+void setServerScanPageForTesting(int rows);
 
 // A worker thread running one piece of reading on its own read connection.
 class BackgroundJob : public QThread
@@ -101,7 +153,7 @@ class BackgroundJob : public QThread
     Q_OBJECT
 public:
     using Work = std::function<void(ReadConnection &)>;
-    BackgroundJob(const QString &databasePath, Work work, QObject *parent = nullptr);
+    BackgroundJob(const ReadTarget &target, Work work, QObject *parent = nullptr);
     // Cancels the work and waits for the thread.
     ~BackgroundJob() override;
 
@@ -119,7 +171,7 @@ protected:
     void run() override;
 
 private:
-    QString m_path;
+    ReadTarget m_target;
     Work m_work;
     std::atomic<bool> m_cancelRequested{false};
     mutable std::mutex m_mutex;

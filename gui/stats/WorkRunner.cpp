@@ -89,7 +89,7 @@ void WorkRunner::start(stats::BackgroundJob::Work work, std::function<void(const
 {
     if (m_current)
         retire(m_current);
-    const QString path = SharedConnection().databasePath();
+    const stats::ReadTarget target = stats::ReadTarget::of(SharedConnection());
     if (startDelay > 0)
         work = [delay = startDelay, work = std::move(work)](stats::ReadConnection &c) {
             for (int waited = 0; waited < delay; waited += 5) {
@@ -98,7 +98,7 @@ void WorkRunner::start(stats::BackgroundJob::Work work, std::function<void(const
             }
             work(c);
         };
-    auto *job = new stats::BackgroundJob(path, std::move(work));
+    auto *job = new stats::BackgroundJob(target, std::move(work));
     m_current = job;
     m_finished = std::move(finished);
     connect(job, &stats::BackgroundJob::done, this, [this, job] { jobDone(job); }, Qt::QueuedConnection);

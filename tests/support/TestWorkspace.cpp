@@ -2,6 +2,7 @@
 
 #include "app/Common_Unit.h"
 #include "data/Dialect.h"
+#include "data/Connection.h"
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
 #include "data/server/ServerSchema.h"
@@ -178,6 +179,22 @@ void TestWorkspace::exec(const QString &sql) const
             "coalesce((SELECT max(\"Id\") FROM %I), 0) + 1, false)', quote_ident(t), t); END LOOP; END $$"));
     } else
         execSql(m_dbPath, sql);
+}
+
+std::optional<dravon::pg::ServerAddress> TestWorkspace::serverAddress() const
+{
+    if (!m_server)
+        return std::nullopt;
+    return m_server->address();
+}
+
+void TestWorkspace::openConnection(dravon::Connection &connection) const
+{
+    if (m_server)
+        connection.setServerAddress(m_server->address());
+    else
+        connection.setConnectionString(connectionString());
+    connection.open();
 }
 
 QStringList TestWorkspace::query(const QString &sql) const

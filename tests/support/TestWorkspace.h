@@ -3,12 +3,16 @@
 // pointing to it, and a copy of the settings library. The program is pointed
 // at this folder while the workspace lives, so the delivered database and ini
 // file are never touched.
+#include "data/server/PgSession.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 namespace dravon {
+class Connection;
 class PostgresDialect;
 }
 
@@ -44,6 +48,11 @@ public:
     explicit TestWorkspace(bool withSettingsLibrary = true, const QString &dbName = QStringLiteral("Teach.mdb"));
     ~TestWorkspace();
     bool onServer() const { return m_server != nullptr; }
+    // The server database's address with its password; none for the file.
+    std::optional<dravon::pg::ServerAddress> serverAddress() const;
+    // Points the connection at the workspace's database (the file, or the
+    // server's) and opens it.
+    void openConnection(dravon::Connection &connection) const;
 
     QString dir() const { return m_dir.path(); }
     QString dbPath() const { return m_dbPath; }
