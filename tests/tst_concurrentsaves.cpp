@@ -5,14 +5,18 @@
 // every Save succeeds but those refused because another clerk changed the
 // row first; on one file the clerks queue for the file's write lock, and a
 // Save that waited too long is refused with a clear message and stores
-// nothing. A long query in one program does not hold up a Save in another.
+// nothing; ten programs opening a file of an earlier version at once all
+// get to work. A long query in one program does not hold up a Save in another.
 // BenchConcurrentSaves runs the same for a minute and reports throughput.
 #include "data/Dravon.h"
+#include "data/SchemaUpgrade.h"
+#include "support/FirstVersion.h"
 #include "support/ScoreClerks.h"
 #include "support/TestServer.h"
 #include "support/TestWorkspace.h"
 
 #include <QAtomicInt>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -52,6 +56,23 @@ private slots:
         // A Save that found the file busy says so, in words a clerk can act on.
         for (const QString &refusal : outcome.refusals)
             QVERIFY2(refusal.contains(QStringLiteral("请稍后再试")), qPrintable(refusal));
+    }
+
+    // A file of an earlier version opened by ten programs at the same
+    // moment: one upgrades it (keeping one copy of it as it was), the others
+    // find it upgraded and go on.
+    void tenClerksOpenAnOlderFileAtOnce()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Teach.mdb"));
+        testsupport::createDatabase(path);
+        testsupport::execSql(path, QString::fromUtf8(testsupport::firstVersionRecordTables));
+        const ClerksOutcome outcome = testsupport::runScoreClerks({path, {}}, 10, 1);
+        QVERIFY2(outcome.faults.isEmpty(), qPrintable(outcome.faults.join('\n')));
+        QVERIFY(outcome.added > 0);
+        QCOMPARE(testsupport::querySql(path, QStringLiteral("PRAGMA user_version")),
+                 QStringList{QString::number(dravon::currentSchemaVersion)});
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("Teach.mdb.before-upgrade-*")}, QDir::Files).size(), 1);
     }
 
     // One program runs a query that takes seconds on the server; another

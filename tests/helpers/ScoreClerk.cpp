@@ -13,7 +13,8 @@
 // on its input, so that all clerks begin together. At the end it prints what
 // it did, one fact a line:
 //   rounds <n> / added <n> / raised <shared row> <n> / conflicts <n> /
-//   slowest <ms> / lost <remark> (an Add whose Save failed) / error <text>
+//   slowest <ms> / lost <remark> (an Add whose Save failed) / error <text>;
+// or, when it cannot open the database, "unusable <text>" and exit code 1.
 #include "data/Dravon.h"
 
 #include <QCoreApplication>
@@ -62,6 +63,11 @@ int main(int argc, char **argv)
     QStringList problems;
     try {
         connection.open();
+    } catch (const dravon::Error &e) {
+        say(QStringLiteral("unusable ") + e.text().simplified());
+        return 1;
+    }
+    try {
         std::printf("ready\n");
         std::fflush(stdout);
         char go[16];

@@ -109,8 +109,12 @@ ClerksOutcome runScoreClerks(const ClerksTarget &target, int clerks, double seco
     }
     for (int k = 0; k < clerks; ++k) {
         QProcess &p = *all[k].process;
-        if (!p.waitForStarted(30000) || !p.waitForReadyRead(60000)) {
-            outcome.faults << QStringLiteral("clerk %1 did not start: %2").arg(k + 1).arg(QString::fromUtf8(p.readAllStandardError()));
+        if (!p.waitForStarted(30000) || !p.waitForReadyRead(60000) || !p.canReadLine()
+            || !p.peek(6).startsWith("ready")) {
+            p.waitForFinished(10000);
+            outcome.faults << QStringLiteral("clerk %1 did not start: %2%3")
+                                  .arg(k + 1)
+                                  .arg(QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError()));
             p.kill();
             p.waitForFinished();
         } else {
@@ -132,7 +136,7 @@ ClerksOutcome runScoreClerks(const ClerksTarget &target, int clerks, double seco
             p.waitForFinished();
         }
         readReport(all[k]);
-        if (p.exitStatus() != QProcess::NormalExit || !all[k].reported)
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || !all[k].reported)
             outcome.faults << QStringLiteral("clerk %1 crashed or said nothing: %2")
                                   .arg(k + 1)
                                   .arg(QString::fromUtf8(p.readAllStandardError()));
