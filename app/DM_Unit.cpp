@@ -34,6 +34,7 @@ TDM::~TDM()
 bool TDM::ConnectDB()
 {
     m_schemaFailure.clear();
+    m_serverFailure.clear();
     try {
         ADOConn.close();
         const auto server = ServerWayOffered() ? ReadServerAddress(GetConfigFileName()) : std::nullopt;
@@ -47,6 +48,9 @@ bool TDM::ConnectDB()
         return true;
     } catch (const dravon::SchemaError &e) {
         m_schemaFailure = e.text();
+        return false;
+    } catch (const dravon::pg::ServerError &e) {
+        m_serverFailure = e.text();
         return false;
     } catch (const std::exception &) {
         // The cause is not shown: the caller reports a failed connection.
@@ -82,6 +86,8 @@ void TDM::DataModuleCreate()
     // A file that could not be upgraded says so before the usual message.
     if (!m_schemaFailure.isEmpty())
         ShowMessage(m_schemaFailure, QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
+    if (!m_serverFailure.isEmpty())
+        ShowMessage(m_serverFailure, QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     ShowMessage(QStringLiteral("数据库连接失败!"), QStringLiteral("错误"), QMessageBox::Critical, QMessageBox::Ok);
     m_startupSetup = std::make_unique<TfrmDBSetup>(nullptr);
     frmDBSetup = m_startupSetup.get();

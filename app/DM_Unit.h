@@ -28,6 +28,9 @@ private:
     // The setup dialog shown at start-up, released with the data module.
     std::unique_ptr<TfrmDBSetup> m_startupSetup;
     QString m_schemaFailure;
+    // Why the server could not be used (not reached, login refused ...): the
+    // start names it before the usual message, as the setup dialog does.
+    QString m_serverFailure;
 };
 
 extern TDM *DM;

@@ -287,8 +287,18 @@ void RecordSet::setCurrent(int row)
 {
     const int old = m_recNo;
     m_recNo = row;
-    if (row >= 0)
-        rowValues(row);
+    if (row >= 0) {
+        try {
+            rowValues(row);
+        } catch (const Error &) {
+            // The row cannot be read (the connection is lost): the record
+            // stays where it was, so that the same move can be made again.
+            m_recNo = old;
+            emit recordChanged();
+            throw;
+        }
+        m_readFailureShown = false;
+    }
     if (old >= 0 && old < recordCount() && old != row)
         emit headerDataChanged(Qt::Vertical, old, old);
     if (row >= 0)
@@ -871,7 +881,7 @@ void RecordSet::removeEditorLink(int id)
 
 void RecordSet::reportReadFailure(const QString &text) const
 {
-    if (m_readFailurePending)
+    if (m_readFailurePending || m_readFailureShown)
         return;
     m_readFailurePending = true;
     auto *self = const_cast<RecordSet *>(this);
@@ -879,6 +889,7 @@ void RecordSet::reportReadFailure(const QString &text) const
         self,
         [self, text] {
             self->m_readFailurePending = false;
+            self->m_readFailureShown = true;
             emit self->readFailed(text);
         },
         Qt::QueuedConnection);
@@ -906,6 +917,7 @@ void RecordSet::fetchMore(const QModelIndex &parent)
         return;
     try {
         m_source->fetchMore();
+        m_readFailureShown = false;
     } catch (const Error &e) {
         reportReadFailure(e.text());
     }

@@ -238,6 +238,10 @@ private:
     int m_nextLinkId = 1;
     mutable QHash<QString, std::optional<QString>> m_lookupCache;
     mutable bool m_readFailurePending = false;
+    // A failed read of the views was reported and no move or page has read
+    // since: more failures of the same spell (every repaint, also the one
+    // under the message box) are not reported again.
+    mutable bool m_readFailureShown = false;
     LongWait m_longWait;
     mutable bool m_orderRequested = false;
     bool m_orderDeclined = false;

@@ -324,9 +324,16 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
             throw SchemaError(QStringLiteral("数据库 %1 需要升级,但%2;文件没有改变。").arg(path, e.text()));
         }
     }
+    bool upgradedElsewhere = false;
     try {
         exec(db, QStringLiteral("BEGIN IMMEDIATE"));
         try {
+            // Another program opening the file at the same moment may have
+            // upgraded it before this one got the write lock.
+            version = userVersion(db);
+            if (version > currentSchemaVersion)
+                throw Error(QStringLiteral("文件已由较新版本的程序升级(版本 %1)").arg(version));
+            upgradedElsewhere = version == currentSchemaVersion;
             if (version < 1) {
                 const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
                 for (const QString &table : recordTables) {
@@ -342,7 +349,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
                 upgradeChangeLog(db);
             if (version == 3)
                 remakeLogTriggers(db);
-            exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
+            if (!upgradedElsewhere)
+                exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -353,6 +361,11 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
         if (!copy.isEmpty())
             dropCopy(copy);
         throw SchemaError(QStringLiteral("数据库 %1 升级失败,文件没有改变: %2").arg(path, e.text()));
+    }
+    if (upgradedElsewhere && !copy.isEmpty()) {
+        // The other program kept its own copy of the file as it was.
+        dropCopy(copy);
+        return;
     }
     if (copy.isEmpty())
         return;

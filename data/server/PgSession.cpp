@@ -79,6 +79,29 @@ bool ServerError::connectionLost() const
            || m_sqlState == QLatin1String("57P02") || m_sqlState == QLatin1String("57P03");
 }
 
+namespace {
+
+// Why the server ended a statement on its own, for the classes abortedByServer() knows.
+QString abortReason(const QString &sqlState)
+{
+    if (sqlState == QLatin1String("57014"))
+        return QStringLiteral("语句被取消或超时");
+    if (sqlState == QLatin1String("40001"))
+        return QStringLiteral("与其他用户同时进行的修改冲突");
+    if (sqlState == QLatin1String("40P01"))
+        return QStringLiteral("与其他用户的操作互相等待");
+    if (sqlState == QLatin1String("55P03"))
+        return QStringLiteral("记录被其他用户锁定");
+    return {};
+}
+
+}
+
+bool ServerError::abortedByServer() const
+{
+    return !abortReason(m_sqlState).isEmpty();
+}
+
 QString connectionFailureText(const ServerAddress &address, const QString &libpqText, const QString &sqlState)
 {
     QString what;
@@ -272,6 +295,8 @@ ServerError Session::failure(PGresult *result, const QString &sql) const
         text = QStringLiteral("与数据库服务器 %1 的连接中断了,这次的操作没有完成,修改没有保存。"
                               "服务器恢复后,程序会重新连接。\n%2")
                    .arg(m_address.display(), text);
+    } else if (const QString reason = abortReason(state); !reason.isEmpty()) {
+        text = QStringLiteral("数据库服务器中止了这次操作(%1),修改没有保存。可以再试一次。\n%2").arg(reason, text);
     }
     Q_UNUSED(sql);
     return ServerError(text, state);

@@ -48,6 +48,10 @@ public:
     // after a reconnection.
     bool connectionLost() const;
     bool uniqueViolation() const { return m_sqlState == QLatin1String("23505"); }
+    // The server ended the statement for a reason of its own, not the data's
+    // (cancelled, timed out, a deadlock or serialization failure, a lock not
+    // granted): nothing of it was stored, and it may simply be tried again.
+    bool abortedByServer() const;
 
 private:
     QString m_sqlState;

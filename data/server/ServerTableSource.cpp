@@ -104,7 +104,7 @@ pg::Result ServerTableSource::write(const QString &sql, const QVector<QVariant> 
     try {
         return run(sql, params);
     } catch (const pg::ServerError &e) {
-        if (e.connectionLost())
+        if (e.connectionLost() || e.abortedByServer())
             throw;
         throw Refused{e.text()};
     }
