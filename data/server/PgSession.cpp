@@ -173,6 +173,29 @@ QVariant Result::value(int row, int column) const
     }
 }
 
+void Canceller::attach(const Session &session)
+{
+    std::lock_guard lock(m_mutex);
+    PQfreeCancel(m_cancel);
+    m_cancel = PQgetCancel(session.handle());
+}
+
+void Canceller::detach()
+{
+    std::lock_guard lock(m_mutex);
+    PQfreeCancel(m_cancel);
+    m_cancel = nullptr;
+}
+
+void Canceller::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_cancel) {
+        char reason[256];
+        PQcancel(m_cancel, reason, int(sizeof reason));
+    }
+}
+
 qint64 Result::affected() const
 {
     return m_result ? QByteArray(PQcmdTuples(m_result)).toLongLong() : 0;

@@ -11,9 +11,11 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <mutex>
 
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
+typedef struct pg_cancel PGcancel;
 
 namespace dravon::pg {
 
@@ -142,6 +144,21 @@ private:
 
     ServerAddress m_address;
     PGconn *m_conn = nullptr;
+};
+
+// Stops the statement a worker runs on its session, from another thread:
+// the worker attaches its session and detaches it before it goes.
+class Canceller
+{
+public:
+    ~Canceller() { detach(); }
+    void attach(const Session &session);
+    void detach();
+    void cancel();
+
+private:
+    std::mutex m_mutex;
+    PGcancel *m_cancel = nullptr;
 };
 
 // Tests: the version number and text a session takes the server to have
