@@ -37,6 +37,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -217,8 +218,30 @@ struct Alone
 {
     double firstPage = 0;
     double whole = 0;
+    double psql = 0;
     qint64 rows = 0;
 };
+
+// psql itself, started as a person starts it, running the statement with its
+// rows written to nowhere.
+double psqlRunning(const dravon::pg::ServerAddress &address, const QString &statement)
+{
+    QProcess psql;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!address.password.isEmpty())
+        environment.insert(QStringLiteral("PGPASSWORD"), address.password);
+    psql.setProcessEnvironment(environment);
+    const double ms = timed([&] {
+        psql.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                                            QStringLiteral("-h"), address.host, QStringLiteral("-p"), QString::number(address.port),
+                                            QStringLiteral("-U"), address.user, QStringLiteral("-d"), address.database,
+                                            QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-c"), statement});
+        psql.waitForFinished(600000);
+    });
+    if (psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
+        fail(QStringLiteral("psql failed: %1").arg(QString::fromLocal8Bit(psql.readAllStandardError())));
+    return ms;
+}
 
 Alone libpqAlone(dravon::pg::Session &session, const QString &statement)
 {
@@ -346,8 +369,9 @@ int main(int argc, char **argv)
          QStringLiteral("="), QStringLiteral("2007015001")},
     };
     dravon::pg::Session alone(address);
-    std::printf("\n%-24s %9s %19s %19s %19s %9s %19s %19s %9s\n", "query page 查询", "rows", "file: first page",
-                "server: first page", "libpq: first page", "ratio", "server: whole", "libpq: whole", "ratio");
+    std::printf("\n%-24s %9s %19s %19s %19s %9s %19s %19s %19s %9s %9s\n", "query page 查询", "rows", "file: first page",
+                "server: first page", "libpq: first page", "ratio", "server: whole", "libpq: whole", "psql: whole",
+                "/libpq", "/psql");
     for (QueryCase q : queries) {
         if (!selected(q.name))
             continue;
@@ -360,7 +384,7 @@ int main(int argc, char **argv)
                                                 "OFFSET (SELECT count(*) / 2 FROM \"StudentInfo\") LIMIT 1"))
                           .text(0, 0);
         }
-        Figures fileFirst, serverFirst, aloneFirst, serverWhole, aloneWhole;
+        Figures fileFirst, serverFirst, aloneFirst, serverWhole, aloneWhole, psqlWhole;
         qint64 rows = 0;
         for (int rep = 0; rep < reps; ++rep) {
             use(databases[0]);
@@ -375,14 +399,16 @@ int main(int argc, char **argv)
                 fail(QStringLiteral("%1: the window shows %2 rows, libpq reads %3").arg(q.name).arg(onServer.rows).arg(a.rows));
             aloneFirst.ms.push_back(a.firstPage);
             aloneWhole.ms.push_back(a.whole);
+            psqlWhole.ms.push_back(psqlRunning(address, DM->ADOConn.dialect().rewrite(onServer.statement)));
         }
         std::printf("%-24s %9lld", qPrintable(q.name), rows);
         for (const Figures *f : {&fileFirst, &serverFirst, &aloneFirst})
             std::printf(" %8.1f / %8.1f", f->min(), f->median());
         std::printf(" %8.2fx", serverFirst.min() / qMax(aloneFirst.min(), 1e-9));
-        for (const Figures *f : {&serverWhole, &aloneWhole})
+        for (const Figures *f : {&serverWhole, &aloneWhole, &psqlWhole})
             std::printf(" %8.1f / %8.1f", f->min(), f->median());
-        std::printf(" %8.2fx\n", serverWhole.min() / qMax(aloneWhole.min(), 1e-9));
+        std::printf(" %8.2fx %8.2fx\n", serverWhole.min() / qMax(aloneWhole.min(), 1e-9),
+                    serverWhole.min() / qMax(psqlWhole.min(), 1e-9));
         std::fflush(stdout);
     }
     for (const QString &message : std::as_const(program.messages))

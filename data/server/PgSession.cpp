@@ -143,6 +143,16 @@ bool Result::isNull(int row, int column) const
     return PQgetisnull(m_result, row, column);
 }
 
+const char *Result::raw(int row, int column, int *length) const
+{
+    if (PQgetisnull(m_result, row, column)) {
+        *length = 0;
+        return nullptr;
+    }
+    *length = PQgetlength(m_result, row, column);
+    return PQgetvalue(m_result, row, column);
+}
+
 QString Result::text(int row, int column) const
 {
     if (isNull(row, column))

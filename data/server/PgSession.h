@@ -74,6 +74,9 @@ public:
     bool isNull(int row, int column) const;
     QVariant value(int row, int column) const;
     QString text(int row, int column) const;  // "" for NULL
+    // The value as the server sent it (its text form) and its length in
+    // bytes; valid while the result lives. Null for NULL.
+    const char *raw(int row, int column, int *length) const;
     // Rows changed by an INSERT, UPDATE or DELETE.
     qint64 affected() const;
 

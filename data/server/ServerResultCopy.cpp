@@ -1,12 +1,33 @@
 #include "data/server/ServerResultCopy.h"
 
+#include "data/server/ServerQuerySource.h"
+
 #include <sqlite3.h>
+
+#include <charconv>
 
 namespace dravon {
 
 namespace {
 // Rows sent by the server at once.
 constexpr int batchRows = 5000;
+constexpr unsigned boolType = 16;
+
+// Numbers as the server writes them, whatever the program's locale.
+qint64 integerOf(const char *text, int length)
+{
+    qint64 value = 0;
+    std::from_chars(text, text + length, value);
+    return value;
+}
+
+double realOf(const char *text, int length)
+{
+    double value = 0;
+    std::from_chars(text, text + length, value);
+    return value;
+}
+
 }
 
 ServerResultCopy::ServerResultCopy(const pg::ServerAddress &address, const QString &sql, int columns)
@@ -42,26 +63,29 @@ QString ServerResultCopy::copyRows(const AddRow &add)
             bool more = true;
             while (more && !isCancelled()) {
                 const pg::Result batch = session.exec(QStringLiteral("FETCH %1 FROM veltrana_copy").arg(batchRows));
+                // How each column goes into the copy: numbers as numbers, so
+                // that the copy sorts as the file does; texts and dates as sent.
+                QVector<FieldType> types(columns());
+                QVector<bool> truth(columns());
+                for (int c = 0; c < columns(); ++c) {
+                    types[c] = fieldTypeOfServerType(batch.columnType(c));
+                    truth[c] = batch.columnType(c) == boolType;
+                }
                 for (int r = 0; r < batch.rows(); ++r) {
                     const bool added = add([&](sqlite3_stmt *insert) {
-                        // Numbers as numbers, so that the copy sorts as the file does.
                         for (int c = 0; c < columns(); ++c) {
-                            const QVariant v = batch.value(r, c);
-                            switch (v.typeId()) {
-                            case QMetaType::UnknownType:
+                            int length = 0;
+                            const char *value = batch.raw(r, c, &length);
+                            if (!value)
                                 sqlite3_bind_null(insert, c + 1);
-                                break;
-                            case QMetaType::LongLong:
-                                sqlite3_bind_int64(insert, c + 1, v.toLongLong());
-                                break;
-                            case QMetaType::Double:
-                                sqlite3_bind_double(insert, c + 1, v.toDouble());
-                                break;
-                            default: {
-                                const QByteArray text = v.toString().toUtf8();
-                                sqlite3_bind_text(insert, c + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-                            }
-                            }
+                            else if (truth[c])
+                                sqlite3_bind_int64(insert, c + 1, value[0] == 't' ? 1 : 0);
+                            else if (types[c] == FieldType::Integer)
+                                sqlite3_bind_int64(insert, c + 1, integerOf(value, length));
+                            else if (types[c] == FieldType::Real)
+                                sqlite3_bind_double(insert, c + 1, realOf(value, length));
+                            else
+                                sqlite3_bind_text(insert, c + 1, value, length, SQLITE_STATIC);
                         }
                     });
                     if (!added) {
