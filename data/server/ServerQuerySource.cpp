@@ -8,6 +8,10 @@ namespace dravon {
 
 namespace {
 const QString cursorName = QStringLiteral("veltrana_page");
+// After the first page: up to this many rows more, when the server gives
+// them within this time.
+constexpr int moreRows = 1024;
+constexpr int moreRowsMs = 30;
 }
 
 FieldType fieldTypeOfServerType(unsigned type)
@@ -42,16 +46,17 @@ ServerQuerySource::ServerQuerySource(Connection &connection, const QString &sql,
         startCopy();
 }
 
-void ServerQuerySource::withCursor(const std::function<void(pg::Session &)> &work)
+void ServerQuerySource::withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work)
 {
     pg::Session &session = m_connection.session();
+    const bool inTransaction = session.inTransaction();
     auto run = [&] {
         session.exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(cursorName, m_statement));
-        work(session);
+        work(session, !inTransaction);
         session.exec(QStringLiteral("CLOSE ") + cursorName);
     };
     try {
-        if (session.inTransaction()) {
+        if (inTransaction) {
             run();
         } else {
             // Nothing stays open between events: the cursor ends with its transaction.
@@ -76,7 +81,20 @@ void ServerQuerySource::readPage(int start, int rows)
     forgetMemo();  // a statement run again may give other rows
     int end = start;
     bool atEnd = false;
-    withCursor([&](pg::Session &session) {
+    auto keep = [&](const pg::Result &page) {
+        if (m_fields.isEmpty())
+            for (int c = 0; c < page.columns(); ++c)
+                m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
+        for (int r = 0; r < page.rows(); ++r) {
+            Values values(m_fields.size());
+            for (int c = 0; c < m_fields.size(); ++c)
+                values[c] = page.value(r, c);
+            keepRow(end++, values);
+        }
+    };
+    bool ownTransaction = false;
+    withCursor([&](pg::Session &session, bool own) {
+        ownTransaction = own;
         if (start > 0) {
             // Rows before the page are stepped over on the server, not sent.
             const qint64 moved = session.exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(start).arg(cursorName)).affected();
@@ -87,16 +105,25 @@ void ServerQuerySource::readPage(int start, int rows)
             }
         }
         const pg::Result page = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName));
-        if (m_fields.isEmpty())
-            for (int c = 0; c < page.columns(); ++c)
-                m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
-        for (int r = 0; r < page.rows(); ++r) {
-            Values values(m_fields.size());
-            for (int c = 0; c < m_fields.size(); ++c)
-                values[c] = page.value(r, c);
-            keepRow(end++, values);
-        }
+        keep(page);
         atEnd = page.rows() < rows;
+        if (start > 0 || atEnd || !own)
+            return;
+        // A result of a few pages (a student's scores, a dormitory's places)
+        // is read whole now when the server has it at hand, so it needs no
+        // worker; a result the server is slow to produce is left to the worker.
+        session.exec(QStringLiteral("SAVEPOINT veltrana_more"));
+        try {
+            session.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs));
+            const pg::Result more = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName));
+            session.exec(QStringLiteral("RELEASE SAVEPOINT veltrana_more"));
+            keep(more);
+            atEnd = more.rows() < moreRows;
+        } catch (const pg::ServerError &e) {
+            if (e.connectionLost())
+                throw;
+            session.exec(QStringLiteral("ROLLBACK TO SAVEPOINT veltrana_more"));
+        }
     });
     grow(end, atEnd);
 }
@@ -104,7 +131,7 @@ void ServerQuerySource::readPage(int start, int rows)
 int ServerQuerySource::stepToEnd()
 {
     qint64 total = 0;
-    withCursor([&](pg::Session &session) {
+    withCursor([&](pg::Session &session, bool) {
         total = session.exec(QStringLiteral("MOVE FORWARD ALL IN ") + cursorName).affected();
     });
     return int(qMin<qint64>(total, std::numeric_limits<int>::max() / 2));

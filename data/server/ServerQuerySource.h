@@ -25,8 +25,8 @@ protected:
 
 private:
     // Runs work with the statement open as a cursor, in the caller's
-    // transaction or in a read-only one of its own.
-    void withCursor(const std::function<void(pg::Session &)> &work);
+    // transaction or in a read-only one of its own (ownTransaction).
+    void withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work);
 
     QString m_sql;        // as written, for messages
     QString m_statement;  // rewritten for the server
