@@ -40,11 +40,14 @@ LoggedRow decodeRow(sqlite3 *db, const QVariant &json)
     LoggedRow row;
     if (json.isNull())
         return row;
+    // A byte string is kept as {"blob": "<hex>"}: the only object a row holds.
     Statement s;
-    s.prepare(db, QStringLiteral("SELECT key, atom FROM json_each(?1)"));
+    s.prepare(db, QStringLiteral("SELECT key, atom, type = 'object', "
+                                 "CASE WHEN type = 'object' THEN json_extract(value, '$.blob') END FROM json_each(?1)"));
     s.bind(1, json);
     while (s.step())
-        row.append({s.value(0).toString(), s.value(1)});
+        row.append({s.value(0).toString(),
+                    s.int64(2) ? QVariant(QByteArray::fromHex(s.value(3).toString().toLatin1())) : s.value(1)});
     return row;
 }
 

@@ -41,7 +41,7 @@ struct LogEntry
 };
 
 // A row kept by an insert or delete entry: its columns in order with their
-// values as they were stored.
+// values as they were stored (a byte string as a QByteArray).
 using LoggedRow = QList<QPair<QString, QVariant>>;
 LoggedRow decodeRow(sqlite3 *db, const QVariant &json);
 

@@ -25,8 +25,8 @@ constexpr qint64 setupLock = 0x56656c7472616e61;  // "Veltrana"
 // version v to v + 1. The server's tables start at version 1. Version 2 is
 // the file's change log, which the server does not keep yet: the server's
 // tables are unchanged by it, and the number is carried so that both ways
-// name the same table shapes; so is version 3, a change of the file's log.
-const QStringList upgrades = {QString(), QString()};
+// name the same table shapes; so are versions 3 and 4, changes of the file's log.
+const QStringList upgrades = {QString(), QString(), QString()};
 
 QStringList tablesIn(Session &session)
 {

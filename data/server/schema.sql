@@ -186,4 +186,4 @@ VALUES ('1001', '管理员', 'admin', '初始账户,登录后请修改密码');
 
 -- The version of these table shapes (the file keeps it in PRAGMA user_version).
 CREATE TABLE "SchemaVersion" ("Version" integer NOT NULL);
-INSERT INTO "SchemaVersion" ("Version") VALUES (3);
+INSERT INTO "SchemaVersion" ("Version") VALUES (4);
