@@ -11,7 +11,6 @@ namespace dravon {
 
 namespace {
 
-constexpr int pageSize = 128;
 // Rows read at once from the copy: a walk or an export reads on in pages of this many.
 constexpr int copyPageSize = 512;
 // Rows read by the cursor are read again only by running the statement
@@ -21,11 +20,14 @@ constexpr int copyCacheRows = 4096;
 
 }
 
-QuerySource::QuerySource(Connection &connection, const QString &sql, QObject *parent)
-    : RowSource(connection, parent)
+QuerySource::QuerySource(Connection &connection, QObject *parent) : RowSource(connection, parent)
 {
     m_rows.setMaxCost(queryCacheRows);
     m_copied.setMaxCost(copyCacheRows);
+}
+
+QuerySource::QuerySource(Connection &connection, const QString &sql, QObject *parent) : QuerySource(connection, parent)
+{
     // A closing ";" must go for the statement to run inside another, and a
     // trailing comment must not swallow what follows it.
     m_sql = sql.trimmed();
@@ -52,9 +54,20 @@ QuerySource::~QuerySource()
     sqlite3_close(m_copyDb);
 }
 
+std::unique_ptr<ResultCopy> QuerySource::makeCopy()
+{
+    return std::make_unique<ResultCopy>(m_connection.databasePath(), m_sql, int(m_fields.size()));
+}
+
+void QuerySource::keepRow(int position, const Values &values)
+{
+    m_rows.insert(position, new Values(values));
+    ++m_rowsFetched;
+}
+
 void QuerySource::startCopy()
 {
-    m_copy = std::make_unique<ResultCopy>(m_connection.databasePath(), m_sql, int(m_fields.size()));
+    m_copy = makeCopy();
     connect(m_copy.get(), &QThread::finished, this, &QuerySource::takeCopy, Qt::QueuedConnection);
     // The copy starts once the first rows have been painted (a timer fires
     // after the events already posted), so it does not compete with them.
@@ -110,7 +123,7 @@ bool QuerySource::waitForCopy(const Progress &progress)
         if (m_copyDb)
             return true;
         // A result read whole at once has no copy yet: it is made here.
-        m_copy = std::make_unique<ResultCopy>(m_connection.databasePath(), m_sql, int(m_fields.size()));
+        m_copy = makeCopy();
         m_copy->start();
     }
     if (!m_copyDb && !m_copy->isRunning() && !m_copy->isFinished())
@@ -155,8 +168,7 @@ void QuerySource::readPage(int start, int rows)
             atEnd = true;
             break;
         }
-        m_rows.insert(end, new Values(readValues(s, 0)));
-        ++m_rowsFetched;
+        keepRow(end, readValues(s, 0));
         ++end;
         ++m_cursorPos;
     }
@@ -214,21 +226,25 @@ int QuerySource::loadLast()
         // then serves every row.
         takeCopy();
     }
-    if (!m_countKnown) {
-        // The statement's own end: stepped to without reading the rows.
-        Statement &s = statement(m_sql);
-        if (m_cursorPos < 0 || m_cursorPos > m_count) {
-            s.reset();
-            m_cursorPos = 0;
-        }
-        while (s.step())
-            ++m_cursorPos;
-        const int total = int(m_cursorPos);
+    if (!m_countKnown)
+        grow(stepToEnd(), true);
+    return m_count - 1;
+}
+
+int QuerySource::stepToEnd()
+{
+    // The statement's own end: stepped to without reading the rows.
+    Statement &s = statement(m_sql);
+    if (m_cursorPos < 0 || m_cursorPos > m_count) {
         s.reset();
         m_cursorPos = 0;
-        grow(total, true);
     }
-    return m_count - 1;
+    while (s.step())
+        ++m_cursorPos;
+    const int total = int(m_cursorPos);
+    s.reset();
+    m_cursorPos = 0;
+    return total;
 }
 
 void QuerySource::readCopied(int row)

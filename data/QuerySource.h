@@ -29,13 +29,23 @@ public:
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
 protected:
+    // For another engine: its constructor sets the fields, reads the first
+    // page and starts the copy when the page did not reach the end.
+    QuerySource(Connection &connection, QObject *parent);
     void applyCount(const RowCounter::Result &) override {}
     void statementsReleased() override;
-
-private:
-    void readPage(int start, int rows);
+    // The engine's parts: rows start.. (at most rows of them) of the
+    // statement, each kept by keepRow, then grow; the statement run to its
+    // end, the number of its rows; a worker that copies the whole result.
+    virtual void readPage(int start, int rows);
+    virtual int stepToEnd();
+    virtual std::unique_ptr<ResultCopy> makeCopy();
+    void keepRow(int position, const Values &values);
     void grow(int newCount, bool final);
     void startCopy();
+    static constexpr int pageSize = 128;
+
+private:
     void takeCopy();
     bool waitForCopy(const Progress &progress);
     void readCopied(int row);

@@ -48,9 +48,7 @@ void ResultCopy::run()
 {
     if (!error().isEmpty())
         return;
-    sqlite3 *source = nullptr;
     sqlite3 *copy = nullptr;
-    sqlite3_stmt *query = nullptr;
     sqlite3_stmt *insert = nullptr;
     QString failure;
     auto fail = [&](sqlite3 *db) {
@@ -61,15 +59,7 @@ void ResultCopy::run()
         if (failure.isEmpty() && sqlite3_exec(copy, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
             fail(copy);
     };
-    if (sqlite3_open_v2(QFile::encodeName(m_databasePath).constData(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        fail(source);
-    if (failure.isEmpty()) {
-        std::lock_guard lock(m_mutex);
-        m_source = source;
-    }
-    sqlite3_busy_timeout(source, 5000);
-    if (failure.isEmpty()
-        && sqlite3_open_v2(QFile::encodeName(path()).constData(), &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(QFile::encodeName(path()).constData(), &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         fail(copy);
     // A private file that is thrown away with the window: no journal, no syncing.
     exec(QStringLiteral("PRAGMA journal_mode=OFF"));
@@ -81,13 +71,57 @@ void ResultCopy::run()
     }
     exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName(), columns.join(QLatin1Char(','))));
     exec(QStringLiteral("BEGIN"));
-    const QByteArray sql = m_sql.toUtf8();
-    if (failure.isEmpty() && sqlite3_prepare_v2(source, sql.constData(), int(sql.size()), &query, nullptr) != SQLITE_OK)
-        fail(source);
     const QByteArray insertSql =
         QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(tableName(), marks.join(QLatin1Char(','))).toUtf8();
     if (failure.isEmpty() && sqlite3_prepare_v2(copy, insertSql.constData(), -1, &insert, nullptr) != SQLITE_OK)
         fail(copy);
+    if (failure.isEmpty()) {
+        qint64 rows = 0;
+        const QString failed = copyRows([&](const std::function<void(sqlite3_stmt *)> &bind) {
+            bind(insert);
+            if (sqlite3_step(insert) != SQLITE_DONE) {
+                fail(copy);
+                sqlite3_reset(insert);
+                return false;
+            }
+            sqlite3_reset(insert);
+            m_copied = ++rows;
+            return true;
+        });
+        if (failure.isEmpty())
+            failure = failed;
+    }
+    sqlite3_finalize(insert);
+    if (m_cancelled && failure.isEmpty())
+        failure = QStringLiteral("cancelled");
+    exec(QStringLiteral("COMMIT"));
+    {
+        std::lock_guard lock(m_mutex);
+        m_ok = failure.isEmpty();
+        m_error = failure;
+    }
+    sqlite3_close(copy);
+}
+
+QString ResultCopy::copyRows(const AddRow &add)
+{
+    sqlite3 *source = nullptr;
+    sqlite3_stmt *query = nullptr;
+    QString failure;
+    auto fail = [&] {
+        if (failure.isEmpty())
+            failure = source ? QString::fromUtf8(sqlite3_errmsg(source)) : QStringLiteral("out of memory");
+    };
+    if (sqlite3_open_v2(QFile::encodeName(m_databasePath).constData(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        fail();
+    if (failure.isEmpty()) {
+        std::lock_guard lock(m_mutex);
+        m_source = source;
+    }
+    sqlite3_busy_timeout(source, 5000);
+    const QByteArray sql = m_sql.toUtf8();
+    if (failure.isEmpty() && sqlite3_prepare_v2(source, sql.constData(), int(sql.size()), &query, nullptr) != SQLITE_OK)
+        fail();
     qint64 rows = 0;
     bool ended = false;
     while (failure.isEmpty() && !m_cancelled && !ended) {
@@ -95,17 +129,16 @@ void ResultCopy::run()
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW) {
-            fail(source);
+            fail();
             break;
         }
-        for (int i = 0; i < m_columns; ++i)
-            sqlite3_bind_value(insert, i + 1, sqlite3_column_value(query, i));
-        if (sqlite3_step(insert) != SQLITE_DONE) {
-            fail(copy);
+        const bool added = add([&](sqlite3_stmt *insert) {
+            for (int i = 0; i < m_columns; ++i)
+                sqlite3_bind_value(insert, i + 1, sqlite3_column_value(query, i));
+        });
+        if (!added)
             break;
-        }
-        sqlite3_reset(insert);
-        m_copied = ++rows;
+        ++rows;
         if (writerWaiting()) {
             // A Save of this program goes first: the read lock goes, and the
             // statement then runs again up to where the copy stands.
@@ -116,25 +149,19 @@ void ResultCopy::run()
                 if (again != SQLITE_ROW) {
                     // The rows were changed meanwhile: fewer of them now.
                     if (again != SQLITE_DONE)
-                        fail(source);
+                        fail();
                     ended = true;
                 }
             }
         }
     }
     sqlite3_finalize(query);
-    sqlite3_finalize(insert);
-    if (m_cancelled && failure.isEmpty())
-        failure = QStringLiteral("cancelled");
-    exec(QStringLiteral("COMMIT"));
     {
         std::lock_guard lock(m_mutex);
         m_source = nullptr;
-        m_ok = failure.isEmpty();
-        m_error = failure;
     }
     sqlite3_close(source);
-    sqlite3_close(copy);
+    return failure;
 }
 
 }

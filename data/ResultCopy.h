@@ -10,7 +10,10 @@
 #include <atomic>
 #include <mutex>
 
+#include <functional>
+
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace dravon {
 
@@ -28,7 +31,7 @@ public:
     // The file the copy is written to (removed with this object); empty when
     // no file could be made.
     QString path() const { return m_file.fileName(); }
-    void cancel();
+    virtual void cancel();
     // Rows copied so far.
     qint64 copied() const { return m_copied; }
     bool ok() const;
@@ -36,6 +39,15 @@ public:
 
 protected:
     void run() override;
+    // The engine's part: runs the statement and hands each row to add (which
+    // binds the row's values to the copy's insert, then stores it: false
+    // when the copy failed). Returns the reason it failed, empty when every
+    // row was copied.
+    using AddRow = std::function<bool(const std::function<void(sqlite3_stmt *insert)> &bind)>;
+    virtual QString copyRows(const AddRow &add);
+    bool isCancelled() const { return m_cancelled; }
+    int columns() const { return m_columns; }
+    const QString &sql() const { return m_sql; }
 
 private:
     QString m_databasePath;

@@ -22,6 +22,25 @@ RowCounter::RowCounter(const QString &path, const QString &keySql, qint64 maxKey
 {
 }
 
+RowCounter::RowCounter(qint64 maxKey, int stride) : m_maxKey(maxKey), m_stride(stride) {}
+
+void RowCounter::tellFirstCount(qint64 count)
+{
+    m_firstCount = count;
+    emit firstCounted();
+    for (int waited = 0; holdCheckpoints && !m_cancelled && waited < 10000; ++waited)
+        QThread::msleep(1);
+}
+
+void RowCounter::finish(const Result &result)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_result = result;
+    }
+    emit counted();
+}
+
 RowCounter::~RowCounter()
 {
     cancel();
@@ -61,16 +80,15 @@ void RowCounter::run()
             // faster than the walk below: the count is told at once.
             sqlite3_stmt *first = nullptr;
             const QByteArray countSql = m_countSql.toUtf8();
+            qint64 counted = -1;
             if (sqlite3_prepare_v2(db, countSql.constData(), int(countSql.size()), &first, nullptr) == SQLITE_OK) {
                 sqlite3_bind_int64(first, 1, m_maxKey);
                 if (sqlite3_step(first) == SQLITE_ROW)
-                    m_firstCount = sqlite3_column_int64(first, 0);
+                    counted = sqlite3_column_int64(first, 0);
             }
             sqlite3_finalize(first);
-            if (m_firstCount >= 0)
-                emit firstCounted();
-            for (int waited = 0; holdCheckpoints && !m_cancelled && waited < 10000; ++waited)
-                QThread::msleep(1);
+            if (counted >= 0)
+                tellFirstCount(counted);
         }
         sqlite3_stmt *stmt = nullptr;
         const QByteArray sql = m_keySql.toUtf8();
@@ -142,11 +160,7 @@ void RowCounter::run()
     }
     if (!m_db && db && !result.ok && result.error.isEmpty())
         result.error = QStringLiteral("failed");
-    {
-        std::lock_guard lock(m_mutex);
-        m_result = result;
-    }
-    emit counted();
+    finish(result);
 }
 
 }

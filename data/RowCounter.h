@@ -30,7 +30,7 @@ public:
     // before the checkpoints are found.
     RowCounter(const QString &path, const QString &keySql, qint64 maxKey, const QString &countSql, int stride);
     ~RowCounter() override;
-    void cancel();
+    virtual void cancel();
     Result result() const;
     // The count learnt before the checkpoints; -1 until then.
     qint64 firstCount() const { return m_firstCount; }
@@ -44,6 +44,16 @@ signals:
 
 protected:
     void run() override;
+    // For a counter of another engine, which overrides run() and cancel()
+    // and reports through tellFirstCount and finish.
+    RowCounter(qint64 maxKey, int stride);
+    bool isCancelled() const { return m_cancelled; }
+    qint64 maxKey() const { return m_maxKey; }
+    int stride() const { return m_stride; }
+    // Tells the count learnt before the checkpoints (and, in tests, holds).
+    void tellFirstCount(qint64 count);
+    // Keeps the result and tells that it is there.
+    void finish(const Result &result);
 
 private:
     QString m_path;

@@ -73,9 +73,19 @@ Values RowSource::readValues(const Statement &s, int firstColumn) const
     return values;
 }
 
+int RowSource::counterStride()
+{
+    return stride;
+}
+
 void RowSource::startCounter(const QString &keySql, qint64 maxKey, const QString &countSql)
 {
-    m_counter = std::make_unique<RowCounter>(m_connection.databasePath(), keySql, maxKey, countSql, stride);
+    startCounter(std::make_unique<RowCounter>(m_connection.databasePath(), keySql, maxKey, countSql, stride));
+}
+
+void RowSource::startCounter(std::unique_ptr<RowCounter> counter)
+{
+    m_counter = std::move(counter);
     connect(m_counter.get(), &RowCounter::counted, this, &RowSource::takeCount, Qt::QueuedConnection);
     connect(m_counter.get(), &RowCounter::firstCounted, this, &RowSource::takeFirstCount, Qt::QueuedConnection);
     // Counting starts once the first rows have been painted: a timer fires

@@ -152,6 +152,10 @@ protected:
     Statement &statement(const QString &sql);
     void scheduleRelease();
     void startCounter(const QString &keySql, qint64 maxKey, const QString &countSql);
+    // A counter of another engine, started the same way.
+    void startCounter(std::unique_ptr<RowCounter> counter);
+    // Rows between two of a counter's checkpoints.
+    static int counterStride();
     virtual void applyCount(const RowCounter::Result &result) = 0;
     // The count, before the worker has finished; a source may show it already.
     virtual void applyFirstCount(qint64) {}

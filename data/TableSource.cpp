@@ -30,6 +30,11 @@ void TableSource::setCountAtOpenLimitForTesting(qint64 rows)
     countAtOpenLimit = rows;
 }
 
+qint64 TableSource::countAtOpenRows()
+{
+    return countAtOpenLimit;
+}
+
 TableSource::TableSource(Connection &connection, const QString &table, const QString &condition, QObject *parent)
     : RowSource(connection, parent), m_table(table), m_condition(condition), m_map(*this, readMaxKey())
 {

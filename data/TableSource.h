@@ -54,6 +54,7 @@ public:
     // it opens, without a worker (tests lower it to reach the worker's paths).
     static constexpr qint64 defaultCountAtOpenLimit = 50000;
     static void setCountAtOpenLimitForTesting(qint64 rows);
+    static qint64 countAtOpenRows();
 
 protected:
     void applyCount(const RowCounter::Result &result) override;

@@ -166,6 +166,16 @@ bool Result::isNull(int row, int column) const
     return PQgetisnull(m_result, row, column);
 }
 
+const char *Result::raw(int row, int column, int *length) const
+{
+    if (PQgetisnull(m_result, row, column)) {
+        *length = 0;
+        return nullptr;
+    }
+    *length = PQgetlength(m_result, row, column);
+    return PQgetvalue(m_result, row, column);
+}
+
 QString Result::text(int row, int column) const
 {
     if (isNull(row, column))
@@ -193,6 +203,29 @@ QVariant Result::value(int row, int column) const
     default:
         // Text, and dates, whose output is ISO (DateStyle is set to ISO).
         return QVariant(QString::fromUtf8(raw, PQgetlength(m_result, row, column)));
+    }
+}
+
+void Canceller::attach(const Session &session)
+{
+    std::lock_guard lock(m_mutex);
+    PQfreeCancel(m_cancel);
+    m_cancel = PQgetCancel(session.handle());
+}
+
+void Canceller::detach()
+{
+    std::lock_guard lock(m_mutex);
+    PQfreeCancel(m_cancel);
+    m_cancel = nullptr;
+}
+
+void Canceller::cancel()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_cancel) {
+        char reason[256];
+        PQcancel(m_cancel, reason, int(sizeof reason));
     }
 }
 

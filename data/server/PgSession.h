@@ -11,9 +11,11 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <mutex>
 
 typedef struct pg_conn PGconn;
 typedef struct pg_result PGresult;
+typedef struct pg_cancel PGcancel;
 
 namespace dravon::pg {
 
@@ -76,6 +78,9 @@ public:
     bool isNull(int row, int column) const;
     QVariant value(int row, int column) const;
     QString text(int row, int column) const;  // "" for NULL
+    // The value as the server sent it (its text form) and its length in
+    // bytes; valid while the result lives. Null for NULL.
+    const char *raw(int row, int column, int *length) const;
     // Rows changed by an INSERT, UPDATE or DELETE.
     qint64 affected() const;
 
@@ -146,6 +151,21 @@ private:
 
     ServerAddress m_address;
     PGconn *m_conn = nullptr;
+};
+
+// Stops the statement a worker runs on its session, from another thread:
+// the worker attaches its session and detaches it before it goes.
+class Canceller
+{
+public:
+    ~Canceller() { detach(); }
+    void attach(const Session &session);
+    void detach();
+    void cancel();
+
+private:
+    std::mutex m_mutex;
+    PGcancel *m_cancel = nullptr;
 };
 
 // Tests: the version number and text a session takes the server to have

@@ -2,12 +2,17 @@
 
 #include "data/Connection.h"
 #include "data/Error.h"
-#include "data/server/PgSession.h"
-
-#include <algorithm>
-#include <numeric>
+#include "data/server/ServerResultCopy.h"
 
 namespace dravon {
+
+namespace {
+const QString cursorName = QStringLiteral("veltrana_page");
+// After the first page: up to this many rows more, when the server gives
+// them within this time.
+constexpr int moreRows = 1024;
+constexpr int moreRowsMs = 30;
+}
 
 FieldType fieldTypeOfServerType(unsigned type)
 {
@@ -30,75 +35,111 @@ FieldType fieldTypeOfServerType(unsigned type)
 }
 
 ServerQuerySource::ServerQuerySource(Connection &connection, const QString &sql, QObject *parent)
-    : RowSource(connection, parent)
+    : QuerySource(connection, parent), m_sql(sql)
 {
     QString statement = sql.trimmed();
     while (statement.endsWith(QLatin1Char(';')))
         statement = statement.chopped(1).trimmed();
-    pg::Result result;
+    m_statement = connection.dialect().rewrite(statement);
+    readPage(0, pageSize);
+    if (!countKnown())
+        startCopy();
+}
+
+void ServerQuerySource::withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work)
+{
+    pg::Session &session = m_connection.session();
+    const bool inTransaction = session.inTransaction();
+    auto run = [&] {
+        session.exec(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(cursorName, m_statement));
+        work(session, !inTransaction);
+        session.exec(QStringLiteral("CLOSE ") + cursorName);
+    };
     try {
-        result = connection.session().exec(connection.dialect().rewrite(statement));
+        if (inTransaction) {
+            run();
+        } else {
+            // Nothing stays open between events: the cursor ends with its transaction.
+            session.exec(QStringLiteral("BEGIN READ ONLY"));
+            try {
+                run();
+            } catch (...) {
+                session.rollbackQuietly();
+                throw;
+            }
+            session.exec(QStringLiteral("COMMIT"));
+        }
     } catch (const pg::ServerError &e) {
         if (e.connectionLost())
             throw;
-        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, e.text()));
     }
-    for (int c = 0; c < result.columns(); ++c)
-        m_fields.append({result.columnName(c), fieldTypeOfServerType(result.columnType(c))});
-    m_rows.reserve(result.rows());
-    for (int r = 0; r < result.rows(); ++r) {
-        Values values(m_fields.size());
-        for (int c = 0; c < m_fields.size(); ++c)
-            values[c] = result.value(r, c);
-        m_rows.append(values);
-    }
-    m_rowsFetched = m_rows.size();
-    m_order.resize(m_rows.size());
-    std::iota(m_order.begin(), m_order.end(), 0);
 }
 
-Values ServerQuerySource::values(int row)
+void ServerQuerySource::readPage(int start, int rows)
 {
-    if (row < 0 || row >= count())
-        return Values(m_fields.size());
-    return m_rows.at(m_order.at(row));
-}
-
-namespace {
-
-// The file's order of values: empty, then numbers, then texts (byte order).
-int compareStored(const QVariant &a, const QVariant &b)
-{
-    const int rankA = a.isNull() ? 0 : a.typeId() == QMetaType::QString ? 2 : 1;
-    const int rankB = b.isNull() ? 0 : b.typeId() == QMetaType::QString ? 2 : 1;
-    if (rankA != rankB)
-        return rankA < rankB ? -1 : 1;
-    if (rankA == 1) {
-        const double x = a.toDouble(), y = b.toDouble();
-        return x < y ? -1 : x > y ? 1 : 0;
-    }
-    if (rankA == 2) {
-        const QByteArray x = a.toString().toUtf8(), y = b.toString().toUtf8();
-        return x < y ? -1 : x > y ? 1 : 0;
-    }
-    return 0;
-}
-
-}
-
-std::optional<int> ServerQuerySource::sortBy(int field, bool descending, int keep, const Progress &)
-{
-    const int keepRow = keep >= 0 && keep < count() ? m_order.at(keep) : -1;
-    emit aboutToReset();
-    std::iota(m_order.begin(), m_order.end(), 0);
-    std::stable_sort(m_order.begin(), m_order.end(), [&](int x, int y) {
-        const int c = compareStored(m_rows[x].value(field), m_rows[y].value(field));
-        return descending ? c > 0 : c < 0;
+    forgetMemo();  // a statement run again may give other rows
+    int end = start;
+    bool atEnd = false;
+    auto keep = [&](const pg::Result &page) {
+        if (m_fields.isEmpty())
+            for (int c = 0; c < page.columns(); ++c)
+                m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
+        for (int r = 0; r < page.rows(); ++r) {
+            Values values(m_fields.size());
+            for (int c = 0; c < m_fields.size(); ++c)
+                values[c] = page.value(r, c);
+            keepRow(end++, values);
+        }
+    };
+    bool ownTransaction = false;
+    withCursor([&](pg::Session &session, bool own) {
+        ownTransaction = own;
+        if (start > 0) {
+            // Rows before the page are stepped over on the server, not sent.
+            const qint64 moved = session.exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(start).arg(cursorName)).affected();
+            if (moved < start) {
+                end = int(moved);
+                atEnd = true;
+                return;
+            }
+        }
+        const pg::Result page = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName));
+        keep(page);
+        atEnd = page.rows() < rows;
+        if (start > 0 || atEnd || !own)
+            return;
+        // A result of a few pages (a student's scores, a dormitory's places)
+        // is read whole now when the server has it at hand, so it needs no
+        // worker; a result the server is slow to produce is left to the worker.
+        session.exec(QStringLiteral("SAVEPOINT veltrana_more"));
+        try {
+            session.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs));
+            const pg::Result more = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName));
+            session.exec(QStringLiteral("RELEASE SAVEPOINT veltrana_more"));
+            keep(more);
+            atEnd = more.rows() < moreRows;
+        } catch (const pg::ServerError &e) {
+            if (e.connectionLost())
+                throw;
+            session.exec(QStringLiteral("ROLLBACK TO SAVEPOINT veltrana_more"));
+        }
     });
-    forgetMemo();
-    setSortOrder(field, descending);
-    emit resetDone();
-    return keepRow >= 0 ? int(m_order.indexOf(keepRow)) : -1;
+    grow(end, atEnd);
+}
+
+int ServerQuerySource::stepToEnd()
+{
+    qint64 total = 0;
+    withCursor([&](pg::Session &session, bool) {
+        total = session.exec(QStringLiteral("MOVE FORWARD ALL IN ") + cursorName).affected();
+    });
+    return int(qMin<qint64>(total, std::numeric_limits<int>::max() / 2));
+}
+
+std::unique_ptr<ResultCopy> ServerQuerySource::makeCopy()
+{
+    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, int(m_fields.size()));
 }
 
 }

@@ -1,13 +1,16 @@
 #pragma once
-// The rows of a read-only statement on a PostgreSQL server. The server runs
-// the statement (rewritten by the connection's dialect) once and sends its
-// whole result; the rows are kept here, so the count is known at once and
-// nothing stays open on the server between events.
-#include "data/RowSource.h"
+// The rows of a read-only statement on a PostgreSQL server, read as the
+// file's query results are (QuerySource.h): the first page at once through a
+// cursor that is closed before control returns to the event loop, then a
+// worker with a connection of its own copies the whole result into a private
+// file, from which any row is read (and the result sorted) once it is done.
+// Memory holds a bounded number of rows however long the result.
+#include "data/QuerySource.h"
+#include "data/server/PgSession.h"
 
 namespace dravon {
 
-class ServerQuerySource : public RowSource
+class ServerQuerySource : public QuerySource
 {
     Q_OBJECT
 public:
@@ -15,21 +18,18 @@ public:
     // refuses it.
     ServerQuerySource(Connection &connection, const QString &sql, QObject *parent = nullptr);
 
-    int count() const override { return int(m_order.size()); }
-    bool countKnown() const override { return true; }
-    bool ensure(int row) override { return row >= 0 && row < count(); }
-    bool fetchMore() override { return false; }
-    int loadLast() override { return count() - 1; }
-    Values values(int row) override;
-    // In memory, equal values in their order as read; empty values first.
-    std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
-
 protected:
-    void applyCount(const RowCounter::Result &) override {}
+    void readPage(int start, int rows) override;
+    int stepToEnd() override;
+    std::unique_ptr<ResultCopy> makeCopy() override;
 
 private:
-    QVector<Values> m_rows;  // as the server sent them
-    QVector<int> m_order;    // row numbers by position
+    // Runs work with the statement open as a cursor, in the caller's
+    // transaction or in a read-only one of its own (ownTransaction).
+    void withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work);
+
+    QString m_sql;        // as written, for messages
+    QString m_statement;  // rewritten for the server
 };
 
 // How a value of one of the server's types shows (the server's type number).

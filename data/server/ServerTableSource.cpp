@@ -3,7 +3,9 @@
 #include "data/Connection.h"
 #include "data/Error.h"
 #include "data/ShortDate.h"
+#include "data/TableSource.h"
 #include "data/server/PgSession.h"
+#include "data/server/ServerRowCounter.h"
 
 #include <QDate>
 #include <limits>
@@ -75,15 +77,19 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
     }
     m_columns = names.join(QStringLiteral(", "));
     readFront(pageSize);
-    // The server counts the rows of the set as opened (up to its newest key)
-    // in one statement; the rows between the pages read then stand by
-    // position until a write needs their keys.
-    if (m_map.gapOpen()) {
+    // A small table is counted here, in a few milliseconds; a large one by a
+    // worker on a connection of its own, once the first rows are painted.
+    // Until its count arrives the rows are read on from the front (or back).
+    if (m_map.gapOpen() && m_map.frontSize() > 0 && m_map.maxKey() - m_map.keyAt(0) < TableSource::countAtOpenRows()) {
         const pg::Result counted = run(
             QStringLiteral("SELECT count(*) FROM %1 %2").arg(m_quotedTable, where(QStringLiteral("\"Id\" <= $1"))),
             {m_map.maxKey()});
         m_map.applyFirstCount(counted.value(0, 0).toLongLong());
     }
+    if (m_map.gapOpen())
+        startCounter(std::make_unique<ServerRowCounter>(
+            connection.session().address(), QStringLiteral("FROM %1 %2").arg(m_quotedTable, where(QStringLiteral("\"Id\" <= $1"))),
+            m_map.maxKey(), counterStride()));
 }
 
 std::optional<RowSource::KeyedRows> ServerTableSource::keyedRows() const
@@ -165,6 +171,8 @@ void ServerTableSource::readFront(int wanted)
                              {m_map.frontLast(), m_map.backFirst(), wanted});
     const QVector<qint64> stepped = takeRows(r);
     m_map.addFront(stepped, stepped.size() < wanted);
+    if (!m_map.gapOpen() && m_counter)
+        m_counter->cancel();
 }
 
 bool ServerTableSource::fetchMore()
@@ -203,6 +211,8 @@ void ServerTableSource::learnBefore(int row)
                              {m_map.backFirst(), m_map.frontLast(), pageSize});
     const QVector<qint64> stepped = takeRows(r);
     m_map.addBack(stepped, stepped.size() < pageSize);
+    if (!m_map.gapOpen() && m_counter)
+        m_counter->cancel();
 }
 
 int ServerTableSource::loadLast()
@@ -253,8 +263,23 @@ Values ServerTableSource::values(int row)
     return remember(row, *v);
 }
 
+void ServerTableSource::applyFirstCount(qint64 count)
+{
+    m_map.applyFirstCount(count);
+}
+
+void ServerTableSource::applyCount(const RowCounter::Result &result)
+{
+    m_map.applyCheckpoints(result.checkpoints, result.count);
+}
+
 void ServerTableSource::settle(int row)
 {
+    if (!m_map.isProvisional(row))
+        return;
+    // By key: the worker's checkpoints are awaited; without them (a small
+    // table, or the worker failed) the keys are read here in one pass.
+    waitForCount();
     if (m_map.isProvisional(row))
         m_map.placeByKeys();
 }
@@ -265,6 +290,9 @@ std::optional<int> ServerTableSource::positionOfKey(qint64 key)
         const PositionMap::Lookup found = m_map.positionOf(key);
         if (!found.needsCount)
             return found.row;
+        // Between the rows read from the front and the back, or standing by
+        // position only: the count (and the keys) first.
+        waitForCount();
         if (m_map.gapOpen())
             return std::nullopt;
         m_map.placeByKeys();

@@ -60,8 +60,11 @@ public:
     std::optional<KeyedRows> keyedRows() const override;
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
+    bool positionsKnown() const override { return !m_counter || m_counter->isFinished(); }
+
 protected:
-    void applyCount(const RowCounter::Result &) override {}
+    void applyCount(const RowCounter::Result &result) override;
+    void applyFirstCount(qint64 count) override;
 
 private:
     QVector<qint64> keysBetween(qint64 above, qint64 below, int limit, int offset, bool descending) override;

@@ -1,0 +1,419 @@
+// The program on a PostgreSQL server beside the same program on the file, in
+// one run, headless:
+//   BenchServer --db <file> --server host:port/database [--small-server host:port/database]
+//               [--reps N] [--only <text>]
+//   BenchServer --load <file> --server host:port/database
+// The password comes from PGPASSWORD or libpq's password file; the user from
+// PGUSER (default veltrana). --load copies the file into the empty server
+// database through 数据迁移, as the menu command does.
+//
+// Each window is opened from the menu to painted rows on the file and on the
+// server in turns (which goes first alternates), and on the small server
+// database when one is given, so that the sizes can be compared. Each query
+// page's 查询 runs through the window (to its first painted page and to its
+// true count, the whole result read) beside libpq alone running the same
+// statement on its own connection (a cursor's first page; every row read,
+// as psql reads it). The figures are minima and medians of the repetitions:
+// the machine is shared, compare the ratios within one run.
+#include "app/DM_Unit.h"
+#include "app/Looks_Unit.h"
+#include "app/TeachMain_Unit.h"
+#include "bench/BenchSupport.h"
+#include "bench/BenchWindows.h"
+#include "data/Connection.h"
+#include "data/RecordSet.h"
+#include "data/server/Migration.h"
+#include "forms/students/CapturePrice_Unit.h"
+#include "forms/students/DormManager_Unit.h"
+#include "forms/students/StudentScore_Unit.h"
+#include "gui/controls/DataControls.h"
+#include "gui/controls/DataGrid.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using bench::fail;
+using bench::PaintWatch;
+using bench::settle;
+using bench::timed;
+
+dravon::pg::ServerAddress addressOf(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([^:/]+):(\\d+)/(.+)$"));
+    const auto match = form.match(text);
+    if (!match.hasMatch())
+        fail(QStringLiteral("a server is host:port/database, not %1").arg(text));
+    dravon::pg::ServerAddress address;
+    address.host = match.captured(1);
+    address.port = match.captured(2).toInt();
+    address.database = match.captured(3);
+    address.user = qEnvironmentVariable("PGUSER", QStringLiteral("veltrana"));
+    address.password = qEnvironmentVariable("PGPASSWORD");
+    return address;
+}
+
+int load(const QString &file, const dravon::pg::ServerAddress &address)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QString shown;
+    try {
+        const auto tables = dravon::pg::migrateFileToServer(file, address, [&](const dravon::pg::MigrationProgress &p) {
+            if (p.table != shown) {
+                shown = p.table;
+                std::printf("%.1f s: %s\n", timer.elapsed() / 1000.0, qPrintable(p.table));
+                std::fflush(stdout);
+            }
+            return true;
+        });
+        for (const auto &t : tables)
+            std::printf("%-14s %lld rows\n", qPrintable(t.table), t.serverRows);
+    } catch (const dravon::Error &e) {
+        fail(e.text());
+    }
+    std::printf("loaded in %.1f s\n", timer.elapsed() / 1000.0);
+    return 0;
+}
+
+// ---- where the program's connection points ---------------------------------
+
+struct Database
+{
+    QString label;
+    std::function<void(dravon::Connection &)> point;
+};
+
+void use(const Database &database)
+{
+    frmTeachMain->mdiArea()->closeAllSubWindows();
+    settle();
+    DM->ADOConn.close();
+    database.point(DM->ADOConn);
+    DM->ADOConn.open();
+    settle();
+}
+
+struct Figures
+{
+    std::vector<double> ms;
+    qint64 rows = -1;
+    double min() const { return ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()); }
+    double median() const { return bench::median(ms); }
+};
+
+// ---- windows ----------------------------------------------------------------
+
+void waitForCount(dravon::RecordSet *rs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!rs->countKnown() && waited.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    if (!rs->countKnown())
+        fail(QStringLiteral("the row count was not learnt within 600 s"));
+}
+
+// The window from its menu item to its grid painted with rows; the count
+// learnt afterwards is waited for untimed, so that the next window meets no
+// worker still running.
+double openWindow(const bench::WindowCase &w, qint64 *rows)
+{
+    const double ms = timed([&] {
+        frmTeachMain->menuItem(w.menu)->trigger();
+        QWidget *window = w.window();
+        if (!window)
+            fail(QStringLiteral("%1 did not open").arg(w.name));
+        PaintWatch painted(w.grid()->viewport());
+        painted.wait();
+    });
+    dravon::RecordSet *rs = w.records();
+    if (!rs || rs->isEmpty())
+        fail(QStringLiteral("%1 shows no rows").arg(w.name));
+    *rows = rs->rowsFetched();
+    waitForCount(rs);
+    frmTeachMain->mdiArea()->closeAllSubWindows();
+    settle();
+    return ms;
+}
+
+// ---- query pages --------------------------------------------------------------
+
+struct QueryCase
+{
+    QString name;
+    QString window;  // a window case's name
+    QString item;    // 项目
+    QString condition;
+    QString value;
+};
+
+TfrmRecordPages *recordPages(const bench::WindowCase &w)
+{
+    auto *pages = qobject_cast<TfrmRecordPages *>(w.window());
+    if (!pages)
+        fail(QStringLiteral("%1 has no query page").arg(w.name));
+    return pages;
+}
+
+struct QueryRun
+{
+    double firstPage = 0;  // 查询 to the result's first painted page
+    double counted = 0;    // 查询 to the true count (the whole result read)
+    qint64 rows = 0;
+    QString statement;  // as the window ran it
+};
+
+QueryRun queryThroughWindow(const QueryCase &q)
+{
+    const bench::WindowCase w = bench::windowNamed(q.window);
+    frmTeachMain->menuItem(w.menu)->trigger();
+    TfrmRecordPages *pages = recordPages(w);
+    bench::waitForPaint(w.grid()->viewport());
+    pages->PageControl1->setCurrentWidget(pages->TabSheet2);
+    settle();
+    pages->cmbxItems->setCurrentIndex(pages->cmbxItems->findText(q.item));
+    pages->cmbxCondition->setCurrentIndex(pages->cmbxCondition->findText(q.condition));
+    pages->cmbxValues->setEditText(q.value);
+    QueryRun run;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        PaintWatch painted(pages->DBGrid2->viewport());
+        pages->btnFind->click();
+        painted.wait();
+    }
+    run.firstPage = clock.nsecsElapsed() / 1e6;
+    dravon::RecordSet *rs = pages->resultSource()->dataSet();
+    if (!rs || rs->isEmpty())
+        fail(QStringLiteral("%1 found nothing: %2").arg(q.name, pages->findPage->edtStatement->text()));
+    waitForCount(rs);
+    run.counted = clock.nsecsElapsed() / 1e6;
+    run.rows = rs->recordCount();
+    run.statement = pages->findPage->edtStatement->text();
+    frmTeachMain->mdiArea()->closeAllSubWindows();
+    settle();
+    return run;
+}
+
+// libpq alone on a connection of its own: the statement's first page through
+// a cursor, and the whole statement with every value read.
+struct Alone
+{
+    double firstPage = 0;
+    double whole = 0;
+    double psql = 0;
+    qint64 rows = 0;
+};
+
+// psql itself, started as a person starts it, running the statement with its
+// rows written to nowhere.
+double psqlRunning(const dravon::pg::ServerAddress &address, const QString &statement)
+{
+    QProcess psql;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!address.password.isEmpty())
+        environment.insert(QStringLiteral("PGPASSWORD"), address.password);
+    psql.setProcessEnvironment(environment);
+    const double ms = timed([&] {
+        psql.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                                            QStringLiteral("-h"), address.host, QStringLiteral("-p"), QString::number(address.port),
+                                            QStringLiteral("-U"), address.user, QStringLiteral("-d"), address.database,
+                                            QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-c"), statement});
+        psql.waitForFinished(600000);
+    });
+    if (psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0)
+        fail(QStringLiteral("psql failed: %1").arg(QString::fromLocal8Bit(psql.readAllStandardError())));
+    return ms;
+}
+
+Alone libpqAlone(dravon::pg::Session &session, const QString &statement)
+{
+    Alone alone;
+    alone.firstPage = timed([&] {
+        session.exec(QStringLiteral("BEGIN READ ONLY"));
+        session.exec(QStringLiteral("DECLARE alone NO SCROLL CURSOR FOR ") + statement);
+        const dravon::pg::Result page = session.exec(QStringLiteral("FETCH 128 FROM alone"));
+        for (int r = 0; r < page.rows(); ++r)
+            for (int c = 0; c < page.columns(); ++c)
+                page.text(r, c);
+        session.exec(QStringLiteral("COMMIT"));
+    });
+    alone.whole = timed([&] {
+        const dravon::pg::Result all = session.exec(statement);
+        for (int r = 0; r < all.rows(); ++r)
+            for (int c = 0; c < all.columns(); ++c)
+                all.text(r, c);
+        alone.rows = all.rows();
+    });
+    return alone;
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QString path, server, smallServer, loadFile, only;
+    int reps = 5;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        auto next = [&] {
+            if (i + 1 >= argc)
+                fail(QStringLiteral("%1 needs a value").arg(QString::fromLocal8Bit(a)));
+            return QString::fromLocal8Bit(argv[++i]);
+        };
+        if (a == "--db")
+            path = next();
+        else if (a == "--server")
+            server = next();
+        else if (a == "--small-server")
+            smallServer = next();
+        else if (a == "--load")
+            loadFile = next();
+        else if (a == "--reps")
+            reps = qMax(1, next().toInt());
+        else if (a == "--only")
+            only = next();
+        else {
+            std::fprintf(stderr,
+                         "usage: %s --db <file> --server host:port/database [--small-server host:port/database] "
+                         "[--reps N] [--only <text>]\n"
+                         "       %s --load <file> --server host:port/database\n",
+                         argv[0], argv[0]);
+            return 2;
+        }
+    }
+    if (server.isEmpty())
+        fail(QStringLiteral("--server is needed"));
+    const dravon::pg::ServerAddress address = addressOf(server);
+    if (!loadFile.isEmpty())
+        return load(loadFile, address);
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        fail(QStringLiteral("--db names no database file: %1").arg(path));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (!text.startsWith(QLatin1String("This plugin does not support")))
+            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    ApplyLooks(app);
+    bench::ProgramRun program(path);
+
+    const QString fileConnection = DM->ADOConn.connectionString();
+    QList<Database> databases{
+        {QStringLiteral("file"), [fileConnection](dravon::Connection &c) { c.setConnectionString(fileConnection); }},
+        {QStringLiteral("server"), [address](dravon::Connection &c) { c.setServerAddress(address); }},
+    };
+    if (!smallServer.isEmpty()) {
+        const dravon::pg::ServerAddress small = addressOf(smallServer);
+        databases << Database{QStringLiteral("small server"), [small](dravon::Connection &c) { c.setServerAddress(small); }};
+    }
+    auto selected = [&](const QString &name) { return only.isEmpty() || name.contains(only); };
+
+    std::printf("BenchServer: %s beside %s, %d repetitions (minimum / median ms)\n", qPrintable(QFileInfo(path).fileName()),
+                qPrintable(address.display()), reps);
+
+    // Windows: every database in turns, the first one changing each repetition.
+    std::printf("\n%-28s", "open to painted rows");
+    for (const Database &d : databases)
+        std::printf(" %19s", qPrintable(d.label));
+    std::printf(" %14s %s\n", "server/file", smallServer.isEmpty() ? "" : "  large/small (server)");
+    for (const bench::WindowCase &w : bench::windows()) {
+        if (!selected(w.name))
+            continue;
+        QList<Figures> figures(databases.size());
+        for (int rep = 0; rep < reps; ++rep)
+            for (int k = 0; k < databases.size(); ++k) {
+                const int d = (k + rep) % databases.size();
+                use(databases[d]);
+                figures[d].ms.push_back(openWindow(w, &figures[d].rows));
+            }
+        std::printf("%-28s", qPrintable(w.name));
+        for (const Figures &f : figures)
+            std::printf(" %8.1f / %8.1f", f.min(), f.median());
+        std::printf(" %13.2fx", figures[1].min() / qMax(figures[0].min(), 1e-9));
+        if (figures.size() > 2)
+            std::printf(" %13.2fx", figures[1].min() / qMax(figures[2].min(), 1e-9));
+        std::printf("   rows read %lld\n", figures[1].rows);
+        std::fflush(stdout);
+    }
+
+    // Query pages: through the window on both engines, and libpq alone.
+    const QList<QueryCase> queries{
+        {QStringLiteral("score by 学号 ="), QStringLiteral("score window"), QStringLiteral("学号"), QStringLiteral("="),
+         QStringLiteral("2007015001")},
+        {QStringLiteral("score by 班级 ="), QStringLiteral("score window"), QStringLiteral("班级"), QStringLiteral("="),
+         QString()},
+        {QStringLiteral("score by 姓名 Like 王"), QStringLiteral("score window"), QStringLiteral("姓名"),
+         QStringLiteral("Like"), QStringLiteral("王")},
+        {QStringLiteral("payment by 姓名 Like 王"), QStringLiteral("payment window"), QStringLiteral("姓名"),
+         QStringLiteral("Like"), QStringLiteral("王")},
+        {QStringLiteral("dorm places by 学号 ="), QStringLiteral("dorm places window"), QStringLiteral("学号"),
+         QStringLiteral("="), QStringLiteral("2007015001")},
+    };
+    dravon::pg::Session alone(address);
+    std::printf("\n%-24s %9s %19s %19s %19s %9s %19s %19s %19s %9s %9s\n", "query page 查询", "rows", "file: first page",
+                "server: first page", "libpq: first page", "ratio", "server: whole", "libpq: whole", "psql: whole",
+                "/libpq", "/psql");
+    for (QueryCase q : queries) {
+        if (!selected(q.name))
+            continue;
+        if (q.value.isEmpty()) {
+            // A class of the data set: the first one the server lists.
+            q.value = alone.exec(QStringLiteral("SELECT \"ClassID\" FROM \"ClassInfo\" ORDER BY \"ClassID\" LIMIT 1")).text(0, 0)
+                      + QLatin1Char('.');
+        } else if (q.item == QStringLiteral("学号")) {
+            q.value = alone.exec(QStringLiteral("SELECT \"StudentID\" FROM \"StudentInfo\" ORDER BY \"StudentID\" "
+                                                "OFFSET (SELECT count(*) / 2 FROM \"StudentInfo\") LIMIT 1"))
+                          .text(0, 0);
+        }
+        Figures fileFirst, serverFirst, aloneFirst, serverWhole, aloneWhole, psqlWhole;
+        qint64 rows = 0;
+        for (int rep = 0; rep < reps; ++rep) {
+            use(databases[0]);
+            fileFirst.ms.push_back(queryThroughWindow(q).firstPage);
+            use(databases[1]);
+            const QueryRun onServer = queryThroughWindow(q);
+            serverFirst.ms.push_back(onServer.firstPage);
+            serverWhole.ms.push_back(onServer.counted);
+            rows = onServer.rows;
+            const Alone a = libpqAlone(alone, DM->ADOConn.dialect().rewrite(onServer.statement));
+            if (a.rows != onServer.rows)
+                fail(QStringLiteral("%1: the window shows %2 rows, libpq reads %3").arg(q.name).arg(onServer.rows).arg(a.rows));
+            aloneFirst.ms.push_back(a.firstPage);
+            aloneWhole.ms.push_back(a.whole);
+            psqlWhole.ms.push_back(psqlRunning(address, DM->ADOConn.dialect().rewrite(onServer.statement)));
+        }
+        std::printf("%-24s %9lld", qPrintable(q.name), rows);
+        for (const Figures *f : {&fileFirst, &serverFirst, &aloneFirst})
+            std::printf(" %8.1f / %8.1f", f->min(), f->median());
+        std::printf(" %8.2fx", serverFirst.min() / qMax(aloneFirst.min(), 1e-9));
+        for (const Figures *f : {&serverWhole, &aloneWhole, &psqlWhole})
+            std::printf(" %8.1f / %8.1f", f->min(), f->median());
+        std::printf(" %8.2fx %8.2fx\n", serverWhole.min() / qMax(aloneWhole.min(), 1e-9),
+                    serverWhole.min() / qMax(psqlWhole.min(), 1e-9));
+        std::fflush(stdout);
+    }
+    for (const QString &message : std::as_const(program.messages))
+        std::printf("message shown: %s\n", qPrintable(message));
+    frmTeachMain->mdiArea()->closeAllSubWindows();
+    settle();
+    return 0;
+}
