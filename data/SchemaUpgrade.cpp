@@ -301,7 +301,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
         return;
 
     QString copy;
-    if (keep == UpgradeCopy::KeepBeside) {
+    // From version 3 on only the number moves on: nothing to keep a copy for.
+    if (keep == UpgradeCopy::KeepBeside && version < 3) {
         try {
             copy = copyBeside(db, path);
         } catch (const Error &e) {

@@ -14,7 +14,9 @@ namespace dravon {
 // 3: the change log's table checks its operation letter without an IN list,
 //    and its triggers read the running batch once (the same entries, logged
 //    at a fraction of the cost).
-constexpr int currentSchemaVersion = 3;
+// 4: the change log on a server database (data/server/schema.sql); a file's
+//    tables are unchanged, only its number moves on.
+constexpr int currentSchemaVersion = 4;
 
 // The SQL that builds the delivered database (data/schema.sql, built into the
 // library), and the part of it that version 2 adds.

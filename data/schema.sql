@@ -1004,4 +1004,4 @@ END;
 -- End of version 2.
 
 -- The version of these table shapes; an older file is upgraded when opened.
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;

@@ -1,6 +1,7 @@
 #include "support/TestWorkspace.h"
 
 #include "app/Common_Unit.h"
+#include "data/Connection.h"
 #include "data/Dialect.h"
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
@@ -178,6 +179,14 @@ void TestWorkspace::exec(const QString &sql) const
             "coalesce((SELECT max(\"Id\") FROM %I), 0) + 1, false)', quote_ident(t), t); END LOOP; END $$"));
     } else
         execSql(m_dbPath, sql);
+}
+
+void TestWorkspace::pointAt(dravon::Connection &connection) const
+{
+    if (m_server)
+        connection.setServerAddress(m_server->address());
+    else
+        connection.setConnectionString(connectionString());
 }
 
 QStringList TestWorkspace::query(const QString &sql) const

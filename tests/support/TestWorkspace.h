@@ -9,6 +9,7 @@
 #include <memory>
 
 namespace dravon {
+class Connection;
 class PostgresDialect;
 }
 
@@ -44,6 +45,9 @@ public:
     explicit TestWorkspace(bool withSettingsLibrary = true, const QString &dbName = QStringLiteral("Teach.mdb"));
     ~TestWorkspace();
     bool onServer() const { return m_server != nullptr; }
+    // A connection to the workspace's database, not yet open: the file, or
+    // the server database with its password.
+    void pointAt(dravon::Connection &connection) const;
 
     QString dir() const { return m_dir.path(); }
     QString dbPath() const { return m_dbPath; }
