@@ -311,6 +311,20 @@ private slots:
         dravon::redoBatch(*db, dravon::batchToRedo(*db, window)->id, window);
         QCOMPARE(scoreRows(*ws), withBoth);
         QVERIFY(!dravon::batchToRedo(*db, window));
+
+        // On a server other clerks work in the same window at once: a clerk's
+        // Ctrl+Z takes back the clerk's own actions only.
+        if (ws->onServer()) {
+            CurrentUserID = QStringLiteral("1002");
+            QVERIFY(!dravon::batchToUndo(*db, window));
+            edit(0, "62");
+            QCOMPARE(dravon::batchToUndo(*db, window)->user, QStringLiteral("1002"));
+            dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+            QCOMPARE(scoreRows(*ws), withBoth);
+            QVERIFY(!dravon::batchToUndo(*db, window));
+            CurrentUserID = QStringLiteral("1001");
+            QCOMPARE(dravon::undoText(*dravon::batchToUndo(*db, window)), QStringLiteral("撤销 修改 1 条成绩记录"));
+        }
     }
 
     // A row changed since by another batch, or by another program: the undo

@@ -1,6 +1,7 @@
 #include "data/changes/Reversal.h"
 
 #include "data/Connection.h"
+#include "data/ProgramSettings.h"
 #include "data/RowSource.h"
 #include "data/SqlText.h"
 #include "data/changes/ChangeBatch.h"
@@ -175,12 +176,16 @@ void setBatchUndoneBy(LogDb &db, qint64 batch, qint64 by)
 }
 
 // The window's batches, latest first, that changed rows.
+// On a server several clerks work in windows of the same names at once: a
+// clerk's batches are the logged-in user's own there.
 template<typename Visit>
 void visitBatches(LogDb &db, const QString &window, Visit visit)
 {
+    const QVariant user = db.onServer() ? QVariant(CurrentUserID) : QVariant();
     QList<qint64> ids;
-    for (const LogRow &r : db.rows(QStringLiteral("SELECT BatchID FROM ChangeBatch WHERE Window = ?1 ORDER BY BatchID DESC"),
-                                   {window}))
+    for (const LogRow &r : db.rows(QStringLiteral("SELECT BatchID FROM ChangeBatch WHERE Window = ?1 "
+                                                  "AND (UserID = ?2 OR ?2 IS NULL) ORDER BY BatchID DESC"),
+                                   {window, user}))
         ids << r[0].toLongLong();
     for (qint64 id : std::as_const(ids)) {
         const std::optional<BatchInfo> batch = readBatch(db, id);
