@@ -1,12 +1,15 @@
 // Times Ctrl+Del of many selected rows through the program's windows (the
 // key, the confirmation answered, the rows deleted, the grid painted again)
 // beside the same DELETE statements run on SQLite alone in the same run:
-//   BenchBulkDelete --db <a copy of a large file> [--reps N] [--rows N]
+//   BenchBulkDelete --db <a copy of a large file> [--reps N] [--rows N] [--all-scores]
 // It deletes rows and puts them back: give it a copy, never the shared
 // benchmark file. The cases:
 //   - 10,000 contiguous score rows of the 成绩 window (a shift-click range);
 //   - every other row of 20,000 score rows (a ctrl-click selection);
-//   - every row of the students' window (select all).
+//   - every row of the students' window (select all);
+//   - with --all-scores, last and once: every row of the 成绩 window (Ctrl+A),
+//     with its progress, beside one logged DELETE of all rows on the engine
+//     (rolled back); the rows are not put back.
 #include "app/Program_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "app/Looks_Unit.h"
@@ -23,9 +26,11 @@
 #include <QItemSelection>
 #include <QKeyEvent>
 #include <QMdiArea>
+#include <QTimer>
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <sys/resource.h>
 
 using bench::fail;
 using bench::median;
@@ -249,6 +254,41 @@ void runCase(const QString &name, const Window &window, Selection selection, int
     printLine(name, median(through), median(alone));
 }
 
+
+// Ctrl+A and Ctrl+Del of every score row, with the progress the window shows,
+// beside the least the engine does for it: one DELETE of every row with the
+// log's triggers, in a transaction rolled back. The rows stay deleted.
+void allScores()
+{
+    const qint64 total = sqliteCount(QStringLiteral("Score"));
+    const double engine = timed([] {
+        bench::sqliteExec(raw, QStringLiteral("BEGIN; DELETE FROM Score;"));
+    });
+    bench::sqliteExec(raw, QStringLiteral("ROLLBACK"));
+    DataGrid *grid = openWindow(scores);
+    grid->setFocus();
+    QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+    QApplication::sendEvent(grid, &selectAll);
+    settle();
+    int calls = 0;
+    const double window = timed([&] {
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] { ++calls; });
+        watch.start(1000);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
+        QApplication::sendEvent(grid, &key);
+        waitForPaint(grid->viewport());
+    });
+    const qint64 left = sqliteCount(QStringLiteral("Score"));
+    if (left != 0)
+        fail(QStringLiteral("Ctrl+Del of all %1 score rows left %2").arg(total).arg(left));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    printLine(QStringLiteral("成绩: all %1 rows (select all)").arg(total), window, engine);
+    std::printf("%-52s %.0f rows/s; events ran every second: %d of %.0f; peak memory %.0f MB\n", "",
+                total / (window / 1000), calls, window / 1000, usage.ru_maxrss / 1024.0);
+}
+
 }
 
 int main(int argc, char **argv)
@@ -256,6 +296,7 @@ int main(int argc, char **argv)
     QString path;
     int reps = 3;
     int rows = 10000;
+    bool everyScore = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a = argv[i];
         if (a == "--db" && i + 1 < argc)
@@ -264,8 +305,10 @@ int main(int argc, char **argv)
             reps = qMax(1, QByteArray(argv[++i]).toInt());
         else if (a == "--rows" && i + 1 < argc)
             rows = qMax(1, QByteArray(argv[++i]).toInt());
+        else if (a == "--all-scores")
+            everyScore = true;
         else {
-            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N] [--rows N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N] [--rows N] [--all-scores]\n", argv[0]);
             return 2;
         }
     }
@@ -294,6 +337,8 @@ int main(int argc, char **argv)
     runCase(QStringLiteral("成绩: %1 contiguous rows").arg(rows), scores, Selection::Range, 1000, rows, reps);
     runCase(QStringLiteral("成绩: every other row, %1 rows").arg(rows), scores, Selection::EveryOther, 1000, rows, reps);
     runCase(QStringLiteral("学生信息: all rows (select all)"), students, Selection::All, 0, 0, reps);
+    if (everyScore)
+        allScores();
     // Each case asks its question; anything else shown is a failure to look at.
     program.messages.removeAll(QStringLiteral("Delete all selected records?"));
     if (!program.messages.isEmpty())

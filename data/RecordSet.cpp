@@ -25,6 +25,10 @@ const QString changedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未保存。当前显示的是数据库中的最新内容,您输入的内容仍保留,可再次保存。");
 const QString deletedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序删除,您的修改没有保存,记录已退出编辑状态。");
+int deletePartRows = RecordSet::defaultDeletePartRows;
+
+const QString positionsChangedElsewhere =
+    QStringLiteral("表中的记录已被其他用户或程序修改,记录的位置已变化,未删除。请重新选择要删除的记录。");
 const QString deletedOrChangedElsewhere = QStringLiteral(
     "该记录已被其他用户或程序修改或删除,未删除。当前显示的是数据库中的最新内容。");
 
@@ -605,12 +609,17 @@ void RecordSet::remove()
     deleteRows({m_recNo});
 }
 
-void RecordSet::deleteRows(QList<int> rows)
+void RecordSet::setDeletePartRowsForTesting(int rows)
+{
+    deletePartRows = qMax(1, rows);
+}
+
+bool RecordSet::deleteRows(QList<int> rows, const Progress &progress)
 {
     requireWritable();
     if (m_state == DataSetState::Insert && rows.size() == 1 && rows.first() == m_insertPos) {
         cancel();
-        return;
+        return true;
     }
     if (m_state == DataSetState::Insert) {
         // Other rows are meant: the pending record is stored or dropped first.
@@ -632,7 +641,7 @@ void RecordSet::deleteRows(QList<int> rows)
     if (rows.isEmpty()) {
         if (isEmpty())
             throw Error(QStringLiteral("Cannot perform this operation on an empty dataset"));
-        return;
+        return true;
     }
     // The rows meant are those the user saw at these positions: when they
     // moved meanwhile (others changed the table), nothing is deleted.
@@ -642,22 +651,72 @@ void RecordSet::deleteRows(QList<int> rows)
         if (m_resets == resets)
             m_source->settle(r);
     if (m_resets != resets)
-        throw Error(QStringLiteral("表中的记录已被其他用户或程序修改,记录的位置已变化,未删除。请重新选择要删除的记录。"));
+        throw Error(positionsChangedElsewhere);
     // Each row is deleted only as it was read (the edited row as it was
-    // before editing).
+    // before editing). The rows are read and deleted a part at a time, so
+    // that the values of a whole large table are never held at once and the
+    // progress can be shown and cancelled between parts; all parts are one
+    // batch, so a cancel, a refusal or a row changed elsewhere deletes none.
+    const int many = int(rows.size());
+    enum class Outcome { Deleted, Cancelled, Changed, Moved };
+    Outcome outcome = Outcome::Deleted;
     QVector<int> positions;
     QVector<Values> read;
-    for (int r : std::as_const(rows)) {
-        positions << r;
-        read << (m_state == DataSetState::Edit && r == m_recNo ? m_original : m_source->values(r));
+    bool eventsRan = false;
+    {
+        ChangeBatch batch(m_connection, {many > 1 ? QStringLiteral("批量删除") : QStringLiteral("删除"), m_origin,
+                                         QStringLiteral("删除 ") + recordsText(tableName(), many)});
+        try {
+            for (int from = 0; from < many && outcome == Outcome::Deleted; from += deletePartRows) {
+                if (progress) {
+                    eventsRan = true;
+                    if (!progress(from, many)) {
+                        outcome = Outcome::Cancelled;
+                        break;
+                    }
+                    // Events ran: the set may have been laid out anew meanwhile.
+                    if (m_resets != resets) {
+                        outcome = Outcome::Moved;
+                        break;
+                    }
+                }
+                positions.clear();
+                read.clear();
+                for (int i = from; i < many && i < from + deletePartRows; ++i) {
+                    const int r = rows[i];
+                    positions << r;
+                    read << (m_state == DataSetState::Edit && r == m_recNo ? m_original : m_source->values(r));
+                }
+                try {
+                    m_source->deleteRows(positions, read);
+                } catch (const RowSource::Conflict &) {
+                    outcome = Outcome::Changed;
+                }
+            }
+            if (outcome == Outcome::Deleted)
+                batch.commit();
+        } catch (const RowSource::Refused &refused) {
+            if (eventsRan)
+                forgetValuesShown();
+            throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(refused.engineText));
+        } catch (...) {
+            if (eventsRan)
+                forgetValuesShown();
+            throw;
+        }
     }
-    const int many = int(positions.size());
-    ChangeBatch batch(m_connection, {many > 1 ? QStringLiteral("批量删除") : QStringLiteral("删除"), m_origin,
-                                     QStringLiteral("删除 ") + recordsText(tableName(), many)});
-    try {
-        m_source->deleteRows(positions, read);
-        batch.commit();
-    } catch (const RowSource::Conflict &) {
+    if (outcome != Outcome::Deleted && eventsRan) {
+        // Rows read while the parts before were deleted (a paint in between)
+        // may be remembered as gone: they are all back.
+        forgetValuesShown();
+    }
+    if (outcome == Outcome::Cancelled)
+        return false;
+    if (outcome == Outcome::Moved)
+        throw Error(positionsChangedElsewhere);
+    if (outcome == Outcome::Changed) {
+        // The rows of the parts before were deleted as read, so they are
+        // unchanged; the part that met the changed row is read again.
         for (int i = 0; i < positions.size(); ++i) {
             const Values now = m_source->reread(positions[i], read[i]);
             if (m_state == DataSetState::Edit && positions[i] == m_recNo) {
@@ -671,8 +730,6 @@ void RecordSet::deleteRows(QList<int> rows)
         invalidateLookups();
         emit recordChanged();
         throw Error(deletedOrChangedElsewhere);
-    } catch (const RowSource::Refused &refused) {
-        throw Error(QStringLiteral("数据库拒绝删除记录: %1").arg(refused.engineText));
     }
     if (m_state == DataSetState::Edit) {
         m_buffer.clear();
@@ -689,6 +746,15 @@ void RecordSet::deleteRows(QList<int> rows)
             ++removedBefore;
     m_recNo = -1;
     setCurrent(recordCount() == 0 ? -1 : qMin(current - removedBefore, recordCount() - 1));
+    return true;
+}
+
+void RecordSet::forgetValuesShown()
+{
+    m_source->forgetValues();
+    invalidateLookups();
+    if (recordCount() > 0)
+        emit dataChanged(index(0, 0), index(recordCount() - 1, columnCount() - 1));
 }
 
 void RecordSet::forgetDeleted(const QList<int> &rows)

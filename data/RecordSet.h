@@ -98,8 +98,14 @@ public:
     void cancel();
     // Stores the pending record if it was changed, else drops it.
     void checkBrowseMode();
-    // Deletes several rows in one transaction (grid multi-selection).
-    void deleteRows(QList<int> rows);
+    // Deletes several rows in one transaction (grid multi-selection). The
+    // rows are read and deleted a part at a time, progress called before each
+    // part with the rows done and the whole; false when progress cancelled,
+    // and then nothing is deleted.
+    bool deleteRows(QList<int> rows, const Progress &progress = {});
+    // The rows of one part of such a delete (tests lower it).
+    static constexpr int defaultDeletePartRows = 1000;
+    static void setDeletePartRowsForTesting(int rows);
     // Rows deleted in more separate runs than this leave the views as one
     // reset rather than one removal per run.
     static constexpr int maxRunsToldApart = 8;
@@ -192,6 +198,9 @@ private:
     void setCurrent(int row);
     // Drops deleted rows (ascending) from the source and tells the views.
     void forgetDeleted(const QList<int> &rows);
+    // The rows' values are read again when next shown (after a write that
+    // ran events and was rolled back).
+    void forgetValuesShown();
     void setState(DataSetState state);
     void runEditorHooks();
     QString label(int field) const;

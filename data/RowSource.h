@@ -73,6 +73,9 @@ public:
     virtual void forget(int row);
     // Drops the rows at positions first..last (after they were deleted).
     virtual void forgetRows(int first, int last);
+    // Forgets the values read, keeping the positions: they are read again
+    // when next asked for (after a write that was rolled back).
+    virtual void forgetValues() { forgetMemo(); }
 
     // The result column of the first row whose key column equals key. By
     // default the rows are compared as they show.

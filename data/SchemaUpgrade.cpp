@@ -250,18 +250,34 @@ QStringList logTriggerStatements()
     return statements;
 }
 
+void dropLogTriggers(sqlite3 *db, const QStringList &triggers)
+{
+    for (const QString &trigger : triggers)
+        exec(db, QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger.section(QLatin1Char(' '), 2, 2)));
+}
+
 // Version 3 for a file of version 2: the log's table built anew and the
 // log's triggers made again as delivered (they read the running batch once).
 // The file's other views and triggers are kept as they are.
 void upgradeChangeLog(sqlite3 *db)
 {
     const QStringList triggers = logTriggerStatements();
-    for (const QString &trigger : triggers)
-        exec(db, QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(trigger.section(QLatin1Char(' '), 2, 2)));
+    dropLogTriggers(db, triggers);
     const QStringList viewsAndTriggers = setAsideViewsAndTriggers(db);
     rebuildChangeLog(db, deliveredSchemaSql());
     for (const QString &statement : viewsAndTriggers)
         exec(db, statement);
+    for (const QString &trigger : triggers)
+        exec(db, trigger);
+}
+
+// Version 4 for a file of version 3: the log's triggers made again as
+// delivered, in their order (an inserted or deleted row keeps a byte string
+// in a tagged form). The log's entries and the file's other triggers stay.
+void remakeLogTriggers(sqlite3 *db)
+{
+    const QStringList triggers = logTriggerStatements();
+    dropLogTriggers(db, triggers);
     for (const QString &trigger : triggers)
         exec(db, trigger);
 }
@@ -301,8 +317,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
         return;
 
     QString copy;
-    // From version 3 on only the number moves on: nothing to keep a copy for.
-    if (keep == UpgradeCopy::KeepBeside && version < 3) {
+    // From version 4 on only the number moves on: nothing to keep a copy for.
+    if (keep == UpgradeCopy::KeepBeside && version < 4) {
         try {
             copy = copyBeside(db, path);
         } catch (const Error &e) {
@@ -325,6 +341,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
                 exec(db, changeLogSchemaSql());
             if (version == 2)
                 upgradeChangeLog(db);
+            if (version == 3)
+                remakeLogTriggers(db);
             exec(db, QStringLiteral("PRAGMA user_version = %1").arg(currentSchemaVersion));
             exec(db, QStringLiteral("COMMIT"));
         } catch (...) {

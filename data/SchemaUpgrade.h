@@ -14,9 +14,11 @@ namespace dravon {
 // 3: the change log's table checks its operation letter without an IN list,
 //    and its triggers read the running batch once (the same entries, logged
 //    at a fraction of the cost).
-// 4: the change log on a server database (data/server/schema.sql); a file's
+// 4: the log's insert and delete triggers keep a byte string stored in any
+//    column in a tagged form, so another program's write of one succeeds.
+// 5: the change log on a server database (data/server/schema.sql); a file's
 //    tables are unchanged, only its number moves on.
-constexpr int currentSchemaVersion = 4;
+constexpr int currentSchemaVersion = 5;
 
 // The SQL that builds the delivered database (data/schema.sql, built into the
 // library), and the part of it that version 2 adds.

@@ -455,6 +455,12 @@ void TableSource::forgetRows(int first, int last)
             m_values.remove(key);
 }
 
+void TableSource::forgetValues()
+{
+    forgetMemo();
+    m_values.clear();
+}
+
 Values TableSource::reread(int row, const Values &read)
 {
     completeOrder();

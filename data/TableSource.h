@@ -35,6 +35,7 @@ public:
     Values reread(int row, const Values &read) override;
     void forget(int row) override;
     void forgetRows(int first, int last) override;
+    void forgetValues() override;
 
     // By the column's index, compared as stored.
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;

@@ -213,8 +213,11 @@ CREATE TABLE ChangeBatchCurrent (
 -- and changes it, so a statement's cost grows with the columns it changes.
 -- The engine fires a table's triggers latest created first: the columns' are
 -- created last column first, and one statement's entries come in column
--- order. A text column is kept with CAST(... AS TEXT): JSON cannot hold a
--- byte string, which another program might store in one. An entry reads the
+-- order. An inserted or deleted row's byte string (another program may store
+-- one in any column) is kept as {"blob": "<hex>"}: JSON cannot hold it as it
+-- is, and the undo puts it back exactly (version 4). A byte string is told
+-- by comparing with the empty one, above which only byte strings sort: half
+-- the cost of asking for the value's type. An entry reads the
 -- running batch once, through a join (version 3; two lookups before): no
 -- batch means another program's write, which gets its own time.
 -- TeacherInfo
@@ -222,18 +225,26 @@ CREATE TRIGGER TeacherInfo_LogInsert AFTER INSERT ON TeacherInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'TeacherInfo', NEW.TeacherID, 'I',
-          json_object('TeacherID', CAST(NEW.TeacherID AS TEXT), 'TchName', CAST(NEW.TchName AS TEXT),
-            'TchSex', CAST(NEW.TchSex AS TEXT), 'TchAge', NEW.TchAge, 'Duty', CAST(NEW.Duty AS TEXT),
-            'TchContact', CAST(NEW.TchContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('TeacherID', iif(NEW.TeacherID >= x'', json_object('blob', hex(NEW.TeacherID)), NEW.TeacherID),
+            'TchName', iif(NEW.TchName >= x'', json_object('blob', hex(NEW.TchName)), NEW.TchName),
+            'TchSex', iif(NEW.TchSex >= x'', json_object('blob', hex(NEW.TchSex)), NEW.TchSex),
+            'TchAge', iif(NEW.TchAge >= x'', json_object('blob', hex(NEW.TchAge)), NEW.TchAge),
+            'Duty', iif(NEW.Duty >= x'', json_object('blob', hex(NEW.Duty)), NEW.Duty),
+            'TchContact', iif(NEW.TchContact >= x'', json_object('blob', hex(NEW.TchContact)), NEW.TchContact),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogDelete AFTER DELETE ON TeacherInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'TeacherInfo', OLD.TeacherID, 'D',
-          json_object('TeacherID', CAST(OLD.TeacherID AS TEXT), 'TchName', CAST(OLD.TchName AS TEXT),
-            'TchSex', CAST(OLD.TchSex AS TEXT), 'TchAge', OLD.TchAge, 'Duty', CAST(OLD.Duty AS TEXT),
-            'TchContact', CAST(OLD.TchContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('TeacherID', iif(OLD.TeacherID >= x'', json_object('blob', hex(OLD.TeacherID)), OLD.TeacherID),
+            'TchName', iif(OLD.TchName >= x'', json_object('blob', hex(OLD.TchName)), OLD.TchName),
+            'TchSex', iif(OLD.TchSex >= x'', json_object('blob', hex(OLD.TchSex)), OLD.TchSex),
+            'TchAge', iif(OLD.TchAge >= x'', json_object('blob', hex(OLD.TchAge)), OLD.TchAge),
+            'Duty', iif(OLD.Duty >= x'', json_object('blob', hex(OLD.Duty)), OLD.Duty),
+            'TchContact', iif(OLD.TchContact >= x'', json_object('blob', hex(OLD.TchContact)), OLD.TchContact),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER TeacherInfo_LogRemark AFTER UPDATE OF Remark ON TeacherInfo
@@ -291,20 +302,30 @@ CREATE TRIGGER StudentInfo_LogInsert AFTER INSERT ON StudentInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'StudentInfo', NEW.StudentID, 'I',
-          json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'StuName', CAST(NEW.StuName AS TEXT),
-            'StuSex', CAST(NEW.StuSex AS TEXT), 'StuAge', NEW.StuAge, 'ClassID', CAST(NEW.ClassID AS TEXT),
-            'InSchoolDate', NEW.InSchoolDate, 'OutSchoolDate', NEW.OutSchoolDate,
-            'StuContact', CAST(NEW.StuContact AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'StuName', iif(NEW.StuName >= x'', json_object('blob', hex(NEW.StuName)), NEW.StuName),
+            'StuSex', iif(NEW.StuSex >= x'', json_object('blob', hex(NEW.StuSex)), NEW.StuSex),
+            'StuAge', iif(NEW.StuAge >= x'', json_object('blob', hex(NEW.StuAge)), NEW.StuAge),
+            'ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'InSchoolDate', iif(NEW.InSchoolDate >= x'', json_object('blob', hex(NEW.InSchoolDate)), NEW.InSchoolDate),
+            'OutSchoolDate', iif(NEW.OutSchoolDate >= x'', json_object('blob', hex(NEW.OutSchoolDate)), NEW.OutSchoolDate),
+            'StuContact', iif(NEW.StuContact >= x'', json_object('blob', hex(NEW.StuContact)), NEW.StuContact),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogDelete AFTER DELETE ON StudentInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'StudentInfo', OLD.StudentID, 'D',
-          json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'StuName', CAST(OLD.StuName AS TEXT),
-            'StuSex', CAST(OLD.StuSex AS TEXT), 'StuAge', OLD.StuAge, 'ClassID', CAST(OLD.ClassID AS TEXT),
-            'InSchoolDate', OLD.InSchoolDate, 'OutSchoolDate', OLD.OutSchoolDate,
-            'StuContact', CAST(OLD.StuContact AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'StuName', iif(OLD.StuName >= x'', json_object('blob', hex(OLD.StuName)), OLD.StuName),
+            'StuSex', iif(OLD.StuSex >= x'', json_object('blob', hex(OLD.StuSex)), OLD.StuSex),
+            'StuAge', iif(OLD.StuAge >= x'', json_object('blob', hex(OLD.StuAge)), OLD.StuAge),
+            'ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'InSchoolDate', iif(OLD.InSchoolDate >= x'', json_object('blob', hex(OLD.InSchoolDate)), OLD.InSchoolDate),
+            'OutSchoolDate', iif(OLD.OutSchoolDate >= x'', json_object('blob', hex(OLD.OutSchoolDate)), OLD.OutSchoolDate),
+            'StuContact', iif(OLD.StuContact >= x'', json_object('blob', hex(OLD.StuContact)), OLD.StuContact),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER StudentInfo_LogRemark AFTER UPDATE OF Remark ON StudentInfo
@@ -376,16 +397,18 @@ CREATE TRIGGER GradeInfo_LogInsert AFTER INSERT ON GradeInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'GradeInfo', NEW.GradeID, 'I',
-          json_object('GradeID', CAST(NEW.GradeID AS TEXT), 'GrdName', CAST(NEW.GrdName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('GradeID', iif(NEW.GradeID >= x'', json_object('blob', hex(NEW.GradeID)), NEW.GradeID),
+            'GrdName', iif(NEW.GrdName >= x'', json_object('blob', hex(NEW.GrdName)), NEW.GrdName),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogDelete AFTER DELETE ON GradeInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'GradeInfo', OLD.GradeID, 'D',
-          json_object('GradeID', CAST(OLD.GradeID AS TEXT), 'GrdName', CAST(OLD.GrdName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('GradeID', iif(OLD.GradeID >= x'', json_object('blob', hex(OLD.GradeID)), OLD.GradeID),
+            'GrdName', iif(OLD.GrdName >= x'', json_object('blob', hex(OLD.GrdName)), OLD.GrdName),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER GradeInfo_LogRemark AFTER UPDATE OF Remark ON GradeInfo
@@ -415,16 +438,20 @@ CREATE TRIGGER ClassInfo_LogInsert AFTER INSERT ON ClassInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'ClassInfo', NEW.ClassID, 'I',
-          json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'GradeID', CAST(NEW.GradeID AS TEXT),
-            'ClaName', CAST(NEW.ClaName AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'GradeID', iif(NEW.GradeID >= x'', json_object('blob', hex(NEW.GradeID)), NEW.GradeID),
+            'ClaName', iif(NEW.ClaName >= x'', json_object('blob', hex(NEW.ClaName)), NEW.ClaName),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogDelete AFTER DELETE ON ClassInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'ClassInfo', OLD.ClassID, 'D',
-          json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'GradeID', CAST(OLD.GradeID AS TEXT),
-            'ClaName', CAST(OLD.ClaName AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'GradeID', iif(OLD.GradeID >= x'', json_object('blob', hex(OLD.GradeID)), OLD.GradeID),
+            'ClaName', iif(OLD.ClaName >= x'', json_object('blob', hex(OLD.ClaName)), OLD.ClaName),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER ClassInfo_LogRemark AFTER UPDATE OF Remark ON ClassInfo
@@ -461,16 +488,20 @@ CREATE TRIGGER SubjectInfo_LogInsert AFTER INSERT ON SubjectInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'SubjectInfo', NEW.SubjectID, 'I',
-          json_object('SubjectID', CAST(NEW.SubjectID AS TEXT), 'SubName', CAST(NEW.SubName AS TEXT),
-            'CreditHour', NEW.CreditHour, 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('SubjectID', iif(NEW.SubjectID >= x'', json_object('blob', hex(NEW.SubjectID)), NEW.SubjectID),
+            'SubName', iif(NEW.SubName >= x'', json_object('blob', hex(NEW.SubName)), NEW.SubName),
+            'CreditHour', iif(NEW.CreditHour >= x'', json_object('blob', hex(NEW.CreditHour)), NEW.CreditHour),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogDelete AFTER DELETE ON SubjectInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'SubjectInfo', OLD.SubjectID, 'D',
-          json_object('SubjectID', CAST(OLD.SubjectID AS TEXT), 'SubName', CAST(OLD.SubName AS TEXT),
-            'CreditHour', OLD.CreditHour, 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('SubjectID', iif(OLD.SubjectID >= x'', json_object('blob', hex(OLD.SubjectID)), OLD.SubjectID),
+            'SubName', iif(OLD.SubName >= x'', json_object('blob', hex(OLD.SubName)), OLD.SubName),
+            'CreditHour', iif(OLD.CreditHour >= x'', json_object('blob', hex(OLD.CreditHour)), OLD.CreditHour),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER SubjectInfo_LogRemark AFTER UPDATE OF Remark ON SubjectInfo
@@ -507,16 +538,18 @@ CREATE TRIGGER DormInfo_LogInsert AFTER INSERT ON DormInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'DormInfo', NEW.DormID, 'I',
-          json_object('DormID', CAST(NEW.DormID AS TEXT), 'DormName', CAST(NEW.DormName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('DormID', iif(NEW.DormID >= x'', json_object('blob', hex(NEW.DormID)), NEW.DormID),
+            'DormName', iif(NEW.DormName >= x'', json_object('blob', hex(NEW.DormName)), NEW.DormName),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogDelete AFTER DELETE ON DormInfo BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'DormInfo', OLD.DormID, 'D',
-          json_object('DormID', CAST(OLD.DormID AS TEXT), 'DormName', CAST(OLD.DormName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('DormID', iif(OLD.DormID >= x'', json_object('blob', hex(OLD.DormID)), OLD.DormID),
+            'DormName', iif(OLD.DormName >= x'', json_object('blob', hex(OLD.DormName)), OLD.DormName),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER DormInfo_LogRemark AFTER UPDATE OF Remark ON DormInfo
@@ -546,16 +579,18 @@ CREATE TRIGGER User_LogInsert AFTER INSERT ON "User" BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'User', NEW.UserID, 'I',
-          json_object('UserID', CAST(NEW.UserID AS TEXT), 'UserName', CAST(NEW.UserName AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('UserID', iif(NEW.UserID >= x'', json_object('blob', hex(NEW.UserID)), NEW.UserID),
+            'UserName', iif(NEW.UserName >= x'', json_object('blob', hex(NEW.UserName)), NEW.UserName),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogDelete AFTER DELETE ON "User" BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'User', OLD.UserID, 'D',
-          json_object('UserID', CAST(OLD.UserID AS TEXT), 'UserName', CAST(OLD.UserName AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('UserID', iif(OLD.UserID >= x'', json_object('blob', hex(OLD.UserID)), OLD.UserID),
+            'UserName', iif(OLD.UserName >= x'', json_object('blob', hex(OLD.UserName)), OLD.UserName),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER User_LogRemark AFTER UPDATE OF Remark ON "User"
@@ -592,20 +627,28 @@ CREATE TRIGGER Score_LogInsert AFTER INSERT ON Score BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Score', NEW.Id, 'I',
-          json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ScoreDateTime', NEW.ScoreDateTime,
-            'Term', CAST(NEW.Term AS TEXT), 'SubjectID', CAST(NEW.SubjectID AS TEXT),
-            'ClassID', CAST(NEW.ClassID AS TEXT), 'Score', NEW.Score, 'CreditHour', NEW.CreditHour,
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'ScoreDateTime', iif(NEW.ScoreDateTime >= x'', json_object('blob', hex(NEW.ScoreDateTime)), NEW.ScoreDateTime),
+            'Term', iif(NEW.Term >= x'', json_object('blob', hex(NEW.Term)), NEW.Term),
+            'SubjectID', iif(NEW.SubjectID >= x'', json_object('blob', hex(NEW.SubjectID)), NEW.SubjectID),
+            'ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'Score', iif(NEW.Score >= x'', json_object('blob', hex(NEW.Score)), NEW.Score),
+            'CreditHour', iif(NEW.CreditHour >= x'', json_object('blob', hex(NEW.CreditHour)), NEW.CreditHour),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogDelete AFTER DELETE ON Score BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Score', OLD.Id, 'D',
-          json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ScoreDateTime', OLD.ScoreDateTime,
-            'Term', CAST(OLD.Term AS TEXT), 'SubjectID', CAST(OLD.SubjectID AS TEXT),
-            'ClassID', CAST(OLD.ClassID AS TEXT), 'Score', OLD.Score, 'CreditHour', OLD.CreditHour,
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'ScoreDateTime', iif(OLD.ScoreDateTime >= x'', json_object('blob', hex(OLD.ScoreDateTime)), OLD.ScoreDateTime),
+            'Term', iif(OLD.Term >= x'', json_object('blob', hex(OLD.Term)), OLD.Term),
+            'SubjectID', iif(OLD.SubjectID >= x'', json_object('blob', hex(OLD.SubjectID)), OLD.SubjectID),
+            'ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'Score', iif(OLD.Score >= x'', json_object('blob', hex(OLD.Score)), OLD.Score),
+            'CreditHour', iif(OLD.CreditHour >= x'', json_object('blob', hex(OLD.CreditHour)), OLD.CreditHour),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Score_LogRemark AFTER UPDATE OF Remark ON Score
@@ -677,18 +720,24 @@ CREATE TRIGGER Practice_LogInsert AFTER INSERT ON Practice BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Practice', NEW.Id, 'I',
-          json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ClassID', CAST(NEW.ClassID AS TEXT),
-            'PracticeDateTime', NEW.PracticeDateTime, 'PracticeName', CAST(NEW.PracticeName AS TEXT),
-            'PracticeResult', CAST(NEW.PracticeResult AS TEXT), 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'PracticeDateTime', iif(NEW.PracticeDateTime >= x'', json_object('blob', hex(NEW.PracticeDateTime)), NEW.PracticeDateTime),
+            'PracticeName', iif(NEW.PracticeName >= x'', json_object('blob', hex(NEW.PracticeName)), NEW.PracticeName),
+            'PracticeResult', iif(NEW.PracticeResult >= x'', json_object('blob', hex(NEW.PracticeResult)), NEW.PracticeResult),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogDelete AFTER DELETE ON Practice BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Practice', OLD.Id, 'D',
-          json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ClassID', CAST(OLD.ClassID AS TEXT),
-            'PracticeDateTime', OLD.PracticeDateTime, 'PracticeName', CAST(OLD.PracticeName AS TEXT),
-            'PracticeResult', CAST(OLD.PracticeResult AS TEXT), 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'PracticeDateTime', iif(OLD.PracticeDateTime >= x'', json_object('blob', hex(OLD.PracticeDateTime)), OLD.PracticeDateTime),
+            'PracticeName', iif(OLD.PracticeName >= x'', json_object('blob', hex(OLD.PracticeName)), OLD.PracticeName),
+            'PracticeResult', iif(OLD.PracticeResult >= x'', json_object('blob', hex(OLD.PracticeResult)), OLD.PracticeResult),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Practice_LogRemark AFTER UPDATE OF Remark ON Practice
@@ -746,18 +795,22 @@ CREATE TRIGGER Moral_LogInsert AFTER INSERT ON Moral BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Moral', NEW.Id, 'I',
-          json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'ClassID', CAST(NEW.ClassID AS TEXT),
-            'MoralID', CAST(NEW.MoralID AS TEXT), 'MoralResult', NEW.MoralResult,
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'MoralID', iif(NEW.MoralID >= x'', json_object('blob', hex(NEW.MoralID)), NEW.MoralID),
+            'MoralResult', iif(NEW.MoralResult >= x'', json_object('blob', hex(NEW.MoralResult)), NEW.MoralResult),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogDelete AFTER DELETE ON Moral BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Moral', OLD.Id, 'D',
-          json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'ClassID', CAST(OLD.ClassID AS TEXT),
-            'MoralID', CAST(OLD.MoralID AS TEXT), 'MoralResult', OLD.MoralResult,
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'MoralID', iif(OLD.MoralID >= x'', json_object('blob', hex(OLD.MoralID)), OLD.MoralID),
+            'MoralResult', iif(OLD.MoralResult >= x'', json_object('blob', hex(OLD.MoralResult)), OLD.MoralResult),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Moral_LogRemark AFTER UPDATE OF Remark ON Moral
@@ -808,16 +861,22 @@ CREATE TRIGGER Price_LogInsert AFTER INSERT ON Price BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Price', NEW.Id, 'I',
-          json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'PriceName', CAST(NEW.PriceName AS TEXT),
-            'StudentID', CAST(NEW.StudentID AS TEXT), 'Price', NEW.Price, 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'PriceName', iif(NEW.PriceName >= x'', json_object('blob', hex(NEW.PriceName)), NEW.PriceName),
+            'StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'Price', iif(NEW.Price >= x'', json_object('blob', hex(NEW.Price)), NEW.Price),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogDelete AFTER DELETE ON Price BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Price', OLD.Id, 'D',
-          json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'PriceName', CAST(OLD.PriceName AS TEXT),
-            'StudentID', CAST(OLD.StudentID AS TEXT), 'Price', OLD.Price, 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'PriceName', iif(OLD.PriceName >= x'', json_object('blob', hex(OLD.PriceName)), OLD.PriceName),
+            'StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'Price', iif(OLD.Price >= x'', json_object('blob', hex(OLD.Price)), OLD.Price),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Price_LogRemark AFTER UPDATE OF Remark ON Price
@@ -868,18 +927,22 @@ CREATE TRIGGER Dorm_LogInsert AFTER INSERT ON Dorm BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Dorm', NEW.Id, 'I',
-          json_object('ClassID', CAST(NEW.ClassID AS TEXT), 'StudentID', CAST(NEW.StudentID AS TEXT),
-            'StuSex', CAST(NEW.StuSex AS TEXT), 'DormID', CAST(NEW.DormID AS TEXT),
-            'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('ClassID', iif(NEW.ClassID >= x'', json_object('blob', hex(NEW.ClassID)), NEW.ClassID),
+            'StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'StuSex', iif(NEW.StuSex >= x'', json_object('blob', hex(NEW.StuSex)), NEW.StuSex),
+            'DormID', iif(NEW.DormID >= x'', json_object('blob', hex(NEW.DormID)), NEW.DormID),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogDelete AFTER DELETE ON Dorm BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Dorm', OLD.Id, 'D',
-          json_object('ClassID', CAST(OLD.ClassID AS TEXT), 'StudentID', CAST(OLD.StudentID AS TEXT),
-            'StuSex', CAST(OLD.StuSex AS TEXT), 'DormID', CAST(OLD.DormID AS TEXT),
-            'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('ClassID', iif(OLD.ClassID >= x'', json_object('blob', hex(OLD.ClassID)), OLD.ClassID),
+            'StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'StuSex', iif(OLD.StuSex >= x'', json_object('blob', hex(OLD.StuSex)), OLD.StuSex),
+            'DormID', iif(OLD.DormID >= x'', json_object('blob', hex(OLD.DormID)), OLD.DormID),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Dorm_LogRemark AFTER UPDATE OF Remark ON Dorm
@@ -930,18 +993,26 @@ CREATE TRIGGER Course_LogInsert AFTER INSERT ON Course BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, NewValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Course', NEW.Id, 'I',
-          json_object('StudentID', CAST(NEW.StudentID AS TEXT), 'SubjectID', CAST(NEW.SubjectID AS TEXT),
-            'TeacherID', CAST(NEW.TeacherID AS TEXT), 'Term', CAST(NEW.Term AS TEXT),
-            'BeginTime', NEW.BeginTime, 'EndTime', NEW.EndTime, 'Remark', CAST(NEW.Remark AS TEXT))
+          json_object('StudentID', iif(NEW.StudentID >= x'', json_object('blob', hex(NEW.StudentID)), NEW.StudentID),
+            'SubjectID', iif(NEW.SubjectID >= x'', json_object('blob', hex(NEW.SubjectID)), NEW.SubjectID),
+            'TeacherID', iif(NEW.TeacherID >= x'', json_object('blob', hex(NEW.TeacherID)), NEW.TeacherID),
+            'Term', iif(NEW.Term >= x'', json_object('blob', hex(NEW.Term)), NEW.Term),
+            'BeginTime', iif(NEW.BeginTime >= x'', json_object('blob', hex(NEW.BeginTime)), NEW.BeginTime),
+            'EndTime', iif(NEW.EndTime >= x'', json_object('blob', hex(NEW.EndTime)), NEW.EndTime),
+            'Remark', iif(NEW.Remark >= x'', json_object('blob', hex(NEW.Remark)), NEW.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogDelete AFTER DELETE ON Course BEGIN
   INSERT INTO ChangeLog (BatchID, ChangedAt, TableName, RowKey, Operation, OldValue)
   SELECT C.BatchID, CASE WHEN C.BatchID IS NULL THEN datetime('now', 'localtime') END,
           'Course', OLD.Id, 'D',
-          json_object('StudentID', CAST(OLD.StudentID AS TEXT), 'SubjectID', CAST(OLD.SubjectID AS TEXT),
-            'TeacherID', CAST(OLD.TeacherID AS TEXT), 'Term', CAST(OLD.Term AS TEXT),
-            'BeginTime', OLD.BeginTime, 'EndTime', OLD.EndTime, 'Remark', CAST(OLD.Remark AS TEXT))
+          json_object('StudentID', iif(OLD.StudentID >= x'', json_object('blob', hex(OLD.StudentID)), OLD.StudentID),
+            'SubjectID', iif(OLD.SubjectID >= x'', json_object('blob', hex(OLD.SubjectID)), OLD.SubjectID),
+            'TeacherID', iif(OLD.TeacherID >= x'', json_object('blob', hex(OLD.TeacherID)), OLD.TeacherID),
+            'Term', iif(OLD.Term >= x'', json_object('blob', hex(OLD.Term)), OLD.Term),
+            'BeginTime', iif(OLD.BeginTime >= x'', json_object('blob', hex(OLD.BeginTime)), OLD.BeginTime),
+            'EndTime', iif(OLD.EndTime >= x'', json_object('blob', hex(OLD.EndTime)), OLD.EndTime),
+            'Remark', iif(OLD.Remark >= x'', json_object('blob', hex(OLD.Remark)), OLD.Remark))
   FROM (SELECT 1) LEFT JOIN ChangeBatchCurrent C LIMIT 1;
 END;
 CREATE TRIGGER Course_LogRemark AFTER UPDATE OF Remark ON Course
@@ -1004,4 +1075,4 @@ END;
 -- End of version 2.
 
 -- The version of these table shapes; an older file is upgraded when opened.
-PRAGMA user_version = 4;
+PRAGMA user_version = 5;

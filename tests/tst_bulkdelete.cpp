@@ -2,17 +2,22 @@
 // shift-clicks, ctrl-clicks) and Ctrl+A: exactly the selected rows are
 // deleted, the grid shows the rest in order, and the row after the current
 // one becomes current, whether the selection is one run of rows or many. A
-// delete whose rows moved meanwhile (others changed the table) deletes nothing.
+// delete whose rows moved meanwhile (others changed the table) deletes nothing,
+// and so does one cancelled in its progress.
 #include "app/TeachMain_Unit.h"
 #include "data/RowCounter.h"
 #include "data/TableSource.h"
 #include "forms/students/StudentScore_Unit.h"
+#include "gui/WorkProgress.h"
 #include "gui/controls/DataControls.h"
 #include "support/ProgramFixture.h"
 
 #include <QAction>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -75,12 +80,36 @@ private:
         }
     }
     QStringList remarks() const { return ws->query(QStringLiteral("SELECT Remark FROM Score ORDER BY Id")); }
+    QString logged() const
+    {
+        return ws->query(QStringLiteral("SELECT (SELECT count(*) FROM ChangeLog) || '/' || (SELECT count(*) FROM ChangeBatch)"))
+            .value(0);
+    }
+    // Clicks the cancel button of the progress dialog once its bar has moved
+    // (part of the work done), as a person would; its title and text go to seen.
+    static void cancelProgressOnceMoved(QWidget *owner, QString *seen)
+    {
+        auto *poll = new QTimer(owner);
+        poll->setInterval(0);
+        connect(poll, &QTimer::timeout, poll, [poll, seen] {
+            auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible() || dialog->value() <= 0)
+                return;
+            poll->stop();
+            poll->deleteLater();
+            *seen = dialog->windowTitle() + QLatin1Char('|') + dialog->labelText();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        poll->start();
+    }
 
 private slots:
     void cleanup()
     {
         dravon::RowCounter::holdCheckpointsForTesting(false);
         dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
+        dravon::RecordSet::setDeletePartRowsForTesting(dravon::RecordSet::defaultDeletePartRows);
+        WorkProgress::setShowDelay(400);
         stopProgram();
     }
 
@@ -184,6 +213,49 @@ private slots:
         // The grid shows the rows as they are now.
         QCOMPARE(grid->model()->rowCount(), seededRows - 2);
         QCOMPARE(rs->text(150, remark), QStringLiteral("s152"));
+    }
+
+    // Ctrl+A and Ctrl+Del of many rows shows its progress. Cancelled after
+    // some rows were already deleted, it deletes none and logs nothing; the
+    // grid still shows every row and the selection. Not cancelled, it deletes
+    // all in one batch.
+    void cancelledDeleteDeletesNothing()
+    {
+        dravon::RecordSet::setDeletePartRowsForTesting(40);
+        WorkProgress::setShowDelay(0);
+        startProgram(seed(), Screen::LoggedIn);
+        TfrmStudentScore *w = openScores();
+        DataGrid *grid = w->DBGrid1;
+        dravon::RecordSet *rs = w->DataStudentScore->dataSet();
+        select(grid, QStringLiteral("all"));
+        const QString loggedBefore = logged();
+        const QStringList before = remarks();
+        QCOMPARE(before.size(), seededRows);
+
+        QString seen;
+        cancelProgressOnceMoved(grid, &seen);
+        recorder->answer(QMessageBox::Ok);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, QStringLiteral("删除|正在删除 300 条记录…"));
+        QCOMPARE(recorder->texts(), QStringList(QStringLiteral("Delete all selected records?")));
+        QCOMPARE(remarks(), before);
+        QCOMPARE(logged(), loggedBefore);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(grid->model()->rowCount(), seededRows);
+        const int remark = rs->fieldIndex(QStringLiteral("Remark"));
+        for (int r = 0; r < seededRows; ++r)
+            QCOMPARE(rs->text(r, remark), before[r]);
+        QCOMPARE(grid->selectionModel()->selectedRows().size(), seededRows);
+
+        recorder->answer(QMessageBox::Ok);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        QCOMPARE(remarks(), QStringList());
+        QCOMPARE(grid->model()->rowCount(), 0);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) || ' ' || min(BatchID) || ' ' || max(BatchID) FROM ChangeLog "
+                                          "WHERE Operation = 'D' AND TableName = 'Score'")),
+                 QStringList(QStringLiteral("300 %1 %1").arg(ws->query(QStringLiteral("SELECT max(BatchID) FROM ChangeBatch")).value(0))));
     }
 };
 

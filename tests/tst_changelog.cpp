@@ -2,6 +2,7 @@
 // with its exact entries, another program's writes are logged too, undo and
 // redo reverse batches as a whole or refuse, the recycle bin restores and
 // empties, a row's history reads back, and pruning keeps the recent log.
+// Byte strings stored by another program are logged and put back exactly.
 
 #include "data/Dravon.h"
 #include "data/ProgramSettings.h"
@@ -265,6 +266,44 @@ private slots:
         QCOMPARE(scoreRows(*ws), after);
         if (!ws->onServer())
             QCOMPARE(ws->query("PRAGMA integrity_check"), QStringList{"ok"});
+    }
+
+    // Byte strings another program stores (here invalid as text, with a zero
+    // byte) are written and logged: its insert and delete succeed, and the
+    // program's delete, its undo and the bin's restore put them back exactly.
+    void byteStringsAreLoggedAndPutBack()
+    {
+        if (ws->onServer())
+            QSKIP("a server's text and number columns hold no byte strings");
+        const QString window = QStringLiteral("frmStudentScore");
+        auto stored = [&](const QString &where) {
+            return ws->query(QStringLiteral("SELECT typeof(Term) || ' ' || quote(Term) || ' ' || typeof(Remark) || ' ' || "
+                                            "quote(Remark) FROM Score WHERE %1").arg(where));
+        };
+        ws->exec("INSERT INTO Score (Id, StudentID, Term, Remark) VALUES (5, '2007005', x'00ff41', x'e4b8ad00c3');"
+                 "UPDATE Score SET Remark = x'ff' WHERE Id = 2;"
+                 "INSERT INTO Score (Id, StudentID, Remark) VALUES (6, '2007006', x'80');"
+                 "DELETE FROM Score WHERE Id = 6;");
+        QCOMPARE(stored("Id = 5"), QStringList{"blob X'00FF41' blob X'E4B8AD00C3'"});
+        QCOMPARE(ws->query("SELECT json_extract(NewValue, '$.Remark.blob') FROM ChangeLog WHERE RowKey = 5"),
+                 QStringList{"E4B8AD00C3"});
+        // The bin puts back another program's delete.
+        const qint64 deleted = ws->query("SELECT ChangeID FROM ChangeLog WHERE RowKey = 6 AND Operation = 'D'").value(0).toLongLong();
+        dravon::restoreDeleted(*db, {deleted}, QStringLiteral("frmRecycleBin"));
+        QCOMPARE(stored("Id = 6"), QStringList{"null NULL blob X'80'"});
+
+        const QString before = scoreRows(*ws);
+        const QStringList bytesBefore = stored("Id IN (2, 5) ORDER BY Id");
+        {
+            auto rs = scores();
+            rs->deleteRows({1, 4});
+        }
+        QCOMPARE(stored("Id IN (2, 5)"), QStringList());
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        QCOMPARE(stored("Id IN (2, 5) ORDER BY Id"), bytesBefore);
+        QCOMPARE(scoreRows(*ws), before);
+        dravon::redoBatch(*db, dravon::batchToRedo(*db, window)->id, window);
+        QCOMPARE(stored("Id IN (2, 5)"), QStringList());
     }
 
     // An action after an undo ends the redo; undo steps back through the

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,6 +97,24 @@ void withFirstChangeLogTable(const testsupport::TestWorkspace &ws)
     QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql LIKE '%NOT EXISTS%' "
                       "AND sql NOT LIKE '%LEFT JOIN%'"),
              QStringList{"102"});
+}
+
+// Makes the workspace's file one of version 3: the log's insert and delete
+// triggers put each value into the row's JSON as it is, which a byte string
+// makes fail. The triggers are made again in their order.
+void withThirdVersionTriggers(const testsupport::TestWorkspace &ws)
+{
+    const QRegularExpression tagged(QStringLiteral(
+        "iif\\(((?:NEW|OLD)\\.\\w+) >= x'', json_object\\('blob', hex\\(\\1\\)\\), \\1\\)"));
+    QStringList statements;
+    for (const QString &name : ws.query("SELECT name FROM sqlite_master WHERE type = 'trigger' ORDER BY rowid"))
+        statements << QStringLiteral("DROP TRIGGER %1;").arg(name);
+    for (QString sql : ws.query("SELECT sql FROM sqlite_master WHERE type = 'trigger' ORDER BY rowid"))
+        statements << sql.replace(tagged, QStringLiteral("\\1")) + QLatin1Char(';');
+    statements << QStringLiteral("PRAGMA user_version = 3;");
+    ws.exec(statements.join(QLatin1Char('\n')));
+    QCOMPARE(ws.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql LIKE '%''blob''%'"),
+             QStringList{"0"});
 }
 
 // Whether the engine refuses the statement on the file.
@@ -294,6 +313,35 @@ private slots:
         QCOMPARE(ws.query("SELECT ChangeID || ' ' || Operation || ' ' || quote(BatchID) || ' ' || (ChangedAt IS NOT NULL) "
                           "FROM ChangeLog WHERE ChangeID > 4 ORDER BY ChangeID"),
                  QStringList({"5 I NULL 1", "6 U 12 0"}));
+    }
+
+    // A file of version 3 gets the triggers that keep a byte string: its
+    // log's entries stay as they were, the triggers are those of a new file,
+    // and another program's write of a byte string, refused before, is logged.
+    void thirdVersionTriggersKeepByteStrings()
+    {
+        testsupport::TestWorkspace ws(false);
+        const QStringList delivered = changeLogObjects(ws.dbPath());
+        ws.exec("INSERT INTO Score (StudentID, Score, Remark) VALUES ('2007001', 75.0, '补考');"
+                "UPDATE Score SET Score = 80.0; DELETE FROM Score;");
+        withThirdVersionTriggers(ws);
+        const QString entriesSql = QStringLiteral("SELECT ChangeID || ' ' || Operation || ' ' || quote(OldValue) || ' ' || "
+                                                  "quote(NewValue) FROM ChangeLog ORDER BY ChangeID");
+        const QStringList entries = ws.query(entriesSql);
+        QCOMPARE(entries.size(), 3);
+        const QString blobWrite = QStringLiteral("INSERT INTO Score (StudentID, Remark) VALUES ('2007002', x'ff00')");
+        QVERIFY(refused(ws.dbPath(), blobWrite));
+
+        const auto error = openError(ws.dbPath());
+        QVERIFY2(!error.has_value(), qPrintable(error.value_or(QString())));
+        QCOMPARE(ws.query("PRAGMA user_version"), QStringList{QString::number(dravon::currentSchemaVersion)});
+        QCOMPARE(changeLogObjects(ws.dbPath()), delivered);
+        QCOMPARE(ws.query(entriesSql), entries);
+        QCOMPARE(upgradeCopies(ws.dir()).size(), 1);
+        QVERIFY(!refused(ws.dbPath(), blobWrite));
+        QCOMPARE(ws.query("SELECT NewValue FROM ChangeLog WHERE ChangeID = 4"),
+                 QStringList{"{\"StudentID\":\"2007002\",\"ScoreDateTime\":null,\"Term\":null,\"SubjectID\":null,"
+                             "\"ClassID\":null,\"Score\":null,\"CreditHour\":null,\"Remark\":{\"blob\":\"FF00\"}}"});
     }
 
     // A name an upgrade of the change log needs is taken in the file: the

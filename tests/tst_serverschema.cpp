@@ -93,21 +93,21 @@ private slots:
             QVERIFY2(names.contains(n), qPrintable(n));
     }
 
-    // A database of version 3, before the server kept the change log, gets
+    // A database of version 4, before the server kept the change log, gets
     // the log's tables and triggers on the next connection and keeps its
     // rows; then the restore check finds it the program's own, and a write of
     // a plain psql session is logged as another program's.
-    void thirdVersionGetsTheChangeLog()
+    void fourthVersionGetsTheChangeLog()
     {
         ServerDatabase db;
-        QString third = dravon::pg::serverSchemaSql();
-        const qsizetype from = third.indexOf(QStringLiteral("-- Version 4:"));
-        third.remove(from, third.indexOf(QStringLiteral("-- End of version 4.")) - from);
-        third.replace(QStringLiteral("VALUES (4);"), QStringLiteral("VALUES (3);"));
-        db.exec(third);
+        QString fourth = dravon::pg::serverSchemaSql();
+        const qsizetype from = fourth.indexOf(QStringLiteral("-- Version 5:"));
+        fourth.remove(from, fourth.indexOf(QStringLiteral("-- End of version 5.")) - from);
+        fourth.replace(QStringLiteral("VALUES (5);"), QStringLiteral("VALUES (4);"));
+        db.exec(fourth);
         db.exec(QStringLiteral("INSERT INTO \"Score\" (\"StudentID\", \"Score\") VALUES ('2007001', 60)"));
         Session session(db.address());
-        QCOMPARE(dravon::pg::serverSchemaVersion(session), 3);
+        QCOMPARE(dravon::pg::serverSchemaVersion(session), 4);
         dravon::pg::prepareServerSchema(session);
         QCOMPARE(dravon::pg::serverSchemaVersion(session), dravon::currentSchemaVersion);
         QCOMPARE(dravon::pg::serverSchemaDifferences(session), QStringList());

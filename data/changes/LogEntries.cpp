@@ -32,9 +32,13 @@ LoggedRow decodeRow(LogDb &db, const QString &table, const QVariant &json)
     LoggedRow row;
     if (json.isNull())
         return row;
-    const QList<LogRow> pairs = db.rows(db.onServer() ? QStringLiteral("SELECT key, value FROM json_each_text(CAST(?1 AS json))")
-                                                      : QStringLiteral("SELECT key, atom FROM json_each(?1)"),
-                                        {json});
+    // On the file a byte string is kept as {"blob": "<hex>"}: the only object
+    // a row holds. The server's columns hold no byte strings.
+    const QList<LogRow> pairs =
+        db.rows(db.onServer() ? QStringLiteral("SELECT key, value, 0, NULL FROM json_each_text(CAST(?1 AS json))")
+                              : QStringLiteral("SELECT key, atom, type = 'object', "
+                                               "CASE WHEN type = 'object' THEN json_extract(value, '$.blob') END FROM json_each(?1)"),
+                {json});
     // In the table's column order, whatever order the object holds them in.
     const LoggedTable *t = loggedTable(table);
     const QStringList order = t ? t->columns : QStringList();
@@ -42,7 +46,8 @@ LoggedRow decodeRow(LogDb &db, const QString &table, const QVariant &json)
     for (const LogRow &p : pairs) {
         const QString column = p.at(0).toString();
         const int at = order.indexOf(column);
-        placed.append({at < 0 ? int(order.size() + placed.size()) : at, {column, p.at(1)}});
+        const QVariant value = p.at(2).toLongLong() ? QVariant(QByteArray::fromHex(p.at(3).toString().toLatin1())) : p.at(1);
+        placed.append({at < 0 ? int(order.size() + placed.size()) : at, {column, value}});
     }
     std::stable_sort(placed.begin(), placed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (const auto &p : std::as_const(placed))

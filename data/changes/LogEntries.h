@@ -43,7 +43,8 @@ struct LogEntry
 };
 
 // A row kept by an insert or delete entry: its columns in the table's order
-// with their values as they were stored (as text on the server).
+// with their values as they were stored (a byte string as a QByteArray; as
+// text on the server).
 using LoggedRow = QList<QPair<QString, QVariant>>;
 LoggedRow decodeRow(LogDb &db, const QString &table, const QVariant &json);
 

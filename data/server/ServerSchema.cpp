@@ -21,26 +21,26 @@ const QString versionTable = QStringLiteral("SchemaVersion");
 // Serialises the setup of programs that connect to one empty database at once.
 constexpr qint64 setupLock = 0x56656c7472616e61;  // "Veltrana"
 
-// The part of the schema that version 4 adds: the change log.
+// The part of the schema that version 5 adds: the change log.
 QString changeLogSection()
 {
     const QString schema = serverSchemaSql();
-    const qsizetype from = schema.indexOf(QStringLiteral("-- Version 4:"));
-    const qsizetype to = schema.indexOf(QStringLiteral("-- End of version 4."));
+    const qsizetype from = schema.indexOf(QStringLiteral("-- Version 5:"));
+    const qsizetype to = schema.indexOf(QStringLiteral("-- End of version 5."));
     if (from < 0 || to < from)
-        throw Error(QStringLiteral("程序的服务器数据库结构说明 (schema.sql) 缺少版本 4 的部分"));
+        throw Error(QStringLiteral("程序的服务器数据库结构说明 (schema.sql) 缺少版本 5 的部分"));
     return schema.mid(from, to - from);
 }
 
 // Changes from each version to the next, in order: upgrades[v - 1] brings
 // version v to v + 1. The server's tables start at version 1. Versions 2
-// and 3 are changes of the file's change log, which the server did not keep
+// to 4 are changes of the file's change log, which the server did not keep
 // then: its tables are unchanged by them, and the numbers are carried so that
-// both ways name the same table shapes. Version 4 gives the server its
+// both ways name the same table shapes. Version 5 gives the server its
 // change log (the file's tables are unchanged by it).
 QStringList upgrades()
 {
-    return {QString(), QString(), changeLogSection()};
+    return {QString(), QString(), QString(), changeLogSection()};
 }
 
 QStringList tablesIn(Session &session)

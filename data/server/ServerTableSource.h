@@ -47,6 +47,11 @@ public:
     void deleteRows(const QVector<int> &rows, const QVector<Values> &read) override;
     Values reread(int row, const Values &read) override;
     void forget(int row) override;
+    void forgetValues() override
+    {
+        forgetMemo();
+        m_values.clear();
+    }
 
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;
     std::optional<int> find(int field, const QString &text, bool prefix) override;

@@ -184,7 +184,7 @@ CREATE AGGREGATE total(boolean) (SFUNC = veltrana_add_truth, STYPE = double prec
 INSERT INTO "User" ("UserID", "UserName", "UserPassword", "Remark")
 VALUES ('1001', '管理员', 'admin', '初始账户,登录后请修改密码');
 
--- Version 4: the change log, as the file keeps it (data/schema.sql). Every
+-- Version 5: the change log, as the file keeps it (data/schema.sql). Every
 -- insert, update and delete of the thirteen tables, by the program or by any
 -- other client of the database, is logged in the same transaction by the
 -- tables' triggers. The program tags its writes with a batch: while a batch
@@ -361,8 +361,8 @@ CREATE TRIGGER "Course_LogUpdate" AFTER UPDATE ON "Course" REFERENCING OLD TABLE
   FOR EACH STATEMENT EXECUTE PROCEDURE veltrana_log_update('Id', '');
 CREATE TRIGGER "Course_LogDelete" AFTER DELETE ON "Course" REFERENCING OLD TABLE AS old_rows
   FOR EACH STATEMENT EXECUTE PROCEDURE veltrana_log_delete('Id', '');
--- End of version 4.
+-- End of version 5.
 
 -- The version of these table shapes (the file keeps it in PRAGMA user_version).
 CREATE TABLE "SchemaVersion" ("Version" integer NOT NULL);
-INSERT INTO "SchemaVersion" ("Version") VALUES (4);
+INSERT INTO "SchemaVersion" ("Version") VALUES (5);

@@ -304,16 +304,20 @@ void DataGrid::deleteWithConfirmation()
         return;
     const int before = rs->recordCount();
     Guarded([&] {
-        if (many)
+        if (many) {
+            // Many rows take a while: progress, with a cancel that deletes none.
+            WorkProgress progress(window(), QStringLiteral("DeleteProgress"), QStringLiteral("删除"),
+                                  QStringLiteral("正在删除 %1 条记录…").arg(rows.size()));
+            rs->deleteRows(rows, progress.callback());
+        } else if (rows.size() == 1 && rows.first() != rs->recNo() && rs->state() == DataSetState::Browse) {
             rs->deleteRows(rows);
-        else if (rows.size() == 1 && rows.first() != rs->recNo() && rs->state() == DataSetState::Browse)
-            rs->deleteRows(rows);
-        else
+        } else {
             rs->remove();
+        }
     });
     // The selected rows are gone: the current row alone is selected, so that
     // what shows highlighted is what the next Ctrl+Del deletes. A refused
-    // delete keeps the selection.
+    // or cancelled delete keeps the selection.
     if (rs->recordCount() < before && rs->recNo() >= 0 && rs->recNo() < model()->rowCount()
         && currentIndex().row() == rs->recNo())
         selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
