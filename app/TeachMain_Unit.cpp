@@ -300,7 +300,7 @@ void TfrmTeachMain::startLogPruning()
     QTimer::singleShot(3000, this, [this] {
         if (m_pruner || ApplicationEndRequested() || !DM || !DM->ADOConn.isOpen())
             return;
-        m_pruner = std::make_unique<dravon::ChangeLogPruner>(DM->ADOConn.databasePath(), dravon::logLimitsFromSettings());
+        m_pruner = std::make_unique<dravon::ChangeLogPruner>(DM->ADOConn, dravon::logLimitsFromSettings());
         m_pruner->start(QThread::LowPriority);
     });
 }

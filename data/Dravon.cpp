@@ -42,18 +42,20 @@ bool SQLSearch(const QString &sql, dravon::Connection &connection)
 
 void SQLExecute(const QString &sql, dravon::Connection &connection)
 {
-    if (connection.isServer()) {
-        try {
-            connection.session().exec(connection.dialect().rewrite(sql));
-            return;
-        } catch (const dravon::pg::ServerError &e) {
-            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
-        }
-    }
     // A change of rows is a batch of the change log: its caller's, or one of its own.
     std::optional<dravon::ChangeBatch> batch;
     if (changesRows(sql))
         batch.emplace(connection, dravon::BatchTag{QStringLiteral("修改"), QString(), QStringLiteral("执行修改语句")});
+    if (connection.isServer()) {
+        try {
+            connection.session().exec(connection.dialect().rewrite(sql));
+        } catch (const dravon::pg::ServerError &e) {
+            throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+        }
+        if (batch)
+            batch->commit();
+        return;
+    }
     QSqlQuery query(connection.database());
     if (!query.exec(dravon::translateSql(sql)))
         throw dravon::Error(failure(sql, query));

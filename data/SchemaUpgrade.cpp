@@ -317,7 +317,8 @@ void upgradeSchema(void *handle, const QString &path, UpgradeCopy keep)
         return;
 
     QString copy;
-    if (keep == UpgradeCopy::KeepBeside) {
+    // From version 4 on only the number moves on: nothing to keep a copy for.
+    if (keep == UpgradeCopy::KeepBeside && version < 4) {
         try {
             copy = copyBeside(db, path);
         } catch (const Error &e) {

@@ -16,7 +16,9 @@ namespace dravon {
 //    at a fraction of the cost).
 // 4: the log's insert and delete triggers keep a byte string stored in any
 //    column in a tagged form, so another program's write of one succeeds.
-constexpr int currentSchemaVersion = 4;
+// 5: the change log on a server database (data/server/schema.sql); a file's
+//    tables are unchanged, only its number moves on.
+constexpr int currentSchemaVersion = 5;
 
 // The SQL that builds the delivered database (data/schema.sql, built into the
 // library), and the part of it that version 2 adds.

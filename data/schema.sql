@@ -1075,4 +1075,4 @@ END;
 -- End of version 2.
 
 -- The version of these table shapes; an older file is upgraded when opened.
-PRAGMA user_version = 4;
+PRAGMA user_version = 5;

@@ -5,6 +5,8 @@
 // half-way, a cancel or a database that already holds rows leaves the server
 // database exactly as it was. The dialog does the same by clicks and keys,
 // and Esc while it waits cancels.
+#include "data/Dravon.h"
+#include "data/ProgramSettings.h"
 #include "data/server/Migration.h"
 #include "data/server/ServerSchema.h"
 #include "forms/system/DataMigration_Unit.h"
@@ -61,6 +63,15 @@ private slots:
     void copiesEveryRowAndValue()
     {
         const auto file = seededFile();
+        {
+            // A batch of the program in the file's log, beside the seed's own entries.
+            dravon::Connection connection;
+            connection.setConnectionString(file->connectionString());
+            connection.open();
+            CurrentUserID = QStringLiteral("1001");
+            SQLExecute(QStringLiteral("Update Score Set Remark = 'logged' Where Id = 5"), connection);
+            CurrentUserID.clear();
+        }
         const QByteArray before = fileHash(file->dbPath());
         ServerDatabase db;
         QList<MigrationProgress> seen;
@@ -88,6 +99,21 @@ private slots:
             total += t.fileRows;
         }
         QCOMPARE(fileHash(file->dbPath()), before);
+        // The file's change log comes along as it is; the copy itself is not logged.
+        for (const QString &sql : {QStringLiteral("SELECT ChangeID, BatchID, ChangedAt, TableName, RowKey, Operation, Field, "
+                                                  "OldValue, NewValue, UndoneBy FROM ChangeLog ORDER BY ChangeID"),
+                                   QStringLiteral("SELECT BatchID, ChangedAt, UserID, Window, Action, Description, UndoOf, "
+                                                  "UndoneBy FROM ChangeBatch ORDER BY BatchID")}) {
+            const QStringList expected = testsupport::fileRows(file->dbPath(), sql);
+            QVERIFY2(!expected.isEmpty(), qPrintable(sql));
+            QCOMPARE(testsupport::serverRows(session, dialect, sql), expected);
+        }
+        // Writes after the copy are logged again, numbered after the file's entries.
+        const QString lastChange = file->query(QStringLiteral("SELECT max(ChangeID) FROM ChangeLog")).value(0);
+        db.exec(QStringLiteral("UPDATE \"Score\" SET \"Remark\" = 'after' WHERE \"Id\" = 1"));
+        QCOMPARE(db.query(QStringLiteral("SELECT \"ChangeID\" || ' ' || \"Field\" || ' ' || \"NewValue\" FROM \"ChangeLog\" "
+                                         "WHERE \"ChangeID\" > %1").arg(lastChange)),
+                 QStringList(QString::number(lastChange.toLongLong() + 1) + QStringLiteral(" Remark after")));
 
         // Progress: from nothing to every row, never backwards, several steps for the long table.
         QVERIFY(seen.size() > 3);

@@ -8,7 +8,6 @@
 #include "data/server/PgSession.h"
 
 #include <QHash>
-#include <algorithm>
 #include <sqlite3.h>
 
 // The logged-in user (declared in ProgramSettings.h); each batch records it.
@@ -26,12 +25,19 @@ QHash<sqlite3 *, qint64> &runningBatches()
     return batches;
 }
 
-// The server keeps no change log yet: there a batch is the transaction of
-// its writes alone. The batch running on each server session.
+// The batch running on each server session.
 QHash<pg::Session *, qint64> &runningServerBatches()
 {
     static QHash<pg::Session *, qint64> batches;
     return batches;
+}
+
+sqlite3 *fileHandle(Connection &connection)
+{
+    auto *db = static_cast<sqlite3 *>(connection.nativeHandle());
+    if (!db)
+        throw Error(QStringLiteral("数据库没有连接。"));
+    return db;
 }
 
 void exec(sqlite3 *db, const char *sql)
@@ -53,12 +59,26 @@ ChangeBatch::ChangeBatch(Connection &connection, const BatchTag &tag, qint64 und
         }
         m_savepoint = session.inTransaction();
         session.exec(m_savepoint ? QStringLiteral("SAVEPOINT change_batch") : QStringLiteral("BEGIN"));
-        m_id = runningServerBatches().isEmpty() ? 1 : *std::max_element(runningServerBatches().cbegin(),
-                                                                         runningServerBatches().cend()) + 1;
+        try {
+            // The server numbers the batch; its triggers find the number in
+            // the transaction's own setting, which no other session sees and
+            // which ends with the transaction.
+            LogDb db(connection);
+            m_id = db.value(QStringLiteral("INSERT INTO ChangeBatch (ChangedAt, UserID, Window, Action, Description, UndoOf) "
+                                           "VALUES (datetime('now', 'localtime'), ?1, ?2, ?3, ?4, ?5) RETURNING BatchID"),
+                            {CurrentUserID.isEmpty() ? QVariant() : QVariant(CurrentUserID),
+                             tag.window.isEmpty() ? QVariant() : QVariant(tag.window), tag.action, tag.description,
+                             undoOf > 0 ? QVariant(undoOf) : QVariant()})
+                       .toLongLong();
+            session.exec(QStringLiteral("SELECT set_config('veltrana.batch', $1, true)"), {QString::number(m_id)});
+        } catch (...) {
+            rollback();
+            throw;
+        }
         runningServerBatches().insert(&session, m_id);
         return;
     }
-    sqlite3 *db = logHandle(connection);
+    sqlite3 *db = fileHandle(connection);
     if (const qint64 outer = runningBatches().value(db)) {
         m_id = outer;
         m_joined = true;
@@ -115,6 +135,11 @@ void ChangeBatch::commit()
     if (m_connection.isServer()) {
         pg::Session &session = m_connection.session();
         try {
+            LogDb db(m_connection);
+            if (!m_keepEmpty && !batchHasEntries(db, m_id))
+                db.exec(QStringLiteral("DELETE FROM ChangeBatch WHERE BatchID = ?1"), {m_id});
+            // Writes after the batch in the same transaction are not the batch's.
+            session.exec(QStringLiteral("SELECT set_config('veltrana.batch', '', true)"));
             session.exec(m_savepoint ? QStringLiteral("RELEASE change_batch") : QStringLiteral("COMMIT"));
         } catch (...) {
             rollback();
@@ -124,7 +149,7 @@ void ChangeBatch::commit()
         runningServerBatches().remove(&session);
         return;
     }
-    sqlite3 *db = logHandle(m_connection);
+    sqlite3 *db = fileHandle(m_connection);
     try {
         // The batch's entries are the log's newest: it holds the whole file.
         Statement last;

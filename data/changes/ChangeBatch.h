@@ -2,8 +2,10 @@
 // One user action's writes as one batch of the change log: one transaction
 // that holds the batch's row (who, when, which window, what), the writes, and
 // the log entries the tables' triggers make for them. While the batch runs,
-// its number stands in ChangeBatchCurrent, where the triggers find it; the
-// row goes again before the transaction ends, so it is never seen outside.
+// its number stands where the triggers find it: in a file in
+// ChangeBatchCurrent, whose row goes again before the transaction ends, so it
+// is never seen outside; on a server in the transaction's own setting
+// "veltrana.batch", which no other session sees.
 // A kill at any point leaves the change and its log entries both present or
 // both absent.
 #include <QString>
@@ -24,7 +26,7 @@ class ChangeBatch
 public:
     // Begins the batch. Inside a batch already running on the connection it
     // joins that one: the outer batch tags, commits or rolls back. Throws
-    // dravon::Error when the file is locked or refuses the write.
+    // dravon::Error when the database is locked or refuses the write.
     ChangeBatch(Connection &connection, const BatchTag &tag, qint64 undoOf = 0);
     // Rolls back everything the batch wrote unless it was committed.
     ~ChangeBatch();

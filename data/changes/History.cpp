@@ -4,31 +4,34 @@
 #include "data/SqlText.h"
 #include "data/changes/LogEntries.h"
 #include "data/changes/LoggedTables.h"
+#include "data/Connection.h"
+#include "data/Statement.h"
+
+#include <sqlite3.h>
 
 namespace dravon {
 
 QList<HistoryLine> rowHistory(Connection &connection, const QString &table, const QVariant &key)
 {
-    sqlite3 *db = logHandle(connection);
-    Statement s;
-    s.prepare(db, QStringLiteral("SELECT coalesce(B.ChangedAt, L.ChangedAt), B.UserID, L.BatchID IS NULL, B.Action, "
-                                 "L.Operation, L.Field, L.OldValue, L.NewValue FROM ChangeLog L "
-                                 "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
-                                 "WHERE L.TableName = ?1 AND L.RowKey = ?2 ORDER BY L.ChangeID"));
-    s.bind(1, table);
-    s.bind(2, key);
+    LogDb db(connection);
+    // A key as the log keeps it: on the server as text.
+    const QVariant logged = db.onServer() ? QVariant(key.toString()) : key;
     QList<HistoryLine> lines;
-    while (s.step()) {
+    for (const LogRow &r : db.rows(QStringLiteral("SELECT coalesce(B.ChangedAt, L.ChangedAt), B.UserID, L.BatchID IS NULL, "
+                                                  "B.Action, L.Operation, L.Field, L.OldValue, L.NewValue FROM ChangeLog L "
+                                                  "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
+                                                  "WHERE L.TableName = ?1 AND L.RowKey = ?2 ORDER BY L.ChangeID"),
+                                   {table, logged})) {
         HistoryLine line;
-        line.time = s.value(0).toString();
-        line.user = s.value(1).toString();
-        line.otherProgram = s.int64(2) != 0;
-        line.action = line.otherProgram ? QStringLiteral("其他程序") : s.value(3).toString();
-        line.operation = s.value(4).toString().front();
+        line.time = r[0].toString();
+        line.user = r[1].toString();
+        line.otherProgram = r[2].toLongLong() != 0;
+        line.action = line.otherProgram ? QStringLiteral("其他程序") : r[3].toString();
+        line.operation = r[4].toString().front();
         if (line.operation == QLatin1Char('U')) {
-            line.field = s.value(5).toString();
-            line.oldValue = s.value(6);
-            line.newValue = s.value(7);
+            line.field = r[5].toString();
+            line.oldValue = r[6];
+            line.newValue = r[7];
             line.hidden = isSecretColumn(table, line.field);
             lines << line;
             continue;
@@ -36,7 +39,7 @@ QList<HistoryLine> rowHistory(Connection &connection, const QString &table, cons
         // An insert or delete: the row it kept, column by column (a row
         // emptied from the recycle bin keeps no values).
         const bool inserted = line.operation == QLatin1Char('I');
-        const LoggedRow row = decodeRow(db, s.value(inserted ? 7 : 6));
+        const LoggedRow row = decodeRow(db, table, r[inserted ? 7 : 6]);
         bool any = false;
         for (const auto &[column, value] : row) {
             if (value.isNull())
@@ -53,15 +56,19 @@ QList<HistoryLine> rowHistory(Connection &connection, const QString &table, cons
     return lines;
 }
 
-QString recycleBinSql(const QString &table)
+QString recycleBinSql(const QString &table, Engine engine)
 {
     const LoggedTable *t = loggedTable(table);
     if (!t)
         return {};
+    // A kept column's value out of the row's JSON object: typed on the file,
+    // text on the server (the window gives each column its type).
+    const QString extract = engine == Engine::Postgres ? QStringLiteral("CAST(L.OldValue AS json) ->> '%1' AS %1")
+                                                       : QStringLiteral("json_extract(L.OldValue, '$.%1') AS %1");
     QStringList columns;
     for (const QString &c : t->columns)
         if (!isSecretColumn(t->name, c))
-            columns << QStringLiteral("json_extract(L.OldValue, '$.%1') AS %1").arg(c);
+            columns << extract.arg(c);
     return QStringLiteral("SELECT L.ChangeID AS ChangeID, coalesce(B.ChangedAt, L.ChangedAt) AS DeletedAt, "
                           "CASE WHEN L.BatchID IS NULL THEN '其他程序' ELSE B.UserID END AS UserID, "
                           "CASE WHEN L.BatchID IS NULL THEN '其他程序' ELSE B.Action END AS Action, "
@@ -72,9 +79,23 @@ QString recycleBinSql(const QString &table)
 
 QVector<Field> tableFields(Connection &connection, const QString &table)
 {
-    Statement s;
-    s.prepare(logHandle(connection), QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quotedIdentifier(table)));
+    LogDb db(connection);
     QVector<Field> fields;
+    if (db.onServer()) {
+        // The server's row key "Id" of a master table stands in for the file's
+        // hidden rowid: not one of the table's fields.
+        const LoggedTable *t = loggedTable(table);
+        for (const LogRow &r : db.rows(QStringLiteral("SELECT a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_attribute a "
+                                                      "WHERE a.attrelid = CAST(?1 AS regclass) AND a.attnum > 0 "
+                                                      "AND NOT a.attisdropped ORDER BY a.attnum"),
+                                       {connection.dialect().quoteName(table)}))
+            if (r[0].toString() != QLatin1String("Id") || (t && t->recordTable()))
+                fields.append({r[0].toString(), typeFromDeclaration(r[1].toString())});
+        return fields;
+    }
+    Statement s;
+    s.prepare(static_cast<sqlite3 *>(connection.nativeHandle()),
+              QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(quotedIdentifier(table)));
     for (int i = 0; i < s.columnCount(); ++i)
         fields.append({s.columnName(i), typeFromDeclaration(s.declaredType(i))});
     return fields;
@@ -82,16 +103,16 @@ QVector<Field> tableFields(Connection &connection, const QString &table)
 
 QString latestDeletedTable(Connection &connection)
 {
-    Statement s;
-    s.prepare(logHandle(connection), QStringLiteral("SELECT max(ChangeID) FROM ChangeLog "
-                                                    "WHERE TableName = ?1 AND Operation = 'D' AND UndoneBy IS NULL"));
+    LogDb db(connection);
     QString latest;
     qint64 latestChange = 0;
     for (const LoggedTable &t : loggedTables()) {
-        s.reset();
-        s.bind(1, t.name);
-        if (s.step() && s.int64(0) > latestChange) {
-            latestChange = s.int64(0);
+        const qint64 change = db.value(QStringLiteral("SELECT max(ChangeID) FROM ChangeLog WHERE TableName = ?1 "
+                                                      "AND Operation = 'D' AND UndoneBy IS NULL"),
+                                       {t.name})
+                                  .toLongLong();
+        if (change > latestChange) {
+            latestChange = change;
             latest = t.name;
         }
     }

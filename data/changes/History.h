@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 
+#include "data/Dialect.h"
 #include "data/RowSource.h"
 
 namespace dravon {
@@ -32,8 +33,8 @@ QList<HistoryLine> rowHistory(Connection &connection, const QString &table, cons
 // The deleted rows of the table still in the recycle bin, latest first:
 // ChangeID, DeletedAt, UserID, Action, RowKey, then the table's columns.
 // Read through the table's own index of deletes, so a long log is not read.
-QString recycleBinSql(const QString &table);
-// The columns of a table with their types, as the file declares them.
+QString recycleBinSql(const QString &table, Engine engine = Engine::Sqlite);
+// The columns of a table with their types, as the database declares them.
 QVector<Field> tableFields(Connection &connection, const QString &table);
 // The table of the latest delete still in the recycle bin; empty when it is empty.
 QString latestDeletedTable(Connection &connection);

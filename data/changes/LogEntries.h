@@ -1,13 +1,14 @@
 #pragma once
 // Reading the change log: batches, their entries, and the rows that inserts
-// and deletes keep as JSON objects.
+// and deletes keep as JSON objects. The same on the file and on the server
+// (LogDb).
+#include "data/changes/LogDb.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QVariant>
 #include <optional>
-
-struct sqlite3;
 
 namespace dravon {
 
@@ -27,6 +28,7 @@ struct BatchInfo
 };
 
 // One log entry: a row inserted or deleted, or one column of a row updated.
+// On the server the key and the values come back as text.
 struct LogEntry
 {
     qint64 id = 0;
@@ -40,17 +42,17 @@ struct LogEntry
     qint64 undoneBy = 0;
 };
 
-// A row kept by an insert or delete entry: its columns in order with their
-// values as they were stored (a byte string as a QByteArray).
+// A row kept by an insert or delete entry: its columns in the table's order
+// with their values as they were stored (a byte string as a QByteArray; as
+// text on the server).
 using LoggedRow = QList<QPair<QString, QVariant>>;
-LoggedRow decodeRow(sqlite3 *db, const QVariant &json);
+LoggedRow decodeRow(LogDb &db, const QString &table, const QVariant &json);
 
-sqlite3 *logHandle(Connection &connection);
-std::optional<BatchInfo> readBatch(sqlite3 *db, qint64 id);
+std::optional<BatchInfo> readBatch(LogDb &db, qint64 id);
 // The batch's entries in the order they were made.
-QList<LogEntry> batchEntries(sqlite3 *db, qint64 batch);
+QList<LogEntry> batchEntries(LogDb &db, qint64 batch);
 // True when the batch changed any row.
-bool batchHasEntries(sqlite3 *db, qint64 batch);
+bool batchHasEntries(LogDb &db, qint64 batch);
 
 // "成绩记录 123" / "学生记录 2007001".
 QString rowText(const QString &table, const QVariant &key);

@@ -5,8 +5,13 @@
 #include "data/ProgramSettings.h"
 #include "data/RowSource.h"
 #include "data/SettingsClient.h"
+#include "data/Connection.h"
+#include "data/changes/LogDb.h"
+#include "data/server/PgSession.h"
+#include "data/server/ServerSchema.h"
 
 #include <QFile>
+#include <functional>
 #include <sqlite3.h>
 
 namespace dravon {
@@ -69,6 +74,100 @@ int settingOr(const QString &key, int fallback)
     return ok && value > 0 ? value : fallback;
 }
 
+qint64 serverLogBytes(pg::Session &session)
+{
+    return session
+        .exec(QStringLiteral("SELECT pg_total_relation_size('\"ChangeLog\"') + pg_total_relation_size('\"ChangeBatch\"')"))
+        .value(0, 0)
+        .toLongLong();
+}
+
+// What pruning does differently on each engine.
+struct PruneEngine
+{
+    std::function<qint64()> bytes;
+    std::function<void()> begin;     // a short write transaction
+    std::function<void()> commit;
+    std::function<void()> rollback;
+};
+
+// Removes the oldest entries in short transactions while they are older than
+// the age, or while the log is over its size and they are older than the
+// protected days; then batches left without entries. The same statements on
+// both engines; on the file a batch's entries lie from its FirstChange on,
+// on the server they are found by the batch's number.
+void pruneLog(LogDb &db, const PruneEngine &engine, const LogLimits &limits, const std::atomic<bool> *cancel,
+              PruneOutcome &outcome)
+{
+    auto cancelled = [cancel] { return cancel && cancel->load(); };
+    const int protect = qMax(0, limits.protectDays);
+    const QString ageCut = db.value(QStringLiteral("SELECT datetime('now', 'localtime', ?1)"),
+                                    {QStringLiteral("-%1 days").arg(qMax(limits.keepDays, protect))})
+                               .toString();
+    const QString protectCut =
+        db.value(QStringLiteral("SELECT datetime('now', 'localtime', ?1)"), {QStringLiteral("-%1 days").arg(protect)}).toString();
+    // Entries beyond the size, from the average size of an entry.
+    qint64 overSize = 0;
+    const qint64 bytes = engine.bytes();
+    if (bytes > limits.maxBytes) {
+        const qint64 entries = db.value(QStringLiteral("SELECT max(ChangeID) - min(ChangeID) + 1 FROM ChangeLog")).toLongLong();
+        if (entries > 0)
+            overSize = qint64((double(bytes - limits.maxBytes) / double(bytes)) * double(entries)) + 1;
+    }
+
+    while (!cancelled()) {
+        const bool bySize = overSize > 0;
+        const QString cut = bySize ? protectCut : ageCut;
+        const int limit = int(bySize ? qMin<qint64>(chunk, overSize) : chunk);
+        engine.begin();
+        int taken = 0;
+        try {
+            // The oldest entries, as long as each is older than the cut.
+            qint64 last = -1;
+            for (const LogRow &r : db.rows(QStringLiteral("SELECT L.ChangeID, coalesce(B.ChangedAt, L.ChangedAt) FROM ChangeLog L "
+                                                          "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
+                                                          "ORDER BY L.ChangeID LIMIT ?1"),
+                                           {limit})) {
+                if (r[1].toString() >= cut)
+                    break;
+                last = r[0].toLongLong();
+                ++taken;
+            }
+            if (taken > 0)
+                outcome.entries += db.exec(QStringLiteral("DELETE FROM ChangeLog WHERE ChangeID <= ?1"), {last});
+            // Batches whose every entry is gone (and notes without entries) as old as the cut.
+            if (db.onServer()) {
+                outcome.batches += db.exec(QStringLiteral("DELETE FROM ChangeBatch WHERE ChangedAt < ?1 AND NOT EXISTS "
+                                                          "(SELECT 1 FROM ChangeLog L WHERE L.BatchID = ChangeBatch.BatchID)"),
+                                           {cut});
+            } else {
+                const QList<LogRow> firstLeft =
+                    db.rows(QStringLiteral("SELECT L.ChangeID, L.BatchID FROM ChangeLog L ORDER BY L.ChangeID LIMIT 1"));
+                const QVariant first = firstLeft.isEmpty() ? QVariant() : firstLeft[0][0];
+                const QVariant firstBatch = firstLeft.isEmpty() ? QVariant() : firstLeft[0][1];
+                outcome.batches += db.exec(QStringLiteral("DELETE FROM ChangeBatch WHERE ChangedAt < ?1 AND "
+                                                          "(?2 IS NULL OR (FirstChange < ?2 AND BatchID IS NOT ?3))"),
+                                           {cut, first, firstBatch});
+            }
+            engine.commit();
+        } catch (...) {
+            engine.rollback();
+            throw;
+        }
+        overSize -= taken;
+        // Reached entries that stay, or the end: the log is within its limits.
+        if (taken < limit)
+            break;
+    }
+    if (outcome.entries > 0)
+        db.exec(db.onServer() ? QStringLiteral("INSERT INTO ChangeBatch (ChangedAt, Action, Description) "
+                                               "VALUES (datetime('now', 'localtime'), '清理', ?1)")
+                              : QStringLiteral("INSERT INTO ChangeBatch (ChangedAt, Action, Description, FirstChange) "
+                                               "VALUES (datetime('now', 'localtime'), '清理', ?1, "
+                                               "(SELECT coalesce(max(ChangeID), 0) + 1 FROM ChangeLog))"),
+                {QStringLiteral("清理 %1 条旧的修改记录").arg(outcome.entries)});
+}
+
 }
 
 LogLimits logLimitsFromSettings()
@@ -85,107 +184,53 @@ qint64 changeLogBytes(const QString &databasePath)
     return logBytes(db);
 }
 
+qint64 changeLogBytes(const pg::ServerAddress &address)
+{
+    pg::Session session(address);
+    return serverLogBytes(session);
+}
+
 PruneOutcome pruneChangeLog(const QString &databasePath, const LogLimits &limits, const std::atomic<bool> *cancel)
 {
     PruneOutcome outcome;
-    auto cancelled = [cancel] { return cancel && cancel->load(); };
     try {
-        Db db(databasePath);
-        const int protect = qMax(0, limits.protectDays);
-        const QString ageCut = db.value(QStringLiteral("SELECT datetime('now', 'localtime', ?1)"),
-                                        {QStringLiteral("-%1 days").arg(qMax(limits.keepDays, protect))})
-                                   .toString();
-        const QString protectCut = db.value(QStringLiteral("SELECT datetime('now', 'localtime', ?1)"),
-                                            {QStringLiteral("-%1 days").arg(protect)})
-                                       .toString();
-        // Entries beyond the size, from the average size of an entry.
-        qint64 overSize = 0;
-        const qint64 bytes = logBytes(db);
-        if (bytes > limits.maxBytes) {
-            const qint64 entries =
-                db.value(QStringLiteral("SELECT max(ChangeID) - min(ChangeID) + 1 FROM ChangeLog")).toLongLong();
-            if (entries > 0)
-                overSize = qint64((double(bytes - limits.maxBytes) / double(bytes)) * double(entries)) + 1;
-        }
-
-        Statement oldest, remove, firstLeft, dropBatches;
-        while (!cancelled()) {
-            const bool bySize = overSize > 0;
-            const QString cut = bySize ? protectCut : ageCut;
-            const int limit = int(bySize ? qMin<qint64>(chunk, overSize) : chunk);
-            waitForWriter();
-            db.exec("BEGIN IMMEDIATE");
-            try {
-                // The oldest entries, as long as each is older than the cut.
-                oldest.prepare(db.handle(), QStringLiteral(
-                                                "SELECT L.ChangeID, coalesce(B.ChangedAt, L.ChangedAt) FROM ChangeLog L "
-                                                "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID ORDER BY L.ChangeID LIMIT ?1"));
-                oldest.reset();
-                oldest.bind(1, limit);
-                qint64 last = -1;
-                int taken = 0;
-                while (oldest.step()) {
-                    if (oldest.value(1).toString() >= cut)
-                        break;
-                    last = oldest.int64(0);
-                    ++taken;
-                }
-                oldest.reset();
-                if (taken > 0) {
-                    remove.prepare(db.handle(), QStringLiteral("DELETE FROM ChangeLog WHERE ChangeID <= ?1"));
-                    remove.reset();
-                    remove.bind(1, last);
-                    remove.step();
-                    outcome.entries += sqlite3_changes(db.handle());
-                }
-                // Batches whose every entry is gone (and notes without entries) as old as the cut.
-                firstLeft.prepare(db.handle(), QStringLiteral("SELECT L.ChangeID, L.BatchID FROM ChangeLog L "
-                                                              "ORDER BY L.ChangeID LIMIT 1"));
-                firstLeft.reset();
-                const bool anyLeft = firstLeft.step();
-                const QVariant first = anyLeft ? firstLeft.value(0) : QVariant();
-                const QVariant firstBatch = anyLeft ? firstLeft.value(1) : QVariant();
-                firstLeft.reset();
-                dropBatches.prepare(db.handle(), QStringLiteral(
-                                                     "DELETE FROM ChangeBatch WHERE ChangedAt < ?1 AND "
-                                                     "(?2 IS NULL OR (FirstChange < ?2 AND BatchID IS NOT ?3))"));
-                dropBatches.reset();
-                dropBatches.bind(1, cut);
-                dropBatches.bind(2, first);
-                dropBatches.bind(3, firstBatch);
-                dropBatches.step();
-                outcome.batches += sqlite3_changes(db.handle());
-                db.exec("COMMIT");
-                overSize -= taken;
-                // Reached entries that stay, or the end: the log is within its limits.
-                if (taken < limit)
-                    break;
-            } catch (...) {
-                sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-                throw;
-            }
-        }
-        oldest.finalize();
-        remove.finalize();
-        firstLeft.finalize();
-        dropBatches.finalize();
-        if (outcome.entries > 0) {
-            Statement note;
-            note.prepare(db.handle(), QStringLiteral(
-                                          "INSERT INTO ChangeBatch (ChangedAt, Action, Description, FirstChange) "
-                                          "VALUES (datetime('now', 'localtime'), '清理', ?1, "
-                                          "(SELECT coalesce(max(ChangeID), 0) + 1 FROM ChangeLog))"));
-            note.bind(1, QStringLiteral("清理 %1 条旧的修改记录").arg(outcome.entries));
-            note.step();
-        }
+        Db file(databasePath);
+        LogDb db(file.handle());
+        pruneLog(db,
+                 {[&] { return logBytes(file); },
+                  [&] {
+                      waitForWriter();
+                      file.exec("BEGIN IMMEDIATE");
+                  },
+                  [&] { file.exec("COMMIT"); },
+                  [&] { sqlite3_exec(file.handle(), "ROLLBACK", nullptr, nullptr, nullptr); }},
+                 limits, cancel, outcome);
     } catch (const Error &e) {
         outcome.error = e.text();
     }
     return outcome;
 }
 
-ChangeLogPruner::ChangeLogPruner(const QString &databasePath, const LogLimits &limits, QObject *parent)
-    : QThread(parent), m_path(databasePath), m_limits(limits)
+PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &limits, const std::atomic<bool> *cancel)
+{
+    PruneOutcome outcome;
+    try {
+        pg::Session session(address);
+        const PostgresDialect dialect(pg::serverNames(session));
+        LogDb db(session, dialect);
+        pruneLog(db,
+                 {[&] { return serverLogBytes(session); }, [&] { session.exec(QStringLiteral("BEGIN")); },
+                  [&] { session.exec(QStringLiteral("COMMIT")); }, [&] { session.rollbackQuietly(); }},
+                 limits, cancel, outcome);
+    } catch (const Error &e) {
+        outcome.error = e.text();
+    }
+    return outcome;
+}
+
+ChangeLogPruner::ChangeLogPruner(const Connection &connection, const LogLimits &limits, QObject *parent)
+    : QThread(parent), m_path(connection.isServer() ? QString() : connection.databasePath()),
+      m_server(connection.serverAddress()), m_limits(limits)
 {
 }
 
@@ -197,7 +242,7 @@ ChangeLogPruner::~ChangeLogPruner()
 
 void ChangeLogPruner::run()
 {
-    m_outcome = pruneChangeLog(m_path, m_limits, &m_cancelled);
+    m_outcome = m_server ? pruneChangeLog(*m_server, m_limits, &m_cancelled) : pruneChangeLog(m_path, m_limits, &m_cancelled);
     if (!m_outcome.error.isEmpty())
         qWarning("change log not pruned: %s", qPrintable(m_outcome.error));
 }

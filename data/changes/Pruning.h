@@ -5,8 +5,13 @@
 // its own connection, in short transactions that let the program's writes in.
 #include <QThread>
 #include <atomic>
+#include <optional>
+
+#include "data/server/PgSession.h"
 
 namespace dravon {
+
+class Connection;
 
 struct LogLimits
 {
@@ -30,15 +35,21 @@ struct PruneOutcome
 // "清理". Stops early when cancel becomes true.
 PruneOutcome pruneChangeLog(const QString &databasePath, const LogLimits &limits,
                             const std::atomic<bool> *cancel = nullptr);
+// The same on a server database, through a session of its own.
+PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &limits,
+                            const std::atomic<bool> *cancel = nullptr);
 
 // The size the log takes in the file, in bytes (its tables and indexes).
 qint64 changeLogBytes(const QString &databasePath);
+qint64 changeLogBytes(const pg::ServerAddress &address);
 
 class ChangeLogPruner : public QThread
 {
     Q_OBJECT
 public:
-    ChangeLogPruner(const QString &databasePath, const LogLimits &limits, QObject *parent = nullptr);
+    // Prunes the log of the connection's database, file or server, on a
+    // connection of its own.
+    ChangeLogPruner(const Connection &connection, const LogLimits &limits, QObject *parent = nullptr);
     ~ChangeLogPruner() override;
     void cancel() { m_cancelled = true; }
     PruneOutcome outcome() const { return m_outcome; }
@@ -48,6 +59,7 @@ protected:
 
 private:
     QString m_path;
+    std::optional<pg::ServerAddress> m_server;
     LogLimits m_limits;
     std::atomic<bool> m_cancelled{false};
     PruneOutcome m_outcome;

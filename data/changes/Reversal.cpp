@@ -1,6 +1,7 @@
 #include "data/changes/Reversal.h"
 
 #include "data/Connection.h"
+#include "data/ProgramSettings.h"
 #include "data/RowSource.h"
 #include "data/SqlText.h"
 #include "data/changes/ChangeBatch.h"
@@ -8,9 +9,6 @@
 
 #include <QHash>
 #include <QSet>
-#include <map>
-#include <memory>
-#include <sqlite3.h>
 
 namespace dravon {
 
@@ -37,27 +35,6 @@ QString listOf(const QStringList &lines)
         shown << QStringLiteral("……共 %1 条").arg(lines.size());
     return shown.join(QLatin1Char('\n'));
 }
-
-// Prepared statements by text, for the many rows of one operation.
-class Statements
-{
-public:
-    explicit Statements(sqlite3 *db) : m_db(db) {}
-    Statement &operator()(const QString &sql)
-    {
-        auto &s = m_statements[sql];
-        if (!s) {
-            s = std::make_unique<Statement>();
-            s->prepare(m_db, sql);
-        }
-        s->reset();
-        return *s;
-    }
-
-private:
-    sqlite3 *m_db;
-    std::map<QString, std::unique_ptr<Statement>> m_statements;
-};
 
 const LoggedTable &tableOf(const LogEntry &e)
 {
@@ -94,7 +71,7 @@ QVariant keyWhenReversed(const QList<LogEntry> &entries, int i, const LoggedTabl
 }
 
 // Stores a logged row again under its key.
-void storeRow(Statements &statements, const LoggedTable &table, const QVariant &key, const LoggedRow &row)
+void storeRow(LogDb &db, const LoggedTable &table, const QVariant &key, const LoggedRow &row)
 {
     QStringList names;
     QVariantList values;
@@ -109,27 +86,24 @@ void storeRow(Statements &statements, const LoggedTable &table, const QVariant &
     QStringList marks;
     for (int i = 1; i <= values.size(); ++i)
         marks << QStringLiteral("?%1").arg(i);
-    Statement &s = statements(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                  .arg(quotedIdentifier(table.name), names.join(QLatin1Char(',')),
-                                       marks.join(QLatin1Char(','))));
-    for (int i = 0; i < values.size(); ++i)
-        s.bind(i + 1, values[i]);
-    s.step();
+    db.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                .arg(quotedIdentifier(table.name), names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+            values);
 }
 
-bool keyTaken(Statements &statements, const LoggedTable &table, const QVariant &key)
+bool keyTaken(LogDb &db, const LoggedTable &table, const QVariant &key)
 {
-    Statement &s = statements(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1)")
-                                  .arg(quotedIdentifier(table.name), quotedIdentifier(table.key)));
-    s.bind(1, key);
-    return s.step() && s.int64(0) != 0;
+    return db.value(QStringLiteral("SELECT EXISTS (SELECT 1 FROM %1 WHERE %2 = ?1)")
+                        .arg(quotedIdentifier(table.name), quotedIdentifier(table.key)),
+                    {key})
+               .toLongLong()
+           != 0;
 }
 
 // Checks that no other batch changed the batch's rows since, then sets every
 // entry back, latest first. Throws ChangeRefused naming the rows.
-void reverseEntries(sqlite3 *db, qint64 batch, const QList<LogEntry> &entries, const QString &refusedText)
+void reverseEntries(LogDb &db, qint64 batch, const QList<LogEntry> &entries, const QString &refusedText)
 {
-    Statements statements(db);
 
     // The rows changed since by another batch, under each key they had.
     auto rowId = [](const QString &table, const QVariant &key) { return table + QLatin1Char('\x1f') + key.toString(); };
@@ -151,18 +125,15 @@ void reverseEntries(sqlite3 *db, qint64 batch, const QList<LogEntry> &entries, c
     }
     QStringList changed;
     for (const auto &[table, key] : std::as_const(keys)) {
-        Statement &later = statements(QStringLiteral(
-            "SELECT B.UserID, coalesce(B.ChangedAt, L.ChangedAt), L.BatchID IS NULL FROM ChangeLog L "
-            "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
-            "WHERE L.TableName = ?1 AND L.RowKey = ?2 AND L.ChangeID > ?3 AND L.BatchID IS NOT ?4 "
-            "ORDER BY L.ChangeID DESC LIMIT 1"));
-        later.bind(1, table);
-        later.bind(2, key);
-        later.bind(3, lastChange.value(rowId(table, key)));
-        later.bind(4, batch);
-        if (later.step())
+        const QList<LogRow> later = db.rows(
+            QStringLiteral("SELECT B.UserID, coalesce(B.ChangedAt, L.ChangedAt), L.BatchID IS NULL FROM ChangeLog L "
+                           "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
+                           "WHERE L.TableName = ?1 AND L.RowKey = ?2 AND L.ChangeID > ?3 "
+                           "AND (L.BatchID IS NULL OR L.BatchID <> ?4) ORDER BY L.ChangeID DESC LIMIT 1"),
+            {table, key, lastChange.value(rowId(table, key)), batch});
+        if (!later.isEmpty())
             changed << QStringLiteral("%1: %2").arg(rowText(table, key),
-                                                    byWhom(later.value(0), later.value(1), later.int64(2) != 0));
+                                                    byWhom(later[0][0], later[0][1], later[0][2].toLongLong() != 0));
     }
     if (!changed.isEmpty())
         throw ChangeRefused(refusedText + QStringLiteral("以下记录此后又被修改过:\n") + listOf(changed));
@@ -173,63 +144,49 @@ void reverseEntries(sqlite3 *db, qint64 batch, const QList<LogEntry> &entries, c
         const QString name = quotedIdentifier(table.name);
         const QString key = quotedIdentifier(table.key);
         if (e.operation == QLatin1Char('I')) {
-            Statement &s = statements(QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(name, key));
-            s.bind(1, e.key);
-            s.step();
-            if (sqlite3_changes(db) != 1)
+            if (db.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?1").arg(name, key), {e.key}) != 1)
                 throw ChangeRefused(refusedText + QStringLiteral("%1 已不在数据库中。").arg(rowText(e.table, e.key)));
         } else if (e.operation == QLatin1Char('D')) {
-            if (keyTaken(statements, table, e.key))
+            if (keyTaken(db, table, e.key))
                 throw ChangeRefused(refusedText + QStringLiteral("%1 的编号已被另一条记录使用。").arg(rowText(e.table, e.key)));
-            storeRow(statements, table, e.key, decodeRow(db, e.oldValue));
+            storeRow(db, table, e.key, decodeRow(db, e.table, e.oldValue));
         } else {
+            // Only while the column still holds what the batch wrote (NULL alike).
             const QVariant current = keyWhenReversed(entries, i, table);
             const QString field = quotedIdentifier(e.field);
-            Statement &s = statements(
-                QStringLiteral("UPDATE %1 SET %2 = ?1 WHERE %3 = ?2 AND %2 IS ?3").arg(name, field, key));
-            s.bind(1, e.oldValue);
-            s.bind(2, current);
-            s.bind(3, e.newValue);
-            s.step();
-            if (sqlite3_changes(db) != 1)
+            if (db.exec(QStringLiteral("UPDATE %1 SET %2 = ?1 WHERE %3 = ?2 AND (%2 = ?3 OR (%2 IS NULL AND ?3 IS NULL))")
+                            .arg(name, field, key),
+                        {e.oldValue, current, e.newValue})
+                != 1)
                 throw ChangeRefused(refusedText
                                     + QStringLiteral("%1 已不是该操作之后的样子。").arg(rowText(e.table, current)));
         }
     }
 }
 
-void markEntriesUndone(sqlite3 *db, const QList<LogEntry> &entries, qint64 by)
+void markEntriesUndone(LogDb &db, const QList<LogEntry> &entries, qint64 by)
 {
-    Statement mark;
-    mark.prepare(db, QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?1 WHERE ChangeID = ?2"));
-    for (const LogEntry &e : entries) {
-        mark.reset();
-        mark.bind(1, by);
-        mark.bind(2, e.id);
-        mark.step();
-    }
+    for (const LogEntry &e : entries)
+        db.exec(QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?1 WHERE ChangeID = ?2"), {by, e.id});
 }
 
-void setBatchUndoneBy(sqlite3 *db, qint64 batch, qint64 by)
+void setBatchUndoneBy(LogDb &db, qint64 batch, qint64 by)
 {
-    Statement s;
-    s.prepare(db, QStringLiteral("UPDATE ChangeBatch SET UndoneBy = ?1 WHERE BatchID = ?2"));
-    s.bind(1, by > 0 ? QVariant(by) : QVariant());
-    s.bind(2, batch);
-    s.step();
+    db.exec(QStringLiteral("UPDATE ChangeBatch SET UndoneBy = ?1 WHERE BatchID = ?2"), {by > 0 ? QVariant(by) : QVariant(), batch});
 }
 
 // The window's batches, latest first, that changed rows.
+// On a server several clerks work in windows of the same names at once: a
+// clerk's batches are the logged-in user's own there.
 template<typename Visit>
-void visitBatches(sqlite3 *db, const QString &window, Visit visit)
+void visitBatches(LogDb &db, const QString &window, Visit visit)
 {
-    Statement s;
-    s.prepare(db, QStringLiteral("SELECT BatchID FROM ChangeBatch WHERE Window = ?1 ORDER BY BatchID DESC"));
-    s.bind(1, window);
+    const QVariant user = db.onServer() ? QVariant(CurrentUserID) : QVariant();
     QList<qint64> ids;
-    while (s.step())
-        ids << s.int64(0);
-    s.reset();
+    for (const LogRow &r : db.rows(QStringLiteral("SELECT BatchID FROM ChangeBatch WHERE Window = ?1 "
+                                                  "AND (UserID = ?2 OR ?2 IS NULL) ORDER BY BatchID DESC"),
+                                   {window, user}))
+        ids << r[0].toLongLong();
     for (qint64 id : std::as_const(ids)) {
         const std::optional<BatchInfo> batch = readBatch(db, id);
         if (!batch || !batchHasEntries(db, id))
@@ -242,7 +199,7 @@ void visitBatches(sqlite3 *db, const QString &window, Visit visit)
 // Reverses a batch (an action or an undo) as a new batch tagged action.
 qint64 reverseBatch(Connection &connection, qint64 batchId, const QString &window, const QString &action)
 {
-    sqlite3 *db = logHandle(connection);
+    LogDb db(connection);
     const std::optional<BatchInfo> batch = readBatch(db, batchId);
     if (!batch)
         throw ChangeRefused(QStringLiteral("修改记录中已没有这一操作,不能%1。").arg(action));
@@ -275,7 +232,8 @@ qint64 reverseBatch(Connection &connection, qint64 batchId, const QString &windo
 std::optional<BatchInfo> batchToUndo(Connection &connection, const QString &window)
 {
     std::optional<BatchInfo> found;
-    visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
+    LogDb db(connection);
+    visitBatches(db, window, [&](const BatchInfo &b) {
         if (b.undoneBy > 0 || b.action == undoAction)
             return true;
         found = b;
@@ -287,7 +245,8 @@ std::optional<BatchInfo> batchToUndo(Connection &connection, const QString &wind
 std::optional<BatchInfo> batchToRedo(Connection &connection, const QString &window)
 {
     std::optional<BatchInfo> found;
-    visitBatches(logHandle(connection), window, [&](const BatchInfo &b) {
+    LogDb db(connection);
+    visitBatches(db, window, [&](const BatchInfo &b) {
         if (b.action == undoAction) {
             if (b.undoneBy > 0)
                 return true;
@@ -325,24 +284,23 @@ qint64 redoBatch(Connection &connection, qint64 undo, const QString &window)
 namespace {
 
 // The delete entries still in the recycle bin, in the order given.
-QList<LogEntry> deletedEntries(sqlite3 *db, const QList<qint64> &ids)
+QList<LogEntry> deletedEntries(LogDb &db, const QList<qint64> &ids)
 {
-    Statement s;
-    s.prepare(db, QStringLiteral("SELECT ChangeID, BatchID, TableName, RowKey, OldValue FROM ChangeLog "
-                                 "WHERE ChangeID = ?1 AND Operation = 'D' AND UndoneBy IS NULL"));
     QList<LogEntry> entries;
     for (qint64 id : ids) {
-        s.reset();
-        s.bind(1, id);
-        if (!s.step())
+        const QList<LogRow> found = db.rows(QStringLiteral("SELECT ChangeID, BatchID, TableName, RowKey, OldValue FROM "
+                                                           "ChangeLog WHERE ChangeID = ?1 AND Operation = 'D' AND UndoneBy IS NULL"),
+                                            {id});
+        if (found.isEmpty())
             throw ChangeRefused(QStringLiteral("回收站中已没有所选的记录,请重新打开回收站。"));
+        const LogRow &r = found.first();
         LogEntry e;
-        e.id = s.int64(0);
-        e.batch = s.int64(1);
-        e.table = s.value(2).toString();
-        e.key = s.value(3);
+        e.id = r[0].toLongLong();
+        e.batch = r[1].toLongLong();
+        e.table = r[2].toString();
+        e.key = r[3];
         e.operation = QLatin1Char('D');
-        e.oldValue = s.value(4);
+        e.oldValue = r[4];
         entries.append(e);
     }
     return entries;
@@ -358,16 +316,15 @@ const QString deletedBefore = QStringLiteral(
 
 QStringList missingReferences(Connection &connection, const QList<qint64> &deletes)
 {
-    sqlite3 *db = logHandle(connection);
-    Statements statements(db);
+    LogDb db(connection);
     QStringList missing;
     for (const LogEntry &e : deletedEntries(db, deletes)) {
-        for (const auto &[column, value] : decodeRow(db, e.oldValue)) {
+        for (const auto &[column, value] : decodeRow(db, e.table, e.oldValue)) {
             const QString master = referencedTable(e.table, column);
             if (master.isEmpty() || value.isNull() || value.toString().isEmpty())
                 continue;
             const LoggedTable *referenced = loggedTable(master);
-            if (!keyTaken(statements, *referenced, value))
+            if (!keyTaken(db, *referenced, value))
                 missing << QStringLiteral("%1: %2 %3 不存在").arg(rowText(e.table, e.key), referenced->caption,
                                                                   value.toString());
         }
@@ -377,7 +334,7 @@ QStringList missingReferences(Connection &connection, const QList<qint64> &delet
 
 qint64 restoreDeleted(Connection &connection, const QList<qint64> &deletes, const QString &window)
 {
-    sqlite3 *db = logHandle(connection);
+    LogDb db(connection);
     const QList<LogEntry> entries = deletedEntries(db, deletes);
     if (entries.isEmpty())
         return 0;
@@ -387,21 +344,21 @@ qint64 restoreDeleted(Connection &connection, const QList<qint64> &deletes, cons
     const QString what = tables.size() == 1 ? recordsText(entries.first().table, entries.size())
                                             : QStringLiteral("%1 条记录").arg(entries.size());
     const QString refusedText = QStringLiteral("不能还原%1:").arg(what);
-    Statements statements(db);
-    QStringList taken;
-    for (const LogEntry &e : entries) {
-        const LoggedTable &table = tableOf(e);
+    for (const LogEntry &e : entries)
         if (e.table == QLatin1String("User"))
             throw ChangeRefused(refusedText + QStringLiteral("用户密码不记入修改记录,用户记录不能从回收站还原。"));
-        if (keyTaken(statements, table, e.key))
+
+    // The keys are checked inside the batch, so that another clerk's row
+    // cannot take one between the check and the restore.
+    ChangeBatch batch(connection, {QStringLiteral("还原"), window, QStringLiteral("还原 ") + what});
+    QStringList taken;
+    for (const LogEntry &e : entries)
+        if (keyTaken(db, tableOf(e), e.key))
             taken << rowText(e.table, e.key);
-    }
     if (!taken.isEmpty())
         throw ChangeRefused(refusedText + QStringLiteral("以下记录的编号已被其他记录使用:\n") + listOf(taken));
-
-    ChangeBatch batch(connection, {QStringLiteral("还原"), window, QStringLiteral("还原 ") + what});
     for (const LogEntry &e : entries)
-        storeRow(statements, tableOf(e), e.key, decodeRow(db, e.oldValue));
+        storeRow(db, tableOf(e), e.key, decodeRow(db, e.table, e.oldValue));
     markEntriesUndone(db, entries, batch.id());
     batch.commit();
     return batch.id();
@@ -409,31 +366,22 @@ qint64 restoreDeleted(Connection &connection, const QList<qint64> &deletes, cons
 
 qint64 countDeletedBefore(Connection &connection, const QDate &before)
 {
-    Statement s;
-    s.prepare(logHandle(connection), QStringLiteral("SELECT count(*) ") + deletedBefore);
-    s.bind(1, before.toString(Qt::ISODate));
-    return s.step() ? s.int64(0) : 0;
+    LogDb db(connection);
+    return db.value(QStringLiteral("SELECT count(*) ") + deletedBefore, {before.toString(Qt::ISODate)}).toLongLong();
 }
 
 qint64 purgeDeleted(Connection &connection, const QDate &before, const QString &window)
 {
-    sqlite3 *db = logHandle(connection);
+    LogDb db(connection);
     const QString date = before.toString(Qt::ISODate);
     ChangeBatch batch(connection, {QStringLiteral("清空"), window, QString()});
     batch.keepWhenEmpty();
-    Statement purge;
-    purge.prepare(db, QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?2, OldValue = NULL WHERE ChangeID IN "
-                                     "(SELECT ChangeID ")
-                          + deletedBefore + QLatin1Char(')'));
-    purge.bind(1, date);
-    purge.bind(2, batch.id());
-    purge.step();
-    const qint64 purged = sqlite3_changes(db);
-    Statement describe;
-    describe.prepare(db, QStringLiteral("UPDATE ChangeBatch SET Description = ?1 WHERE BatchID = ?2"));
-    describe.bind(1, QStringLiteral("清空回收站中 %1 以前删除的 %2 条记录").arg(date).arg(purged));
-    describe.bind(2, batch.id());
-    describe.step();
+    const qint64 purged = db.exec(QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?2, OldValue = NULL WHERE ChangeID IN "
+                                                 "(SELECT ChangeID ")
+                                      + deletedBefore + QLatin1Char(')'),
+                                  {date, batch.id()});
+    db.exec(QStringLiteral("UPDATE ChangeBatch SET Description = ?1 WHERE BatchID = ?2"),
+            {QStringLiteral("清空回收站中 %1 以前删除的 %2 条记录").arg(date).arg(purged), batch.id()});
     batch.commit();
     return purged;
 }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QLocale>
 #include <sqlite3.h>
 
 namespace dravon::pg {
@@ -138,12 +139,25 @@ void requireNoRows(Session &session)
     session.exec(QStringLiteral("DELETE FROM \"User\""));
 }
 
+// The change log's tables, which the file carries from version 2 on.
+const QStringList logTables = {QStringLiteral("ChangeBatch"), QStringLiteral("ChangeLog")};
+
+// The program tables' log triggers on or off. The copied rows are the
+// database's starting point, not changes; the file's own log comes with them.
+// Inside the migration's transaction: a failure leaves the triggers as they were.
+void setLogTriggers(Session &session, bool on)
+{
+    for (const QString &table : programTableNames())
+        session.exec(QStringLiteral("ALTER TABLE %1 %2 TRIGGER USER").arg(quoted(table), on ? QStringLiteral("ENABLE") : QStringLiteral("DISABLE")));
+}
+
 struct TablePlan
 {
     QString table;
     QString select;  // on the file
     QString copy;    // on the server
     bool hasRowKey = false;
+    bool logTable = false;
     qint64 rows = 0;
 };
 
@@ -218,7 +232,9 @@ private:
             chunk += QByteArray::number(sqlite3_column_int64(m_stmt, c));
             break;
         case SQLITE_FLOAT:
-            chunk += QByteArray::number(sqlite3_column_double(m_stmt, c), 'g', 17);
+            // Into a text column of the log as the shortest text that reads back the same.
+            chunk += m_plan.logTable ? QString::number(sqlite3_column_double(m_stmt, c), 'g', QLocale::FloatingPointShortest).toUtf8()
+                                     : QByteArray::number(sqlite3_column_double(m_stmt, c), 'g', 17);
             break;
         case SQLITE_TEXT:
             appendCopyText(chunk, reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, c)),
@@ -277,19 +293,32 @@ QList<MigratedTable> migrateFileToServer(const QString &filePath, const ServerAd
         // The setup lock is held to the end: a program that connects
         // meanwhile waits for the finished database.
         prepareServerSchemaWithin(session);
-        // Other programs may read meanwhile but not write: the emptiness
-        // checked here holds until the copied rows are committed.
+        // Other programs wait meanwhile (the triggers are switched off
+        // below): the emptiness checked here holds until the copied rows are
+        // committed.
         QStringList tables;
         for (const QString &table : programTableNames())
             tables << quoted(table);
         session.exec(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(tables.join(QStringLiteral(", "))));
+        setLogTriggers(session, false);
         requireNoRows(session);
+        // The log of the emptied database (at most its first account's
+        // changes) gives way to the file's.
+        session.exec(QStringLiteral("DELETE FROM \"ChangeLog\""));
+        session.exec(QStringLiteral("DELETE FROM \"ChangeBatch\""));
 
         QList<TablePlan> plans;
         qint64 total = 0;
         for (const QString &table : programTableNames()) {
             plans << planFor(file, session, table);
             total += plans.last().rows;
+        }
+        QList<TablePlan> logPlans;
+        for (const QString &table : logTables) {
+            if (file.columns(table).isEmpty())
+                continue;
+            logPlans << planFor(file, session, table);
+            logPlans.last().logTable = true;
         }
         MigrationProgress done{QString(), 0, total};
         auto report = [&] {
@@ -319,6 +348,25 @@ QList<MigratedTable> migrateFileToServer(const QString &filePath, const ServerAd
                              {quoted(plan.table)});
             }
         }
+        for (const TablePlan &plan : logPlans) {
+            RowReader reader(file, plan);
+            try {
+                session.copyIn(plan.copy, [&](QByteArray &chunk) { return reader.next(chunk); });
+            } catch (const ServerError &e) {
+                throw ServerError(QStringLiteral("表 %1 的数据没有写入服务器: %2").arg(plan.table, e.text()), e.sqlState());
+            }
+            const QString key = plan.table == QLatin1String("ChangeLog") ? QStringLiteral("ChangeID") : QStringLiteral("BatchID");
+            session.exec(QStringLiteral("SELECT setval(pg_get_serial_sequence($1, $2), max(%2)) FROM %1 HAVING max(%2) IS NOT NULL")
+                             .arg(quoted(plan.table), quoted(key)),
+                         {quoted(plan.table), key});
+            const qint64 onServer = serverCount(session, plan.table);
+            if (onServer != plan.rows)
+                throw Error(QStringLiteral("表 %1 复制后的行数不符(文件中 %2 行,服务器上 %3 行)。")
+                                .arg(plan.table)
+                                .arg(plan.rows)
+                                .arg(onServer));
+        }
+        setLogTriggers(session, true);
         for (const TablePlan &plan : plans) {
             const qint64 onServer = serverCount(session, plan.table);
             if (onServer != plan.rows)

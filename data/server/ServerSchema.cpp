@@ -21,12 +21,27 @@ const QString versionTable = QStringLiteral("SchemaVersion");
 // Serialises the setup of programs that connect to one empty database at once.
 constexpr qint64 setupLock = 0x56656c7472616e61;  // "Veltrana"
 
+// The part of the schema that version 5 adds: the change log.
+QString changeLogSection()
+{
+    const QString schema = serverSchemaSql();
+    const qsizetype from = schema.indexOf(QStringLiteral("-- Version 5:"));
+    const qsizetype to = schema.indexOf(QStringLiteral("-- End of version 5."));
+    if (from < 0 || to < from)
+        throw Error(QStringLiteral("程序的服务器数据库结构说明 (schema.sql) 缺少版本 5 的部分"));
+    return schema.mid(from, to - from);
+}
+
 // Changes from each version to the next, in order: upgrades[v - 1] brings
-// version v to v + 1. The server's tables start at version 1. Version 2 is
-// the file's change log, which the server does not keep yet: the server's
-// tables are unchanged by it, and the number is carried so that both ways
-// name the same table shapes; so are versions 3 and 4, changes of the file's log.
-const QStringList upgrades = {QString(), QString(), QString()};
+// version v to v + 1. The server's tables start at version 1. Versions 2
+// to 4 are changes of the file's change log, which the server did not keep
+// then: its tables are unchanged by them, and the numbers are carried so that
+// both ways name the same table shapes. Version 5 gives the server its
+// change log (the file's tables are unchanged by it).
+QStringList upgrades()
+{
+    return {QString(), QString(), QString(), changeLogSection()};
+}
 
 QStringList tablesIn(Session &session)
 {
@@ -193,11 +208,12 @@ void prepareServerSchemaWithin(Session &session)
     if (state.kind == ServerDatabaseState::Kind::Unusable)
         throw SchemaError(state.problem);
     const int version = state.version;
+    const QStringList steps = version < currentSchemaVersion ? upgrades() : QStringList();
     for (int v = qMax(version, 1); v < currentSchemaVersion; ++v) {
-        if (v - 1 >= upgrades.size())
+        if (v - 1 >= steps.size())
             throw SchemaError(QStringLiteral("服务器上的数据库 %1 的版本 %2 无法升级,没有做任何修改。").arg(where).arg(v));
-        if (!upgrades.at(v - 1).isEmpty())
-            session.execScript(upgrades.at(v - 1));
+        if (!steps.at(v - 1).isEmpty())
+            session.execScript(steps.at(v - 1));
     }
     if (version < currentSchemaVersion)
         session.exec(QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = $1"), {currentSchemaVersion});

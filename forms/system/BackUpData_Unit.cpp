@@ -334,14 +334,19 @@ void TfrmBackupData::btnRestoreClick()
         text += QStringLiteral("\n原数据库已保存为 %1").arg(server ? QStringLiteral("服务器上的数据库 ") + kept : native(kept));
     if (server && !kept.isEmpty())
         text += QStringLiteral("\n不再需要的旧数据库可以在“旧数据库…”中删除。");
-    // The restored file keeps the backup's own change log; the restore is
-    // noted in it. (A server keeps no change log yet.)
+    // The restored database keeps the backup's own change log; the restore
+    // is noted in it.
     try {
         const dravon::BatchTag note{QStringLiteral("还原"), objectName(),
                                     QStringLiteral("从备份文件 %1 还原数据库").arg(native(chosen))};
-        if (!server && hooks.reopenConnection) {
+        if (hooks.reopenConnection) {
             dravon::noteBatch(*shared, note);
-        } else if (!server) {
+        } else if (server) {
+            dravon::Connection restored;
+            restored.setServerAddress(*server);
+            restored.open();
+            dravon::noteBatch(restored, note);
+        } else {
             dravon::Connection restored;
             restored.setConnectionString(QStringLiteral("Data Source=") + database);
             restored.open();

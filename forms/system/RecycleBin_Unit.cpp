@@ -170,7 +170,7 @@ QString TfrmRecycleBin::currentTable() const
 void TfrmRecycleBin::cmbxTableChange()
 {
     DBGrid1->setColumns(tableColumns(currentTable()));
-    auto rows = SQLDataSet(dravon::recycleBinSql(currentTable()), connection());
+    auto rows = SQLDataSet(dravon::recycleBinSql(currentTable(), connection().engine()), connection());
     // The kept values come out of the log as they were stored: dates show as dates.
     for (const dravon::Field &f : dravon::tableFields(connection(), currentTable()))
         if (rows->fieldIndex(f.name) >= 0)

@@ -1,8 +1,8 @@
 #include "support/TestWorkspace.h"
 
 #include "app/Common_Unit.h"
-#include "data/Dialect.h"
 #include "data/Connection.h"
+#include "data/Dialect.h"
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
 #include "data/server/ServerSchema.h"
@@ -188,12 +188,17 @@ std::optional<dravon::pg::ServerAddress> TestWorkspace::serverAddress() const
     return m_server->address();
 }
 
-void TestWorkspace::openConnection(dravon::Connection &connection) const
+void TestWorkspace::pointAt(dravon::Connection &connection) const
 {
     if (m_server)
         connection.setServerAddress(m_server->address());
     else
         connection.setConnectionString(connectionString());
+}
+
+void TestWorkspace::openConnection(dravon::Connection &connection) const
+{
+    pointAt(connection);
     connection.open();
 }
 

@@ -53,6 +53,9 @@ public:
     // Points the connection at the workspace's database (the file, or the
     // server's) and opens it.
     void openConnection(dravon::Connection &connection) const;
+    // A connection to the workspace's database, not yet open: the file, or
+    // the server database with its password.
+    void pointAt(dravon::Connection &connection) const;
 
     QString dir() const { return m_dir.path(); }
     QString dbPath() const { return m_dbPath; }
