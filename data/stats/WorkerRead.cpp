@@ -5,7 +5,7 @@
 #include "data/Dialect.h"
 #include "data/Error.h"
 #include "data/ReadStatement.h"
-#include "data/server/PgCancel.h"
+#include "data/server/PgSession.h"
 #include "data/server/ServerSchema.h"
 
 #include <QFile>
@@ -44,7 +44,8 @@ ReadConnection::ReadConnection(const ReadTarget &target)
         m_dialect = std::make_unique<dravon::PostgresDialect>(dravon::pg::serverNames(*m_session));
         // Only reads: a statement that would write is refused by the server.
         m_session->exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
-        m_canceller = std::make_unique<dravon::pg::Canceller>(*m_session);
+        m_canceller = std::make_unique<dravon::pg::Canceller>();
+        m_canceller->attach(*m_session);
         return;
     }
     const QString &path = target.path;
