@@ -201,12 +201,7 @@ int main(int argc, char **argv)
         fail(QStringLiteral("give the copy of a database with --db"));
     if (QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
         fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (!text.startsWith(QLatin1String("This plugin does not support")))
-            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
-    });
+    bench::prepareHeadless();
     QApplication app(argc, argv);
     ApplyLooks(app);
     // An older file gets the change log as it opens.

@@ -700,18 +700,12 @@ int main(int argc, char **argv)
     const QString smallPath = scaleFile(QStringLiteral("small"));
     if (withSmall)
         generateWhenMissing(QStringLiteral("small"), smallPath);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prepareHeadless();
 
     // Start of the program as far as it runs in this process: application,
     // main window, data module, then the login window on screen.
     QElapsedTimer sinceStart;
     sinceStart.start();
-    // The offscreen platform's notes about window functions it lacks are no finding.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (!text.startsWith(QLatin1String("This plugin does not support")))
-            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
-    });
     QApplication app(argc, argv);
     ApplyLooks(app);
     bench::ProgramRun program(path, &sinceStart);

@@ -306,12 +306,7 @@ int main(int argc, char **argv)
         return load(loadFile, address);
     if (path.isEmpty() || !QFileInfo::exists(path))
         fail(QStringLiteral("--db names no database file: %1").arg(path));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (!text.startsWith(QLatin1String("This plugin does not support")))
-            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
-    });
+    bench::prepareHeadless();
     QApplication app(argc, argv);
     ApplyLooks(app);
     bench::ProgramRun program(path);

@@ -81,6 +81,16 @@ void waitForPaint(QWidget *widget)
     painted.wait();
 }
 
+void prepareHeadless()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (!text.startsWith(QLatin1String("This plugin does not support")))
+            std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
+    });
+}
+
 void settle()
 {
     QCoreApplication::processEvents();

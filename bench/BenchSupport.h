@@ -32,6 +32,10 @@ double timed(F &&work)
 }
 
 double median(std::vector<double> v);
+
+// Before the application is made: the offscreen platform unless another is
+// chosen, and its notes about window functions it lacks kept out of the output.
+void prepareHeadless();
 // Resident memory of this process, in MB.
 double residentMb();
 
