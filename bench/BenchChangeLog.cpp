@@ -101,9 +101,19 @@ void engineExec(const QString &sql)
     }
 }
 
+// A statement in the server's own SQL on the benchmark's session.
+void serverExec(const QString &sql)
+{
+    try {
+        own->execScript(sql);
+    } catch (const dravon::Error &e) {
+        fail(QStringLiteral("the server refused %1: %2").arg(sql, e.text()));
+    }
+}
+
 qint64 logBytes(const QString &path)
 {
-    return own ? dravon::changeLogBytes(own->address()) : logBytes(path);
+    return own ? dravon::changeLogBytes(own->address()) : dravon::changeLogBytes(path);
 }
 
 // The logging triggers of a table, set aside and put back: the same work
@@ -114,7 +124,7 @@ public:
     explicit TriggersAside(const QString &table) : m_table(table)
     {
         if (own) {
-            engineExec(QStringLiteral("ALTER TABLE %1 DISABLE TRIGGER USER").arg(table));
+            serverExec(QStringLiteral("ALTER TABLE \"%1\" DISABLE TRIGGER USER").arg(table));
             return;
         }
         m_definitions = sqliteColumn(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table));
@@ -125,7 +135,7 @@ public:
     ~TriggersAside()
     {
         if (own) {
-            engineExec(QStringLiteral("ALTER TABLE %1 ENABLE TRIGGER USER").arg(m_table));
+            serverExec(QStringLiteral("ALTER TABLE \"%1\" ENABLE TRIGGER USER").arg(m_table));
             return;
         }
         for (const QString &sql : std::as_const(m_definitions))
@@ -262,20 +272,39 @@ int main(int argc, char **argv)
     }
     if (path.isEmpty() || !QFile::exists(path))
         fail(QStringLiteral("give the copy of a database with --db"));
-    if (server.isEmpty()
-        && QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
-        fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
+    // The shared benchmark files are never written to.
+    const QString fileName = QFileInfo(path).fileName();
+    if (server.isEmpty() && fileName.startsWith(QLatin1String("veltrana-bench-")))
+        fail(QStringLiteral("this benchmark writes to its file: give it a copy of %1").arg(path));
     bench::prepareHeadless();
     QApplication app(argc, argv);
     ApplyLooks(app);
     // An older file gets the change log as it opens.
     bench::ProgramRun program(path);
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("SQLite cannot open %1").arg(path));
-    sqlite3_busy_timeout(raw, 5000);
+    if (!server.isEmpty()) {
+        const dravon::pg::ServerAddress address = bench::serverAddressOf(server);
+        try {
+            frmTeachMain->mdiArea()->closeAllSubWindows();
+            settle();
+            DM->ADOConn.close();
+            DM->ADOConn.setServerAddress(address);
+            DM->ADOConn.open();
+            own = std::make_unique<dravon::pg::Session>(address);
+        } catch (const dravon::Error &e) {
+            fail(e.text());
+        }
+        settle();
+    } else {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            fail(QStringLiteral("SQLite cannot open %1").arg(path));
+        sqlite3_busy_timeout(raw, 5000);
+    }
     const qint64 scores = engineValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
-    std::printf("database %s: %lld scores; Qt %s, SQLite %s, %d repetitions, medians\n\n", qPrintable(path), scores,
-                qVersion(), sqlite3_libversion(), reps);
+    std::printf("database %s: %lld scores; Qt %s, %s, %d repetitions, medians\n\n",
+                qPrintable(own ? own->address().display() : path), scores, qVersion(),
+                qPrintable(own ? QStringLiteral("server %1").arg(own->serverVersion())
+                               : QStringLiteral("SQLite %1").arg(QString::fromLatin1(sqlite3_libversion()))),
+                reps);
     std::printf("%-58s %10s %10s %9s %10s\n", "operation", "with log", "without", "ratio", "target");
     std::printf("%-58s %10s %10s %9s %10s\n", "", "ms", "ms", "", "");
 
