@@ -280,6 +280,9 @@ private slots:
         }
         QVERIFY2(failure.contains(QStringLiteral("数据库无法执行语句")), qPrintable(failure));
         QCOMPARE(m_db->query(QStringLiteral("SELECT count(*) FROM \"Score\"")), QStringList{QString::number(scoreRows)});
+        // The program's session is ready for the next statement.
+        QVERIFY(!m_conn->session().inTransaction());
+        QCOMPARE(open(QStringLiteral("Select count(*) From Score"))->text(0, 0), QString::number(scoreRows));
     }
 
     // Sets closed while their workers run: the workers stop at once (also in
