@@ -250,6 +250,29 @@ private slots:
         QCOMPARE(again->fields().size(), extra->fields().size() + 1);
     }
 
+    // A statement without an order over a table larger than a quarter of the
+    // server's buffers, after another session's scan of it stopped part way:
+    // the first pages and the worker's copy give the rows in one
+    // order (the server would start such a scan where the other one stopped).
+    void unorderedResultKeepsItsOrder()
+    {
+        const int rows = 600000;
+        m_db->exec(QStringLiteral("CREATE TABLE \"Big\" AS SELECT g AS \"Id\", md5(g::text) AS \"Text\" "
+                                  "FROM generate_series(1, %1) g").arg(rows));
+        const QString stopped = QStringLiteral("BEGIN READ ONLY; DECLARE part NO SCROLL CURSOR FOR SELECT * FROM \"Big\"; "
+                                               "MOVE FORWARD %1 IN part; ROLLBACK").arg(rows / 2);
+        m_db->exec(stopped);
+        auto rs = open(QStringLiteral("Select \"Id\" From \"Big\""));
+        QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
+        QCOMPARE(rs->text(1000, 0), QStringLiteral("1001"));
+        m_db->exec(stopped);
+        rs->waitForCount();
+        QCOMPARE(rs->recordCount(), rows);
+        QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
+        QCOMPARE(rs->text(1000, 0), QStringLiteral("1001"));
+        QCOMPARE(rs->text(rows - 1, 0), QString::number(rows));
+    }
+
     // A result the server produces slowly: the first page, then the rest by
     // the worker (the read of more rows at once gives up within its time).
     void slowResultIsLeftToTheWorker()

@@ -261,7 +261,12 @@ void Session::connect()
     QByteArray conninfo = "host=" + option(address.host) + " port=" + QByteArray::number(address.port)
                           + " dbname=" + option(address.database) + " user=" + option(address.user)
                           + " connect_timeout=5 client_encoding=UTF8 application_name=Veltrana"
-                          + " options='-c DateStyle=ISO,YMD -c standard_conforming_strings=on'";
+                          // Scans of a large table start at its first row, not where
+                          // another session's scan happens to be: a statement without
+                          // an order gives its rows in the same order each time it runs,
+                          // so a page read by running it again fits the pages before it.
+                          + " options='-c DateStyle=ISO,YMD -c standard_conforming_strings=on"
+                            " -c synchronize_seqscans=off'";
     if (!address.password.isEmpty())
         conninfo += " password=" + option(address.password);
     m_conn = PQconnectdb(conninfo.constData());
