@@ -56,6 +56,11 @@ public:
     // The server session; throws dravon::Error when the connection is not an
     // open server connection.
     pg::Session &session() const;
+    // A lost server connection is tried again once per action of the person:
+    // after a failed try, the statements that follow fail at once with the
+    // same message until the next key or click, so that a window does not
+    // wait for an unreachable server again for each of its statements.
+    static void noteUserAction();
 
 private:
     void openServer();
@@ -66,6 +71,9 @@ private:
     std::unique_ptr<pg::Session> m_session;
     SqliteDialect m_sqlite;
     std::unique_ptr<PostgresDialect> m_postgres;
+    // The last failed reconnection and the user action it was tried in.
+    mutable std::optional<pg::ServerError> m_reconnectFailure;
+    mutable quint64 m_failedInAction = 0;
 };
 
 // The path part of a connection string.
