@@ -2,8 +2,8 @@
 // A table's rows on a PostgreSQL server, in the order of the row key "Id"
 // (the stand-in for the file's row key, never reused). Reads are keyset
 // pages by "Id" through the connection's libpq session, so nothing stays
-// open between events; the rows' places are the position map's business, as
-// for a file (PositionMap.h). A store or delete changes exactly the row that
+// open between events; paging, placing and sorting are shared with the
+// file's tables (PagedTableSource.h), this class reads and writes. A store or delete changes exactly the row that
 // was read and only while every column is as it was read, so a second clerk's
 // Save of a row changed meanwhile is refused and nothing is lost.
 #include "data/PagedTableSource.h"
