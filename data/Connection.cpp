@@ -12,12 +12,14 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QUrl>
+#include <atomic>
 #include <sqlite3.h>
 
 namespace dravon {
 
 namespace {
 QAtomicInt connectionCounter;
+std::atomic<quint64> userActions{0};
 const QString dataSourceKey = QStringLiteral("Data Source=");
 const QString persistKey = QStringLiteral(";Persist Security Info=");
 
@@ -132,13 +134,20 @@ pg::Session &Connection::session() const
     // next statement connects again (the same session object, so callers
     // holding it go on), or says the server is still away.
     if (!m_session->isOk()) {
+        // Once per action: an unreachable host makes each try wait for the
+        // connection timeout.
+        if (m_reconnectFailure && m_failedInAction == userActions.load())
+            throw *m_reconnectFailure;
         try {
             m_session->reconnect();
+            m_reconnectFailure.reset();
         } catch (const pg::ServerError &e) {
-            throw pg::ServerError(QStringLiteral("与数据库服务器的连接中断了,现在还连不上,这次的操作没有完成。"
-                                                 "请等服务器恢复后再试。\n%1")
-                                      .arg(e.text()),
-                                  e.sqlState());
+            m_reconnectFailure = pg::ServerError(QStringLiteral("与数据库服务器的连接中断了,现在还连不上,这次的操作没有完成。"
+                                                                "请等服务器恢复后再试。\n%1")
+                                                     .arg(e.text()),
+                                                 e.sqlState());
+            m_failedInAction = userActions.load();
+            throw *m_reconnectFailure;
         }
     }
     return *m_session;
@@ -163,6 +172,11 @@ const QVector<pg::CatalogColumn> &Connection::serverColumnsOf(const QString &tab
     if (const QVector<pg::CatalogColumn> *columns = m_catalog->columnsOf(table))
         return *columns;
     throw Error(QStringLiteral("数据库中没有表 %1。").arg(table));
+}
+
+void Connection::noteUserAction()
+{
+    ++userActions;
 }
 
 void Connection::openServer()
@@ -234,6 +248,7 @@ void Connection::open()
 void Connection::close()
 {
     m_session.reset();
+    m_reconnectFailure.reset();
     m_postgres.reset();
     m_catalog.reset();
     if (!QSqlDatabase::contains(m_name))

@@ -63,6 +63,11 @@ public:
     QString serverTableNamed(const QString &name);
     const QVector<pg::CatalogColumn> &serverColumnsOf(const QString &table);
     void forgetServerCatalog() { m_catalog.reset(); }
+    // A lost server connection is tried again once per action of the person:
+    // after a failed try, the statements that follow fail at once with the
+    // same message until the next key or click, so that a window does not
+    // wait for an unreachable server again for each of its statements.
+    static void noteUserAction();
 
 private:
     void openServer();
@@ -74,6 +79,9 @@ private:
     SqliteDialect m_sqlite;
     std::unique_ptr<PostgresDialect> m_postgres;
     std::optional<pg::ServerCatalog> m_catalog;
+    // The last failed reconnection and the user action it was tried in.
+    mutable std::optional<pg::ServerError> m_reconnectFailure;
+    mutable quint64 m_failedInAction = 0;
 };
 
 // The path part of a connection string.

@@ -17,6 +17,18 @@ void KeyOrder::holdForTesting(bool on)
     hold = on;
 }
 
+void KeyOrder::holdWhileTesting() const
+{
+    for (int waited = 0; hold && !m_cancelled && waited < 10000; ++waited)
+        QThread::msleep(1);
+}
+
+void KeyOrder::setError(const QString &text)
+{
+    std::lock_guard lock(m_mutex);
+    m_error = text;
+}
+
 KeyOrder::KeyOrder(const QString &path, const QString &sql, const QVector<QVariant> &binds)
     : m_path(QFileInfo(path).absoluteFilePath()), m_sql(sql), m_binds(binds)
 {
@@ -88,8 +100,7 @@ void KeyOrder::run()
         } else {
             for (int i = 0; i < m_binds.size(); ++i)
                 sqlite3_bind_int64(stmt, i + 1, m_binds[i].toLongLong());
-            for (int waited = 0; hold && !m_cancelled && waited < 10000; ++waited)
-                QThread::msleep(1);
+            holdWhileTesting();
             // A Save of this program goes first: while the engine sorts, the
             // read lock is given up, and the statement runs again afterwards.
             sqlite3_progress_handler(db, 10000, [](void *) { return writerWaiting() ? 1 : 0; }, nullptr);

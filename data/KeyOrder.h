@@ -23,7 +23,7 @@ public:
     // parameters ?1, ?2, ...
     KeyOrder(const QString &path, const QString &sql, const QVector<QVariant> &binds = {});
     ~KeyOrder() override;
-    void cancel();
+    virtual void cancel();
     // Runs the statement and waits for it, calling progress(keys read, total)
     // every few tens of milliseconds. False when cancelled or failed (error()).
     bool read(qint64 total, const Progress &progress);
@@ -41,6 +41,18 @@ public:
 
 protected:
     void run() override;
+    // For an order of another engine, which overrides run() and cancel()
+    // and reports through the members below.
+    KeyOrder() = default;
+    bool isCancelled() const { return m_cancelled; }
+    // The worker holds before the whole order while a test says so.
+    void holdWhileTesting() const;
+    void addKey(qint64 key)
+    {
+        m_keys.append(key);
+        m_done = m_keys.size();
+    }
+    void setError(const QString &text);
 
 private:
     QString m_path;

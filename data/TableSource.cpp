@@ -5,23 +5,25 @@
 #include "data/SortedPages.h"
 #include "data/SqlText.h"
 
-#include <QPointer>
-#include <QTimer>
-
 #include <sqlite3.h>
 
 namespace dravon {
 
 namespace {
 
-constexpr int pageSize = 128;
-constexpr int walkPageSize = 1024;  // rows read at once by a walk with next()
-// A table's rows are read again cheaply by key: few are kept, so that a walk
-// reuses the memory of the rows it has passed.
-constexpr int tableCacheRows = 2048;
 // A table of up to this many rows is counted as it opens: the engine counts
 // it from its pages in well under a millisecond, and no worker is started.
 qint64 countAtOpenLimit = TableSource::defaultCountAtOpenLimit;
+
+qint64 maxKeyOf(Connection &connection, const QString &table)
+{
+    auto *db = static_cast<sqlite3 *>(connection.nativeHandle());
+    if (!db)
+        throw Error(QStringLiteral("数据库没有连接。"));
+    Statement max;
+    max.prepare(db, QStringLiteral("SELECT max(rowid) FROM %1").arg(quotedIdentifier(table)));
+    return max.step() ? max.int64(0) : 0;
+}
 
 }
 
@@ -36,11 +38,8 @@ qint64 TableSource::countAtOpenRows()
 }
 
 TableSource::TableSource(Connection &connection, const QString &table, const QString &condition, QObject *parent)
-    : RowSource(connection, parent), m_table(table), m_condition(condition), m_map(*this, readMaxKey())
+    : PagedTableSource(connection, table, condition, maxKeyOf(connection, table), parent)
 {
-    m_values.setMaxCost(tableCacheRows);
-    m_map.setEvents({[this](int first, int last) { emit aboutToInsert(first, last); }, [this] { emit inserted(); },
-                     [this] { emit aboutToReset(); }, [this] { emit resetDone(); }, [this] { forgetMemo(); }});
     const QString quoted = quotedIdentifier(table);
     {
         Statement &info = statement(QStringLiteral("PRAGMA table_info(%1)").arg(quoted));
@@ -93,28 +92,12 @@ void TableSource::startCounting()
                  m_map.maxKey(), firstCount);
 }
 
-qint64 TableSource::readMaxKey()
-{
-    Statement &max = statement(QStringLiteral("SELECT max(rowid) FROM %1").arg(quotedIdentifier(m_table)));
-    const qint64 key = max.step() ? max.int64(0) : 0;
-    max.reset();
-    return key;
-}
-
 QString TableSource::filter(const QString &keyCondition) const
 {
     QString where = QStringLiteral("WHERE ") + keyCondition;
     if (!m_condition.isEmpty())
         where += QStringLiteral(" AND (%1)").arg(m_condition);
     return where;
-}
-
-QString TableSource::localKeyList() const
-{
-    QStringList keys;
-    for (qint64 k : m_map.localKeys())
-        keys << QString::number(k);
-    return keys.join(QLatin1Char(','));
 }
 
 QVector<qint64> TableSource::readKeysAndValues(Statement &s)
@@ -124,10 +107,8 @@ QVector<qint64> TableSource::readKeysAndValues(Statement &s)
     while (s.step()) {
         const qint64 key = s.int64(0);
         keys.append(key);
-        if (withValues && !m_values.contains(key)) {
-            m_values.insert(key, new Values(readValues(s, 1)));
-            ++m_rowsFetched;
-        }
+        if (withValues && !isKept(key))
+            keep(key, new Values(readValues(s, 1)));
     }
     s.reset();
     return keys;
@@ -148,6 +129,37 @@ QVector<qint64> TableSource::keysBetween(qint64 above, qint64 below, int limit, 
     return readKeysAndValues(s);
 }
 
+QVector<qint64> TableSource::readRows(qint64 above, qint64 below, int limit, bool descending)
+{
+    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid%3 LIMIT ?3")
+                                 .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2")),
+                                      descending ? QStringLiteral(" DESC") : QString()));
+    s.bind(1, above);
+    s.bind(2, below);
+    s.bind(3, limit);
+    return readKeysAndValues(s);
+}
+
+QVector<qint64> TableSource::readRowsWithKeys(const QVector<qint64> &keys)
+{
+    // One statement for any batch: the marks not needed are bound to NULL.
+    QStringList marks;
+    for (int i = 1; i <= aroundBatch; ++i)
+        marks << QStringLiteral("?%1").arg(i);
+    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid IN (%2)")
+                                 .arg(quotedIdentifier(m_table), marks.join(QLatin1Char(','))));
+    for (int i = 0; i < aroundBatch; ++i)
+        s.bind(i + 1, i < keys.size() ? QVariant(keys[i]) : QVariant());
+    QVector<qint64> found;
+    while (s.step()) {
+        const qint64 key = s.int64(0);
+        keep(key, new Values(readValues(s, 1)));
+        found.append(key);
+    }
+    s.reset();
+    return found;
+}
+
 QString TableSource::whereRead(const Values &read, QVector<QVariant> *bound, qint64 key) const
 {
     QStringList terms;
@@ -160,173 +172,6 @@ QString TableSource::whereRead(const Values &read, QVector<QVariant> *bound, qin
         *bound << read.value(i);
     }
     return terms.join(QStringLiteral(" AND "));
-}
-
-void TableSource::readFront(int wanted)
-{
-    forgetMemo();
-    if (!m_map.gapOpen())
-        return;
-    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid LIMIT ?3")
-                                 .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid > ?1 AND rowid < ?2"))));
-    s.bind(1, m_map.frontLast());
-    s.bind(2, m_map.backFirst());
-    s.bind(3, wanted);
-    const QVector<qint64> stepped = readKeysAndValues(s);
-    m_map.addFront(stepped, stepped.size() < wanted);
-    if (!m_map.gapOpen() && m_counter)
-        m_counter->cancel();
-}
-
-bool TableSource::fetchMore()
-{
-    if (!m_map.gapOpen())
-        return false;
-    const int before = count();
-    readFront(pageSize);
-    return count() > before;
-}
-
-bool TableSource::ensure(int row)
-{
-    while (row >= count() && m_map.state() == PositionMap::State::Front) {
-        const int before = count();
-        readFront(pageSize);
-        if (count() == before)
-            break;
-    }
-    return row < count();
-}
-
-void TableSource::learnAfter(int row)
-{
-    // Past the last row read from the front come the rows of the gap, not
-    // the back. A walk row by row reads on in longer pages: each read is a
-    // read transaction of its own.
-    if (m_map.gapOpen() && row >= m_map.frontSize() - 1)
-        readFront(walkPageSize);
-}
-
-void TableSource::learnBefore(int row)
-{
-    forgetMemo();
-    if (m_map.state() != PositionMap::State::FrontAndBack || row != m_map.frontSize())
-        return;
-    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 %2 ORDER BY rowid DESC LIMIT ?3")
-                                 .arg(quotedIdentifier(m_table), filter(QStringLiteral("rowid < ?1 AND rowid > ?2"))));
-    s.bind(1, m_map.backFirst());
-    s.bind(2, m_map.frontLast());
-    s.bind(3, pageSize);
-    const QVector<qint64> stepped = readKeysAndValues(s);
-    m_map.addBack(stepped, stepped.size() < pageSize);
-    if (!m_map.gapOpen() && m_counter)
-        m_counter->cancel();
-}
-
-int TableSource::loadLast()
-{
-    if (m_map.state() == PositionMap::State::Front) {
-        // The last rows, newest key first, in one indexed read; their
-        // positions follow the front until the count says how many lie between.
-        m_map.openBack();
-        learnBefore(m_map.frontSize());
-    }
-    return count() - 1;
-}
-
-void TableSource::fetchAround(int row)
-{
-    // Values of the neighbouring rows whose keys are known, in one read.
-    constexpr int batch = 64;
-    QVector<qint64> missing;
-    const int total = count();
-    const int from = qMax(0, row - batch / 4);
-    for (int r = from; r < total && r < from + batch; ++r) {
-        const qint64 key = m_map.keyAt(r);
-        if (key >= 0 && !m_values.contains(key))
-            missing.append(key);
-    }
-    if (missing.isEmpty())
-        return;
-    QStringList marks;
-    for (int i = 1; i <= batch; ++i)
-        marks << QStringLiteral("?%1").arg(i);
-    Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid IN (%2)")
-                                 .arg(quotedIdentifier(m_table), marks.join(QLatin1Char(','))));
-    for (int i = 0; i < batch; ++i)
-        s.bind(i + 1, i < missing.size() ? QVariant(missing[i]) : QVariant());
-    QSet<qint64> found;
-    while (s.step()) {
-        const qint64 key = s.int64(0);
-        m_values.insert(key, new Values(readValues(s, 1)));
-        found.insert(key);
-        ++m_rowsFetched;
-    }
-    s.reset();
-    // A row deleted elsewhere shows empty rather than failing.
-    for (qint64 key : std::as_const(missing))
-        if (!found.contains(key))
-            m_values.insert(key, new Values(m_fields.size()));
-}
-
-Values TableSource::values(int row)
-{
-    if (remembers(row))
-        return remembered();
-    if (!m_map.isKnown(row))
-        completeOrder();
-    const qint64 key = m_map.keyAt(row);
-    if (key < 0)
-        return Values(m_fields.size());
-    const Values *v = m_values.object(key);
-    if (!v) {
-        fetchAround(row);
-        v = m_values.object(key);
-    }
-    if (!v)
-        return Values(m_fields.size());
-    return remember(row, *v);
-}
-
-void TableSource::applyFirstCount(qint64 count)
-{
-    m_map.applyFirstCount(count);
-}
-
-void TableSource::applyCount(const RowCounter::Result &result)
-{
-    m_map.applyCheckpoints(result.checkpoints, result.count);
-}
-
-void TableSource::settle(int row)
-{
-    if (!m_map.isProvisional(row))
-        return;
-    // By key: the worker's checkpoints are awaited; without them (a small
-    // table, or the worker failed) the keys are read here in one pass.
-    waitForCount();
-    m_map.placeByKeys();
-}
-
-std::optional<int> TableSource::positionOfKey(qint64 key)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const PositionMap::Lookup found = m_map.positionOf(key);
-        if (!found.needsCount)
-            return found.row;
-        if (m_map.isPartial()) {
-            // Among the rows of a sort whose keys are still coming.
-            completeOrder();
-            continue;
-        }
-        // Between the rows read from the front and the back, or standing by
-        // position only: the count (and the keys) first.
-        waitForCount();
-        if (m_map.gapOpen())
-            return std::nullopt;
-        m_map.placeByKeys();
-    }
-    return std::nullopt;
 }
 
 // ---- writes
@@ -356,18 +201,13 @@ void TableSource::insertRow(int row, const Values &values)
     readOne(key);
 }
 
-bool TableSource::readOne(qint64 key)
+std::optional<Values> TableSource::readRow(qint64 key)
 {
-    forgetMemo();
     Statement &s = statement(QStringLiteral("SELECT rowid, * FROM %1 WHERE rowid = ?1").arg(quotedIdentifier(m_table)));
     s.bind(1, key);
-    const bool found = s.step();
-    if (found) {
-        m_values.insert(key, new Values(readValues(s, 1)));
-        ++m_rowsFetched;
-    } else {
-        m_values.insert(key, new Values(m_fields.size()));
-    }
+    std::optional<Values> found;
+    if (s.step())
+        found = readValues(s, 1);
     s.reset();
     return found;
 }
@@ -437,33 +277,6 @@ void TableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &re
         sqlite3_exec(db, "RELEASE recordset_delete", nullptr, nullptr, nullptr);
         throw Refused{text};
     }
-}
-
-void TableSource::forget(int row)
-{
-    completeOrder();
-    forgetMemo();
-    const qint64 key = m_map.removeAt(row);
-    if (key >= 0)
-        m_values.remove(key);
-}
-
-void TableSource::forgetRows(int first, int last)
-{
-    forgetMemo();
-    const PositionMap::Removed removed = m_map.removeRange(first, last);
-    // Rows whose keys were not read may still be kept: none is kept then.
-    if (removed.unlisted)
-        m_values.clear();
-    else
-        for (qint64 key : removed.keys)
-            m_values.remove(key);
-}
-
-void TableSource::forgetValues()
-{
-    forgetMemo();
-    m_values.clear();
 }
 
 Values TableSource::reread(int row, const Values &read)
@@ -552,30 +365,7 @@ std::optional<int> TableSource::find(int field, const QString &text, bool prefix
             candidates << inLocal.int64(0);
         inLocal.reset();
     }
-    std::optional<int> best;
-    for (qint64 candidate : std::as_const(candidates)) {
-        const std::optional<int> at = positionOfKey(candidate);
-        if (at && (!best || *at < *best))
-            best = at;
-    }
-    return best;
-}
-
-qint64 TableSource::keyOfRow(int row)
-{
-    if (row < 0 || row >= count())
-        return -1;
-    if (!m_map.isKnown(row))
-        completeOrder();
-    return m_map.keyAt(row);
-}
-
-std::optional<RowSource::KeyedRows> TableSource::keyedRows() const
-{
-    // Sorted by a column, the positions no longer follow the keys.
-    if (sortOrder().field >= 0)
-        return std::nullopt;
-    return KeyedRows{m_table, m_condition, m_map.maxKey(), m_map.localKeys().values()};
+    return firstPositionOf(candidates);
 }
 
 // ---- sorting
@@ -599,12 +389,7 @@ std::optional<int> TableSource::sortBy(int field, bool descending, int keep, con
         readOrder(handle(), m_connection.databasePath(), sql, {m_map.maxKey()}, progress);
     if (!keys)
         return std::nullopt;
-    // Every key is known now: the count needs no worker any more.
-    if (m_counter)
-        m_counter->cancel();
-    m_sortWorker.reset();
-    m_map.setOrder(*keys);
-    setSortOrder(field, descending);
+    showOrder(*keys, field, descending);
     return keepKey >= 0 ? positionOfKey(keepKey).value_or(-1) : -1;
 }
 
@@ -627,7 +412,6 @@ std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 k
 {
     const QString table = quotedIdentifier(m_table);
     const QString column = quotedIdentifier(m_fields[field].name);
-    constexpr int sortedPage = 128;
     // The pass counts the rows itself: the counting worker would only
     // compete with it for the processor.
     const bool wasCounting = m_counter && !countKnown();
@@ -639,7 +423,7 @@ std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 k
     try {
         pages = SortedPages::read(handle(), QStringLiteral("SELECT rowid, %1 FROM %2 WHERE %3").arg(column, table, rows),
                                   {m_map.maxKey()}, descending, keepKey,
-                                  QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(column, table), sortedPage,
+                                  QStringLiteral("SELECT %1 FROM %2 WHERE rowid = ?1").arg(column, table), pageSize,
                                   countKnown() ? count() : 0, progress);
     } catch (const Error &) {
         if (wasCounting)
@@ -651,77 +435,13 @@ std::optional<int> TableSource::sortInPages(int field, bool descending, qint64 k
             startCounting();
         return std::nullopt;
     }
-    if (m_counter)
-        m_counter->cancel();
-    m_sortWorker.reset();
-    setSortOrder(field, descending);
-    if (pages->count <= sortedPage) {
-        // The first page holds every row: nothing more to read.
-        m_map.setOrder(pages->stretches.isEmpty() ? QVector<qint64>() : pages->stretches.first().keys);
-        return pages->keptPosition;
-    }
-    QVector<PositionMap::Stretch> known;
-    for (const SortedPages::Stretch &s : pages->stretches)
-        known.append({s.first, s.keys});
-    m_map.setPartialOrder(int(pages->count), known);
-    // The whole order is read once the first pages have been painted (a
-    // timer fires after the events already posted).
     m_sortSql = orderSql;
-    m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
-                                              QVector<QVariant>{m_map.maxKey()});
-    connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
-    QTimer::singleShot(1, this, [this] {
-        if (m_sortWorker)
-            m_sortWorker->begin();
-    });
-    return pages->keptPosition;
+    return showPagesFirst(*pages, field, descending, pages->count <= pageSize ? nullptr : orderWorker());
 }
 
-void TableSource::takeOrder()
+std::shared_ptr<KeyOrder> TableSource::orderWorker()
 {
-    if (!m_sortWorker || !m_sortWorker->succeeded() || !m_map.isPartial())
-        return;
-    const QVector<qint64> keys = m_sortWorker->keys();
-    m_sortWorker.reset();
-    forgetMemo();
-    if (m_map.completeOrder(keys))
-        emit orderCompleted();
-}
-
-bool TableSource::awaitOrder(const Progress &progress)
-{
-    if (!m_map.isPartial())
-        return true;
-    if (!m_sortWorker) {
-        // Cancelled before: read again.
-        m_sortWorker = std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql,
-                                                  QVector<QVariant>{m_map.maxKey()});
-        connect(m_sortWorker.get(), &QThread::finished, this, &TableSource::takeOrder, Qt::QueuedConnection);
-    }
-    // The wait runs events (its progress): the set may be closed meanwhile.
-    const std::shared_ptr<KeyOrder> worker = m_sortWorker;
-    const QPointer<TableSource> alive(this);
-    const bool done = worker->await(count(), progress);
-    if (!alive || worker != m_sortWorker)
-        return false;
-    if (!done) {
-        if (worker->wasCancelled()) {
-            // The rows known stay as they are; the others are read when asked again.
-            m_sortWorker.reset();
-            return false;
-        }
-        const QString error = worker->error();
-        m_sortWorker.reset();
-        throw Error(QStringLiteral("无法排序: %1").arg(error));
-    }
-    takeOrder();
-    return true;
-}
-
-void TableSource::completeOrder()
-{
-    while (m_map.isPartial())
-        awaitOrder({});
+    return std::make_shared<KeyOrder>(m_connection.databasePath(), m_sortSql, QVector<QVariant>{m_map.maxKey()});
 }
 
 }

@@ -8,6 +8,8 @@
 #include "gui/Shell_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "data/Dravon.h"
+#include "data/KeyOrder.h"
+#include "data/RowSource.h"
 #include "forms/base/DateChoice_Unit.h"
 #include "forms/master/ClassSet_Unit.h"
 #include "forms/master/CollegeSet_Unit.h"
@@ -16,12 +18,16 @@
 #include "forms/master/SubjectSet_Unit.h"
 #include "forms/master/TeacherSet_Unit.h"
 #include "forms/master/UserSet_Unit.h"
+#include "gui/WorkProgress.h"
 #include "support/GuiHelpers.h"
 #include "support/ProgramFixture.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
 #include <QCalendarWidget>
+#include <QHeaderView>
+#include <QProgressDialog>
+#include <QTableView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -166,7 +172,91 @@ private slots:
 
     void init() { startProgram(); }
 
-    void cleanup() { stopProgram(); }
+    void cleanup()
+    {
+        dravon::KeyOrder::holdForTesting(false);
+        dravon::RowSource::setSortHereLimitForTesting(dravon::RowSource::defaultSortHereLimit);
+        WorkProgress::setShowDelay(400);
+        stopProgram();
+    }
+
+    // A click on a column title of a large table paints the first rows of
+    // the new order at once while the whole order is still being read: the
+    // current record stays current where it now stands, Ctrl+End and
+    // Ctrl+Home reach the last and first rows at once, and PageDown past
+    // the rows known waits with the sort's progress, whose 取消 keeps the
+    // current record; asked again, the rows come in order.
+    void largeSortPaintsItsFirstRowsAtOnce()
+    {
+        stopProgram();
+        startProgram(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                                    "INSERT INTO TeacherInfo (TeacherID, TchName) SELECT 2007000 + i, '名' || (i * 7919 % 997) FROM n"),
+                     Screen::LoggedIn);
+        const QStringList expected = ws->query(QStringLiteral("SELECT TeacherID FROM TeacherInfo ORDER BY TchName, rowid"));
+        QCOMPARE(expected.size(), 3000);
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        TfrmDictionaryBase *w = open(QStringLiteral("D2"));
+        QVERIFY(w && QTest::qWaitForWindowExposed(w));
+        QTableView *grid = w->DBGrid;
+        auto visibleRowsInOrder = [&] {
+            QCoreApplication::processEvents();
+            const int top = grid->rowAt(0);
+            const int bottom = grid->rowAt(grid->viewport()->height() - 1);
+            if (top < 0 || bottom <= top)
+                return false;
+            for (int row = top; row <= bottom; ++row)
+                if (gridText(w, row, QStringLiteral("编号")) != expected[row])
+                    return false;
+            return true;
+        };
+        clickRow(w, 4);
+        const QString current = w->txtID->text();
+        QCOMPARE(current, QStringLiteral("2007005"));
+
+        dravon::KeyOrder::holdForTesting(true);
+        WorkProgress::setShowDelay(0);
+        QHeaderView *header = grid->horizontalHeader();
+        int nameColumn = 0;
+        while (grid->model()->headerData(nameColumn, Qt::Horizontal).toString() != QStringLiteral("姓名"))
+            ++nameColumn;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(nameColumn) + header->sectionSize(nameColumn) / 2,
+                                 header->height() / 2));
+        QVERIFY(rs(w)->orderPending());
+        QCOMPARE(w->txtID->text(), current);
+        QCOMPARE(grid->currentIndex().row(), int(expected.indexOf(current)));
+        QVERIFY(visibleRowsInOrder());
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(w->txtID->text(), expected.last());
+        QVERIFY(visibleRowsInOrder());
+        QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(w->txtID->text(), expected.first());
+        QVERIFY(visibleRowsInOrder());
+
+        QString progressTitle;
+        testsupport::whenModal<QProgressDialog>([&](QProgressDialog *dialog) {
+            progressTitle = dialog->windowTitle();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        int before = 0;
+        while (rs(w)->recNo() >= before && progressTitle.isEmpty()) {
+            before = rs(w)->recNo() + 1;
+            QTest::keyClick(grid, Qt::Key_PageDown);
+        }
+        QCOMPARE(progressTitle, QStringLiteral("排序"));
+        const int stayed = rs(w)->recNo();
+        QVERIFY2(stayed > 0 && stayed < 128, qPrintable(QString::number(stayed)));
+        QCOMPARE(w->txtID->text(), expected[stayed]);
+        QVERIFY(rs(w)->orderPending());
+
+        dravon::KeyOrder::holdForTesting(false);
+        QTest::keyClick(grid, Qt::Key_PageDown);
+        QVERIFY(!rs(w)->orderPending());
+        QVERIFY(rs(w)->recNo() > stayed);
+        QCOMPARE(w->txtID->text(), expected[rs(w)->recNo()]);
+        QVERIFY(visibleRowsInOrder());
+        QVERIFY2(recorder->messages.isEmpty(), qPrintable(recorder->texts().join('\n')));
+    }
 
     // ---- identifiers -------------------------------------------------------
 

@@ -11,16 +11,27 @@
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
 #include "gui/ServerAddressBox.h"
+#include "gui/SharedConnection.h"
 #include "support/GuiHelpers.h"
 #include "support/TestServer.h"
 #include "support/TestWorkspace.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 using testsupport::ServerDatabase;
 using testsupport::TestWorkspace;
@@ -45,6 +56,115 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_path;
+};
+
+// A route to the test server: it carries the program's connections both
+// ways until cut; then it ends them and takes new ones without ever
+// answering, as a host that cannot be reached (each attempt to connect
+// waits for its timeout) until mended.
+class ServerRoute
+{
+public:
+    explicit ServerRoute(int serverPort) : m_serverPort(serverPort)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(0);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 16);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { carry(); });
+    }
+    ~ServerRoute()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+    void cut() { m_cut = true; }
+    void mend() { m_cut = false; }
+
+private:
+    static sockaddr_in loopback(int port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        return address;
+    }
+    void carry()
+    {
+        std::vector<std::pair<int, int>> routes;  // the program's end, the server's end
+        std::vector<int> unanswered;
+        auto closeAll = [](auto &fds, auto close) {
+            for (auto fd : fds)
+                close(fd);
+            fds.clear();
+        };
+        auto closePair = [](const std::pair<int, int> &p) {
+            ::close(p.first);
+            ::close(p.second);
+        };
+        while (!m_stop) {
+            if (m_cut)
+                closeAll(routes, closePair);
+            else
+                closeAll(unanswered, ::close);
+            std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+            for (const auto &r : routes) {
+                fds.push_back({r.first, POLLIN, 0});
+                fds.push_back({r.second, POLLIN, 0});
+            }
+            ::poll(fds.data(), fds.size(), 20);
+            std::vector<std::pair<int, int>> open;
+            for (size_t i = 0; i < routes.size(); ++i) {
+                bool alive = true;
+                for (int side = 0; side < 2 && alive; ++side) {
+                    if (!(fds[1 + 2 * i + side].revents & (POLLIN | POLLHUP | POLLERR)))
+                        continue;
+                    const int from = side == 0 ? routes[i].first : routes[i].second;
+                    const int to = side == 0 ? routes[i].second : routes[i].first;
+                    char buffer[16384];
+                    const ssize_t n = ::read(from, buffer, sizeof buffer);
+                    alive = n > 0 && ::write(to, buffer, size_t(n)) == n;
+                }
+                if (alive)
+                    open.push_back(routes[i]);
+                else
+                    closePair(routes[i]);
+            }
+            routes = open;
+            if (fds[0].revents & POLLIN) {
+                const int client = ::accept(m_listener, nullptr, nullptr);
+                if (client < 0)
+                    continue;
+                if (m_cut) {
+                    unanswered.push_back(client);
+                    continue;
+                }
+                const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in address = loopback(m_serverPort);
+                if (::connect(server, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+                    routes.push_back({client, server});
+                } else {
+                    ::close(server);
+                    ::close(client);
+                }
+            }
+        }
+        closeAll(routes, closePair);
+        closeAll(unanswered, ::close);
+    }
+
+    int m_serverPort;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_cut{false};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 }
@@ -178,6 +298,8 @@ private slots:
             }
         }
         start();
+        // Tried again at the person's next action.
+        dravon::Connection::noteUserAction();
         SQLExecute(update, conn);
         QCOMPARE(db.query(QStringLiteral("SELECT \"Remark\" FROM \"User\"")), QStringList(QStringLiteral("after")));
         QVERIFY(conn.isOpen());
@@ -201,6 +323,62 @@ private slots:
         }
         QCOMPARE(db.query(QStringLiteral("SELECT count(*) FROM \"TeacherInfo\"")), QStringList(QStringLiteral("0")));
         QVERIFY(SQLSearch(QStringLiteral("Select * From [User]"), conn));
+    }
+
+    // The server cannot be reached (each attempt to connect waits for the
+    // timeout): the statement that finds the connection lost says so, the
+    // next tries once to connect and says the server cannot be reached, and
+    // the statements after it say the same at once. A key that answers a
+    // message box is no new attempt; a key in a window is, and once the
+    // server can be reached again the connection goes on.
+    void unreachableServerIsTriedOncePerAction()
+    {
+        ServerDatabase db;
+        ServerRoute route(testsupport::TestServer::instance().port());
+        dravon::pg::ServerAddress address = db.address();
+        address.port = route.port();
+        dravon::Connection conn;
+        conn.setServerAddress(address);
+        conn.open();
+        SetSharedConnection(&conn);
+        auto unregister = qScopeGuard([] { SetSharedConnection(nullptr); });
+        const QString update = QStringLiteral("Update [User] Set Remark='after' where UserID='1001'");
+        auto attempt = [&](QString *failure) {
+            QElapsedTimer clock;
+            clock.start();
+            try {
+                SQLExecute(update, conn);
+            } catch (const dravon::Error &e) {
+                *failure = e.text();
+            }
+            return clock.elapsed();
+        };
+
+        route.cut();
+        QString lost, unreachable;
+        attempt(&lost);
+        QVERIFY2(lost.contains(QStringLiteral("的连接中断了,这次的操作没有完成")), qPrintable(lost));
+        const qint64 waited = attempt(&unreachable);
+        QVERIFY2(unreachable.contains(QStringLiteral("现在还连不上,这次的操作没有完成")), qPrintable(unreachable));
+        QVERIFY2(waited >= 4000, qPrintable(QString::number(waited)));
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Veltrana"), unreachable);
+        box.show();
+        QTest::keyClick(&box, Qt::Key_Space);
+        for (int i = 0; i < 3; ++i) {
+            QString again;
+            const qint64 took = attempt(&again);
+            QCOMPARE(again, unreachable);
+            QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        }
+
+        route.mend();
+        QLineEdit edit;
+        edit.show();
+        QTest::keyClick(&edit, Qt::Key_A);
+        QString none;
+        attempt(&none);
+        QCOMPARE(none, QString());
+        QCOMPARE(db.query(QStringLiteral("SELECT \"Remark\" FROM \"User\"")), QStringList(QStringLiteral("after")));
     }
 
     void configurationKeepsTheFileKey()

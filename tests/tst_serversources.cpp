@@ -8,6 +8,7 @@
 #include "data/Dravon.h"
 #include "data/Error.h"
 #include "data/RecordSet.h"
+#include "data/KeyOrder.h"
 #include "data/RowCounter.h"
 #include "data/TableSource.h"
 #include "support/TestServer.h"
@@ -39,6 +40,35 @@ QString seedScores(int rows)
 QString student(int n)
 {
     return QStringLiteral("S%1").arg(n, 5, 10, QLatin1Char('0'));
+}
+
+// The numbers of the first rows seeded, in the order the file sorts them
+// by a column: empty values first (last when descending), numbers by
+// value, texts byte by byte, equal values in key order.
+enum class SortColumn { Score, Term };
+QVector<int> seededOrder(int rows, SortColumn column, bool descending)
+{
+    struct Row
+    {
+        int n;
+        QVariant score;
+        QByteArray term;
+    };
+    QVector<Row> order;
+    for (int n = 1; n <= rows; ++n)
+        order.append({n, n % 7 == 0 ? QVariant() : QVariant((n * 37) % 101),
+                      QByteArrayList{"第一学期", "第二学期", "Term B", "term a"}.at(n % 4)});
+    auto less = [&](const Row &x, const Row &y) {
+        if (column == SortColumn::Score)
+            return y.score.isValid() && (!x.score.isValid() || x.score.toInt() < y.score.toInt());
+        return x.term < y.term;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const Row &a, const Row &b) { return descending ? less(b, a) : less(a, b); });
+    QVector<int> numbers;
+    for (const Row &row : std::as_const(order))
+        numbers.append(row.n);
+    return numbers;
 }
 
 }
@@ -88,6 +118,8 @@ private slots:
     {
         dravon::RowCounter::holdCheckpointsForTesting(false);
         dravon::TableSource::setCountAtOpenLimitForTesting(dravon::TableSource::defaultCountAtOpenLimit);
+        dravon::RowSource::setSortHereLimitForTesting(dravon::RowSource::defaultSortHereLimit);
+        dravon::KeyOrder::holdForTesting(false);
         m_conn.reset();
         m_db.reset();
     }
@@ -171,31 +203,12 @@ private slots:
         QCOMPARE(rs->text(expected - 1, 0), student(expected));
         QCOMPARE(rs->fields().at(1).type, dravon::FieldType::Real);
 
-        // The expected orders, from the rows as the server holds them.
-        struct Row
-        {
-            int n;
-            QVariant score;
-            QByteArray term;
-        };
-        QVector<Row> rows;
-        for (int n = 1; n <= expected; ++n)
-            rows.append({n, n % 7 == 0 ? QVariant() : QVariant((n * 37) % 101),
-                         QByteArrayList{"第一学期", "第二学期", "Term B", "term a"}.at(n % 4)});
         auto check = [&](int field, bool descending) {
-            QVector<Row> order = rows;
-            std::stable_sort(order.begin(), order.end(), [&](const Row &a, const Row &b) {
-                auto less = [&](const Row &x, const Row &y) {
-                    if (field == 1)
-                        return y.score.isValid() && (!x.score.isValid() || x.score.toInt() < y.score.toInt());
-                    return x.term < y.term;
-                };
-                return descending ? less(b, a) : less(a, b);
-            });
+            const QVector<int> order = seededOrder(expected, field == 1 ? SortColumn::Score : SortColumn::Term, descending);
             QVERIFY(rs->sortBy(field, descending));
             QCOMPARE(rs->recordCount(), expected);
             for (int row : {0, 1, expected / 3, expected / 2, expected - 2, expected - 1})
-                QCOMPARE(rs->text(row, 0), student(order[row].n));
+                QCOMPARE(rs->text(row, 0), student(order[row]));
         };
         check(1, false);
         check(1, true);
@@ -271,6 +284,140 @@ private slots:
         QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
         QCOMPARE(rs->text(1000, 0), QStringLiteral("1001"));
         QCOMPARE(rs->text(rows - 1, 0), QString::number(rows));
+    }
+
+    // A large table sorted by a column shows its first pages (the first and
+    // last rows, those around the current one) from a worker's own session
+    // before the whole order arrives; they agree row for row with the
+    // file's order, over empty values, ties, numbers and texts. When the
+    // whole order comes no known row moves and the views are not reset.
+    void largeTableSortShowsItsPagesFirst_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<int>("keep");
+        QTest::newRow("scores ascending, current row empty") << "Score" << false << 1399;
+        QTest::newRow("scores descending, current row in the middle") << "Score" << true << 1500;
+        QTest::newRow("terms ascending, first row current") << "Term" << false << 0;
+        QTest::newRow("scores descending, current row empty") << "Score" << true << 2995;
+    }
+    void largeTableSortShowsItsPagesFirst()
+    {
+        QFETCH(QString, column);
+        QFETCH(bool, descending);
+        QFETCH(int, keep);
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        rs->waitForCount();
+        rs->moveTo(keep);
+        const QString kept = rs->fieldText(QStringLiteral("StudentID"));
+        QCOMPARE(kept, student(keep + 1));
+        QStringList expected;
+        for (int n : seededOrder(scoreRows, column == QLatin1String("Score") ? SortColumn::Score : SortColumn::Term,
+                                 descending))
+            expected << student(n);
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        QSignalSpy resets(rs.get(), &QAbstractItemModel::modelReset);
+        const int program = otherConnections();
+
+        dravon::KeyOrder::holdForTesting(true);  // the whole order waits
+        QVERIFY(rs->sortBy(rs->fieldIndex(column), descending));
+        QVERIFY(rs->orderPending());
+        QCOMPARE(otherConnections(), program + 1);  // the worker's session
+        QCOMPARE(rs->recordCount(), scoreRows);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), kept);
+        QCOMPARE(rs->recNo(), int(expected.indexOf(kept)));
+        int known = 0;
+        for (int row = 0; row < scoreRows; ++row) {
+            const QString shown = rs->data(rs->index(row, sid)).toString();
+            if (shown.isEmpty())
+                continue;
+            QCOMPARE(shown, expected[row]);
+            ++known;
+        }
+        for (int row : {0, 127, scoreRows - 128, scoreRows - 1, rs->recNo()})
+            QCOMPARE(rs->data(rs->index(row, sid)).toString(), expected[row]);
+        QVERIFY2(known >= 256 && known <= 3 * 128 + 1, qPrintable(QString::number(known)));
+
+        resets.clear();
+        const int current = rs->recNo();
+        dravon::KeyOrder::holdForTesting(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!rs->orderPending(), 20000);
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), kept);
+        for (int row = 0; row < scoreRows; ++row)
+            QCOMPARE(rs->data(rs->index(row, sid)).toString(), expected[row]);
+        QTRY_COMPARE_WITH_TIMEOUT(otherConnections(), program, 10000);
+    }
+
+    // 取消 while the server reads the first pages stops the worker's
+    // statement there and leaves the order as it was. A cancelled wait for
+    // the rest of an order keeps the current record and the rows shown; a
+    // Save then waits for the whole order, read again, and stores the row.
+    void cancelledServerSortKeepsTheShownRows()
+    {
+        dravon::RowSource::setSortHereLimitForTesting(0);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        rs->waitForCount();
+        rs->moveTo(1500);
+        const int sid = rs->fieldIndex(QStringLiteral("StudentID"));
+        const int score = rs->fieldIndex(QStringLiteral("Score"));
+        {
+            // Another session holds the table: the worker's statement waits
+            // on the server until it is stopped (or, at last, the server
+            // ends the idle holder).
+            dravon::pg::Session holder(m_db->address());
+            holder.exec(QStringLiteral("SET idle_in_transaction_session_timeout = '8s'"));
+            holder.exec(QStringLiteral("BEGIN"));
+            holder.exec(QStringLiteral("LOCK TABLE \"Score\" IN ACCESS EXCLUSIVE MODE"));
+            int asked = 0;
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(!rs->sortBy(score, false, [&](qint64, qint64) { return ++asked < 5; }));
+            const qint64 took = clock.elapsed();
+            QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+            QCOMPARE(rs->sortField(), -1);
+            QCOMPARE(rs->recNo(), 1500);
+            QCOMPARE(rs->text(0, sid), student(1));
+            QTRY_COMPARE_WITH_TIMEOUT(m_db->query(QStringLiteral("SELECT count(*) FROM pg_stat_activity "
+                                                                 "WHERE wait_event_type = 'Lock' AND pid <> pg_backend_pid()")),
+                                      QStringList{"0"}, 2000);
+            holder.exec(QStringLiteral("ROLLBACK"));
+        }
+
+        const QString kept = rs->fieldText(QStringLiteral("StudentID"));
+        QStringList expected;
+        for (int n : seededOrder(scoreRows, SortColumn::Score, false))
+            expected << student(n);
+        dravon::KeyOrder::holdForTesting(true);
+        QVERIFY(rs->sortBy(score, false));
+        const int current = rs->recNo();
+        int unknown = 200;
+        while (!rs->data(rs->index(unknown, sid)).toString().isEmpty())
+            ++unknown;
+        int waits = 0;
+        rs->setLongWait([&](const std::function<void(const dravon::Progress &)> &work) {
+            ++waits;
+            work([](qint64, qint64) { return false; });
+        });
+        rs->moveTo(unknown);
+        QCOMPARE(waits, 1);
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(rs->fieldText(QStringLiteral("StudentID")), kept);
+        QVERIFY(rs->orderPending());
+        QCOMPARE(rs->data(rs->index(0, sid)).toString(), expected[0]);
+        QVERIFY(rs->data(rs->index(unknown, sid)).toString().isEmpty());
+
+        dravon::KeyOrder::holdForTesting(false);
+        rs->edit();
+        rs->setFieldText(QStringLiteral("Remark"), QStringLiteral("改过"));
+        rs->post();
+        QVERIFY(!rs->orderPending());
+        QCOMPARE(rs->recNo(), current);
+        QCOMPARE(m_db->query(QStringLiteral("SELECT \"StudentID\" FROM \"Score\" WHERE \"Remark\" = '改过'")),
+                 QStringList{kept});
+        QCOMPARE(rs->data(rs->index(unknown, sid)).toString(), expected[unknown]);
     }
 
     // A result the server produces slowly: the first page, then the rest by

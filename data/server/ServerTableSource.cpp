@@ -14,11 +14,6 @@ namespace dravon {
 
 namespace {
 
-constexpr int pageSize = 128;
-constexpr int walkPageSize = 1024;
-constexpr int tableCacheRows = 2048;
-constexpr int aroundBatch = 64;
-
 qint64 readMaxKey(Connection &connection, const QString &quotedTable)
 {
     const pg::Result r = connection.session().exec(QStringLiteral("SELECT max(\"Id\") FROM %1").arg(quotedTable));
@@ -42,16 +37,11 @@ QString serverTableNamed(Connection &connection, const QString &name)
 
 ServerTableSource::ServerTableSource(Connection &connection, const QString &table, const QString &condition,
                                      QObject *parent)
-    : RowSource(connection, parent),
-      m_table(table),
+    : PagedTableSource(connection, table, condition.trimmed(),
+                       readMaxKey(connection, connection.dialect().quoteName(table)), parent),
       m_quotedTable(connection.dialect().quoteName(table)),
-      m_condition(condition.trimmed().isEmpty() ? QString() : connection.dialect().rewrite(condition)),
-      m_programCondition(condition.trimmed()),
-      m_map(*this, readMaxKey(connection, m_quotedTable))
+      m_serverCondition(condition.trimmed().isEmpty() ? QString() : connection.dialect().rewrite(condition))
 {
-    m_values.setMaxCost(tableCacheRows);
-    m_map.setEvents({[this](int first, int last) { emit aboutToInsert(first, last); }, [this] { emit inserted(); },
-                     [this] { emit aboutToReset(); }, [this] { emit resetDone(); }, [this] { forgetMemo(); }});
     // The columns in their order with their types. "Id" is a field only where
     // it is the table's own key (the record tables); on the master tables it
     // stands in for the file's hidden row key and is not shown.
@@ -79,14 +69,6 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
             m_map.maxKey(), counterStride()));
 }
 
-std::optional<RowSource::KeyedRows> ServerTableSource::keyedRows() const
-{
-    // Sorted by a column, the positions no longer follow the keys.
-    if (sortOrder().field >= 0)
-        return std::nullopt;
-    return KeyedRows{m_table, m_programCondition, m_map.maxKey(), m_map.localKeys().values()};
-}
-
 pg::Result ServerTableSource::run(const QString &sql, const QVector<QVariant> &params)
 {
     return m_connection.session().exec(sql, params);
@@ -106,20 +88,12 @@ pg::Result ServerTableSource::write(const QString &sql, const QVector<QVariant> 
 QString ServerTableSource::where(const QString &keyCondition) const
 {
     QString text = QStringLiteral("WHERE ") + keyCondition;
-    if (!m_condition.isEmpty())
-        text += QStringLiteral(" AND (%1)").arg(m_condition);
+    if (!m_serverCondition.isEmpty())
+        text += QStringLiteral(" AND (%1)").arg(m_serverCondition);
     return text;
 }
 
-QString ServerTableSource::localKeyList() const
-{
-    QStringList keys;
-    for (qint64 k : m_map.localKeys())
-        keys << QString::number(k);
-    return keys.join(QLatin1Char(','));
-}
-
-QVector<qint64> ServerTableSource::takeRows(const pg::Result &result)
+QVector<qint64> ServerTableSource::takeRows(const pg::Result &result, bool replace)
 {
     QVector<qint64> keys;
     keys.reserve(result.rows());
@@ -127,12 +101,11 @@ QVector<qint64> ServerTableSource::takeRows(const pg::Result &result)
     for (int r = 0; r < result.rows(); ++r) {
         const qint64 key = result.value(r, 0).toLongLong();
         keys.append(key);
-        if (withValues && !m_values.contains(key)) {
+        if (withValues && (replace || !isKept(key))) {
             auto *values = new Values(m_fields.size());
             for (int f = 0; f < m_fields.size(); ++f)
                 (*values)[f] = result.value(r, f + 1);
-            m_values.insert(key, values);
-            ++m_rowsFetched;
+            keep(key, values);
         }
     }
     return keys;
@@ -145,152 +118,41 @@ QVector<qint64> ServerTableSource::keysBetween(qint64 above, qint64 below, int l
                                       where(QStringLiteral("\"Id\" > $1 AND \"Id\" < $2")),
                                       descending ? QStringLiteral("DESC") : QString()),
                              {above, below, limit < 0 ? QVariant() : QVariant(limit), offset});
-    return takeRows(r);
+    return takeRows(r, false);
 }
 
-void ServerTableSource::readFront(int wanted)
+QVector<qint64> ServerTableSource::readRows(qint64 above, qint64 below, int limit, bool descending)
 {
-    forgetMemo();
-    if (!m_map.gapOpen())
-        return;
-    const pg::Result r = run(QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY \"Id\" LIMIT $3")
-                                 .arg(m_columns, m_quotedTable, where(QStringLiteral("\"Id\" > $1 AND \"Id\" < $2"))),
-                             {m_map.frontLast(), m_map.backFirst(), wanted});
-    const QVector<qint64> stepped = takeRows(r);
-    m_map.addFront(stepped, stepped.size() < wanted);
-    if (!m_map.gapOpen() && m_counter)
-        m_counter->cancel();
+    return takeRows(run(QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY \"Id\"%4 LIMIT $3")
+                            .arg(m_columns, m_quotedTable, where(QStringLiteral("\"Id\" > $1 AND \"Id\" < $2")),
+                                 descending ? QStringLiteral(" DESC") : QString()),
+                        {above, below, limit}),
+                    false);
 }
 
-bool ServerTableSource::fetchMore()
+QVector<qint64> ServerTableSource::readRowsWithKeys(const QVector<qint64> &keys)
 {
-    if (!m_map.gapOpen())
-        return false;
-    const int before = count();
-    readFront(pageSize);
-    return count() > before;
+    return takeRows(run(QStringLiteral("SELECT %1 FROM %2 WHERE \"Id\" = ANY($1::bigint[])").arg(m_columns, m_quotedTable),
+                        {keyArray(keys)}),
+                    true);
 }
 
-bool ServerTableSource::ensure(int row)
+std::optional<Values> ServerTableSource::readRow(qint64 key)
 {
-    while (row >= count() && m_map.state() == PositionMap::State::Front) {
-        const int before = count();
-        readFront(pageSize);
-        if (count() == before)
-            break;
-    }
-    return row < count();
-}
-
-void ServerTableSource::learnAfter(int row)
-{
-    if (m_map.gapOpen() && row >= m_map.frontSize() - 1)
-        readFront(walkPageSize);
-}
-
-void ServerTableSource::learnBefore(int row)
-{
-    forgetMemo();
-    if (m_map.state() != PositionMap::State::FrontAndBack || row != m_map.frontSize())
-        return;
-    const pg::Result r = run(QStringLiteral("SELECT %1 FROM %2 %3 ORDER BY \"Id\" DESC LIMIT $3")
-                                 .arg(m_columns, m_quotedTable, where(QStringLiteral("\"Id\" < $1 AND \"Id\" > $2"))),
-                             {m_map.backFirst(), m_map.frontLast(), pageSize});
-    const QVector<qint64> stepped = takeRows(r);
-    m_map.addBack(stepped, stepped.size() < pageSize);
-    if (!m_map.gapOpen() && m_counter)
-        m_counter->cancel();
-}
-
-int ServerTableSource::loadLast()
-{
-    if (m_map.state() == PositionMap::State::Front) {
-        m_map.openBack();
-        learnBefore(m_map.frontSize());
-    }
-    return count() - 1;
-}
-
-void ServerTableSource::fetchAround(int row)
-{
-    // The neighbouring rows whose keys are known, in one read.
-    QVector<qint64> missing;
-    const int total = count();
-    const int from = qMax(0, row - aroundBatch / 4);
-    for (int r = from; r < total && r < from + aroundBatch; ++r) {
-        const qint64 key = m_map.keyAt(r);
-        if (key >= 0 && !m_values.contains(key))
-            missing.append(key);
-    }
-    if (missing.isEmpty())
-        return;
-    const pg::Result r = run(QStringLiteral("SELECT %1 FROM %2 WHERE \"Id\" = ANY($1::bigint[])").arg(m_columns, m_quotedTable),
-                             {keyArray(missing)});
-    const QVector<qint64> found = takeRows(r);
-    // A row deleted elsewhere shows empty rather than failing.
-    for (qint64 key : std::as_const(missing))
-        if (!found.contains(key))
-            m_values.insert(key, new Values(m_fields.size()));
-}
-
-Values ServerTableSource::values(int row)
-{
-    if (remembers(row))
-        return remembered();
-    const qint64 key = m_map.keyAt(row);
-    if (key < 0)
-        return Values(m_fields.size());
-    const Values *v = m_values.object(key);
-    if (!v) {
-        fetchAround(row);
-        v = m_values.object(key);
-    }
-    if (!v)
-        return Values(m_fields.size());
-    return remember(row, *v);
-}
-
-void ServerTableSource::applyFirstCount(qint64 count)
-{
-    m_map.applyFirstCount(count);
-}
-
-void ServerTableSource::applyCount(const RowCounter::Result &result)
-{
-    m_map.applyCheckpoints(result.checkpoints, result.count);
-}
-
-void ServerTableSource::settle(int row)
-{
-    if (!m_map.isProvisional(row))
-        return;
-    // By key: the worker's checkpoints are awaited; without them (a small
-    // table, or the worker failed) the keys are read here in one pass.
-    waitForCount();
-    if (m_map.isProvisional(row))
-        m_map.placeByKeys();
-}
-
-std::optional<int> ServerTableSource::positionOfKey(qint64 key)
-{
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const PositionMap::Lookup found = m_map.positionOf(key);
-        if (!found.needsCount)
-            return found.row;
-        // Between the rows read from the front and the back, or standing by
-        // position only: the count (and the keys) first.
-        waitForCount();
-        if (m_map.gapOpen())
-            return std::nullopt;
-        m_map.placeByKeys();
-    }
-    return std::nullopt;
+    const pg::Result r = run(QStringLiteral("SELECT %1 FROM %2 WHERE \"Id\" = $1").arg(m_columns, m_quotedTable), {key});
+    if (r.rows() == 0)
+        return std::nullopt;
+    Values values(m_fields.size());
+    for (int f = 0; f < m_fields.size(); ++f)
+        values[f] = r.value(0, f + 1);
+    return values;
 }
 
 // ---- writes
 
 void ServerTableSource::insertRow(int row, const Values &values)
 {
+    completeOrder();
     QStringList names, marks;
     QVector<QVariant> bound;
     for (int i = 0; i < m_fields.size(); ++i) {
@@ -307,21 +169,6 @@ void ServerTableSource::insertRow(int row, const Values &values)
     const qint64 key = write(sql, bound).value(0, 0).toLongLong();
     m_map.insertKey(row, key);
     readOne(key);
-}
-
-bool ServerTableSource::readOne(qint64 key)
-{
-    forgetMemo();
-    const pg::Result r = run(QStringLiteral("SELECT %1 FROM %2 WHERE \"Id\" = $1").arg(m_columns, m_quotedTable), {key});
-    auto *values = new Values(m_fields.size());
-    if (r.rows() > 0) {
-        for (int f = 0; f < m_fields.size(); ++f)
-            (*values)[f] = r.value(0, f + 1);
-        ++m_rowsFetched;
-    }
-    // A row read again replaces what was kept of it; a row gone shows empty.
-    m_values.insert(key, values);
-    return r.rows() > 0;
 }
 
 namespace {
@@ -343,6 +190,7 @@ QString unchangedSince(const Dialect &dialect, const QVector<Field> &fields, con
 
 void ServerTableSource::updateRow(int row, const Values &read, const Values &values, const QVector<bool> &changed)
 {
+    completeOrder();
     const qint64 key = m_map.keyAt(row);
     QStringList sets;
     QVector<QVariant> bound;
@@ -366,6 +214,7 @@ void ServerTableSource::updateRow(int row, const Values &read, const Values &val
 
 void ServerTableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &read)
 {
+    completeOrder();
     pg::Session &session = m_connection.session();
     auto work = [&] {
         for (int i = 0; i < rows.size(); ++i) {
@@ -386,16 +235,9 @@ void ServerTableSource::deleteRows(const QVector<int> &rows, const QVector<Value
         session.transaction(work);
 }
 
-void ServerTableSource::forget(int row)
-{
-    forgetMemo();
-    const qint64 key = m_map.removeAt(row);
-    if (key >= 0)
-        m_values.remove(key);
-}
-
 Values ServerTableSource::reread(int row, const Values &)
 {
+    completeOrder();
     forgetMemo();
     const qint64 key = m_map.keyAt(row);
     if (key < 0 || !readOne(key))
@@ -479,38 +321,42 @@ std::optional<int> ServerTableSource::find(int field, const QString &text, bool 
         for (int r = 0; r < here.rows(); ++r)
             candidates << here.value(r, 0).toLongLong();
     }
-    std::optional<int> best;
-    for (qint64 candidate : std::as_const(candidates)) {
-        const std::optional<int> at = positionOfKey(candidate);
-        if (at && (!best || *at < *best))
-            best = at;
-    }
-    return best;
+    return firstPositionOf(candidates);
 }
 
 // ---- sorting
 
-std::optional<int> ServerTableSource::sortBy(int field, bool descending, int keep, const Progress &)
+std::optional<int> ServerTableSource::sortBy(int field, bool descending, int keep, const Progress &progress)
 {
-    const qint64 keepKey = keep >= 0 && keep < count() ? m_map.keyAt(keep) : -1;
+    const qint64 keepKey = keep >= 0 && keep < count() ? keyOfRow(keep) : -1;
     const QString local = localKeyList();
     QString rows = QStringLiteral("\"Id\" <= $1");
-    if (!m_condition.isEmpty())
-        rows = QStringLiteral("(%1 AND (%2))").arg(rows, m_condition);
+    if (!m_serverCondition.isEmpty())
+        rows = QStringLiteral("(%1 AND (%2))").arg(rows, m_serverCondition);
     if (!local.isEmpty())
         rows += QStringLiteral(" OR \"Id\" IN (%1)").arg(local);
-    // Empty values first, as the file sorts them.
-    const pg::Result r = run(QStringLiteral("SELECT \"Id\" FROM %1 WHERE %2 ORDER BY %3 %4, \"Id\"")
-                                 .arg(m_quotedTable, rows, m_connection.dialect().quoteName(m_fields[field].name),
-                                      descending ? QStringLiteral("DESC NULLS LAST") : QStringLiteral("ASC NULLS FIRST")),
-                             {m_map.maxKey()});
-    QVector<qint64> keys;
-    keys.reserve(r.rows());
-    for (int i = 0; i < r.rows(); ++i)
-        keys << r.value(i, 0).toLongLong();
-    m_map.setOrder(keys);
-    setSortOrder(field, descending);
-    return keepKey >= 0 ? positionOfKey(keepKey).value_or(-1) : -1;
+    const ServerSort sort{m_quotedTable, rows, m_connection.dialect().quoteName(m_fields[field].name), descending,
+                          m_map.maxKey()};
+    if (countKnown() && count() <= sortHereLimit()) {
+        const pg::Result r = run(sort.orderSql(), {m_map.maxKey()});
+        QVector<qint64> keys;
+        keys.reserve(r.rows());
+        for (int i = 0; i < r.rows(); ++i)
+            keys << r.value(i, 0).toLongLong();
+        showOrder(keys, field, descending);
+        return keepKey >= 0 ? positionOfKey(keepKey).value_or(-1) : -1;
+    }
+    auto worker = std::make_shared<ServerKeyOrder>(m_connection.session().address(), sort, keepKey, pageSize);
+    const std::optional<SortedPages::Result> pages = worker->awaitPages(countKnown() ? count() : 0, progress);
+    if (!pages)
+        return std::nullopt;
+    m_sort = sort;
+    return showPagesFirst(*pages, field, descending, pages->count <= pageSize ? nullptr : worker);
+}
+
+std::shared_ptr<KeyOrder> ServerTableSource::orderWorker()
+{
+    return std::make_shared<ServerKeyOrder>(m_connection.session().address(), m_sort);
 }
 
 }

@@ -2,14 +2,12 @@
 // A table's rows on a PostgreSQL server, in the order of the row key "Id"
 // (the stand-in for the file's row key, never reused). Reads are keyset
 // pages by "Id" through the connection's libpq session, so nothing stays
-// open between events; the rows' places are the position map's business, as
-// for a file (PositionMap.h). A store or delete changes exactly the row that
+// open between events; paging, placing and sorting are shared with the
+// file's tables (PagedTableSource.h), this class reads and writes. A store or delete changes exactly the row that
 // was read and only while every column is as it was read, so a second clerk's
 // Save of a row changed meanwhile is refused and nothing is lost.
-#include "data/PositionMap.h"
-#include "data/RowSource.h"
-
-#include <QCache>
+#include "data/PagedTableSource.h"
+#include "data/server/ServerKeyOrder.h"
 
 namespace dravon {
 
@@ -22,7 +20,7 @@ class Result;
 // the database has no such table.
 QString serverTableNamed(Connection &connection, const QString &name);
 
-class ServerTableSource : public RowSource, private KeyReader
+class ServerTableSource : public PagedTableSource
 {
     Q_OBJECT
 public:
@@ -31,40 +29,23 @@ public:
     ServerTableSource(Connection &connection, const QString &table, const QString &condition,
                       QObject *parent = nullptr);
 
-    QString tableName() const override { return m_table; }
-    int count() const override { return m_map.count(); }
-    bool countKnown() const override { return m_map.countKnown(); }
-    bool ensure(int row) override;
-    bool fetchMore() override;
-    int loadLast() override;
-    Values values(int row) override;
-    void learnAfter(int row) override;
-    void learnBefore(int row) override;
-    void settle(int row) override;
-
     void insertRow(int row, const Values &values) override;
     void updateRow(int row, const Values &read, const Values &values, const QVector<bool> &changed) override;
     void deleteRows(const QVector<int> &rows, const QVector<Values> &read) override;
     Values reread(int row, const Values &read) override;
-    void forget(int row) override;
-    void forgetValues() override
-    {
-        forgetMemo();
-        m_values.clear();
-    }
 
     std::optional<QVariant> lookup(int keyField, const QString &key, int resultField) override;
     std::optional<int> find(int field, const QString &text, bool prefix) override;
-    qint64 keyOfRow(int row) override { return row >= 0 && row < count() ? m_map.keyAt(row) : -1; }
-    std::optional<int> rowOfKey(qint64 key) override { return positionOfKey(key); }
-    std::optional<KeyedRows> keyedRows() const override;
+    // A small set is sorted here at once; a larger one by a worker on a
+    // session of its own, which sends the first pages at once and then the
+    // whole order, with progress (a cancel stops its statement on the server).
     std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
 
-    bool positionsKnown() const override { return !m_counter || m_counter->isFinished(); }
-
 protected:
-    void applyCount(const RowCounter::Result &result) override;
-    void applyFirstCount(qint64 count) override;
+    QVector<qint64> readRows(qint64 above, qint64 below, int limit, bool descending) override;
+    QVector<qint64> readRowsWithKeys(const QVector<qint64> &keys) override;
+    std::optional<Values> readRow(qint64 key) override;
+    std::shared_ptr<KeyOrder> orderWorker() override;
 
 private:
     QVector<qint64> keysBetween(qint64 above, qint64 below, int limit, int offset, bool descending) override;
@@ -72,23 +53,16 @@ private:
     // Runs a write; the server's refusal becomes WriteRefused.
     pg::Result write(const QString &sql, const QVector<QVariant> &params);
     QString where(const QString &keyCondition) const;
-    QString localKeyList() const;
-    QVector<qint64> takeRows(const pg::Result &result);
-    void readFront(int wanted);
-    void fetchAround(int row);
-    bool readOne(qint64 key);
-    std::optional<int> positionOfKey(qint64 key);
+    // The rows with their values as read; the keys.
+    QVector<qint64> takeRows(const pg::Result &result, bool replace);
     // The text as a value of the field's type; none when it cannot be one
     // (the server would refuse to compare it with the column).
     std::optional<QVariant> comparable(int field, const QString &text) const;
 
-    QString m_table;
     QString m_quotedTable;
-    QString m_condition;  // rewritten for the server; empty for none
-    QString m_programCondition;  // as the program wrote it
-    QString m_columns;    // "Id", then the fields, quoted
-    PositionMap m_map;
-    QCache<qint64, Values> m_values;
+    QString m_serverCondition;  // the condition rewritten for the server; empty for none
+    QString m_columns;          // "Id", then the fields, quoted
+    ServerSort m_sort;          // the current sort, for its whole order
 };
 
 }
