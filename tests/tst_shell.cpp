@@ -391,6 +391,8 @@ private slots:
         QTest::newRow("quote in number") << "1001' OR '1'='1" << "x" << false;
         QTest::newRow("quote in password") << "1001" << "' OR UserPassword<>'" << false;
         QTest::newRow("comment") << "1001' --" << "" << false;
+        // A backslash is no escape character in the statement, on either engine.
+        QTest::newRow("backslash before quote") << "1001" << "\\' OR 1=1 --" << false;
         QTest::newRow("quoted account") << "O'Neil" << "it's" << true;
     }
     void loginQuotesWhatIsTyped()

@@ -16,15 +16,19 @@
 #include "forms/students/StudentScore_Unit.h"
 #include "forms/system/About_Unit.h"
 #include "forms/system/BackUpData_Unit.h"
+#include "forms/system/KeptDatabases_Unit.h"
 #include "forms/system/ModifyPassword_Unit.h"
 #include "forms/system/SchoolInfo_Unit.h"
 #include "gui/Shell_Unit.h"
 #include "app/Program_Unit.h"
 #include "data/StagingFiles.h"
+#include "data/ServerSettings.h"
+#include "data/server/ServerBackup.h"
 #include "gui/controls/DataSource.h"
 #include "support/FirstVersion.h"
 #include "support/GuiHelpers.h"
 #include "support/ProgramFixture.h"
+#include "support/TestServer.h"
 #include "support/TestWorkspace.h"
 
 #include <QAction>
@@ -39,6 +43,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
+#include <QTableWidget>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
@@ -88,6 +93,37 @@ QString integrity(const QString &path)
 QStringList colleges(const QString &path)
 {
     return testsupport::querySql(path, QStringLiteral("SELECT GrdName FROM GradeInfo ORDER BY GradeID"));
+}
+
+// The college names a backup holds, in order: read from the copied database
+// file, or, from a server database's dump, by the server's restore tool.
+QStringList backupColleges(const QString &path)
+{
+    if (!testsupport::testsOnServer())
+        return colleges(path);
+    QProcess tool;
+    tool.start(dravon::pg::serverToolPath(QStringLiteral("pg_restore")),
+               {QStringLiteral("--data-only"), QStringLiteral("--table=GradeInfo"), QStringLiteral("--file=-"), path});
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+        return {QStringLiteral("<no dump: %1>").arg(QString::fromLocal8Bit(tool.readAllStandardError()))};
+    // COPY "GradeInfo" ("GradeID", "GrdName", ...) FROM stdin; then a row a line up to "\.".
+    QMap<QString, QString> byId;
+    int idColumn = -1, nameColumn = -1;
+    for (const QString &line : QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("COPY "))) {
+            QStringList columns = line.section(QLatin1Char('('), 1).section(QLatin1Char(')'), 0, 0).split(QStringLiteral(", "));
+            for (QString &c : columns)
+                c.remove(QLatin1Char('"'));
+            idColumn = columns.indexOf(QStringLiteral("GradeID"));
+            nameColumn = columns.indexOf(QStringLiteral("GrdName"));
+        } else if (line == QLatin1String("\\.")) {
+            nameColumn = -1;
+        } else if (nameColumn >= 0) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            byId.insert(fields.value(idColumn), fields.value(nameColumn));
+        }
+    }
+    return byId.values();
 }
 
 void click(QPushButton *button)
@@ -142,6 +178,12 @@ void fillScores(const QString &path, int rows)
 }
 
 }
+
+// A case about the database file itself (its copy, its locks, its journal,
+// its path): on a server database it does not apply, for the reason given.
+#define FILE_ONLY(why)                   \
+    if (testsupport::testsOnServer())    \
+    QSKIP(why)
 
 class SystemWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
@@ -240,6 +282,8 @@ private:
             ws->exec(QStringLiteral("INSERT INTO GradeInfo (GradeID, GrdName) VALUES ('%1', '%2')").arg(id++).arg(name));
     }
     QString inWorkspace(const QString &name) const { return QDir(ws->dir()).filePath(name); }
+    // The college names in the program's database, in order.
+    QStringList dbColleges() const { return ws->query(QStringLiteral("SELECT GrdName FROM GradeInfo ORDER BY GradeID")); }
     // Backs up through the window to `name` (".mdb" is appended by the window).
     void backupTo(const QString &name)
     {
@@ -308,6 +352,12 @@ private slots:
         const QByteArray ini = fileBytes(ws->iniPath());
         QVERIFY2(ini.contains("\nLinkMan=\n"), ini.constData());
         QVERIFY(ini.contains("DBConFileName="));  // the database path is kept
+        // and so is the server the program works on.
+        if (ws->onServer()) {
+            dravon::pg::ServerAddress stored = *ws->serverAddress();
+            stored.password.clear();
+            QCOMPARE(ReadServerAddress(ws->iniPath()), std::optional(stored));
+        }
 
         // Cancel after editing writes nothing and closes the window.
         frmSchoolInfo->edtSchoolName->setText(QStringLiteral("改了但没保存"));
@@ -501,8 +551,9 @@ private slots:
         QCOMPARE(recorder->texts(), QStringList{QStringLiteral("备份成功!")});
         QCOMPARE(recorder->last().title, QStringLiteral("提示"));
         QCOMPARE(recorder->last().icon, QMessageBox::Information);
-        QCOMPARE(integrity(inWorkspace("backup.mdb")), QStringLiteral("ok"));
-        QCOMPARE(colleges(inWorkspace("backup.mdb")), QStringList{QStringLiteral("计算机学院")});
+        if (!ws->onServer())
+            QCOMPARE(integrity(inWorkspace("backup.mdb")), QStringLiteral("ok"));
+        QCOMPARE(backupColleges(inWorkspace("backup.mdb")), QStringList{QStringLiteral("计算机学院")});
         QVERIFY(!frmBackupData->Animate1->isActive());
 
         // The dialog: the Access filter, no extension of its own, no overwrite question.
@@ -548,11 +599,12 @@ private slots:
         backupTo(inWorkspace("keep"));
         QCOMPARE(recorder->texts(), QStringList({QStringLiteral("文件名重复,是否覆盖!"), QStringLiteral("文件名重复,是否覆盖!"),
                                                  QStringLiteral("备份成功!")}));
-        QCOMPARE(colleges(target), QStringList{QStringLiteral("甲")});
+        QCOMPARE(backupColleges(target), QStringList{QStringLiteral("甲")});
     }
 
     void backupIsConsistentWhileWindowsAndWritersAreBusy()
     {
+        FILE_ONLY("another program writes the file through SQLite's locks; several clerks on a server: tst_concurrentsaves");
         start();
         fillScores(ws->dbPath(), 60000);
         // A window with an unsaved new row.
@@ -611,6 +663,7 @@ private slots:
 
     void backupOfALockedDatabaseFailsClearlyAndSoon()
     {
+        FILE_ONLY("a lock on the file; the server's dump reads a snapshot");
         start();
         menu("N2");
         sqlite3 *locker = nullptr;
@@ -647,6 +700,8 @@ private slots:
         QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(target + ".mdb")));
         QVERIFY(recorder->last().text.contains(QStringLiteral("原因: ")));
         QVERIFY(!frmBackupData->Animate1->isActive());
+        if (ws->onServer())
+            return;  // the rest is about the file's path in the ini file and the file itself
 
         // The database path is read from the ini at the moment of the command.
         ws->writeIni(QStringLiteral("[BDConn]\nDBConFileName=%1\n").arg(inWorkspace("gone.mdb")).toUtf8());
@@ -690,8 +745,8 @@ private slots:
         click(frmCollegeSet->btnAdd);
         frmCollegeSet->edtName->setText(QStringLiteral("新学院"));
         click(frmCollegeSet->btnSave);
-        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二", "新学院"}));
-        const QByteArray current = fileHash(ws->dbPath());
+        QCOMPARE(dbColleges(), QStringList({"老一", "老二", "新学院"}));
+        const QByteArray current = ws->onServer() ? QByteArray() : fileHash(ws->dbPath());
 
         restoreFrom(inWorkspace("before.mdb"));
         QCOMPARE(recorder->messages.size(), 2);
@@ -702,14 +757,36 @@ private slots:
         QCOMPARE(dialogsAsked.last()->nameFilters(), QStringList{QStringLiteral("Access(*.mdb)")});
         QVERIFY(!frmBackupData->Animate1->isActive());
 
-        // The old rows are back; the replaced file is kept and named.
-        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二"}));
-        QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
-        const QStringList kept = QDir(ws->dir()).entryList({QStringLiteral("Teach.mdb.before-restore-*")}, QDir::Files);
-        QCOMPARE(kept.size(), 1);
-        QVERIFY(recorder->last().text.contains(kept.first()));
-        QCOMPARE(fileHash(inWorkspace(kept.first())), current);
-        QCOMPARE(colleges(inWorkspace(kept.first())), QStringList({"老一", "老二", "新学院"}));
+        // The old rows are back; the replaced database is kept and named.
+        QCOMPARE(dbColleges(), QStringList({"老一", "老二"}));
+        if (ws->onServer()) {
+            // The password typed in the connection dialog is in the password
+            // file for the program's database only; the restore reached the
+            // server's other databases all the same.
+            const QString line = recorder->last().text.section(QLatin1Char('\n'), 1, 1);
+            const QString prefix = QStringLiteral("原数据库已保存为 服务器上的数据库 %1_before_").arg(ws->serverAddress()->database);
+            QVERIFY2(line.startsWith(prefix), qPrintable(line));
+            const QString kept = line.section(QLatin1Char(' '), -1);
+            QCOMPARE(testsupport::TestServer::instance().query(kept, "SELECT \"GrdName\" FROM \"GradeInfo\" ORDER BY \"GradeID\""),
+                     QStringList({"老一", "老二", "新学院"}));
+            // 旧数据库… lists it, through the same password.
+            QStringList listed;
+            testsupport::whenModal<TfrmKeptDatabases>([&](TfrmKeptDatabases *dialog) {
+                for (int r = 0; r < dialog->lstKept->rowCount(); ++r)
+                    listed << dialog->lstKept->item(r, 0)->text();
+                click(dialog->btnClose);
+            });
+            click(frmBackupData->btnKeptDatabases);
+            QCOMPARE(listed, QStringList{kept});
+            QCOMPARE(recorder->messages.size(), 2);
+        } else {
+            QCOMPARE(integrity(ws->dbPath()), QStringLiteral("ok"));
+            const QStringList kept = QDir(ws->dir()).entryList({QStringLiteral("Teach.mdb.before-restore-*")}, QDir::Files);
+            QCOMPARE(kept.size(), 1);
+            QVERIFY(recorder->last().text.contains(kept.first()));
+            QCOMPARE(fileHash(inWorkspace(kept.first())), current);
+            QCOMPARE(colleges(inWorkspace(kept.first())), QStringList({"老一", "老二", "新学院"}));
+        }
 
         // The program's connection works on the restored file.
         QVERIFY(dm->ADOConn.isOpen());
@@ -733,7 +810,7 @@ private slots:
         click(frmCollegeSet->btnAdd);
         frmCollegeSet->edtName->setText(QStringLiteral("还原后新增"));
         click(frmCollegeSet->btnSave);
-        QCOMPARE(colleges(ws->dbPath()), QStringList({"老一", "老二", "还原后新增"}));
+        QCOMPARE(dbColleges(), QStringList({"老一", "老二", "还原后新增"}));
         QCOMPARE(recorder->messages.size(), 2);
     }
 
@@ -773,10 +850,19 @@ private slots:
         QCOMPARE(recorder->last().icon, QMessageBox::Critical);
         QVERIFY(recorder->last().text.startsWith(QStringLiteral("还原失败!")));
         QVERIFY(recorder->last().text.contains(QDir::toNativeSeparators(candidate)));
-        if (kind != "missing")
-            QVERIFY2(recorder->last().text.contains(QStringLiteral("不是本系统的数据库")), qPrintable(recorder->last().text));
-        if (kind == "column")
-            QVERIFY(recorder->last().text.contains(QStringLiteral("Term")));
+        if (ws->onServer()) {
+            // A database file chosen on a server (a backup of the file days,
+            // say) is no dump of the server's tools: refused before any
+            // window is closed.
+            QVERIFY2(recorder->last().text.contains(QStringLiteral("不是服务器数据库的备份文件")), qPrintable(recorder->last().text));
+            QVERIFY(frmCollegeSet);
+            QCOMPARE(dbColleges(), QStringList{QStringLiteral("现有")});
+        } else {
+            if (kind != "missing")
+                QVERIFY2(recorder->last().text.contains(QStringLiteral("不是本系统的数据库")), qPrintable(recorder->last().text));
+            if (kind == "column")
+                QVERIFY(recorder->last().text.contains(QStringLiteral("Term")));
+        }
         QVERIFY(!frmBackupData->Animate1->isActive());
         QCOMPARE(fileHash(ws->dbPath()), before);
         QVERIFY(QDir(ws->dir()).entryList({QStringLiteral("*before-restore*")}, QDir::Files).isEmpty());
@@ -795,6 +881,7 @@ private slots:
     }
     void restoreTakesEveryVersionTheProgramKnows()
     {
+        FILE_ONLY("the file's schema versions; the server's upgrade in a restore: tst_serverbackup");
         QFETCH(bool, firstVersion);
         start();
         const QString candidate = inWorkspace("older.mdb");
@@ -822,6 +909,7 @@ private slots:
     // found the wrong student.
     void restoreRefusesATornCopy()
     {
+        FILE_ONLY("SQLite's index pages");
         start();
         seedColleges({QStringLiteral("现有")});
         const QString candidate = inWorkspace("torn.mdb");
@@ -873,6 +961,7 @@ private slots:
     }
     void restoreRefusesForeignSchemaObjects()
     {
+        FILE_ONLY("SQLite schema objects; a server backup of another structure: tst_serverbackup");
         QFETCH(QString, change);
         QFETCH(QString, named);
         start();
@@ -892,6 +981,7 @@ private slots:
     // refused, after its copy was checked; the database stays as it was.
     void restoreRefusesADamagedCandidate()
     {
+        FILE_ONLY("damaged SQLite pages");
         TestWorkspace w;
         testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
         const QString candidate = QDir(w.dir()).filePath(QStringLiteral("damaged.mdb"));
@@ -924,6 +1014,7 @@ private slots:
     // not yet in the file: its backup still holds them.
     void backupOfALoggedDatabaseHoldsItsLatestRows()
     {
+        FILE_ONLY("SQLite's write-ahead log");
         TestWorkspace w;
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open_v2(QFile::encodeName(w.dbPath()).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
@@ -944,6 +1035,7 @@ private slots:
 
     void failedRestoreCopyIsReported()
     {
+        FILE_ONLY("the database file's path in the ini file");
         start();
         seedColleges({QStringLiteral("原样")});
         const QString backup = inWorkspace("good.mdb");
@@ -967,6 +1059,7 @@ private slots:
 
     void failedReopenPutsThePreviousFileBack()
     {
+        FILE_ONLY("the replaced file; the server's failed reopen: tst_serverbackup");
         TestWorkspace w;
         testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
         const QString candidate = QDir(w.dir()).filePath(QStringLiteral("new.mdb"));
@@ -994,6 +1087,7 @@ private slots:
 
     void staleJournalsGoWithTheReplacedFile()
     {
+        FILE_ONLY("SQLite's journal files");
         TestWorkspace w;
         testsupport::execSql(w.dbPath(), QStringLiteral("INSERT INTO GradeInfo VALUES ('1', '旧库', NULL)"));
         const QString candidate = QDir(w.dir()).filePath(QStringLiteral("new.mdb"));
@@ -1017,6 +1111,7 @@ private slots:
 
     void killedRestoreLeavesOldOrNewDatabase()
     {
+        FILE_ONLY("the file's replacement by rename; the server switches names in one transaction");
         TestWorkspace w;
         const QString dir = w.dir();
         const QString oldDb = QDir(dir).filePath(QStringLiteral("old.mdb"));
@@ -1081,6 +1176,7 @@ private slots:
     // are plain files too.
     void restoredFileIsInRollbackJournalMode()
     {
+        FILE_ONLY("SQLite's journal mode");
         start();
         const QString candidate = inWorkspace("logged.mdb");
         testsupport::createDatabase(candidate);
@@ -1117,6 +1213,7 @@ private slots:
     // restore waits a moment, then refuses, and that write still commits.
     void restoreRefusesWhileAnotherProgramWrites()
     {
+        FILE_ONLY("SQLite's write lock; another program connected to a server: tst_serverbackup");
         start();
         seedColleges({QStringLiteral("原有")});
         const QString candidate = inWorkspace("other.mdb");
@@ -1151,6 +1248,7 @@ private slots:
     // own, not a second name of the live one.
     void restoreThroughALinkReplacesTheFileItPointsTo()
     {
+        FILE_ONLY("a symbolic link to the file");
         start();
         seedColleges({QStringLiteral("链接前")});
         QVERIFY(QDir(ws->dir()).mkdir(QStringLiteral("real")));
@@ -1186,6 +1284,7 @@ private slots:
     // replaces (the tests run as root, which may set them).
     void restoredFileKeepsModeAndGroup()
     {
+        FILE_ONLY("the file's mode and owner");
         start();
         const gid_t group = 65534;
         QCOMPARE(::chown(QFile::encodeName(ws->dbPath()).constData(), uid_t(-1), group), 0);
@@ -1208,6 +1307,7 @@ private slots:
     // them; opened again they show the restored rows.
     void restoreClosesTheOpenWindowsAndSaysSo()
     {
+        FILE_ONLY("a candidate database file; a server restore closes the windows: restoreBringsOldRowsBackWhileWindowsAreOpen");
         start();
         fillScores(ws->dbPath(), 500);
         seedColleges({QStringLiteral("旧学院")});
@@ -1243,6 +1343,7 @@ private slots:
     // operation in that folder; nothing else is touched.
     void leftoversAreRemovedAtStartAndAfterAnOperation()
     {
+        FILE_ONLY("partial copies of the file");
         start();
         const QString ended = QString::number(endedProcessId());
         const QString dir = ws->dir();

@@ -303,6 +303,12 @@ Session::~Session()
         PQfinish(m_conn);
 }
 
+QString Session::passwordInUse() const
+{
+    const char *used = m_conn ? PQpass(m_conn) : nullptr;
+    return used ? QString::fromUtf8(used) : QString();
+}
+
 bool Session::isOk() const
 {
     return m_conn && PQstatus(m_conn) == CONNECTION_OK;

@@ -148,6 +148,10 @@ public:
     qint64 copyIn(const QString &copySql, const std::function<bool(QByteArray &chunk)> &produce);
     // The server's version as a number (150018 for 15.18).
     int serverVersion() const;
+    // The password this connection logged in with: the address's own, or
+    // the one libpq took from the password file for this database; empty
+    // when none was needed.
+    QString passwordInUse() const;
     bool isOk() const;
     // True while a transaction is open (or failed and not yet rolled back).
     bool inTransaction() const;

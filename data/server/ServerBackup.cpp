@@ -75,11 +75,26 @@ bool databaseExists(Session &session, const QString &name)
     return session.exec(QStringLiteral("SELECT count(*) FROM pg_database WHERE datname = $1"), {name}).value(0, 0).toInt() > 0;
 }
 
+// The address with the password the program's own database logs in with.
+// A restore reaches other databases of the server (the maintenance database,
+// the one the backup is restored into) as the same user, and the password
+// file entry the connection dialog wrote names the program's database only;
+// the server keeps one password per user, so that one serves them all. It
+// goes to the tools in their environment, never into a file.
+ServerAddress withPasswordInUse(const ServerAddress &address)
+{
+    if (!address.password.isEmpty())
+        return address;
+    ServerAddress known = address;
+    known.password = Session(address).passwordInUse();
+    return known;
+}
+
 // A session on the server's maintenance database: a database cannot be
 // renamed by a session connected to it.
 Session maintenanceSession(const ServerAddress &address)
 {
-    ServerAddress maintenance = address;
+    ServerAddress maintenance = withPasswordInUse(address);
     maintenance.database = QStringLiteral("postgres");
     return Session(maintenance);
 }
@@ -208,17 +223,18 @@ void dropKeptDatabase(const ServerAddress &address, const QString &name)
     }
 }
 
-QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &address,
+QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &program,
                               const dbfiles::RestoreHooks &hooks, const QDateTime &now)
 {
-    const QString what = QStringLiteral("还原服务器上的数据库 %1 ").arg(address.display());
+    const QString what = QStringLiteral("还原服务器上的数据库 %1 ").arg(program.display());
     try {
-        runTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), candidatePath}, address, what);
+        runTool(QStringLiteral("pg_restore"), {QStringLiteral("--list"), candidatePath}, program, what);
     } catch (const Error &e) {
         throw Error(QStringLiteral("%1失败: 文件 %2 不是服务器数据库的备份文件。\n%3")
                         .arg(what, QDir::toNativeSeparators(candidatePath), e.text()));
     }
 
+    const ServerAddress address = withPasswordInUse(program);
     Session server = maintenanceSession(address);
     ServerAddress restored = address;
     restored.database = withSuffix(address.database, QStringLiteral("_restoring_") + now.toString(QStringLiteral("yyyyMMdd_HHmmss")));

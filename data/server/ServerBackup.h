@@ -31,7 +31,9 @@ QString keptDatabaseName(const QString &database, const QDateTime &when);
 // with a clear message; when the reopen fails the previous database is put
 // back. On any failure the new database is dropped and the current one is as
 // it was. Returns the kept database's name. The role needs the right to
-// create databases (CREATEDB).
+// create databases (CREATEDB). Without a password in the address, the one
+// the program's database logs in with (from the password file) is used for
+// the server's other databases as well.
 QString restoreServerDatabase(const QString &candidatePath, const ServerAddress &address,
                               const dbfiles::RestoreHooks &hooks, const QDateTime &now = QDateTime::currentDateTime());
 

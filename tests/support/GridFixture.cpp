@@ -11,8 +11,7 @@ namespace testsupport {
 GridFixture::GridFixture(const QList<GridColumn> &columns, const QString &caption)
 {
     conn = std::make_unique<dravon::Connection>();
-    conn->setConnectionString(ws.connectionString());
-    conn->open();
+    ws.openConnection(*conn);
     form = std::make_unique<QWidget>();
     form->setWindowTitle(caption);
     auto *layout = new QVBoxLayout(form.get());
