@@ -136,6 +136,9 @@ public:
     // The server's version as a number (150018 for 15.18).
     int serverVersion() const;
     bool isOk() const;
+    // Times the session has connected: what a session's temporary tables
+    // were made under is gone once this has grown.
+    int connectionCount() const { return m_connections; }
     // True while a transaction is open (or failed and not yet rolled back).
     bool inTransaction() const;
     PGconn *handle() const { return m_conn; }
