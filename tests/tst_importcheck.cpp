@@ -232,6 +232,26 @@ private slots:
                               "0024003|2007002|第二学期|60.0|3.0|2025-06-30"}));
     }
 
+    // A row repeating an earlier one is left out whole; a later row that
+    // repeats only the part taken back is then new (rows are checked in
+    // the file's order, however many are staged at once).
+    void aRowTakenBackNoLongerTurnsALaterRowAway()
+    {
+        testsupport::seedSchool(*ws);
+        std::unique_ptr<ImportRun> run =
+            check(writeCsv("wide.csv", "学号,高等数学,大学英语\n0024001,80,\n0024001,81,70\n0024001,,75\n0024002,60,61\n"),
+                  QStringLiteral("Score"), [](ImportPlan &plan) { plan.sheetTerm = QStringLiteral("第一学期"); });
+        QVERIFY(run);
+        QCOMPARE(countsText(run->counts()), QStringLiteral("新增 4 更新 0 不变 0 跳过 0 错误 1"));
+        QCOMPARE(run->errorRows().size(), 1);
+        QCOMPARE(run->errorRows().first().line, 3);
+        QVERIFY2(reasons(*run).first().contains(QStringLiteral("在文件中重复(第 2 行已有)")), qPrintable(reasons(*run).join('\n')));
+        QVERIFY(applyImport(*run).completed);
+        QCOMPARE(ws->query(QStringLiteral("SELECT StudentID || '|' || SubjectID || '|' || %1 FROM Score ORDER BY Id")
+                               .arg(quotedReal(*ws, "Score"))),
+                 (QStringList{"0024001|2007001|80.0", "0024001|2007002|75.0", "0024002|2007001|60.0", "0024002|2007002|61.0"}));
+    }
+
     void theModeDecidesWhatHappensToNewAndChangedRows_data()
     {
         QTest::addColumn<int>("mode");

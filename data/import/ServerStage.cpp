@@ -359,10 +359,10 @@ ApplyResult ServerStage::apply(const QString &window, const Progress &progress)
     ApplyResult result;
     const QVariantList counts =
         rows(QStringLiteral("SELECT count(*) FILTER (WHERE _action = 1), count(*) FILTER (WHERE _action = 2), "
-                            "coalesce(max(_sid), 0) FROM import_stage"))
+                            "coalesce(max(_line), 0) FROM import_stage"))
             .value(0);
     const qint64 adds = counts.value(0).toLongLong(), updates = counts.value(1).toLongLong(),
-                 lastStaged = counts.value(2).toLongLong();
+                 lastLine = counts.value(2).toLongLong();
     if (adds + updates == 0) {
         result.completed = true;
         return result;
@@ -403,14 +403,15 @@ ApplyResult ServerStage::apply(const QString &window, const Progress &progress)
             }
         }
         const QString insert = QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM import_stage "
-                                              "WHERE _action = 1 AND _sid > $1 AND _sid <= $2 ORDER BY _sid")
+                                              "WHERE _action = 1 AND _line > $1 AND _line <= $2 ORDER BY _line, _part")
                                    .arg(q(target.table), quoted.join(QStringLiteral(", ")));
         const QString update = QStringLiteral("UPDATE %1 SET %2 FROM (SELECT * FROM import_stage WHERE _action = 2 "
-                                              "AND _sid > $1 AND _sid <= $2) AS s WHERE %1.\"Id\" = s._target")
+                                              "AND _line > $1 AND _line <= $2) AS s WHERE %1.\"Id\" = s._target")
                                    .arg(q(target.table), assignments.join(QStringLiteral(", ")));
         for (const QString *sql : {&insert, &update}) {
             const bool inserting = sql == &insert;
-            for (qint64 from = 0; from < lastStaged; from += rowsPerApplyStep) {
+            // In the file's order, a part of the file at a time.
+            for (qint64 from = 0; from < lastLine; from += rowsPerApplyStep) {
                 if (progress && !progress(done, total)) {
                     batch.reset();
                     return result;
