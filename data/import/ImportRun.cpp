@@ -582,7 +582,12 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
                         subjectExtras->value(values[subjectIndex].toString());
 
         if (server) {
-            pending.append({row.line, row.cells, reasons, targets});
+            StagedRow staged;
+            staged.line = row.line;
+            staged.cells = row.cells;
+            staged.reasons = reasons;
+            staged.targets = targets;
+            pending.append(std::move(staged));
             if (pending.size() >= ServerStage::rowsPerStatement)
                 stagePending();
             continue;

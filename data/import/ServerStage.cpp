@@ -4,6 +4,7 @@
 #include "data/SqlText.h"
 #include "data/changes/ChangeBatch.h"
 #include "data/changes/LoggedTables.h"
+#include "data/server/Migration.h"
 #include "data/server/PgSession.h"
 
 #include <QSet>
@@ -185,15 +186,90 @@ bool ServerStage::insertOne(const StagedRow &row, int part)
     return r.rows() > 0;
 }
 
+// One value in COPY's text format.
+static void appendCopyValue(QByteArray &line, const QVariant &value)
+{
+    if (value.isNull()) {
+        line += "\\N";
+        return;
+    }
+    QByteArray text;
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        text = QByteArray::number(value.toDouble(), 'g', 17);
+        break;
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        text = QByteArray::number(value.toLongLong());
+        break;
+    default:
+        text = value.toString().toUtf8();
+        break;
+    }
+    dravon::pg::appendCopyText(line, text.constData(), int(text.size()));
+}
+
 void ServerStage::stage(QList<StagedRow> &rows)
 {
     dravon::pg::Session &session = m_connection.session();
     QStringList columns;
     for (const QString &f : std::as_const(m_setFields))
         columns << q(f);
-    // Many rows to a statement; a target the index turns away is not returned.
+    const QString into = QStringLiteral("import_stage (%1, _line, _part, _action)").arg(columns.join(QStringLiteral(", ")));
+    // The rows in one COPY: nothing of it is staged when the index or the
+    // server turns one row away, and then the rows go again as below.
+    QByteArray data;
+    for (const StagedRow &row : std::as_const(rows)) {
+        if (!row.reasons.isEmpty())
+            continue;
+        for (int part = 0; part < row.targets.size(); ++part) {
+            for (const QVariant &value : row.targets[part]) {
+                appendCopyValue(data, value);
+                data += '\t';
+            }
+            data += QByteArray::number(row.line) + '\t' + QByteArray::number(part) + '\t'
+                    + QByteArray::number(m_freshAction) + '\n';
+        }
+    }
+    if (data.isEmpty())
+        return;
+    try {
+        session.copyIn(QStringLiteral("COPY %1 FROM STDIN").arg(into), [&data](QByteArray &chunk) {
+            chunk.swap(data);
+            return false;
+        });
+        return;
+    } catch (const dravon::pg::ServerError &e) {
+        if (e.connectionLost() || e.abortedByServer())
+            throw;
+    }
+
+    // Many rows to a statement, as many as the server takes parameters; a
+    // target the index turns away is not returned.
+    const int perStatement = qMax(1, 30000 / int(m_setFields.size() + 2));
+    QSet<QPair<qint64, int>> stagedParts;
+    bool oneByOne = false;
     QVector<QVariant> params;
     QStringList tuples;
+    auto send = [&] {
+        if (tuples.isEmpty() || oneByOne)
+            return;
+        try {
+            const dravon::pg::Result r = session.exec(
+                QStringLiteral("INSERT INTO %1 VALUES %2 ON CONFLICT DO NOTHING RETURNING _line, _part")
+                    .arg(into, tuples.join(QStringLiteral(", "))),
+                params);
+            for (int i = 0; i < r.rows(); ++i)
+                stagedParts.insert({r.value(i, 0).toLongLong(), int(r.value(i, 1).toLongLong())});
+        } catch (const dravon::pg::ServerError &e) {
+            // A value the server refuses: each row by itself, to name it.
+            if (e.connectionLost() || e.abortedByServer())
+                throw;
+            oneByOne = true;
+        }
+        params.clear();
+        tuples.clear();
+    };
     for (const StagedRow &row : std::as_const(rows)) {
         if (!row.reasons.isEmpty())
             continue;
@@ -206,25 +282,16 @@ void ServerStage::stage(QList<StagedRow> &rows)
             params << row.line << part;
             marks << QStringLiteral("$%1::bigint").arg(params.size() - 1) << QStringLiteral("$%1::integer").arg(params.size());
             tuples << QStringLiteral("(%1, %2)").arg(marks.join(QStringLiteral(", "))).arg(m_freshAction);
+            if (tuples.size() >= perStatement)
+                send();
         }
     }
-    if (tuples.isEmpty())
-        return;
-    QSet<QPair<qint64, int>> stagedParts;
-    bool oneByOne = false;
-    try {
-        const dravon::pg::Result r = session.exec(
-            QStringLiteral("INSERT INTO import_stage (%1, _line, _part, _action) VALUES %2 ON CONFLICT DO NOTHING "
-                           "RETURNING _line, _part")
-                .arg(columns.join(QStringLiteral(", ")), tuples.join(QStringLiteral(", "))),
-            params);
-        for (int i = 0; i < r.rows(); ++i)
-            stagedParts.insert({r.value(i, 0).toLongLong(), int(r.value(i, 1).toLongLong())});
-    } catch (const dravon::pg::ServerError &e) {
-        // A value the server refuses: each row by itself, to name it.
-        if (e.connectionLost() || e.abortedByServer())
-            throw;
-        oneByOne = true;
+    send();
+    if (oneByOne) {
+        // What was staged before the refusal is taken back and staged again in order.
+        for (const StagedRow &row : std::as_const(rows))
+            if (row.reasons.isEmpty())
+                dropLine(row.line);
     }
     // In the file's order, so that the first of two equal rows is the one kept
     // and a row taken back no longer turns a later one away.

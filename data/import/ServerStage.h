@@ -3,9 +3,11 @@
 // steps as on a file (see ImportRun.h), as the server runs them. The staged
 // rows live in temporary tables of the connection's session, made from the
 // target's own definition, so the server checks each value as it would
-// check the row stored. Rows are staged many to a statement; a row whose
-// match columns repeat an earlier row of the file is found by the staging
-// table's unique index, as on the file.
+// check the row stored. Rows are staged by COPY, a few thousand at a time;
+// when the server turns one of them away, the same rows go again many to a
+// statement and then one by one in the file's order: a row whose match
+// columns repeat an earlier row of the file is found by the staging table's
+// unique index, as on the file.
 #include "data/Connection.h"
 #include "data/Field.h"
 #include "data/import/ImportRun.h"
@@ -36,7 +38,7 @@ struct StagedRow
 class ServerStage
 {
 public:
-    static constexpr int rowsPerStatement = 500;
+    static constexpr int rowsPerStatement = 2000;
 
     explicit ServerStage(dravon::Connection &connection);
     // Drops the staging tables while the session is still the one that made them.
