@@ -9,6 +9,7 @@
 #include "data/TableSource.h"
 #include "data/changes/ChangeBatch.h"
 #include "data/changes/LoggedTables.h"
+#include "data/server/PgSession.h"
 #include "data/server/ServerQuerySource.h"
 #include "data/server/ServerTableSource.h"
 
@@ -45,9 +46,17 @@ RecordSet::RecordSet(Connection &connection, const QString &sql)
         // the server's dialect.
         if (plain.matches)
             table = serverTableNamed(connection, plain.table);
-        if (!table.isEmpty())
-            m_source = std::make_unique<ServerTableSource>(connection, table, plain.condition);
-        else
+        if (!table.isEmpty()) {
+            try {
+                m_source = std::make_unique<ServerTableSource>(connection, table, plain.condition);
+            } catch (const pg::ServerError &e) {
+                // A condition the server refuses (a column it does not know)
+                // is told with the statement, as a refused query is.
+                if (e.connectionLost() || e.abortedByServer())
+                    throw;
+                throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
+            }
+        } else
             m_source = std::make_unique<ServerQuerySource>(connection, sql);
         takeFields();
         return;

@@ -48,8 +48,7 @@ private slots:
         ws->exec(QStringLiteral("INSERT INTO DormInfo VALUES ('2007001', '东一', '备注一'), ('2007002', '西二', NULL), "
                                 "('2007003', '南三', NULL)"));
         conn = std::make_unique<dravon::Connection>();
-        conn->setConnectionString(ws->connectionString());
-        conn->open();
+        ws->openConnection(*conn);
         rec = std::make_unique<MessageRecorder>();
         form = std::make_unique<QWidget>();
         new QVBoxLayout(form.get());

@@ -2,7 +2,8 @@
 // Counting a table set's rows on a PostgreSQL server, on a connection of its
 // own in a worker thread, so that a window over millions of rows shows its
 // first page at once. Like the file's counter it tells the count first, then
-// the key of every stride-th row (the checkpoints), both from one snapshot.
+// the key of every stride-th row (the checkpoints) and the count again, both
+// from one later snapshot.
 // A read on the server blocks no writer, so nothing waits for the worker.
 #include "data/RowCounter.h"
 #include "data/server/PgSession.h"
