@@ -2,8 +2,14 @@
 // the same work without the log (the file's logging triggers set aside) in the
 // same run:
 //   BenchChangeLog --db <a copy of a large file> [--reps N] [--skip-window]
+//   BenchChangeLog --db <file> --server host:port/database [--reps N] [--skip-window]
 // It writes to the file (deletes, updates, a million logged deletes for the
-// recycle bin): give it a copy, never the shared benchmark file. The cases:
+// recycle bin): give it a copy, never the shared benchmark file. With
+// --server the same cases run on a server database instead (the file only
+// starts the program): give it a throw-away copy of a loaded database
+// (CREATE DATABASE <copy> TEMPLATE <loaded>); without the log there means
+// the table's logging triggers disabled. The password comes from PGPASSWORD
+// or libpq's password file, the user from PGUSER (default veltrana). The cases:
 //   - Ctrl+Del of 10,000 selected score rows in the score window;
 //   - its undo (Ctrl+Z) in the window;
 //   - an update of 100,000 score rows in one batch, as one statement and as
@@ -18,6 +24,8 @@
 #include "app/TeachMain_Unit.h"
 #include "bench/BenchSupport.h"
 #include "data/Dravon.h"
+#include "data/Statement.h"
+#include "data/changes/ChangeBatch.h"
 #include "data/changes/Pruning.h"
 #include "forms/students/StudentScore_Unit.h"
 #include "forms/system/RecycleBin_Unit.h"
@@ -43,6 +51,8 @@ using bench::waitForPaint;
 namespace {
 
 sqlite3 *raw = nullptr;
+// On a server: the benchmark's own session there, beside the program's.
+std::unique_ptr<dravon::pg::Session> own;
 
 QStringList sqliteColumn(const QString &sql)
 {
@@ -56,9 +66,54 @@ QStringList sqliteColumn(const QString &sql)
     return rows;
 }
 
-QString sqliteValue(const QString &sql)
+// A statement in the program's SQL on the engine alone: the file through
+// SQLite, the server through the benchmark's own session.
+QStringList engineColumn(const QString &sql)
 {
-    return sqliteColumn(sql).value(0);
+    if (!own)
+        return sqliteColumn(sql);
+    try {
+        const dravon::pg::Result r = own->exec(DM->ADOConn.dialect().rewrite(sql));
+        QStringList rows;
+        for (int i = 0; i < r.rows(); ++i)
+            rows << r.text(i, 0);
+        return rows;
+    } catch (const dravon::Error &e) {
+        fail(QStringLiteral("the server refused %1: %2").arg(sql, e.text()));
+    }
+}
+
+QString engineValue(const QString &sql)
+{
+    return engineColumn(sql).value(0);
+}
+
+void engineExec(const QString &sql)
+{
+    if (!own) {
+        bench::sqliteExec(raw, sql);
+        return;
+    }
+    try {
+        own->execScript(DM->ADOConn.dialect().rewrite(sql));
+    } catch (const dravon::Error &e) {
+        fail(QStringLiteral("the server refused %1: %2").arg(sql, e.text()));
+    }
+}
+
+// A statement in the server's own SQL on the benchmark's session.
+void serverExec(const QString &sql)
+{
+    try {
+        own->execScript(sql);
+    } catch (const dravon::Error &e) {
+        fail(QStringLiteral("the server refused %1: %2").arg(sql, e.text()));
+    }
+}
+
+qint64 logBytes(const QString &path)
+{
+    return own ? dravon::changeLogBytes(own->address()) : dravon::changeLogBytes(path);
 }
 
 // The logging triggers of a table, set aside and put back: the same work
@@ -66,8 +121,12 @@ QString sqliteValue(const QString &sql)
 class TriggersAside
 {
 public:
-    explicit TriggersAside(const QString &table)
+    explicit TriggersAside(const QString &table) : m_table(table)
     {
+        if (own) {
+            serverExec(QStringLiteral("ALTER TABLE \"%1\" DISABLE TRIGGER USER").arg(table));
+            return;
+        }
         m_definitions = sqliteColumn(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table));
         for (const QString &name :
              sqliteColumn(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '%1'").arg(table)))
@@ -75,11 +134,16 @@ public:
     }
     ~TriggersAside()
     {
+        if (own) {
+            serverExec(QStringLiteral("ALTER TABLE \"%1\" ENABLE TRIGGER USER").arg(m_table));
+            return;
+        }
         for (const QString &sql : std::as_const(m_definitions))
             bench::sqliteExec(raw, sql);
     }
 
 private:
+    QString m_table;
     QStringList m_definitions;
 };
 
@@ -119,13 +183,13 @@ double ctrlDel(int first, int count)
     grid->selectionModel()->select(QItemSelection(grid->model()->index(first, 0),
                                                   grid->model()->index(first + count - 1, grid->model()->columnCount() - 1)),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    const qint64 before = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    const qint64 before = engineValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
     const double ms = timed([&] {
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::ControlModifier);
         QApplication::sendEvent(grid, &key);
         waitForPaint(grid->viewport());
     });
-    const qint64 after = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    const qint64 after = engineValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
     if (before - after != count)
         fail(QStringLiteral("Ctrl+Del deleted %1 rows, not %2").arg(before - after).arg(count));
     return ms;
@@ -152,6 +216,10 @@ double updateBatch(qint64 from, int count, bool byKey)
         if (!byKey) {
             SQLExecute(QStringLiteral("Update Score Set Score = Score + 1 Where Id > %1 And Id <= %2").arg(from).arg(from + count),
                        connection);
+        } else if (connection.isServer()) {
+            for (qint64 id = from + 1; id <= from + count; ++id)
+                connection.session().exec(QStringLiteral("UPDATE \"Score\" SET \"Score\" = \"Score\" + 1 WHERE \"Id\" = $1"),
+                                          {id});
         } else {
             dravon::Statement update;
             update.prepare(static_cast<sqlite3 *>(connection.nativeHandle()),
@@ -166,12 +234,12 @@ double updateBatch(qint64 from, int count, bool byKey)
     });
 }
 
-// The same statements on the engine alone, in one transaction, with the log's triggers aside.
+// The same statement on the engine alone, in one transaction, with the log's triggers aside.
 double sqliteUpdate(qint64 from, int count)
 {
     TriggersAside aside(QStringLiteral("Score"));
     return timed([&] {
-        bench::sqliteExec(raw, QStringLiteral("BEGIN; UPDATE Score SET Score = Score + 1 WHERE Id > %1 AND Id <= %2; COMMIT;")
+        engineExec(QStringLiteral("BEGIN; UPDATE Score SET Score = Score + 1 WHERE Id > %1 AND Id <= %2; COMMIT;")
                        .arg(from)
                        .arg(from + count));
     });
@@ -181,7 +249,7 @@ double sqliteUpdate(qint64 from, int count)
 
 int main(int argc, char **argv)
 {
-    QString path;
+    QString path, server;
     int reps = 3;
     bool skipWindow = false;
     for (int i = 1; i < argc; ++i) {
@@ -190,28 +258,53 @@ int main(int argc, char **argv)
             path = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--reps" && i + 1 < argc)
             reps = qMax(1, QByteArray(argv[++i]).toInt());
+        else if (a == "--server" && i + 1 < argc)
+            server = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--skip-window")
             skipWindow = true;
         else {
-            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N] [--skip-window]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s --db <a copy of a large file> [--reps N] [--skip-window]\n"
+                         "       %s --db <file> --server host:port/database [--reps N] [--skip-window]\n",
+                         argv[0], argv[0]);
             return 2;
         }
     }
     if (path.isEmpty() || !QFile::exists(path))
         fail(QStringLiteral("give the copy of a database with --db"));
-    if (QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
-        fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
+    // The shared benchmark files are never written to.
+    const QString fileName = QFileInfo(path).fileName();
+    if (server.isEmpty() && fileName.startsWith(QLatin1String("veltrana-bench-")))
+        fail(QStringLiteral("this benchmark writes to its file: give it a copy of %1").arg(path));
     bench::prepareHeadless();
     QApplication app(argc, argv);
     ApplyLooks(app);
     // An older file gets the change log as it opens.
     bench::ProgramRun program(path);
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("SQLite cannot open %1").arg(path));
-    sqlite3_busy_timeout(raw, 5000);
-    const qint64 scores = sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
-    std::printf("database %s: %lld scores; Qt %s, SQLite %s, %d repetitions, medians\n\n", qPrintable(path), scores,
-                qVersion(), sqlite3_libversion(), reps);
+    if (!server.isEmpty()) {
+        const dravon::pg::ServerAddress address = bench::serverAddressOf(server);
+        try {
+            frmTeachMain->mdiArea()->closeAllSubWindows();
+            settle();
+            DM->ADOConn.close();
+            DM->ADOConn.setServerAddress(address);
+            DM->ADOConn.open();
+            own = std::make_unique<dravon::pg::Session>(address);
+        } catch (const dravon::Error &e) {
+            fail(e.text());
+        }
+        settle();
+    } else {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            fail(QStringLiteral("SQLite cannot open %1").arg(path));
+        sqlite3_busy_timeout(raw, 5000);
+    }
+    const qint64 scores = engineValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong();
+    std::printf("database %s: %lld scores; Qt %s, %s, %d repetitions, medians\n\n",
+                qPrintable(own ? own->address().display() : path), scores, qVersion(),
+                qPrintable(own ? QStringLiteral("server %1").arg(own->serverVersion())
+                               : QStringLiteral("SQLite %1").arg(QString::fromLatin1(sqlite3_libversion()))),
+                reps);
     std::printf("%-58s %10s %10s %9s %10s\n", "operation", "with log", "without", "ratio", "target");
     std::printf("%-58s %10s %10s %9s %10s\n", "", "ms", "ms", "", "");
 
@@ -222,12 +315,12 @@ int main(int argc, char **argv)
     std::vector<double> withLog, undo, without;
     qint64 logBytesPerDelete = 0;
     for (int i = 0; i < (skipWindow ? 0 : reps); ++i) {
-        const qint64 bytesBefore = dravon::changeLogBytes(path);
+        const qint64 bytesBefore = logBytes(path);
         withLog.push_back(ctrlDel(first, deleted));
         if (i == 0)
-            logBytesPerDelete = (dravon::changeLogBytes(path) - bytesBefore) / deleted;
+            logBytesPerDelete = (logBytes(path) - bytesBefore) / deleted;
         undo.push_back(undoInScoreWindow());
-        if (sqliteValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong() != scores)
+        if (engineValue(QStringLiteral("SELECT count(*) FROM Score")).toLongLong() != scores)
             fail(QStringLiteral("the undo did not bring the rows back"));
 
         {
@@ -237,10 +330,10 @@ int main(int argc, char **argv)
             const qint64 fromId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
             rows->moveTo(first + deleted - 1);
             const qint64 toId = rows->fieldValue(QStringLiteral("Id")).toLongLong();
-            bench::sqliteExec(raw, QStringLiteral("CREATE TEMP TABLE kept AS SELECT * FROM Score WHERE Id BETWEEN %1 AND %2").arg(fromId).arg(toId));
+            engineExec(QStringLiteral("CREATE TEMP TABLE kept AS SELECT * FROM Score WHERE Id BETWEEN %1 AND %2").arg(fromId).arg(toId));
             TriggersAside aside(QStringLiteral("Score"));
             without.push_back(ctrlDel(first, deleted));
-            bench::sqliteExec(raw, QStringLiteral("INSERT INTO Score SELECT * FROM temp.kept; DROP TABLE temp.kept;"));
+            engineExec(QStringLiteral("INSERT INTO Score SELECT * FROM kept; DROP TABLE kept;"));
         }
         frmTeachMain->mdiArea()->closeAllSubWindows();
         settle();
@@ -259,10 +352,10 @@ int main(int argc, char **argv)
     qint64 logBytesPerUpdate = 0;
     for (int i = 0; i < reps; ++i) {
         const qint64 from = 200000 + qint64(i) * updated;
-        const qint64 bytesBefore = dravon::changeLogBytes(path);
+        const qint64 bytesBefore = logBytes(path);
         statementWith.push_back(updateBatch(from, updated, false));
         if (i == 0)
-            logBytesPerUpdate = (dravon::changeLogBytes(path) - bytesBefore) / updated;
+            logBytesPerUpdate = (logBytes(path) - bytesBefore) / updated;
         {
             TriggersAside aside(QStringLiteral("Score"));
             statementWithout.push_back(updateBatch(from, updated, false));
@@ -278,12 +371,12 @@ int main(int argc, char **argv)
               median(statementWithout), QStringLiteral("<= 1.5x"));
     printLine(QStringLiteral("update of %1 rows in one batch, a statement each").arg(updated), median(keysWith),
               median(keysWithout), QStringLiteral("<= 1.5x"));
-    printLine(QStringLiteral("  (SQLite alone: the one statement, no log)"), median(engine), 0, QString());
+    printLine(QStringLiteral("  (%1 alone: the one statement, no log)").arg(own ? QStringLiteral("the server") : QStringLiteral("SQLite")), median(engine), 0, QString());
     printNote(QStringLiteral("log size per updated row (one column)"), QStringLiteral("%1 bytes").arg(logBytesPerUpdate));
 
     // The recycle bin over a million logged deletes.
     constexpr qint64 million = 1000000;
-    const qint64 lastKey = sqliteValue(QStringLiteral("SELECT max(Id) FROM Score")).toLongLong();
+    const qint64 lastKey = engineValue(QStringLiteral("SELECT max(Id) FROM Score")).toLongLong();
     const double deleting = timed([&] {
         dravon::ChangeBatch batch(DM->ADOConn, {QStringLiteral("批量删除"), QStringLiteral("BenchChangeLog"),
                                                 QStringLiteral("删除 %1 条成绩记录").arg(million)});
@@ -305,19 +398,21 @@ int main(int argc, char **argv)
         frmTeachMain->mdiArea()->closeAllSubWindows();
         settle();
         firstPage.push_back(timed([] {
-            sqliteColumn(QStringLiteral("SELECT ChangeID FROM ChangeLog WHERE TableName = 'Score' AND Operation = 'D' "
+            engineColumn(QStringLiteral("SELECT ChangeID FROM ChangeLog WHERE TableName = 'Score' AND Operation = 'D' "
                                         "AND UndoneBy IS NULL ORDER BY ChangeID DESC LIMIT 128"));
         }));
     }
-    const qint64 inBin = sqliteValue(QStringLiteral("SELECT count(*) FROM ChangeLog WHERE Operation = 'D' AND UndoneBy IS NULL")).toLongLong();
+    const qint64 inBin = engineValue(QStringLiteral("SELECT count(*) FROM ChangeLog WHERE Operation = 'D' AND UndoneBy IS NULL")).toLongLong();
     std::printf("%-58s %10.1f %10.1f %8.1fx %10s  rows read %lld\n",
                 qPrintable(QStringLiteral("open the recycle bin (%1 deleted rows) to painted rows").arg(inBin)), median(open),
                 median(firstPage), median(open) / qMax(median(firstPage), 1e-9), "<= 50 ms", rowsRead);
-    printNote(QStringLiteral("change log in the file"),
-              QStringLiteral("%1 MB").arg(dravon::changeLogBytes(path) / 1048576.0, 0, 'f', 1));
+    printNote(own ? QStringLiteral("change log on the server") : QStringLiteral("change log in the file"),
+              QStringLiteral("%1 MB").arg(logBytes(path) / 1048576.0, 0, 'f', 1));
     if (!program.messages.isEmpty())
         printNote(QStringLiteral("messages shown"), program.messages.join(QLatin1Char('|')));
-    sqlite3_close(raw);
+    if (raw)
+        sqlite3_close(raw);
+    own.reset();
     DestroyApplicationWindows();
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <sqlite3.h>
 
@@ -150,4 +151,19 @@ void bench::sqliteExec(sqlite3 *db, const QString &sql)
         sqlite3_free(message);
         fail(QStringLiteral("SQLite failed on %1: %2").arg(sql.left(200), text));
     }
+}
+
+dravon::pg::ServerAddress bench::serverAddressOf(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([^:/]+):(\\d+)/(.+)$"));
+    const auto match = form.match(text);
+    if (!match.hasMatch())
+        bench::fail(QStringLiteral("a server is host:port/database, not %1").arg(text));
+    dravon::pg::ServerAddress address;
+    address.host = match.captured(1);
+    address.port = match.captured(2).toInt();
+    address.database = match.captured(3);
+    address.user = qEnvironmentVariable("PGUSER", QStringLiteral("veltrana"));
+    address.password = qEnvironmentVariable("PGPASSWORD");
+    return address;
 }

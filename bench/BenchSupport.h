@@ -2,6 +2,8 @@
 // What the benchmarks share: timing, medians, memory, waiting for a window's
 // paint, and starting the program in process the way a clerk starts it (an
 // ini file pointing to the database, the main window, the login answered).
+#include "data/server/PgSession.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -32,6 +34,10 @@ double timed(F &&work)
 }
 
 double median(std::vector<double> v);
+
+// A server named as "host:port/database"; the password from PGPASSWORD (else
+// libpq's password file), the user from PGUSER (default veltrana).
+dravon::pg::ServerAddress serverAddressOf(const QString &text);
 
 // Before the application is made: the offscreen platform unless another is
 // chosen, and its notes about window functions it lacks kept out of the output.

@@ -144,11 +144,33 @@ pg::Session &Connection::session() const
     return *m_session;
 }
 
+QString Connection::serverTableNamed(const QString &name)
+{
+    if (m_catalog) {
+        const QString table = m_catalog->tableNamed(name);
+        if (!table.isEmpty())
+            return table;
+    }
+    // A table made since the catalog was read (or none read yet).
+    m_catalog = pg::ServerCatalog::read(session());
+    return m_catalog->tableNamed(name);
+}
+
+const QVector<pg::CatalogColumn> &Connection::serverColumnsOf(const QString &table)
+{
+    if (!m_catalog || !m_catalog->columnsOf(table))
+        m_catalog = pg::ServerCatalog::read(session());
+    if (const QVector<pg::CatalogColumn> *columns = m_catalog->columnsOf(table))
+        return *columns;
+    throw Error(QStringLiteral("数据库中没有表 %1。").arg(table));
+}
+
 void Connection::openServer()
 {
     auto session = std::make_unique<pg::Session>(*m_server);
     pg::prepareServerSchema(*session);
     m_postgres = std::make_unique<PostgresDialect>(pg::serverNames(*session));
+    m_catalog = pg::ServerCatalog::read(*session);
     m_session = std::move(session);
 }
 
@@ -213,6 +235,7 @@ void Connection::close()
 {
     m_session.reset();
     m_postgres.reset();
+    m_catalog.reset();
     if (!QSqlDatabase::contains(m_name))
         return;
     {

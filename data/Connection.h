@@ -7,6 +7,7 @@
 // dialect rewrites the program's statements for its engine.
 #include "data/Dialect.h"
 #include "data/server/PgSession.h"
+#include "data/server/ServerCatalog.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -56,6 +57,12 @@ public:
     // The server session; throws dravon::Error when the connection is not an
     // open server connection.
     pg::Session &session() const;
+    // The server database's tables and columns, read at most once until
+    // forgotten (after a statement that may change the schema); a table
+    // name it does not hold reads it again. Throws like session().
+    QString serverTableNamed(const QString &name);
+    const QVector<pg::CatalogColumn> &serverColumnsOf(const QString &table);
+    void forgetServerCatalog() { m_catalog.reset(); }
 
 private:
     void openServer();
@@ -66,6 +73,7 @@ private:
     std::unique_ptr<pg::Session> m_session;
     SqliteDialect m_sqlite;
     std::unique_ptr<PostgresDialect> m_postgres;
+    std::optional<pg::ServerCatalog> m_catalog;
 };
 
 // The path part of a connection string.

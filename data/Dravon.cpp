@@ -52,6 +52,9 @@ void SQLExecute(const QString &sql, dravon::Connection &connection)
         } catch (const dravon::pg::ServerError &e) {
             throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
         }
+        // Any other statement may have changed the tables' shapes.
+        if (!batch)
+            connection.forgetServerCatalog();
         if (batch)
             batch->commit();
         return;

@@ -1,5 +1,7 @@
 #include "data/server/PgSession.h"
 
+#include <optional>
+
 #include <QDate>
 #include <QByteArrayList>
 #include <libpq-fe.h>
@@ -355,6 +357,91 @@ Result Session::exec(const QString &sql, const QVector<QVariant> &params)
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         ServerError error = failure(result, sql);
+        if (result)
+            PQclear(result);
+        throw error;
+    }
+    return Result(result);
+}
+
+namespace {
+
+// Every result of the statement sent last, the first one kept: libpq ends
+// them with a null result.
+PGresult *firstResultOf(PGconn *conn)
+{
+    PGresult *kept = nullptr;
+    while (PGresult *result = PQgetResult(conn)) {
+        if (!kept)
+            kept = result;
+        else
+            PQclear(result);
+    }
+    return kept;
+}
+
+bool succeeded(PGresult *result)
+{
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+}
+
+std::vector<Result> Session::pipeline(const QStringList &statements)
+{
+    if (PQenterPipelineMode(m_conn) != 1)
+        throw failure(nullptr, statements.value(0));
+    std::optional<ServerError> error;
+    int sent = 0;
+    for (const QString &sql : statements) {
+        if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
+            error = failure(nullptr, sql);
+            break;
+        }
+        ++sent;
+    }
+    if (PQpipelineSync(m_conn) != 1 && !error)
+        error = failure(nullptr, statements.value(sent));
+    std::vector<Result> results;
+    for (int i = 0; i < sent; ++i) {
+        PGresult *result = firstResultOf(m_conn);
+        if (succeeded(result)) {
+            results.emplace_back(result);
+            continue;
+        }
+        // After a failure the server skips the rest up to the pipeline's end.
+        if ((!result || PQresultStatus(result) != PGRES_PIPELINE_ABORTED) && !error)
+            error = failure(result, statements.at(i));
+        if (result)
+            PQclear(result);
+        if (!result && PQstatus(m_conn) != CONNECTION_OK)
+            break;
+    }
+    // The pipeline's end.
+    while (PGresult *result = PQgetResult(m_conn)) {
+        const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+        PQclear(result);
+        if (end)
+            break;
+    }
+    PQexitPipelineMode(m_conn);
+    if (error)
+        throw *error;
+    return results;
+}
+
+void Session::send(const QString &sql)
+{
+    if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1)
+        throw failure(nullptr, sql);
+}
+
+Result Session::takeResult()
+{
+    PGresult *result = firstResultOf(m_conn);
+    if (!succeeded(result)) {
+        ServerError error = failure(result, QString());
         if (result)
             PQclear(result);
         throw error;

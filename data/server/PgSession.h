@@ -8,9 +8,11 @@
 #include "data/Error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <vector>
 #include <mutex>
 
 typedef struct pg_conn PGconn;
@@ -104,6 +106,17 @@ public:
     Result exec(const QString &sql, const QVector<QVariant> &params = {});
     // Runs several statements separated by ";" (no parameters); throws ServerError.
     void execScript(const QString &sql);
+    // Runs statements without parameters one after the other, sent to the
+    // server at once so that they cost one round trip; each is still parsed
+    // alone (a statement cannot smuggle in another). Returns their results
+    // in order; throws ServerError for the first that failed (the rest were
+    // skipped by the server).
+    std::vector<Result> pipeline(const QStringList &statements);
+    // Sends one statement without waiting for it, so that the caller can
+    // work while the server runs it; takeResult() waits for its result
+    // (throws ServerError). Nothing else runs on the session in between.
+    void send(const QString &sql);
+    Result takeResult();
     // BEGIN ... COMMIT around work; on any exception ROLLBACK and rethrow.
     // When the session connected again meanwhile, what the work wrote before
     // went with the lost connection: nothing is committed and it throws.

@@ -92,9 +92,12 @@ void ServerQuerySource::readPage(int start, int rows)
             keepRow(end++, values);
         }
     };
-    bool ownTransaction = false;
-    withCursor([&](pg::Session &session, bool own) {
-        ownTransaction = own;
+    if (start == 0 && !m_connection.session().inTransaction()) {
+        readFirstPages(rows, keep, atEnd);
+        grow(end, atEnd);
+        return;
+    }
+    withCursor([&](pg::Session &session, bool) {
         if (start > 0) {
             // Rows before the page are stepped over on the server, not sent.
             const qint64 moved = session.exec(QStringLiteral("MOVE FORWARD %1 IN %2").arg(start).arg(cursorName)).affected();
@@ -107,25 +110,50 @@ void ServerQuerySource::readPage(int start, int rows)
         const pg::Result page = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName));
         keep(page);
         atEnd = page.rows() < rows;
-        if (start > 0 || atEnd || !own)
-            return;
-        // A result of a few pages (a student's scores, a dormitory's places)
-        // is read whole now when the server has it at hand, so it needs no
-        // worker; a result the server is slow to produce is left to the worker.
-        session.exec(QStringLiteral("SAVEPOINT veltrana_more"));
-        try {
-            session.exec(QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs));
-            const pg::Result more = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName));
-            session.exec(QStringLiteral("RELEASE SAVEPOINT veltrana_more"));
-            keep(more);
-            atEnd = more.rows() < moreRows;
-        } catch (const pg::ServerError &e) {
-            if (e.connectionLost())
-                throw;
-            session.exec(QStringLiteral("ROLLBACK TO SAVEPOINT veltrana_more"));
-        }
     });
     grow(end, atEnd);
+}
+
+void ServerQuerySource::readFirstPages(int rows, const std::function<void(const pg::Result &)> &keep, bool &atEnd)
+{
+    // The statement's first rows in one round trip to the server, in a
+    // read-only transaction of their own: nothing stays open between events.
+    pg::Session &session = m_connection.session();
+    try {
+        try {
+            const std::vector<pg::Result> opened = session.pipeline(
+                {QStringLiteral("BEGIN READ ONLY"),
+                 QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(cursorName, m_statement),
+                 QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName)});
+            keep(opened.back());
+            atEnd = opened.back().rows() < rows;
+            if (!atEnd) {
+                // A result of a few pages (a student's scores, a dormitory's
+                // places) is read whole now when the server has it at hand,
+                // so it needs no worker; a result the server is slow to
+                // produce is left to the worker.
+                try {
+                    const std::vector<pg::Result> more = session.pipeline(
+                        {QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs),
+                         QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName)});
+                    keep(more.back());
+                    atEnd = more.back().rows() < moreRows;
+                } catch (const pg::ServerError &e) {
+                    if (e.connectionLost())
+                        throw;
+                }
+            }
+        } catch (...) {
+            session.rollbackQuietly();
+            throw;
+        }
+        // Read only: the end of the transaction (failed or not) loses nothing.
+        session.exec(QStringLiteral("ROLLBACK"));
+    } catch (const pg::ServerError &e) {
+        if (e.connectionLost())
+            throw;
+        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, e.text()));
+    }
 }
 
 int ServerQuerySource::stepToEnd()

@@ -27,6 +27,10 @@ private:
     // Runs work with the statement open as a cursor, in the caller's
     // transaction or in a read-only one of its own (ownTransaction).
     void withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work);
+    // The first page, and the next ones too when the server has them at
+    // hand, when no transaction of the caller's is open; atEnd when that
+    // was the whole result.
+    void readFirstPages(int rows, const std::function<void(const pg::Result &)> &keep, bool &atEnd);
 
     QString m_sql;        // as written, for messages
     QString m_statement;  // rewritten for the server

@@ -56,21 +56,27 @@ QString ServerResultCopy::copyRows(const AddRow &add)
         pg::Session &session = *connection;
         m_canceller.attach(session);
         if (!isCancelled()) {
-            session.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+            const QString fetch = QStringLiteral("FETCH %1 FROM veltrana_copy").arg(batchRows);
             // The whole result is read: planned for its end, not for its first rows.
-            session.exec(QStringLiteral("SET LOCAL cursor_tuple_fraction = 1"));
-            session.exec(QStringLiteral("DECLARE veltrana_copy NO SCROLL CURSOR FOR ") + sql());
+            std::vector<pg::Result> opened = session.pipeline(
+                {QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"),
+                 QStringLiteral("SET LOCAL cursor_tuple_fraction = 1"),
+                 QStringLiteral("DECLARE veltrana_copy NO SCROLL CURSOR FOR ") + sql(), fetch});
+            pg::Result batch = std::move(opened.back());
+            // How each column goes into the copy: numbers as numbers, so
+            // that the copy sorts as the file does; texts and dates as sent.
+            QVector<FieldType> types(columns());
+            QVector<bool> truth(columns());
+            for (int c = 0; c < columns(); ++c) {
+                types[c] = fieldTypeOfServerType(batch.columnType(c));
+                truth[c] = batch.columnType(c) == boolType;
+            }
             bool more = true;
             while (more && !isCancelled()) {
-                const pg::Result batch = session.exec(QStringLiteral("FETCH %1 FROM veltrana_copy").arg(batchRows));
-                // How each column goes into the copy: numbers as numbers, so
-                // that the copy sorts as the file does; texts and dates as sent.
-                QVector<FieldType> types(columns());
-                QVector<bool> truth(columns());
-                for (int c = 0; c < columns(); ++c) {
-                    types[c] = fieldTypeOfServerType(batch.columnType(c));
-                    truth[c] = batch.columnType(c) == boolType;
-                }
+                // The server makes the next batch while this one is written.
+                const bool last = batch.rows() < batchRows;
+                if (!last)
+                    session.send(fetch);
                 for (int r = 0; r < batch.rows(); ++r) {
                     const bool added = add([&](sqlite3_stmt *insert) {
                         for (int c = 0; c < columns(); ++c) {
@@ -93,7 +99,9 @@ QString ServerResultCopy::copyRows(const AddRow &add)
                         break;
                     }
                 }
-                more = more && batch.rows() == batchRows;
+                if (!last)
+                    batch = session.takeResult();
+                more = more && !last;
             }
             session.rollbackQuietly();
         }

@@ -37,12 +37,7 @@ QString keyArray(const QVector<qint64> &keys)
 
 QString serverTableNamed(Connection &connection, const QString &name)
 {
-    const pg::Result r = connection.session().exec(
-        QStringLiteral("SELECT relname FROM pg_class WHERE relkind IN ('r', 'p') "
-                       "AND relnamespace = current_schema()::regnamespace AND lower(relname) = lower($1) "
-                       "ORDER BY relname = $1 DESC LIMIT 1"),
-        {name});
-    return r.rows() > 0 ? r.text(0, 0) : QString();
+    return connection.serverTableNamed(name);
 }
 
 ServerTableSource::ServerTableSource(Connection &connection, const QString &table, const QString &condition,
@@ -60,20 +55,12 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
     // The columns in their order with their types. "Id" is a field only where
     // it is the table's own key (the record tables); on the master tables it
     // stands in for the file's hidden row key and is not shown.
-    const pg::Result columns = run(
-        QStringLiteral("SELECT a.attname, format_type(a.atttypid, a.atttypmod), "
-                       "coalesce((SELECT i.indisprimary FROM pg_index i WHERE i.indrelid = a.attrelid "
-                       "AND i.indisprimary AND a.attnum = ANY(i.indkey)), false) "
-                       "FROM pg_attribute a WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT a.attisdropped "
-                       "ORDER BY a.attnum"),
-        {m_quotedTable});
     QStringList names{QStringLiteral("\"Id\"")};
-    for (int i = 0; i < columns.rows(); ++i) {
-        const QString name = columns.text(i, 0);
-        if (name == QLatin1String("Id") && columns.value(i, 2).toLongLong() == 0)
+    for (const pg::CatalogColumn &column : connection.serverColumnsOf(table)) {
+        if (column.name == QLatin1String("Id") && !column.primaryKey)
             continue;
-        m_fields.append({name, typeFromDeclaration(columns.text(i, 1))});
-        names << connection.dialect().quoteName(name);
+        m_fields.append({column.name, typeFromDeclaration(column.type)});
+        names << connection.dialect().quoteName(column.name);
     }
     m_columns = names.join(QStringLiteral(", "));
     readFront(pageSize);
