@@ -1,6 +1,6 @@
 // Times the import the way a clerk runs it, beside SQLite doing the least
 // equivalent work in the same run:
-//   BenchImport [--students N] [--scores N] [--reps N] [--folder DIR]
+//   BenchImport [--students N] [--scores N] [--reps N] [--folder DIR] [--server host:port/database]
 // A new database with colleges, classes and subjects (no students) is made in
 // the folder (default /tmp/veltrana-bench-import, removed afterwards); N
 // students are written to an .xlsx workbook and N scores (subjects named, not
@@ -10,10 +10,17 @@
 // one INSERT ... SELECT that resolves the subject names and takes the credit
 // and the class as the import does, on a copy of the same database. Each
 // phase's peak resident memory is reported above what was resident before it.
+// With --server the same files are imported into a server database too (made
+// new for each repetition beside the one named, which is only connected to;
+// the user from PGUSER, default veltrana, the password from PGPASSWORD or the
+// password file), beside the server's own least work: COPY of the CSV into a
+// temporary table and the same INSERT ... SELECT, rolled back.
 #include "bench/Generator.h"
 #include "data/Dravon.h"
 #include "data/export/TableExport.h"
 #include "data/import/ImportRun.h"
+#include "data/server/Migration.h"
+#include "data/server/PgSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,11 +111,8 @@ struct ImportFigures
     ImportCounts counts;
 };
 
-ImportFigures importFile(const QString &dbPath, const QString &file, const QString &table)
+ImportFigures importInto(dravon::Connection &connection, const QString &file, const QString &table)
 {
-    dravon::Connection connection;
-    connection.setConnectionString(connectionString(dbPath));
-    connection.open();
     ImportFigures f;
     std::unique_ptr<TableReader> reader = openTableFile(file);
     ImportRun run(connection, planFor(*reader, table, connection));
@@ -119,6 +123,60 @@ ImportFigures importFile(const QString &dbPath, const QString &file, const QStri
             applyImport(run);
     });
     return f;
+}
+
+ImportFigures importFile(const QString &dbPath, const QString &file, const QString &table)
+{
+    dravon::Connection connection;
+    connection.setConnectionString(connectionString(dbPath));
+    connection.open();
+    return importInto(connection, file, table);
+}
+
+ImportFigures importServer(const dravon::pg::ServerAddress &address, const QString &file, const QString &table)
+{
+    dravon::Connection connection;
+    connection.setServerAddress(address);
+    connection.open();
+    return importInto(connection, file, table);
+}
+
+// The server's least work for the scores: the CSV copied in, names resolved
+// in one statement; rolled back.
+double runServerCopy(const dravon::pg::ServerAddress &address, const QString &csv)
+{
+    dravon::pg::Session session(address);
+    QFile in(csv);
+    in.open(QIODevice::ReadOnly);
+    QElapsedTimer timer;
+    timer.start();
+    session.exec(QStringLiteral("BEGIN"));
+    session.exec(QStringLiteral("CREATE TEMP TABLE scores_in (sid text, subject text, term text, score text, at text)"));
+    session.copyIn(QStringLiteral("COPY scores_in FROM STDIN (FORMAT csv, HEADER true)"), [&](QByteArray &chunk) {
+        chunk = in.read(1 << 20);
+        return !in.atEnd();
+    });
+    session.exec(QStringLiteral(
+        "INSERT INTO \"Score\" (\"StudentID\", \"ScoreDateTime\", \"Term\", \"SubjectID\", \"ClassID\", \"Score\", "
+        "\"CreditHour\") SELECT i.sid, i.at::date, i.term, s.\"SubjectID\", st.\"ClassID\", i.score::double precision, "
+        "s.\"CreditHour\" FROM scores_in i JOIN \"SubjectInfo\" s ON s.\"SubName\" = i.subject "
+        "JOIN \"StudentInfo\" st ON st.\"StudentID\" = i.sid"));
+    const double ms = timer.nsecsElapsed() / 1e6;
+    session.exec(QStringLiteral("ROLLBACK"));
+    return ms;
+}
+
+dravon::pg::ServerAddress serverAddressOf(const QString &text)
+{
+    dravon::pg::ServerAddress address;
+    const int colon = int(text.indexOf(QLatin1Char(':')));
+    const int slash = int(text.indexOf(QLatin1Char('/')));
+    address.host = text.left(colon);
+    address.port = text.mid(colon + 1, slash - colon - 1).toInt();
+    address.database = text.mid(slash + 1);
+    address.user = qEnvironmentVariable("PGUSER", QStringLiteral("veltrana"));
+    address.password = qEnvironmentVariable("PGPASSWORD");
+    return address;
 }
 
 double runSqlite(const QString &dbPath, const QString &csv)
@@ -151,6 +209,7 @@ int main(int argc, char **argv)
     long long students = 30000, scores = 1000000;
     int reps = 1;
     QString folder = QStringLiteral("/tmp/veltrana-bench-import");
+    QString server;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--students"))
@@ -161,6 +220,8 @@ int main(int argc, char **argv)
             reps = qMax(1, args[i + 1].toInt());
         else if (args[i] == QLatin1String("--folder"))
             folder = args[i + 1];
+        else if (args[i] == QLatin1String("--server"))
+            server = args[i + 1];
     }
     if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty()) {
         std::fprintf(stderr, "BenchImport: the sqlite3 shell is missing (scripts/install-deps.sh installs it)\n");
@@ -235,6 +296,8 @@ int main(int argc, char **argv)
 
     std::vector<ImportFigures> studentRuns, scoreRuns, againRuns;
     std::vector<double> sqliteRuns;
+    std::vector<ImportFigures> serverStudentRuns, serverScoreRuns, serverAgainRuns;
+    std::vector<double> serverCopyRuns;
     for (int rep = 0; rep < reps; ++rep) {
         const QString db = QDir(folder).filePath(QStringLiteral("run.mdb"));
         const QString sqliteDb = QDir(folder).filePath(QStringLiteral("sqlite.mdb"));
@@ -253,6 +316,26 @@ int main(int argc, char **argv)
         sqliteRuns.push_back(runSqlite(sqliteDb, csv));
         for (const QString &name : QDir(folder).entryList({QStringLiteral("*.before-import-*")}))
             QFile::remove(QDir(folder).filePath(name));
+        if (server.isEmpty())
+            continue;
+        // The same on a new server database holding what the file held.
+        const dravon::pg::ServerAddress maintenance = serverAddressOf(server);
+        dravon::pg::ServerAddress target = maintenance;
+        target.database = QStringLiteral("veltrana_bench_import");
+        try {
+            dravon::pg::Session admin(maintenance);
+            admin.exec(QStringLiteral("DROP DATABASE IF EXISTS veltrana_bench_import"));
+            admin.exec(QStringLiteral("CREATE DATABASE veltrana_bench_import"));
+            dravon::pg::migrateFileToServer(base, target);
+            serverStudentRuns.push_back(importServer(target, xlsx, QStringLiteral("StudentInfo")));
+            serverCopyRuns.push_back(runServerCopy(target, csv));
+            serverScoreRuns.push_back(importServer(target, csv, QStringLiteral("Score")));
+            serverAgainRuns.push_back(importServer(target, csv, QStringLiteral("Score")));
+            admin.exec(QStringLiteral("DROP DATABASE veltrana_bench_import"));
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "BenchImport: server: %s\n", e.what());
+            return 1;
+        }
     }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
@@ -290,6 +373,35 @@ int main(int argc, char **argv)
                 static_cast<long long>(s.counts.added), static_cast<long long>(s.counts.errorRows),
                 static_cast<long long>(c.counts.added), static_cast<long long>(c.counts.errorRows),
                 static_cast<long long>(a.counts.unchanged), static_cast<long long>(a.counts.added));
+    if (!server.isEmpty()) {
+        const double copyMs = median(serverCopyRuns);
+        const ImportFigures &ss = serverStudentRuns.back(), &sc = serverScoreRuns.back(), &sa = serverAgainRuns.back();
+        std::printf("\nthe same on the server (beside: COPY of the CSV + INSERT ... SELECT on the server)\n");
+        std::printf("%-46s %10s %10s %7s %10s %12s\n", "operation", "program", "server", "ratio", "file", "peak memory");
+        auto serverLine = [](const char *what, double ms, double least, double file, double mib) {
+            if (least > 0)
+                std::printf("%-46s %10.0f %10.0f %6.1fx %10.0f %9.1f MB\n", what, ms, least, ms / least, file, mib);
+            else
+                std::printf("%-46s %10.0f %10s %7s %10.0f %9.1f MB\n", what, ms, "", "", file, mib);
+        };
+        serverLine("students (.xlsx): dry run", med(serverStudentRuns, &ImportFigures::check, false), 0,
+                   med(studentRuns, &ImportFigures::check, false), med(serverStudentRuns, &ImportFigures::check, true));
+        serverLine("students (.xlsx): apply", med(serverStudentRuns, &ImportFigures::apply, false), 0,
+                   med(studentRuns, &ImportFigures::apply, false), med(serverStudentRuns, &ImportFigures::apply, true));
+        serverLine("scores (CSV): dry run", med(serverScoreRuns, &ImportFigures::check, false), 0,
+                   med(scoreRuns, &ImportFigures::check, false), med(serverScoreRuns, &ImportFigures::check, true));
+        serverLine("scores (CSV): apply", med(serverScoreRuns, &ImportFigures::apply, false), copyMs,
+                   med(scoreRuns, &ImportFigures::apply, false), med(serverScoreRuns, &ImportFigures::apply, true));
+        serverLine("scores (CSV): dry run + apply",
+                   med(serverScoreRuns, &ImportFigures::check, false) + med(serverScoreRuns, &ImportFigures::apply, false),
+                   copyMs, med(scoreRuns, &ImportFigures::check, false) + med(scoreRuns, &ImportFigures::apply, false), 0);
+        serverLine("scores (CSV) again: dry run, every row exists", med(serverAgainRuns, &ImportFigures::check, false), 0,
+                   med(againRuns, &ImportFigures::check, false), med(serverAgainRuns, &ImportFigures::check, true));
+        std::printf("counts: students 新增 %lld 错误 %lld; scores 新增 %lld 错误 %lld; again 不变 %lld 新增 %lld\n",
+                    static_cast<long long>(ss.counts.added), static_cast<long long>(ss.counts.errorRows),
+                    static_cast<long long>(sc.counts.added), static_cast<long long>(sc.counts.errorRows),
+                    static_cast<long long>(sa.counts.unchanged), static_cast<long long>(sa.counts.added));
+    }
     QDir(folder).removeRecursively();
     return 0;
 }

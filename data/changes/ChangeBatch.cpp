@@ -76,6 +76,7 @@ ChangeBatch::ChangeBatch(Connection &connection, const BatchTag &tag, qint64 und
             throw;
         }
         runningServerBatches().insert(&session, m_id);
+        m_session = &session;
         return;
     }
     sqlite3 *db = fileHandle(connection);
@@ -174,10 +175,14 @@ void ChangeBatch::rollback() noexcept
 {
     m_done = true;
     if (m_connection.isServer()) {
+        // The batch ends even when the connection it ran on was lost (the
+        // server dropped its transaction): a later batch on the session,
+        // once connected again, begins its own.
+        if (m_session)
+            runningServerBatches().remove(m_session);
         if (!m_connection.isOpen())
             return;
         pg::Session &session = m_connection.session();
-        runningServerBatches().remove(&session);
         try {
             if (m_savepoint)
                 session.execScript(QStringLiteral("ROLLBACK TO change_batch; RELEASE change_batch"));

@@ -13,6 +13,7 @@
 namespace dravon {
 
 class Connection;
+namespace pg { class Session; }
 
 struct BatchTag
 {
@@ -49,6 +50,7 @@ private:
     void rollback() noexcept;
 
     Connection &m_connection;
+    pg::Session *m_session = nullptr;  // the server session the batch runs on
     qint64 m_id = 0;
     qint64 m_firstChange = 0;  // the ChangeID of the batch's first entry
     bool m_joined = false;

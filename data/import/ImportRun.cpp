@@ -8,6 +8,7 @@
 #include "data/changes/LoggedTables.h"
 #include "data/import/CellText.h"
 #include "data/import/RowPrefetch.h"
+#include "data/import/ServerStage.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -75,7 +76,8 @@ struct Reference
 
 struct ImportRun::Staged
 {
-    sqlite3 *db = nullptr;
+    sqlite3 *db = nullptr;                  // the file's engine, or
+    std::unique_ptr<ServerStage> server;    // the server's session
     QStringList setFields;          // columns the import writes
     QVector<FieldType> types;
     QVector<int> sourceColumn;      // per set field: the file column, -1 when derived
@@ -90,6 +92,7 @@ struct ImportRun::Staged
 
     void drop()
     {
+        server.reset();
         if (!db || !created)
             return;
         insertError.finalize();
@@ -153,15 +156,18 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     if (!problem.isEmpty())
         throw dravon::Error(problem);
     const ImportTarget &target = *m_plan.target;
-    // The staging and the apply run on the file's engine only.
-    if (m_connection.isServer())
-        throw dravon::Error(QStringLiteral("服务器数据库上还不能导入:请先导入到数据库文件。"));
-    auto *db = static_cast<sqlite3 *>(m_connection.nativeHandle());
-    if (!db)
-        throw dravon::Error(QStringLiteral("数据库没有连接。"));
     m_staged->drop();
     m_staged = std::make_unique<Staged>();
     Staged &st = *m_staged;
+    sqlite3 *db = nullptr;
+    if (m_connection.isServer()) {
+        st.server = std::make_unique<ServerStage>(m_connection);
+    } else {
+        db = static_cast<sqlite3 *>(m_connection.nativeHandle());
+        if (!db)
+            throw dravon::Error(QStringLiteral("数据库没有连接。"));
+    }
+    ServerStage *server = st.server.get();
     st.db = db;
     m_checked = false;
     m_counts = {};
@@ -209,11 +215,15 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
 
     // Column types as the database declares them.
     {
-        Statement info;
-        info.prepare(db, QStringLiteral("SELECT * FROM main.%1 LIMIT 0").arg(q(target.table)));
         QHash<QString, QString> declared;
-        for (int i = 0; i < info.columnCount(); ++i)
-            declared.insert(info.columnName(i).toLower(), info.declaredType(i).toUpper());
+        if (server) {
+            declared = server->declaredTypes(target.table);
+        } else {
+            Statement info;
+            info.prepare(db, QStringLiteral("SELECT * FROM main.%1 LIMIT 0").arg(q(target.table)));
+            for (int i = 0; i < info.columnCount(); ++i)
+                declared.insert(info.columnName(i).toLower(), info.declaredType(i).toUpper());
+        }
         for (const QString &f : std::as_const(st.setFields)) {
             const QString d = declared.value(f.toLower());
             if (!declared.contains(f.toLower()))
@@ -243,18 +253,27 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
             return;
         Reference ref;
         ref.noun = master->noun;
-        Statement s;
         const QString extra = extraColumn.isEmpty() ? QStringLiteral("NULL") : q(extraColumn);
-        s.prepare(db, QStringLiteral("SELECT %1, %2, %3 FROM main.%4")
-                          .arg(q(master->keyField), q(master->nameField), extra, q(table)));
-        while (s.step()) {
-            const QString key = s.value(0).toString();
+        const QString sql = QStringLiteral("SELECT %1, %2, %3 FROM %4%5")
+                                .arg(q(master->keyField), q(master->nameField), extra,
+                                     server ? QString() : QStringLiteral("main."), q(table));
+        auto take = [&](const QVariant &keyValue, const QVariant &nameValue, const QVariant &extraValue) {
+            const QString key = keyValue.toString();
             ref.keys.insert(key);
-            const QString name = s.value(1).toString().trimmed();
+            const QString name = nameValue.toString().trimmed();
             if (!name.isEmpty())
                 ref.byName[name].append(key);
             if (!extraColumn.isEmpty())
-                ref.extra.insert(key, s.value(2));
+                ref.extra.insert(key, extraValue);
+        };
+        if (server) {
+            for (const QVariantList &row : server->rows(sql))
+                take(row[0], row[1], row[2]);
+        } else {
+            Statement s;
+            s.prepare(db, sql);
+            while (s.step())
+                take(s.value(0), s.value(1), s.value(2));
         }
         references.insert(field, ref);
     };
@@ -271,7 +290,12 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     }
 
     // ---- the staging table: the target's own definition, in the temporary schema
-    {
+    // A row is new until the match finds it in the table.
+    const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
+    if (server) {
+        server->create(target, st.setFields, st.types, st.matchFields, fresh);
+        st.created = true;
+    } else {
         Statement s;
         s.prepare(db, QStringLiteral("SELECT sql FROM main.sqlite_master WHERE type = 'table' AND name = ?1"));
         s.bind(1, target.table);
@@ -313,12 +337,10 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     for (const QString &f : std::as_const(st.setFields))
         quoted << q(f);
     Statement insertStage, findStaged;
-    {
+    if (!server) {
         QStringList marks;
         for (int i = 1; i <= st.setFields.size() + 1; ++i)
             marks << QStringLiteral("?%1").arg(i);
-        // A row is new until the match finds it in the table.
-        const int fresh = m_plan.mode == ImportMode::UpdateOnly ? 4 : 1;
         insertStage.prepare(db, QStringLiteral("INSERT INTO temp.%1 (%2, _line, _action) VALUES (%3, %4)")
                                     .arg(stageName, quoted.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")))
                                     .arg(fresh));
@@ -429,10 +451,14 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         addErrorRow(row.line, row.cells, reasons);
     };
 
-    exec(db, QStringLiteral("BEGIN"));
+    // The file stages its rows in transactions of many rows; on a server each
+    // statement of many rows stands alone.
+    if (db)
+        exec(db, QStringLiteral("BEGIN"));
     qint64 inTransaction = 0;
     auto commit = [&] {
-        exec(db, QStringLiteral("COMMIT"));
+        if (db)
+            exec(db, QStringLiteral("COMMIT"));
         inTransaction = 0;
     };
     struct Rollback
@@ -441,10 +467,52 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         bool active = true;
         ~Rollback()
         {
-            if (active && !sqlite3_get_autocommit(db))
+            if (active && db && !sqlite3_get_autocommit(db))
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         }
     } rollback{db};
+
+    // Why a row cannot be staged: its match columns repeat an earlier row's,
+    // or the engine refuses one of its values.
+    auto duplicateReason = [&](qint64 line, const QVector<QVariant> &values, qint64 first) {
+        QStringList names, shown;
+        for (int i = 0; i < st.matchFields.size(); ++i) {
+            names << headerText(st.matchFields[i]);
+            shown << (st.matchIndex[i] >= 0 ? values[st.matchIndex[i]].toString() : QString());
+        }
+        return QStringLiteral("第 %1 行 %2: \"%3\" 在文件中重复(第 %4 行已有)")
+            .arg(line)
+            .arg(names.join(QStringLiteral("+")), shown.join(QStringLiteral("+")))
+            .arg(first);
+    };
+    auto refusalReason = [&](qint64 line, const QVector<QVariant> &values, const QString &engineText) {
+        const dravon::RefusalReason why = dravon::readRefusal(engineText);
+        const int i = int(st.setFields.indexOf(why.column));
+        if (i < 0)
+            return QStringLiteral("第 %1 行: %2").arg(line).arg(engineText);
+        const QString cell = values[i].toString().trimmed();
+        const QString header = headerText(st.setFields[i]);
+        return cell.isEmpty() ? QStringLiteral("第 %1 行 %2: %3").arg(line).arg(header, why.why)
+                              : QStringLiteral("第 %1 行 %2: \"%3\" %4").arg(line).arg(header, cell, why.why);
+    };
+    // On a server, rows wait here to be staged many at a time; their errors
+    // are noted in the file's order once the server has seen them.
+    QList<StagedRow> pending;
+    auto stagePending = [&] {
+        if (pending.isEmpty())
+            return;
+        server->stage(pending);
+        for (const StagedRow &p : std::as_const(pending)) {
+            QStringList why = p.reasons;
+            if (p.outcome == StagedRow::Outcome::Duplicate)
+                why << duplicateReason(p.line, p.targets[p.failedTarget], p.firstLine);
+            else if (p.outcome == StagedRow::Outcome::Refused)
+                why << refusalReason(p.line, p.targets[p.failedTarget], p.engineText);
+            if (!why.isEmpty())
+                addErrorRow(p.line, p.cells, why);
+        }
+        pending.clear();
+    };
 
     reader.selectSheet(m_plan.sheet);
     // The file is read a little ahead on another thread while its rows are checked here.
@@ -460,7 +528,7 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         ++rowsRead;
         if (progress && rowsRead % 512 == 0 && !progress(qint64(rows->progress() * 900), 1000))
             return false;
-        if (++inTransaction >= rowsPerTransaction) {
+        if (db && ++inTransaction >= rowsPerTransaction) {
             commit();
             exec(db, QStringLiteral("BEGIN"));
         }
@@ -513,6 +581,17 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
                     values[creditIndex] =
                         subjectExtras->value(values[subjectIndex].toString());
 
+        if (server) {
+            StagedRow staged;
+            staged.line = row.line;
+            staged.cells = row.cells;
+            staged.reasons = reasons;
+            staged.targets = targets;
+            pending.append(std::move(staged));
+            if (pending.size() >= ServerStage::rowsPerStatement)
+                stagePending();
+            continue;
+        }
         if (!reasons.isEmpty()) {
             recordError(row, reasons);
             continue;
@@ -529,28 +608,15 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
                 insertStage.execWrite(Statement::Bindings::Keep);
                 stagedIds << sqlite3_last_insert_rowid(db);
             } catch (const dravon::WriteRefused &refused) {
-                const dravon::RefusalReason why = dravon::readRefusal(refused.engineText);
                 if (refused.engineText.contains(QLatin1String("UNIQUE"))) {
                     findStaged.reset();
                     for (int i = 0; i < st.matchIndex.size(); ++i)
                         findStaged.bind(i + 1, st.matchIndex[i] >= 0 ? values[st.matchIndex[i]] : QVariant());
                     const qint64 first = findStaged.step() ? findStaged.int64(0) : 0;
                     findStaged.reset();
-                    QStringList names, shown;
-                    for (int i = 0; i < st.matchFields.size(); ++i) {
-                        names << headerText(st.matchFields[i]);
-                        shown << (st.matchIndex[i] >= 0 ? values[st.matchIndex[i]].toString() : QString());
-                    }
-                    reasons << QStringLiteral("第 %1 行 %2: \"%3\" 在文件中重复(第 %4 行已有)")
-                                   .arg(row.line)
-                                   .arg(names.join(QStringLiteral("+")), shown.join(QStringLiteral("+")))
-                                   .arg(first);
+                    reasons << duplicateReason(row.line, values, first);
                 } else {
-                    const int i = int(st.setFields.indexOf(why.column));
-                    if (i >= 0)
-                        reason(headerText(st.setFields[i]), values[i].toString(), why.why);
-                    else
-                        reasons << QStringLiteral("第 %1 行: %2").arg(row.line).arg(refused.engineText);
+                    reasons << refusalReason(row.line, values, refused.engineText);
                 }
                 break;
             }
@@ -568,6 +634,8 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         }
     }
     rows.reset();
+    if (server)
+        stagePending();
     commit();
     rollback.active = false;
 
@@ -575,7 +643,16 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
         return false;
 
     // The counts as staged (rows taken back after an error are not in them).
-    {
+    if (server) {
+        const QHash<int, qint64> byAction = server->actionCounts();
+        m_counts.added = byAction.value(1);
+        m_counts.updated = byAction.value(2);
+        m_counts.unchanged = byAction.value(3);
+        m_counts.skipped = 0;
+        for (auto it = byAction.cbegin(); it != byAction.cend(); ++it)
+            if (it.key() < 1 || it.key() > 3)
+                m_counts.skipped += it.value();
+    } else {
         Statement s;
         s.prepare(db, QStringLiteral("SELECT _action, count(*) FROM temp.%1 GROUP BY _action").arg(stageName));
         m_counts.added = m_counts.updated = m_counts.unchanged = m_counts.skipped = 0;
@@ -600,7 +677,8 @@ bool ImportRun::check(TableReader &reader, const Progress &progress)
     if (progress)
         progress(1000, 1000);
     st.errorCount = m_counts.errorRows;
-    st.dataVersion = dataVersion(db);
+    if (db)
+        st.dataVersion = dataVersion(db);
     m_checked = true;
     return true;
 }
@@ -609,6 +687,12 @@ void ImportRun::addErrorRow(qint64 line, const QStringList &cells, const QString
 {
     ++m_counts.errorRows;
     Staged &st = *m_staged;
+    if (m_errors.size() < maxShownErrors)
+        m_errors.append({line, cells, reasons});
+    if (st.server) {
+        st.server->addError(line, cells.join(cellSeparator), reasons.join(QStringLiteral(";")));
+        return;
+    }
     if (!st.insertError.isPrepared())
         st.insertError.prepare(st.db, QStringLiteral("INSERT INTO temp.%1 (line, cells, reason) VALUES (?1, ?2, ?3)")
                                           .arg(errorsName));
@@ -617,8 +701,6 @@ void ImportRun::addErrorRow(qint64 line, const QStringList &cells, const QString
     st.insertError.bind(2, cells.join(cellSeparator));
     st.insertError.bind(3, reasons.join(QStringLiteral(";")));
     st.insertError.execWrite();
-    if (m_errors.size() < maxShownErrors)
-        m_errors.append({line, cells, reasons});
 }
 
 namespace {
@@ -649,6 +731,10 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     const int existing = m_plan.mode == ImportMode::AddOnly ? 4 : 2;
     if (st.matchFields.isEmpty())
         return true;
+    if (st.server) {
+        st.server->match(m_plan.mode);
+        return noteAmbiguous(reader, st.server->takeAmbiguous(), headerText);
+    }
     qint64 staged = 0;
     {
         Statement count;
@@ -720,9 +806,17 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
         while (s.step())
             ambiguous.insert(s.int64(0), s.int64(1));
     }
+    if (!ambiguous.isEmpty())
+        exec(db, QStringLiteral("DELETE FROM temp.%1 WHERE _line IN (SELECT _line FROM temp.%1 WHERE _action = 5)").arg(stageName));
+    return noteAmbiguous(reader, ambiguous, headerText);
+}
+
+bool ImportRun::noteAmbiguous(TableReader &reader, QHash<qint64, qint64> ambiguous,
+                              const std::function<QString(const QString &)> &headerText)
+{
     if (ambiguous.isEmpty())
         return true;
-    exec(db, QStringLiteral("DELETE FROM temp.%1 WHERE _line IN (SELECT _line FROM temp.%1 WHERE _action = 5)").arg(stageName));
+    const Staged &st = *m_staged;
     QStringList names;
     for (const QString &f : std::as_const(st.matchFields))
         names << headerText(f);
@@ -746,10 +840,12 @@ exporting::Outcome ImportRun::writeErrorRows(const QString &path, const QStringL
                                              const exporting::Progress &progress)
 {
     Staged &st = *m_staged;
-    if (!st.created || !st.db)
+    if (!st.created || (!st.db && !st.server))
         throw dravon::Error(QStringLiteral("还没有检查,没有错误行可保存"));
     int width = int(headers.size());
-    {
+    if (st.server) {
+        width = qMax<int>(width, int(st.server->errorCellsWidth()));
+    } else {
         Statement s;
         s.prepare(st.db, QStringLiteral("SELECT cells FROM temp.%1").arg(errorsName));
         while (s.step())
@@ -759,11 +855,28 @@ exporting::Outcome ImportRun::writeErrorRows(const QString &path, const QStringL
     while (titles.size() < width)
         titles << QString();
     titles << QStringLiteral("错误原因");
-    auto read = std::make_shared<Statement>();
-    read->prepare(st.db, QStringLiteral("SELECT cells, reason FROM temp.%1 WHERE rowid = ?1").arg(errorsName));
     qint64 cachedRow = -1;
     QStringList cached;
     QString cachedReason;
+    if (st.server) {
+        // The server's rows come a page at a time, in order.
+        constexpr int page = 1000;
+        qint64 pageStart = -1;
+        QList<QStringList> rows;
+        exporting::ExportTable table(titles, st.errorCount, [&, width](qint64 row, int column) {
+            if (pageStart < 0 || row < pageStart || row >= pageStart + rows.size()) {
+                pageStart = row;
+                rows = st.server->errorRows(row, page);
+            }
+            const QStringList found = rows.value(int(row - pageStart));
+            return column == width ? found.value(1) : found.value(0).split(cellSeparator).value(column);
+        });
+        if (path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
+            return exporting::writeXlsx(table, path, QStringLiteral("错误行"), progress);
+        return exporting::writeCsv(table, path, progress);
+    }
+    auto read = std::make_shared<Statement>();
+    read->prepare(st.db, QStringLiteral("SELECT cells, reason FROM temp.%1 WHERE rowid = ?1").arg(errorsName));
     exporting::ExportTable table(titles, st.errorCount, [&, read, width](qint64 row, int column) {
         if (row != cachedRow) {
             read->reset();
@@ -798,6 +911,12 @@ ApplyResult applyImport(ImportRun &run, const Progress &progress)
     sqlite3 *db = st.db;
     const ImportTarget &target = *run.plan().target;
     ApplyResult result;
+    if (st.server) {
+        result = st.server->apply(run.plan().window, progress);
+        if (result.completed)
+            run.markApplied();
+        return result;
+    }
 
     Statement counts;
     counts.prepare(db, QStringLiteral("SELECT count(*) FILTER (WHERE _action = 1), count(*) FILTER (WHERE _action = 2), "

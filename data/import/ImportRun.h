@@ -93,6 +93,9 @@ private:
     // Finds each staged row's existing rows in the table, in one statement,
     // and decides what the row does. False when cancelled.
     bool matchRows(TableReader &reader, const Progress &progress, const std::function<QString(const QString &)> &headerText);
+    // The file's rows that several table rows match become error rows, whole.
+    bool noteAmbiguous(TableReader &reader, QHash<qint64, qint64> ambiguous,
+                       const std::function<QString(const QString &)> &headerText);
     void addErrorRow(qint64 line, const QStringList &cells, const QStringList &reasons);
 
     dravon::Connection &m_connection;

@@ -153,6 +153,9 @@ public:
     // when none was needed.
     QString passwordInUse() const;
     bool isOk() const;
+    // Times the session has connected: what a session's temporary tables
+    // were made under is gone once this has grown.
+    int connectionCount() const { return m_connections; }
     // True while a transaction is open (or failed and not yet rolled back).
     bool inTransaction() const;
     PGconn *handle() const { return m_conn; }

@@ -772,7 +772,8 @@ void ImportApplyPage::initializePage()
     m_done = false;
     m_cancel = false;
     barImport->setValue(0);
-    lblResult->setText(QStringLiteral("正在备份数据库并导入…"));
+    // A server database is not copied first: its own change log keeps what the import changes.
+    lblResult->setText(SharedConnection().isServer() ? QStringLiteral("正在导入…") : QStringLiteral("正在备份数据库并导入…"));
     QTimer::singleShot(0, this, [this] {
         if (!m_running && !m_done)
             runImport();
