@@ -293,36 +293,19 @@ void allScores()
 
 int main(int argc, char **argv)
 {
-    QString path;
-    int reps = 3;
-    int rows = 10000;
-    bool everyScore = false;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a = argv[i];
-        if (a == "--db" && i + 1 < argc)
-            path = QString::fromLocal8Bit(argv[++i]);
-        else if (a == "--reps" && i + 1 < argc)
-            reps = qMax(1, QByteArray(argv[++i]).toInt());
-        else if (a == "--rows" && i + 1 < argc)
-            rows = qMax(1, QByteArray(argv[++i]).toInt());
-        else if (a == "--all-scores")
-            everyScore = true;
-        else {
-            std::fprintf(stderr, "usage: %s --db <a copy of a large file> [--reps N] [--rows N] [--all-scores]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (path.isEmpty() || !QFile::exists(path))
-        fail(QStringLiteral("give the copy of a database with --db"));
-    if (QFileInfo(path).canonicalFilePath() == QFileInfo(QStringLiteral("/tmp/veltrana-bench-large.mdb")).canonicalFilePath())
-        fail(QStringLiteral("this benchmark writes to its file: give it a copy of /tmp/veltrana-bench-large.mdb"));
-    bench::prepareHeadless();
-    QApplication app(argc, argv);
-    ApplyLooks(app);
-    bench::ProgramRun program(path);
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("SQLite cannot open %1").arg(path));
-    sqlite3_busy_timeout(raw, 5000);
+    const bench::CommandLine args(argc, argv,
+                                  {{"--db", "--reps", "--rows"},
+                                   {"--all-scores"},
+                                   {},
+                                   {"--db <a copy of a large file> [--reps N] [--rows N] [--all-scores]"}});
+    const QString path = bench::existingFile(args.text("--db"));
+    const int reps = args.count("--reps", 3);
+    const int rows = args.count("--rows", 10000);
+    const bool everyScore = args.has("--all-scores");
+    bench::refuseSharedFile(path);
+    bench::Program started(argc, argv, path);
+    bench::ProgramRun &program = started.run();
+    raw = bench::openSqlite(path);
     std::printf("database %s: %lld scores, %lld students; Qt %s, SQLite %s, %d repetitions, medians\n\n",
                 qPrintable(path), sqliteCount(QStringLiteral("Score")), sqliteCount(QStringLiteral("StudentInfo")),
                 qVersion(), sqlite3_libversion(), reps);

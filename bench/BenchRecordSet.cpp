@@ -86,6 +86,8 @@
 
 namespace {
 
+using bench::clickAt;
+using bench::gridColumnTitled;
 using bench::median;
 using bench::PaintWatch;
 using bench::residentMb;
@@ -350,17 +352,6 @@ void waitForCount(dravon::RecordSet *rs)
         fail(QStringLiteral("the row count was not learnt within 300 s"));
 }
 
-// A left click, pressed and released, at a point of a widget.
-void clickAt(QWidget *widget, const QPoint &at)
-{
-    const QPointF local(at);
-    const QPointF global(widget->mapToGlobal(at));
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
-}
-
 // The score window's query page after a query for 姓名 Like the text, as a
 // person runs it: the window from the menu, the query page, the item, the
 // condition, the value, the 查询 button; the result painted with its true count.
@@ -391,15 +382,6 @@ TfrmStudentScore *scoreQuery(const QString &name, double *counted = nullptr)
         *counted = clock.nsecsElapsed() / 1e6;
     settle();
     return w;
-}
-
-// The grid's column whose title is the text; fails when there is none.
-int gridColumnTitled(QAbstractItemView *grid, const QString &title)
-{
-    for (int c = 0; c < grid->model()->columnCount(); ++c)
-        if (grid->model()->headerData(c, Qt::Horizontal).toString() == title)
-            return c;
-    fail(QStringLiteral("no column titled %1").arg(title));
 }
 
 struct Measure
@@ -660,31 +642,17 @@ void generateWhenMissing(const QString &scaleName, const QString &path)
 
 int main(int argc, char **argv)
 {
-    QString scaleName;
-    QString path;
-    bool quick = false;
-    QString only;  // runs the cases whose name contains this text (for profiling)
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a = argv[i];
-        if (a == "--scale" && i + 1 < argc)
-            scaleName = QString::fromLocal8Bit(argv[++i]);
-        else if (a == "--db" && i + 1 < argc)
-            path = QString::fromLocal8Bit(argv[++i]);
-        else if (a == "--reps" && i + 1 < argc)
-            defaultReps = qMax(1, QByteArray(argv[++i]).toInt());
-        else if (a == "--quick")
-            quick = true;
-        else if (a == "--only" && i + 1 < argc)
-            only = QString::fromLocal8Bit(argv[++i]);
-        else if (!a.startsWith("-") && path.isEmpty())
-            path = QString::fromLocal8Bit(a);  // the older form: the database as the only argument
-        else {
-            std::fprintf(stderr, "usage: %s [--scale small|large] [--db <file>] [--reps N] [--quick] [--only <text>]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (quick && defaultReps == 5)
-        defaultReps = 3;
+    // --only runs the cases whose name contains its text (for profiling).
+    const bench::CommandLine args(argc, argv,
+                                  {{"--scale", "--db", "--reps", "--only"},
+                                   {"--quick"},
+                                   "--db",
+                                   {"[--scale small|large] [--db <file>] [--reps N] [--quick] [--only <text>]"}});
+    QString scaleName = args.text("--scale");
+    QString path = args.text("--db");
+    const bool quick = args.has("--quick");
+    const QString only = args.text("--only");
+    defaultReps = args.count("--reps", quick ? 3 : defaultReps);
     if (!scaleName.isEmpty() || path.isEmpty()) {
         if (scaleName.isEmpty())
             scaleName = QStringLiteral("small");
@@ -700,21 +668,15 @@ int main(int argc, char **argv)
     const QString smallPath = scaleFile(QStringLiteral("small"));
     if (withSmall)
         generateWhenMissing(QStringLiteral("small"), smallPath);
-    bench::prepareHeadless();
 
     // Start of the program as far as it runs in this process: application,
     // main window, data module, then the login window on screen.
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    QApplication app(argc, argv);
-    ApplyLooks(app);
-    bench::ProgramRun program(path, &sinceStart);
+    bench::Program started(argc, argv, path);
+    bench::ProgramRun &program = started.run();
     programMessages = &program.messages;
     const double loginShown = program.loginShownMs();
 
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("SQLite cannot open %1").arg(path));
-    sqlite3_busy_timeout(raw, 5000);
+    raw = bench::openSqlite(path);
     SmallTurns turns;
     if (withSmall) {
         turns.largeConnection = DM->ADOConn.connectionString();
@@ -1461,9 +1423,7 @@ int main(int argc, char **argv)
                      QFile::remove(kept.absoluteFilePath());
                  // The benchmark's own connection still reads the replaced file.
                  sqlite3_close(raw);
-                 if (sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-                     fail(QStringLiteral("SQLite cannot open %1 after the restore").arg(databasePath));
-                 sqlite3_busy_timeout(raw, 5000);
+                 raw = bench::openSqlite(databasePath);
                  return m;
              },
              [=] {

@@ -1,18 +1,24 @@
 #include "bench/BenchSupport.h"
 
 #include "app/Common_Unit.h"
+#include "app/DM_Unit.h"
 #include "app/Login_Unit.h"
+#include "app/Looks_Unit.h"
 #include "app/Program_Unit.h"
 #include "app/TeachMain_Unit.h"
+#include "data/Connection.h"
 #include "data/SettingsClient.h"
 #include "gui/Shell_Unit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -80,6 +86,24 @@ void waitForPaint(QWidget *widget)
 {
     PaintWatch painted(widget);
     painted.wait();
+}
+
+void clickAt(QWidget *widget, const QPoint &at)
+{
+    const QPointF local(at);
+    const QPointF global(widget->mapToGlobal(at));
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+int gridColumnTitled(QAbstractItemView *grid, const QString &title)
+{
+    for (int c = 0; c < grid->model()->columnCount(); ++c)
+        if (grid->model()->headerData(c, Qt::Horizontal).toString() == title)
+            return c;
+    fail(QStringLiteral("no column titled %1").arg(title));
 }
 
 void prepareHeadless()
@@ -166,4 +190,108 @@ dravon::pg::ServerAddress bench::serverAddressOf(const QString &text)
     address.user = qEnvironmentVariable("PGUSER", QStringLiteral("veltrana"));
     address.password = qEnvironmentVariable("PGPASSWORD");
     return address;
+}
+
+bench::CommandLine::CommandLine(int argc, char **argv, const Declared &declared)
+{
+    // fail() names the benchmark, also before its application is made.
+    QCoreApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
+    auto usage = [&] {
+        const QByteArray program = argv[0];
+        for (int i = 0; i < declared.usage.size(); ++i)
+            std::fprintf(stderr, "%s %s %s\n", i == 0 ? "usage:" : "      ", program.constData(),
+                         qPrintable(declared.usage[i]));
+        std::exit(2);
+    };
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (declared.valued.contains(a) && i + 1 < argc)
+            m_values.insert(a, QString::fromLocal8Bit(argv[++i]));
+        else if (declared.switches.contains(a))
+            m_switches << a;
+        else if (!declared.lone.isEmpty() && !a.startsWith(QLatin1Char('-')) && !m_values.contains(declared.lone))
+            m_values.insert(declared.lone, a);
+        else
+            usage();
+    }
+}
+
+QString bench::CommandLine::text(const QString &option, const QString &fallback) const
+{
+    return m_values.value(option, fallback);
+}
+
+int bench::CommandLine::count(const QString &option, int fallback) const
+{
+    return m_values.contains(option) ? qMax(1, m_values.value(option).toInt()) : fallback;
+}
+
+bool bench::CommandLine::has(const QString &option) const
+{
+    return m_switches.contains(option);
+}
+
+QString bench::existingFile(const QString &path)
+{
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        fail(QStringLiteral("--db names no database file: %1").arg(path));
+    return path;
+}
+
+void bench::refuseSharedFile(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.fileName().startsWith(QLatin1String("veltrana-bench-")))
+        fail(QStringLiteral("this benchmark writes to its file: give it a copy of %1").arg(file.absoluteFilePath()));
+}
+
+sqlite3 *bench::openSqlite(const QString &path)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        fail(QStringLiteral("SQLite cannot open %1").arg(path));
+    }
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
+void bench::reconnectProgram(const std::function<void(dravon::Connection &)> &point)
+{
+    frmTeachMain->mdiArea()->closeAllSubWindows();
+    settle();
+    DM->ADOConn.close();
+    point(DM->ADOConn);
+    DM->ADOConn.open();
+    settle();
+}
+
+namespace {
+
+QElapsedTimer startedNow()
+{
+    QElapsedTimer timer;
+    timer.start();
+    return timer;
+}
+
+// The headless platform is chosen before the application is made, the
+// program's looks before the program starts.
+int &headless(int &argc)
+{
+    bench::prepareHeadless();
+    return argc;
+}
+
+const QString &withLooks(QApplication &app, const QString &databasePath)
+{
+    ApplyLooks(app);
+    return databasePath;
+}
+
+}
+
+bench::Program::Program(int &argc, char **argv, const QString &databasePath)
+    : m_sinceStart(startedNow()), m_app(headless(argc), argv), m_run(withLooks(m_app, databasePath), &m_sinceStart)
+{
 }

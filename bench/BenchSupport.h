@@ -4,7 +4,9 @@
 // ini file pointing to the database, the main window, the login answered).
 #include "data/server/PgSession.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -15,9 +17,53 @@
 
 struct sqlite3;
 
+class QAbstractItemView;
+class QPoint;
 class QWidget;
 
+namespace dravon {
+class Connection;
+}
+
 namespace bench {
+
+// A benchmark's command line: options with a value ("--db <file>") and
+// switches ("--quick"), as the benchmark declares them; anything else
+// prints the usage and ends the run with exit code 2.
+class CommandLine
+{
+public:
+    struct Declared
+    {
+        QStringList valued;    // "--db", "--reps" ...
+        QStringList switches;  // "--quick" ...
+        // A lone argument that is no option stands for this one's value
+        // (an older form of the command line); empty for none.
+        QString lone;
+        QStringList usage;  // the forms after "usage: <program> ", one a line
+    };
+    CommandLine(int argc, char **argv, const Declared &declared);
+    QString text(const QString &option, const QString &fallback = {}) const;
+    // The option as a whole number, at least 1.
+    int count(const QString &option, int fallback) const;
+    bool has(const QString &option) const;
+
+private:
+    QHash<QString, QString> m_values;
+    QStringList m_switches;
+};
+
+// The database file named by --db; fails the run when there is none.
+QString existingFile(const QString &path);
+// Fails the run when path is one of the benchmark files shared by everyone
+// on this machine (/tmp/veltrana-bench-*.mdb), for a benchmark that writes.
+void refuseSharedFile(const QString &path);
+// The file opened read-write straight on the engine, waiting up to 5 s on a
+// lock; fails the run when it cannot.
+sqlite3 *openSqlite(const QString &path);
+// The program's connection moved to another database with no window open
+// (point sets the connection's way there); throws dravon::Error.
+void reconnectProgram(const std::function<void(dravon::Connection &)> &point);
 
 // Prints "<program>: <what>" and ends the run.
 [[noreturn]] void fail(const QString &what);
@@ -63,6 +109,10 @@ private:
 
 // Waits for the widget's next paint.
 void waitForPaint(QWidget *widget);
+// A left click, pressed and released, at a point of a widget.
+void clickAt(QWidget *widget, const QPoint &at);
+// The grid's column whose title is the text; fails when there is none.
+int gridColumnTitled(QAbstractItemView *grid, const QString &title);
 // Runs the events posted so far, deferred deletes included.
 void settle();
 
@@ -83,6 +133,21 @@ private:
     QTemporaryDir m_folder;
     QElapsedTimer m_sinceStart;
     double m_loginShown = -1;
+};
+
+// The application of a benchmark that starts the program: headless (see
+// prepareHeadless) with the program's looks, then the program itself
+// (ProgramRun), timed from before the application was made.
+class Program
+{
+public:
+    Program(int &argc, char **argv, const QString &databasePath);
+    ProgramRun &run() { return m_run; }
+
+private:
+    QElapsedTimer m_sinceStart;
+    QApplication m_app;
+    ProgramRun m_run;
 };
 
 }

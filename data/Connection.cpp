@@ -153,6 +153,20 @@ pg::Session &Connection::session() const
     return *m_session;
 }
 
+QString Connection::rewrite(const QString &sql)
+{
+    if (isServer() && m_postgres && !m_postgres->unknownTables(sql).isEmpty())
+        readServerNames();
+    return dialect().rewrite(sql);
+}
+
+void Connection::readServerNames()
+{
+    pg::Session &server = session();
+    m_postgres->setNames(pg::serverNames(server));
+    m_catalog = pg::ServerCatalog::read(server);
+}
+
 QString Connection::serverTableNamed(const QString &name)
 {
     if (m_catalog) {
@@ -161,14 +175,14 @@ QString Connection::serverTableNamed(const QString &name)
             return table;
     }
     // A table made since the catalog was read (or none read yet).
-    m_catalog = pg::ServerCatalog::read(session());
+    readServerNames();
     return m_catalog->tableNamed(name);
 }
 
 const QVector<pg::CatalogColumn> &Connection::serverColumnsOf(const QString &table)
 {
     if (!m_catalog || !m_catalog->columnsOf(table))
-        m_catalog = pg::ServerCatalog::read(session());
+        readServerNames();
     if (const QVector<pg::CatalogColumn> *columns = m_catalog->columnsOf(table))
         return *columns;
     throw Error(QStringLiteral("数据库中没有表 %1。").arg(table));

@@ -38,6 +38,11 @@ public:
     // Rewrites statements for this connection's engine; on the server it knows
     // the database's names once the connection is open.
     const Dialect &dialect() const;
+    // A statement in the program's SQL as this connection's engine runs it.
+    // On the server a statement over a table the dialect does not know (one
+    // made after the names were read) has the database's names read again
+    // first, once; a statement over known tables reads nothing.
+    QString rewrite(const QString &sql);
     // The path after "Data Source=", up to ";Persist Security Info=" or the next ";".
     QString databasePath() const;
 
@@ -71,6 +76,9 @@ public:
 
 private:
     void openServer();
+    // The server database's tables and columns read again, for the
+    // catalog and the dialect alike.
+    void readServerNames();
 
     QString m_connectionString;
     QString m_name;

@@ -115,6 +115,29 @@ QVector<Token> tokenize(const QString &sql)
     return tokens;
 }
 
+// A statement's tokens without its blanks and comments, for reading its words.
+struct SolidTokens
+{
+    explicit SolidTokens(const QString &sql)
+    {
+        for (const Token &t : tokenize(sql)) {
+            if (t.kind != Kind::Space)
+                tokens.append(t);
+        }
+    }
+    int size() const { return int(tokens.size()); }
+    bool isWord(int i, const char *lower) const
+    {
+        return i < size() && tokens[i].kind == Kind::Word && tokens[i].lower() == QLatin1String(lower);
+    }
+    bool isPunct(int i, const char *text) const
+    {
+        return i < size() && tokens[i].kind == Kind::Punct && tokens[i].text == QLatin1String(text);
+    }
+
+    QVector<Token> tokens;
+};
+
 QString quoted(const QString &name)
 {
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
@@ -534,11 +557,79 @@ QString SqliteDialect::rewrite(const QString &sql) const
 
 PostgresDialect::PostgresDialect(const QStringList &names)
 {
+    setNames(names);
+}
+
+void PostgresDialect::setNames(const QStringList &names)
+{
+    m_names.clear();
     for (const QString &n : names) {
         const QString key = n.toLower();
         if (!m_names.contains(key))
             m_names.insert(key, n);
     }
+}
+
+QStringList PostgresDialect::unknownTables(const QString &sql) const
+{
+    const SolidTokens solid(sql);
+    const QVector<Token> &tokens = solid.tokens;
+    const int n = solid.size();
+    auto isWordAt = [&](int i, const char *lower) { return solid.isWord(i, lower); };
+    auto isPunctAt = [&](int i, const char *text) { return solid.isPunct(i, text); };
+    // Words that may follow FROM, UPDATE ... without naming a table, or
+    // follow a table without being its alias.
+    static const QSet<QString> keywords = {
+        QStringLiteral("null"),   QStringLiteral("true"),    QStringLiteral("false"),  QStringLiteral("select"),
+        QStringLiteral("lateral"), QStringLiteral("only"),   QStringLiteral("set"),    QStringLiteral("of"),
+        QStringLiteral("nowait"), QStringLiteral("skip"),    QStringLiteral("where"),  QStringLiteral("group"),
+        QStringLiteral("order"),  QStringLiteral("having"),  QStringLiteral("limit"),  QStringLiteral("offset"),
+        QStringLiteral("union"),  QStringLiteral("except"),  QStringLiteral("intersect"), QStringLiteral("join"),
+        QStringLiteral("inner"),  QStringLiteral("left"),    QStringLiteral("right"),  QStringLiteral("full"),
+        QStringLiteral("cross"),  QStringLiteral("natural"), QStringLiteral("on"),     QStringLiteral("using"),
+        QStringLiteral("values"), QStringLiteral("default"), QStringLiteral("returning"), QStringLiteral("window")};
+    // A name at i, unquoted; empty for anything else.
+    auto nameAt = [&](int i) {
+        if (i >= n)
+            return QString();
+        if (tokens[i].kind == Kind::Name)
+            return unquotedName(tokens[i].text);
+        return tokens[i].kind == Kind::Word && !keywords.contains(tokens[i].lower()) ? tokens[i].text : QString();
+    };
+    QSet<QString> ownParts;
+    for (int i = 0; i + 2 < n; ++i) {
+        if (!nameAt(i).isEmpty() && isWordAt(i + 1, "as") && isPunctAt(i + 2, "("))
+            ownParts.insert(nameAt(i).toLower());
+    }
+    QStringList unknown;
+    for (int i = 0; i < n; ++i) {
+        const bool from = isWordAt(i, "from");
+        const bool join = isWordAt(i, "join");
+        if (!from && !join && !isWordAt(i, "into") && !isWordAt(i, "update"))
+            continue;
+        // "FROM a, b AS x, c y": each table of the list.
+        for (int j = i + 1;;) {
+            const QString table = nameAt(j);
+            // Not a table of the database's own: a subquery, a function's
+            // rows, a name in another schema.
+            if (table.isEmpty() || isPunctAt(j + 1, ".") || ((from || join) && isPunctAt(j + 1, "(")))
+                break;
+            const QString key = table.toLower();
+            if (!m_names.contains(key) && !ownParts.contains(key) && !unknown.contains(table))
+                unknown << table;
+            if (!from)
+                break;
+            int k = j + 1;
+            if (isWordAt(k, "as"))
+                k += 2;
+            else if (!nameAt(k).isEmpty())
+                ++k;
+            if (!isPunctAt(k, ","))
+                break;
+            j = k + 1;
+        }
+    }
+    return unknown;
 }
 
 QString PostgresDialect::rewrite(const QString &sql) const
@@ -554,21 +645,15 @@ QString PostgresDialect::quoteName(const QString &name) const
 
 QStringList namesDeclaredIn(const QString &schemaSql)
 {
-    const QVector<Token> all = tokenize(schemaSql);
-    QVector<Token> tokens;
-    for (const Token &t : all) {
-        if (t.kind != Kind::Space)
-            tokens.append(t);
-    }
+    const SolidTokens solid(schemaSql);
+    const QVector<Token> &tokens = solid.tokens;
     QStringList names;
     auto add = [&](const Token &t) {
         const QString n = t.kind == Kind::Name ? unquotedName(t.text) : t.text;
         if (!names.contains(n))
             names << n;
     };
-    auto isWordAt = [&](int i, const char *lower) {
-        return i < tokens.size() && tokens[i].kind == Kind::Word && tokens[i].lower() == QLatin1String(lower);
-    };
+    auto isWordAt = [&](int i, const char *lower) { return solid.isWord(i, lower); };
     static const QSet<QString> notColumns = {QStringLiteral("constraint"), QStringLiteral("primary"),
                                              QStringLiteral("unique"), QStringLiteral("check"),
                                              QStringLiteral("foreign"), QStringLiteral("exclude")};

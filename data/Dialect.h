@@ -67,6 +67,12 @@ public:
     Engine engine() const override { return Engine::Postgres; }
     QString rewrite(const QString &sql) const override;
     QString quoteName(const QString &name) const override;
+    // The names a statement reads or writes tables by (after FROM, JOIN,
+    // INTO, UPDATE) that are none of the database's names, other than those
+    // the statement gives its own parts ("WITH part AS (...)").
+    QStringList unknownTables(const QString &sql) const;
+    // The database's names as they are now, for a table made after they were read.
+    void setNames(const QStringList &names);
 
 private:
     QHash<QString, QString> m_names;  // lower case -> as in the schema

@@ -28,7 +28,7 @@ bool SQLSearch(const QString &sql, dravon::Connection &connection)
 {
     if (connection.isServer()) {
         try {
-            return connection.session().exec(connection.dialect().rewrite(sql)).rows() > 0;
+            return connection.session().exec(connection.rewrite(sql)).rows() > 0;
         } catch (const dravon::pg::ServerError &e) {
             throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
         }
@@ -48,7 +48,7 @@ void SQLExecute(const QString &sql, dravon::Connection &connection)
         batch.emplace(connection, dravon::BatchTag{QStringLiteral("修改"), QString(), QStringLiteral("执行修改语句")});
     if (connection.isServer()) {
         try {
-            connection.session().exec(connection.dialect().rewrite(sql));
+            connection.session().exec(connection.rewrite(sql));
         } catch (const dravon::pg::ServerError &e) {
             throw dravon::Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(sql, e.text()));
         }

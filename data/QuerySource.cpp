@@ -59,6 +59,11 @@ std::unique_ptr<ResultCopy> QuerySource::makeCopy()
     return std::make_unique<ResultCopy>(m_connection.databasePath(), m_sql, int(m_fields.size()));
 }
 
+QString QuerySource::refusal(const QString &reason) const
+{
+    return QStringLiteral("无法读取查询结果: %1").arg(reason);
+}
+
 void QuerySource::keepRow(int position, const Values &values)
 {
     m_rows.insert(position, new Values(values));
@@ -68,7 +73,7 @@ void QuerySource::keepRow(int position, const Values &values)
 void QuerySource::startCopy()
 {
     m_copy = makeCopy();
-    connect(m_copy.get(), &QThread::finished, this, &QuerySource::takeCopy, Qt::QueuedConnection);
+    watchCopy();
     // The copy starts once the first rows have been painted (a timer fires
     // after the events already posted), so it does not compete with them.
     QTimer::singleShot(1, this, [this] {
@@ -77,7 +82,18 @@ void QuerySource::startCopy()
     });
 }
 
-void QuerySource::takeCopy()
+void QuerySource::watchCopy()
+{
+    // Only while it is still this set's copy: one taken (or given up)
+    // meanwhile may have been followed by another that is still running.
+    ResultCopy *copy = m_copy.get();
+    connect(copy, &QThread::finished, this, [this, copy] {
+        if (m_copy.get() == copy)
+            takeCopy();
+    }, Qt::QueuedConnection);
+}
+
+void QuerySource::takeCopy(bool reportFailure)
 {
     if (!m_copy || m_copyDb)
         return;
@@ -88,8 +104,16 @@ void QuerySource::takeCopy()
         // Without the copy the rows are still read by running the statement.
         m_copyError = m_copy->error();
         m_copy.reset();
-        if (m_copyError != QLatin1String("cancelled"))
-            emit countFailed(m_copyError);
+        if (m_copyError == QLatin1String("cancelled"))
+            return;
+        emit countFailed(m_copyError);
+        if (++m_copyFailures == 1) {
+            // Once more (the reason may have passed: a lost connection, a
+            // server busy); failing again, the user hears the reason.
+            startCopy();
+        } else if (reportFailure) {
+            emit readFailed(refusal(m_copyError));
+        }
         return;
     }
     sqlite3 *db = nullptr;
@@ -119,21 +143,23 @@ void QuerySource::waitForCount()
 
 bool QuerySource::waitForCopy(const Progress &progress)
 {
-    if (!m_copy) {
-        if (m_copyDb)
-            return true;
-        // A result read whole at once has no copy yet: it is made here.
-        m_copy = makeCopy();
-        m_copy->start();
+    while (!m_copyDb) {
+        if (!m_copy) {
+            // A result read whole at once has no copy yet, and a copy that
+            // failed is made again: here, for the caller who waits.
+            m_copy = makeCopy();
+            watchCopy();
+        }
+        if (!m_copy->isRunning() && !m_copy->isFinished())
+            m_copy->start();
+        while (m_copy && !m_copyDb && !m_copy->wait(30))
+            if (progress && !progress(m_copy->copied(), 0))
+                return false;
+        // The caller hears of a failure by the exception, not by readFailed.
+        takeCopy(false);
+        if (!m_copyDb && !m_copy)
+            throw Error(refusal(m_copyError));
     }
-    if (!m_copyDb && !m_copy->isRunning() && !m_copy->isFinished())
-        m_copy->start();
-    while (m_copy && !m_copyDb && !m_copy->wait(30))
-        if (progress && !progress(m_copy->copied(), 0))
-            return false;
-    takeCopy();
-    if (!m_copyDb)
-        throw Error(QStringLiteral("无法读取查询结果: %1").arg(m_copyError));
     return true;
 }
 

@@ -40,13 +40,17 @@ protected:
     virtual void readPage(int start, int rows);
     virtual int stepToEnd();
     virtual std::unique_ptr<ResultCopy> makeCopy();
+    // The user's text for a statement that failed for this reason.
+    virtual QString refusal(const QString &reason) const;
     void keepRow(int position, const Values &values);
     void grow(int newCount, bool final);
     void startCopy();
     static constexpr int pageSize = 128;
 
 private:
-    void takeCopy();
+    void watchCopy();
+    // reportFailure: a copy that failed twice is reported by readFailed.
+    void takeCopy(bool reportFailure = true);
     bool waitForCopy(const Progress &progress);
     void readCopied(int row);
     qint64 copyKey(int row) const { return m_order.isEmpty() ? row + 1 : m_order.value(row, -1); }
@@ -61,6 +65,7 @@ private:
     Statement m_copyRange;
     Statement m_copySome;
     QString m_copyError;
+    int m_copyFailures = 0;
     QVector<qint64> m_order;  // copy row numbers by position after a sort
     QCache<qint64, Values> m_copied;  // by copy row number
 };

@@ -108,7 +108,7 @@ bool ReadStatement::step()
         Server &s = *m_server;
         if (!s.ran) {
             s.ran = true;
-            const DenseParameters dense = denseParameters(m_connection.dialect().rewrite(s.sql));
+            const DenseParameters dense = denseParameters(m_connection.rewrite(s.sql));
             QVector<QVariant> params;
             for (int old : dense.original)
                 params << s.binds.value(old - 1);

@@ -137,6 +137,7 @@ void RecordSet::connectSource()
     });
     connect(m_source.get(), &RowSource::countFailed, this,
             [this](const QString &text) { qWarning("record set: rows not counted: %s", qPrintable(text)); });
+    connect(m_source.get(), &RowSource::readFailed, this, [this](const QString &text) { reportReadFailure(text); });
 }
 
 QString RecordSet::tableName() const

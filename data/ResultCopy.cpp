@@ -44,12 +44,89 @@ QString ResultCopy::error() const
     return m_error;
 }
 
+namespace {
+
+// Rows stored by one insert statement: one statement step per row costs
+// about twice as much.
+constexpr int rowsPerInsert = 64;
+
+// Rows into the copy's table, rowsPerInsert at a time where the caller
+// vouches for as many rows, else one at a time.
+class BatchInsert : public ResultCopy::RowWriter
+{
+public:
+    BatchInsert(sqlite3 *copy, int columns, std::atomic<qint64> &copied) : m_copy(copy), m_columns(columns), m_copied(copied)
+    {
+    }
+    ~BatchInsert()
+    {
+        sqlite3_finalize(m_many);
+        sqlite3_finalize(m_one);
+    }
+
+    bool prepare() { return prepared(rowsPerInsert, &m_many) && prepared(1, &m_one); }
+    // Why a row could not be stored; empty while every row was.
+    const QString &error() const { return m_error; }
+
+    bool add(const Bind &bind, qint64 rowNumber, qint64 following) override
+    {
+        const bool alone = m_pending == 0 && following + 1 < rowsPerInsert;
+        sqlite3_stmt *insert = alone ? m_one : m_many;
+        const int first = (alone ? 0 : m_pending) * (m_columns + 1) + 1;
+        if (rowNumber > 0)
+            sqlite3_bind_int64(insert, first, rowNumber);
+        else
+            sqlite3_bind_null(insert, first);
+        bind(insert, first + 1);
+        if (alone)
+            return stored(insert, 1);
+        if (++m_pending < rowsPerInsert)
+            return true;
+        m_pending = 0;
+        return stored(insert, rowsPerInsert);
+    }
+
+private:
+    bool prepared(int rows, sqlite3_stmt **statement)
+    {
+        QStringList columns{QStringLiteral("rowid")};
+        for (int i = 0; i < m_columns; ++i)
+            columns << ResultCopy::columnName(i);
+        const QString row = QStringLiteral("(%1)").arg(QStringList(columns.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+        const QByteArray sql = QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                   .arg(ResultCopy::tableName(), columns.join(QLatin1Char(',')),
+                                        QStringList(rows, row).join(QLatin1Char(',')))
+                                   .toUtf8();
+        return sqlite3_prepare_v2(m_copy, sql.constData(), -1, statement, nullptr) == SQLITE_OK;
+    }
+
+    bool stored(sqlite3_stmt *insert, int rows)
+    {
+        const bool ok = sqlite3_step(insert) == SQLITE_DONE;
+        if (ok)
+            m_copied += rows;
+        else if (m_error.isEmpty())
+            m_error = QString::fromUtf8(sqlite3_errmsg(m_copy));
+        sqlite3_reset(insert);
+        return ok;
+    }
+
+    sqlite3 *m_copy;
+    int m_columns;
+    std::atomic<qint64> &m_copied;
+    sqlite3_stmt *m_many = nullptr;
+    sqlite3_stmt *m_one = nullptr;
+    int m_pending = 0;
+    QString m_error;
+};
+
+}
+
 void ResultCopy::run()
 {
     if (!error().isEmpty())
         return;
     sqlite3 *copy = nullptr;
-    sqlite3_stmt *insert = nullptr;
     QString failure;
     auto fail = [&](sqlite3 *db) {
         if (failure.isEmpty())
@@ -64,34 +141,38 @@ void ResultCopy::run()
     // A private file that is thrown away with the window: no journal, no syncing.
     exec(QStringLiteral("PRAGMA journal_mode=OFF"));
     exec(QStringLiteral("PRAGMA synchronous=OFF"));
-    QStringList columns, marks;
-    for (int i = 0; i < m_columns; ++i) {
+    QStringList columns;
+    for (int i = 0; i < m_columns; ++i)
         columns << columnName(i);
-        marks << QStringLiteral("?");
-    }
-    exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName(), columns.join(QLatin1Char(','))));
+    const QString columnList = columns.join(QLatin1Char(','));
+    exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(tableName(), columnList));
     exec(QStringLiteral("BEGIN"));
-    const QByteArray insertSql =
-        QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(tableName(), marks.join(QLatin1Char(','))).toUtf8();
-    if (failure.isEmpty() && sqlite3_prepare_v2(copy, insertSql.constData(), -1, &insert, nullptr) != SQLITE_OK)
-        fail(copy);
-    if (failure.isEmpty()) {
-        qint64 rows = 0;
-        const QString failed = copyRows([&](const std::function<void(sqlite3_stmt *)> &bind) {
-            bind(insert);
-            if (sqlite3_step(insert) != SQLITE_DONE) {
-                fail(copy);
-                sqlite3_reset(insert);
-                return false;
-            }
-            sqlite3_reset(insert);
-            m_copied = ++rows;
-            return true;
-        });
-        if (failure.isEmpty())
-            failure = failed;
+    {
+        BatchInsert rows(copy, m_columns, m_copied);
+        if (failure.isEmpty() && !rows.prepare())
+            fail(copy);
+        if (failure.isEmpty()) {
+            // The copy's own failure first: the engine's part then merely stopped.
+            const QString failed = copyRows(rows);
+            failure = rows.error().isEmpty() ? failed : rows.error();
+        }
     }
-    sqlite3_finalize(insert);
+    if (failure.isEmpty() && !m_cancelled) {
+        // Rows numbered with gaps (a row expected at a place did not come)
+        // are numbered again densely, in their order.
+        sqlite3_stmt *numbers = nullptr;
+        qint64 highest = 0;
+        if (sqlite3_prepare_v2(copy, "SELECT max(rowid) FROM result", -1, &numbers, nullptr) == SQLITE_OK
+            && sqlite3_step(numbers) == SQLITE_ROW)
+            highest = sqlite3_column_int64(numbers, 0);
+        sqlite3_finalize(numbers);
+        if (highest != m_copied) {
+            exec(QStringLiteral("CREATE TABLE dense (%1)").arg(columnList));
+            exec(QStringLiteral("INSERT INTO dense SELECT %1 FROM %2 ORDER BY rowid").arg(columnList, tableName()));
+            exec(QStringLiteral("DROP TABLE %1").arg(tableName()));
+            exec(QStringLiteral("ALTER TABLE dense RENAME TO %1").arg(tableName()));
+        }
+    }
     if (m_cancelled && failure.isEmpty())
         failure = QStringLiteral("cancelled");
     exec(QStringLiteral("COMMIT"));
@@ -103,7 +184,7 @@ void ResultCopy::run()
     sqlite3_close(copy);
 }
 
-QString ResultCopy::copyRows(const AddRow &add)
+QString ResultCopy::copyRows(RowWriter &writer)
 {
     sqlite3 *source = nullptr;
     sqlite3_stmt *query = nullptr;
@@ -132,9 +213,10 @@ QString ResultCopy::copyRows(const AddRow &add)
             fail();
             break;
         }
-        const bool added = add([&](sqlite3_stmt *insert) {
+        // The values are copied as they are bound: the statement steps on.
+        const bool added = writer.add([&](sqlite3_stmt *insert, int first) {
             for (int i = 0; i < m_columns; ++i)
-                sqlite3_bind_value(insert, i + 1, sqlite3_column_value(query, i));
+                sqlite3_bind_value(insert, first + i, sqlite3_column_value(query, i));
         });
         if (!added)
             break;

@@ -37,14 +37,33 @@ public:
     bool ok() const;
     QString error() const;
 
+    // Where the engine's part puts the rows. Several rows go into one
+    // insert statement when the caller says that as many follow whose
+    // values stay valid meanwhile.
+    class RowWriter
+    {
+    public:
+        // Binds one row's values to the copy's insert (column c at
+        // parameter first + c) and stores it under the row number given
+        // (0: after the rows so far), at the latest when the statement is
+        // full. following: rows the caller will add next whose bound
+        // values stay valid until then (0 when unknown). False when the
+        // copy failed.
+        using Bind = std::function<void(sqlite3_stmt *insert, int first)>;
+        virtual bool add(const Bind &bind, qint64 rowNumber = 0, qint64 following = 0) = 0;
+
+    protected:
+        ~RowWriter() = default;
+    };
+
 protected:
     void run() override;
-    // The engine's part: runs the statement and hands each row to add (which
-    // binds the row's values to the copy's insert, then stores it: false
-    // when the copy failed). Returns the reason it failed, empty when every
-    // row was copied.
-    using AddRow = std::function<bool(const std::function<void(sqlite3_stmt *insert)> &bind)>;
-    virtual QString copyRows(const AddRow &add);
+    // The engine's part: runs the statement and hands each row to the
+    // writer. Returns the reason it failed, empty when every row was copied.
+    // Row numbers given out of order may leave gaps (a row that was
+    // expected did not come): the rows are numbered densely afterwards,
+    // in the order of their numbers.
+    virtual QString copyRows(RowWriter &rows);
     bool isCancelled() const { return m_cancelled; }
     int columns() const { return m_columns; }
     const QString &sql() const { return m_sql; }

@@ -143,6 +143,9 @@ signals:
     void aboutToReset();
     void resetDone();
     void countFailed(const QString &text);
+    // Rows of the set could not be read (the statement was refused when it
+    // ran again): text says why, for the user.
+    void readFailed(const QString &text);
     // A partial sort was completed with every known row in its place: the
     // rows unknown so far can be shown now.
     void orderCompleted();

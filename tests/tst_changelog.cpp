@@ -65,6 +65,36 @@ class TestChangeLog : public QObject
         return rs;
     }
 
+    // Every column of every score row, NULL apart from empty text.
+    QString allScoreValues() const
+    {
+        return ws->query(QStringLiteral("SELECT Id || '|' || coalesce(StudentID, '~') || '|' || coalesce(CAST(ScoreDateTime AS text), '~') "
+                                        "|| '|' || coalesce(Term, '~') || '|' || %1 || '|' || %2 || '|' || coalesce(Remark, '~') "
+                                        "FROM Score ORDER BY Id")
+                             .arg(quotedReal(*ws, QStringLiteral("Score")), quotedReal(*ws, QStringLiteral("CreditHour"))))
+            .join(QLatin1Char(' '));
+    }
+
+    // The statements as one batch of the import window; its number.
+    qint64 runBatch(const QStringList &statements)
+    {
+        dravon::ChangeBatch batch(*db, {QStringLiteral("导入"), QStringLiteral("frmImport"), QStringLiteral("导入成绩")});
+        for (const QString &sql : statements)
+            SQLExecute(sql, *db);
+        batch.commit();
+        return batch.id();
+    }
+
+    // The entries of one batch as log lines.
+    QStringList batchLines(qint64 batch) const
+    {
+        const QStringList lines = logLines(*ws, batch - 1);
+        QStringList entries;
+        for (int i = 1; i < lines.size() && !lines[i].startsWith(QLatin1String("B ")); ++i)
+            entries << lines[i];
+        return entries;
+    }
+
 private slots:
     void init()
     {
@@ -431,6 +461,87 @@ private slots:
         QCOMPARE(ws->query("SELECT StudentID || StuName || StuAge FROM StudentInfo"), QStringList{"2007100张叁19"});
         ws->exec("UPDATE StudentInfo SET StuContact = '123' WHERE StudentID = '2007100';");
         QVERIFY_THROWS_EXCEPTION(dravon::ChangeRefused, dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window));
+    }
+
+    // A batch that inserts, changes several columns of several rows and
+    // deletes rows holding every kind of value (NULL and empty text, a date,
+    // fractions, quotes and Chinese text): its undo's entries mirror the
+    // batch's exactly, every entry is marked, and redo makes the batch again.
+    void undoOfAMixedBatchMirrorsItsEntries()
+    {
+        ws->exec("UPDATE Score SET ScoreDateTime = '2007-09-01', Remark = '' WHERE Id = 1;"
+                 "UPDATE Score SET Score = 60.25, CreditHour = 2.5, Remark = 'O''Brien张\"三' WHERE Id = 3;"
+                 "DELETE FROM ChangeLog;");
+        const QString before = allScoreValues();
+        const qint64 batch = runBatch({"Insert Into Score (Id, StudentID, ScoreDateTime, Score, Remark) "
+                                       "Values (10, '2007010', '2008-01-02', 77.5, '')",
+                                       "Update Score Set Score = 99, Remark = Null Where Id = 2",
+                                       "Update Score Set Term = '第二学期' Where Id = 4",
+                                       "Delete From Score Where Id In (1, 3)"});
+        const QString after = allScoreValues();
+        const QStringList made = batchLines(batch);
+        QCOMPARE(made.size(), 6);
+
+        const QString window = QStringLiteral("frmImport");
+        const qint64 undo = dravon::undoBatch(*db, batch, window);
+        QCOMPARE(allScoreValues(), before);
+        QStringList mirrored;
+        for (const QString &line : made) {
+            QStringList p = line.split(QLatin1Char(' '));
+            p[2] = p[2] == "I" ? "D" : p[2] == "D" ? "I" : "U";
+            std::swap(p[4], p[5]);
+            mirrored << p.join(QLatin1Char(' '));
+        }
+        QStringList undone = batchLines(undo);
+        mirrored.sort();
+        undone.sort();
+        QCOMPARE(undone, mirrored);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM ChangeLog WHERE BatchID = %1 AND UndoneBy = %2").arg(batch).arg(undo)),
+                 QStringList{"6"});
+
+        dravon::redoBatch(*db, undo, window);
+        QCOMPARE(allScoreValues(), after);
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        QCOMPARE(allScoreValues(), before);
+    }
+
+    // A row changed by a write the log does not hold (its entry gone): the
+    // undo is refused naming the row, as a whole: what was already set back
+    // of other rows and columns is taken back, the log stays as it was.
+    void undoRefusedForAChangeOutsideTheLog_data()
+    {
+        QTest::addColumn<QStringList>("batch");
+        QTest::addColumn<QString>("outside");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("inserted row gone") << QStringList{"Insert Into Score (Id, StudentID) Values (10, '2007010')",
+                                                          "Insert Into Score (Id, StudentID) Values (11, '2007011')"}
+                                           << "DELETE FROM Score WHERE Id = 11;" << "成绩记录 11 已不在数据库中。";
+        QTest::newRow("changed column") << QStringList{"Update Score Set Score = 1.5, Remark = 'n' Where Id In (2, 3)"}
+                                        << "UPDATE Score SET Score = 2.5 WHERE Id = 2;"
+                                        << "成绩记录 2 已不是该操作之后的样子。";
+        QTest::newRow("deleted row's key taken") << QStringList{"Delete From Score Where Id In (1, 2)"}
+                                                 << "INSERT INTO Score (Id, StudentID) VALUES (1, '2007099');"
+                                                 << "成绩记录 1 的编号已被另一条记录使用。";
+    }
+
+    void undoRefusedForAChangeOutsideTheLog()
+    {
+        QFETCH(QStringList, batch);
+        QFETCH(QString, outside);
+        QFETCH(QString, refusal);
+        const qint64 id = runBatch(batch);
+        ws->exec(outside + "DELETE FROM ChangeLog WHERE BatchID IS NULL;");
+        const QString now = allScoreValues();
+        const QStringList logNow = logLines(*ws);
+        try {
+            dravon::undoBatch(*db, id, QStringLiteral("frmImport"));
+            QFAIL("undone over a change outside the log");
+        } catch (const dravon::ChangeRefused &e) {
+            QCOMPARE(e.text(), QStringLiteral("不能撤销“导入成绩”:") + refusal);
+        }
+        QCOMPARE(allScoreValues(), now);
+        QCOMPARE(logLines(*ws), logNow);
+        QCOMPARE(dravon::batchToUndo(*db, QStringLiteral("frmImport"))->id, id);
     }
 
     // The recycle bin: deleted rows restore with their keys as one batch;

@@ -5,6 +5,7 @@
 // number the window did not propose is refused as before.
 #include "app/TeachMain_Unit.h"
 #include "data/Dravon.h"
+#include "data/server/PgSession.h"
 #include "forms/master/StudentSet_Unit.h"
 #include "forms/master/TeacherSet_Unit.h"
 #include "support/GuiHelpers.h"
@@ -51,25 +52,42 @@ void focus(QWidget *w)
     QTRY_VERIFY(w->hasFocus());
 }
 
-// The other program: its own connection to the file, which stores a row
-// with the given number in a write transaction that it holds for a while
-// before it commits.
+// The other program: its own connection to the database (the file, or the
+// server's), which stores a row with the given number in a write transaction
+// that it holds for a while before it commits.
 class OtherProgram
 {
 public:
-    OtherProgram(const QString &dbPath, const QString &insert, int holdMs)
-        : m_thread([this, path = dbPath.toUtf8(), sql = insert.toUtf8(), holdMs] {
-              sqlite3 *db = nullptr;
-              sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-              sqlite3_busy_timeout(db, 5000);
-              m_ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK
-                     && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-              m_written = true;
-              std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-              m_ok = m_ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-              sqlite3_close(db);
-          })
+    OtherProgram(const testsupport::TestWorkspace &ws, const QString &insert, int holdMs)
     {
+        const QByteArray sql = ws.statementForEngine(insert).toUtf8();
+        if (const auto address = ws.serverAddress())
+            m_thread = std::thread([this, address = *address, sql, holdMs] {
+                try {
+                    dravon::pg::Session session(address);
+                    session.exec(QStringLiteral("BEGIN"));
+                    session.exec(QString::fromUtf8(sql));
+                    m_ok = true;
+                    m_written = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+                    session.exec(QStringLiteral("COMMIT"));
+                } catch (const dravon::Error &) {
+                    m_ok = false;
+                    m_written = true;
+                }
+            });
+        else
+            m_thread = std::thread([this, path = ws.dbPath().toUtf8(), sql, holdMs] {
+                sqlite3 *db = nullptr;
+                sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+                sqlite3_busy_timeout(db, 5000);
+                m_ok = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK
+                       && sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+                m_written = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+                m_ok = m_ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+                sqlite3_close(db);
+            });
         while (!m_written)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -203,7 +221,7 @@ private slots:
         if (!proposed)
             w->mainSource()->dataSet()->setFieldText(k.idColumn, QStringLiteral("2007009"));
         const QString taken = proposed ? QStringLiteral("2007006") : QStringLiteral("2007009");
-        OtherProgram other(ws->dbPath(), othersRow(k, taken), 300);
+        OtherProgram other(*ws, othersRow(k, taken), 300);
         pressKey(Qt::Key_S, Qt::ControlModifier);
         QVERIFY(other.finish());
 

@@ -165,6 +165,7 @@ private slots:
     }
     void dataSource()
     {
+        FILE_ONLY("the file's connection string");
         QFETCH(QString, connectionString);
         QFETCH(QString, path);
         QCOMPARE(dravon::dataSourceOf(connectionString), path);
@@ -183,6 +184,7 @@ private slots:
     }
     void openAtUnusualPath()
     {
+        FILE_ONLY("paths of database files; the server's address: tst_serverconnection");
         QFETCH(QString, folder);
         QTemporaryDir tmp;
         QVERIFY(QDir(tmp.path()).mkpath(folder));
@@ -209,6 +211,7 @@ private slots:
     }
     void openRefused()
     {
+        FILE_ONLY("files that are not the program's database; a server database of another structure: tst_serverschema");
         QFETCH(QString, kind);
         QTemporaryDir tmp;
         QString path = tmp.filePath("不存在 的.mdb");
@@ -266,6 +269,7 @@ private slots:
 
     void openReadOnlyFileRefused()
     {
+        FILE_ONLY("the file's permissions");
         QTemporaryDir tmp;
         QVERIFY(QFile::setPermissions(tmp.path(), QFile::Permissions(0x7755)));
         const QString writable = tmp.filePath("可写 库.mdb");
@@ -297,6 +301,7 @@ private slots:
     }
     void databaseFileGoneOrReplaced()
     {
+        FILE_ONLY("the database file deleted or replaced; a lost server: tst_serverfaults");
         QFETCH(bool, replaced);
         Db db;
         auto rs = SQLDataSet("Select * From DormInfo", db.conn);
@@ -697,13 +702,39 @@ private slots:
         QVERIFY(SQLSearch("Select * From Score", db.conn));  // the connection stays usable
     }
 
+    // Each test's database starts as the delivered one, whatever the test
+    // before wrote into its own: rows, numbering, change log and columns (on
+    // the server one database is brought back to the template between tests).
+    void everyWorkspaceStartsAsDelivered()
+    {
+        for (int round = 0; round < 3; ++round) {
+            Db db(false);
+            QCOMPARE(db.ws.query("SELECT UserID FROM [User]"), QStringList{"1001"});
+            QCOMPARE(db.ws.query("SELECT count(*) FROM DormInfo"), QStringList{"0"});
+            QCOMPARE(db.ws.query("SELECT count(*) FROM ChangeLog"), QStringList{"0"});
+            const auto dorms = SQLDataSet("Select * From DormInfo", db.conn);
+            QCOMPARE(dorms->fields().size(), 3);
+            SQLExecute("INSERT INTO Score (StudentID, Term) VALUES ('2007001', '第一学期')", db.conn);
+            QCOMPARE(db.ws.query("SELECT Id FROM Score"), QStringList{"1"});
+            SQLExecute("INSERT INTO DormInfo (DormID, DormName) VALUES ('2007001', '一号楼')", db.conn);
+            SQLExecute("UPDATE [User] SET UserPassword = 'changed'", db.conn);
+            if (round == 1)
+                db.ws.exec("ALTER TABLE DormInfo ADD COLUMN Extra TEXT");
+        }
+    }
+
     void lazyOpening()
     {
         Db db(false);
-        db.ws.exec("INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班');"
+        // On the server the million rows are seeded without the change log's
+        // triggers: the log is not what this case is about, and logging them
+        // there takes minutes.
+        const QString number = db.ws.onServer() ? "lpad(CAST(i AS text), 7, '0')" : "printf('%07d', i)";
+        db.ws.exec(QString(db.ws.onServer() ? "SET session_replication_role = replica;" : "") +
+                   "INSERT INTO ClassInfo (ClassID, ClaName) VALUES ('2007001', '一班');"
                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i < 1000000) "
                    "INSERT INTO Score (StudentID, Term, SubjectID, ClassID, Score) "
-                   "SELECT printf('%07d', i), '第一学期', '2007001', '2007001', i % 100 FROM n;");
+                   "SELECT " + number + ", '第一学期', '2007001', '2007001', i % 100 FROM n;");
         const auto rs = SQLDataSet("Select * From Score", db.conn);
         // Opening reads the first page only; the count comes later.
         QVERIFY(!rs->countKnown());
@@ -716,15 +747,18 @@ private slots:
         QCOMPARE(rs->recNo(), 999999);
         QCOMPARE(rs->fieldText("StudentID"), QStringLiteral("1000000"));
 
+        // A query's source on the server also reads the rows the server has
+        // at hand at once (up to 1,024 more within 30 ms).
+        const int atHand = db.ws.onServer() ? 1024 : 0;
         const auto join = SQLDataSet(
             "Select B.* From ClassInfo A, Score B where A.ClassID=B.ClassID and A.ClassID ='2007001'", db.conn);
         QVERIFY(!join->countKnown());
-        QVERIFY2(join->rowsFetched() <= 256, qPrintable(QString::number(join->rowsFetched())));
+        QVERIFY2(join->rowsFetched() <= 256 + atHand, qPrintable(QString::number(join->rowsFetched())));
         QVERIFY(!join->fieldText("StudentID").isEmpty());
         join->last();
         QCOMPARE(join->recordCount(), 1000000);
         QCOMPARE(join->fieldText("StudentID"), QStringLiteral("1000000"));
-        QVERIFY2(join->rowsFetched() <= 512, qPrintable(QString::number(join->rowsFetched())));
+        QVERIFY2(join->rowsFetched() <= 512 + atHand, qPrintable(QString::number(join->rowsFetched())));
     }
 };
 

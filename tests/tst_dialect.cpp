@@ -170,6 +170,43 @@ private slots:
         QCOMPARE(dialect.rewrite(sql), expected);
     }
 
+    // The tables a statement names that the dialect does not know, so that
+    // the connection reads the database's names again before rewriting it;
+    // nothing for the program's own tables, subqueries, a statement's own
+    // parts, other schemas' tables and words that only look like tables.
+    void unknownTables_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("unknown");
+        QTest::newRow("program tables, aliases, joins")
+            << QStringLiteral("Select S.* From Score S, [StudentInfo] As I Left Join ClassInfo C On C.ClassID = I.ClassID")
+            << QStringList();
+        QTest::newRow("a new table in a list and a join")
+            << QStringLiteral("Select * From Score S, Notice N Join \"Extra\" E On E.Id = N.Id Where S.Id In "
+                              "(Select Id From Later)")
+            << QStringList{"Notice", "Extra", "Later"};
+        QTest::newRow("writes") << QStringLiteral("Insert Into Notice (Text) Values (1); Update [Extra] Set A = 1; "
+                                                  "Delete From Later")
+                                << QStringList{"Notice", "Extra", "Later"};
+        QTest::newRow("not tables")
+            << QStringLiteral("With part As (Select 1) Select * From part, Score Where Id In (Select g From "
+                              "generate_series(1, 3) g) And Id In (Select oid From pg_catalog.pg_class) And Id Not In "
+                              "(Select 2 From (Select 3) q) And Remark Is Distinct From Null And "
+                              "extract(year From ScoreDateTime) > 1 For Update Of Score")
+            << QStringList();
+    }
+
+    void unknownTables()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QStringList, unknown);
+        dravon::PostgresDialect dialect(programNames());
+        QCOMPARE(dialect.unknownTables(sql), unknown);
+        // Known once the names are read again.
+        dialect.setNames(programNames() + unknown);
+        QCOMPARE(dialect.unknownTables(sql), QStringList());
+    }
+
     void postgresRefuses_data()
     {
         QTest::addColumn<QString>("sql");

@@ -83,7 +83,7 @@ private slots:
         seeded = std::make_unique<TestWorkspace>(false);
         seeded->exec(QString::fromUtf8(seedRows));
         conn = std::make_unique<dravon::Connection>();
-        conn->setConnectionString(seeded->connectionString());
+        seeded->pointAt(*conn);
         conn->open();
     }
     void cleanupTestCase()
@@ -267,7 +267,7 @@ private slots:
     {
         TestWorkspace ws(false);
         dravon::Connection conn;
-        conn.setConnectionString(ws.connectionString());
+        ws.pointAt(conn);
         conn.open();
         QCOMPARE(dravon::NumberAndNameEntries(conn, QStringLiteral("Select * From SubjectInfo"), QStringLiteral("SubjectID"),
                                               QStringLiteral("SubName")),

@@ -12,6 +12,7 @@
 #include "support/ChangeLogLines.h"
 #include "support/ImportFixtures.h"
 #include "support/SmallDisk.h"
+#include "support/TestServer.h"
 #include "support/TestWorkspace.h"
 
 #include <QDir>
@@ -535,8 +536,15 @@ private slots:
     // The connection to the server is lost in the middle of the apply:
     // a clear message, nothing written, and the next try, after the check
     // has run again on the new connection, imports everything.
+    void aLostConnectionInTheApplyWritesNothingAndTheNextTryWorks_data()
+    {
+        QTest::addColumn<bool>("serverStopped");
+        QTest::newRow("connection ended") << false;
+        QTest::newRow("server stopped") << true;
+    }
     void aLostConnectionInTheApplyWritesNothingAndTheNextTryWorks()
     {
+        QFETCH(bool, serverStopped);
         if (!ws->onServer())
             QSKIP("a server's connection");
         testsupport::seedSchool(*ws);
@@ -548,8 +556,15 @@ private slots:
         try {
             // The new row is written; the connection ends before the changed one.
             applyImport(*run, [&](qint64, qint64) {
-                if (++calls == 2)
+                if (++calls != 2)
+                    return true;
+                if (serverStopped) {
+                    // What was committed before is kept, as a real server keeps it.
+                    ws->query(QStringLiteral("CHECKPOINT"));
+                    testsupport::TestServer::instance().stop();
+                } else {
                     ws->query(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid));
+                }
                 return true;
             });
             QFAIL("the apply did not fail");
@@ -560,6 +575,18 @@ private slots:
             QVERIFY2(e.text().contains(QStringLiteral("连接中断")), qPrintable(e.text()));
         }
         QCOMPARE(calls, 2);
+        if (serverStopped) {
+            // Still away: the next try says so at once.
+            dravon::Connection::noteUserAction();
+            try {
+                applyImport(*run);
+                QFAIL("applied with the server away");
+            } catch (const dravon::Error &e) {
+                QVERIFY2(e.text().contains(QStringLiteral("现在还连不上")), qPrintable(e.text()));
+            }
+            testsupport::TestServer::instance().start();
+            dravon::Connection::noteUserAction();
+        }
         const QString students = QStringLiteral("SELECT StudentID || '|' || StuName FROM StudentInfo ORDER BY StudentID");
         QCOMPARE(ws->query(students), (QStringList{"0024001|张三", "0024002|李四", "0024003|王五"}));
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeBatch"), QStringList{"0"});

@@ -105,7 +105,7 @@ private slots:
         dravon::TableSource::setCountAtOpenLimitForTesting(0);
         ws = std::make_unique<TestWorkspace>();
         conn = std::make_unique<dravon::Connection>();
-        conn->setConnectionString(ws->connectionString());
+        ws->pointAt(*conn);
         conn->open();
     }
     void cleanup()

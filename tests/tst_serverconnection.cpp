@@ -209,6 +209,27 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(dravon::Error, SQLSearch(QStringLiteral("Select * From [User]"), conn));
     }
 
+    // Statements sent at once that all succeed while the end of the batch
+    // fails (here a deferred check at its implicit commit; a statement
+    // timeout that strikes after the last statement is the same): the
+    // failure is thrown, nothing is kept, and the session goes on.
+    void pipelineFailingAtItsEndIsThrownAndTheSessionGoesOn()
+    {
+        ServerDatabase db;
+        dravon::pg::Session session(db.address());
+        session.exec(QStringLiteral("CREATE TABLE deferred_keys (k int UNIQUE DEFERRABLE INITIALLY DEFERRED)"));
+        try {
+            session.pipeline({QStringLiteral("INSERT INTO deferred_keys VALUES (1)"),
+                              QStringLiteral("INSERT INTO deferred_keys VALUES (1)")});
+            QFAIL("a failed end of the statements was not reported");
+        } catch (const dravon::pg::ServerError &e) {
+            QVERIFY2(e.uniqueViolation(), qPrintable(e.text()));
+        }
+        QCOMPARE(session.exec(QStringLiteral("SELECT count(*) FROM deferred_keys")).value(0, 0).toLongLong(), 0);
+        const std::vector<dravon::pg::Result> next = session.pipeline({QStringLiteral("SELECT 1"), QStringLiteral("SELECT 2")});
+        QCOMPARE(next.back().value(0, 0).toLongLong(), 2);
+    }
+
     void refusedLoginLeavesTheConnectionClosed()
     {
         ServerDatabase db;

@@ -103,8 +103,13 @@ private slots:
         QVERIFY(rec->messages.isEmpty());
         QVERIFY(!frmTeachMain->isVisible());
         QVERIFY(!LoginWindowCreated());
-        QCOMPARE(DM->ADOConn.connectionString(),
-                 QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(ws->dbPath()));
+        if (const auto address = ws->serverAddress()) {
+            QVERIFY(DM->ADOConn.isServer() && DM->ADOConn.serverAddress());
+            QCOMPARE(DM->ADOConn.serverAddress()->database, address->database);
+            QCOMPARE(DM->ADOConn.serverAddress()->port, address->port);
+        } else
+            QCOMPARE(DM->ADOConn.connectionString(),
+                     QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;Persist Security Info=False").arg(ws->dbPath()));
     }
 
     void unusableSettingsReportThenSetupEndsTheRun_data()
@@ -226,6 +231,7 @@ private slots:
     // another program's database are no connection.
     void setupRefusesEmptyAndForeignFiles()
     {
+        FILE_ONLY("the setup dialog's file way; its server way: tst_serverconnection");
         connectDataModule();
         SetLoginWindowCreated(true);
         const QString emptyFile = QDir(ws->dir()).filePath(QStringLiteral("empty.mdb"));
@@ -256,6 +262,7 @@ private slots:
     // start and in the setup dialog, before the usual message; it stays as it was.
     void unusableFileVersionSaysWhy()
     {
+        FILE_ONLY("the file's schema version; an older server database: tst_serverschema");
         ws->exec(QStringLiteral("PRAGMA user_version = 99"));
         const QByteArray before = fileContent(ws->dbPath());
         const QString why = QStringLiteral("数据库 %1 由较新版本的程序建立(版本 99),本程序不能使用。").arg(ws->dbPath());
@@ -285,6 +292,7 @@ private slots:
 
     void setupFromMenu()
     {
+        FILE_ONLY("the setup dialog's file way; its server way: tst_serverconnection");
         connectDataModule();
         SetLoginWindowCreated(true);
         whenModal<TfrmDBSetup>([](TfrmDBSetup *setup) { setup->close(); });
@@ -316,6 +324,7 @@ private slots:
     // and stays, instead of asking for a restart that would lose the choice.
     void setupReportsAPathNotSaved()
     {
+        FILE_ONLY("the setup dialog's file way; its server way: tst_serverconnection");
         connectDataModule();
         SetLoginWindowCreated(true);
         const QByteArray before = fileContent(ws->iniPath());
@@ -496,9 +505,11 @@ private slots:
             };
             walk(top->menu(), QStringLiteral("  "));
         }
-        const QStringList expected = {
+        // Where the server way is offered, 数据迁移 stands in 数据维护 too.
+        const QStringList migration = ws->onServer() ? QStringList{"    N9=数据迁移…"} : QStringList{};
+        const QStringList expected = QStringList{
             "S1=系统设置(&S)", "  S2=学校信息", "  S3=用户管理", "  S4=更改密码", "  S5=数据维护",
-            "    N2=备份/还原数据库", "    N8=导入数据…", "    N10=回收站", "    N4=-", "    N5=数据库连接设置", "  N1=-",
+            "    N2=备份/还原数据库", "    N8=导入数据…"} + migration + QStringList{"    N10=回收站", "    N4=-", "    N5=数据库连接设置", "  N1=-",
             "  S6=退出", "E1=编辑(&E)", "  E2=撤销", "  E3=重做",
             "D1=基础字典(&D)", "  D2=老师信息", "  D3=学生信息", "  D4=教学科目", "  D5=院系维护", "  D6=班级维护", "  D7=宿舍信息",
             "M1=学生管理(&M)", "  M2=学生成绩", "  M3=社会实践", "  M4=品德成绩", "  M5=宿舍安排", "  M6=缴费记录",

@@ -179,12 +179,6 @@ void fillScores(const QString &path, int rows)
 
 }
 
-// A case about the database file itself (its copy, its locks, its journal,
-// its path): on a server database it does not apply, for the reason given.
-#define FILE_ONLY(why)                   \
-    if (testsupport::testsOnServer())    \
-    QSKIP(why)
-
 class SystemWindowsTest : public QObject, protected testsupport::ProgramFixture
 {
     Q_OBJECT

@@ -182,8 +182,9 @@ void ChangeBatch::rollback() noexcept
             runningServerBatches().remove(m_session);
         if (!m_connection.isOpen())
             return;
-        pg::Session &session = m_connection.session();
         try {
+            // Asking for the session tries to connect again, which may fail too.
+            pg::Session &session = m_connection.session();
             if (m_savepoint)
                 session.execScript(QStringLiteral("ROLLBACK TO change_batch; RELEASE change_batch"));
             else

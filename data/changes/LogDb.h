@@ -35,6 +35,8 @@ public:
     LogDb &operator=(const LogDb &) = delete;
 
     bool onServer() const { return m_session != nullptr; }
+    // The server session; nullptr on the file.
+    pg::Session *session() const { return m_session; }
     // Every row of a query; throws dravon::Error.
     QList<LogRow> rows(const QString &sql, const QVariantList &params = {});
     // The first value of the first row; invalid when there is no row.

@@ -6,6 +6,7 @@
 #include "data/SqlText.h"
 #include "data/changes/ChangeBatch.h"
 #include "data/changes/LoggedTables.h"
+#include "data/changes/ServerReversal.h"
 
 #include <QHash>
 #include <QSet>
@@ -124,20 +125,34 @@ void reverseEntries(LogDb &db, qint64 batch, const QList<LogEntry> &entries, con
             throw ChangeRefused(refusedText + QStringLiteral("用户密码不记入修改记录,无法恢复。"));
     }
     QStringList changed;
-    for (const auto &[table, key] : std::as_const(keys)) {
-        const QList<LogRow> later = db.rows(
-            QStringLiteral("SELECT B.UserID, coalesce(B.ChangedAt, L.ChangedAt), L.BatchID IS NULL FROM ChangeLog L "
-                           "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
-                           "WHERE L.TableName = ?1 AND L.RowKey = ?2 AND L.ChangeID > ?3 "
-                           "AND (L.BatchID IS NULL OR L.BatchID <> ?4) ORDER BY L.ChangeID DESC LIMIT 1"),
-            {table, key, lastChange.value(rowId(table, key)), batch});
-        if (!later.isEmpty())
-            changed << QStringLiteral("%1: %2").arg(rowText(table, key),
-                                                    byWhom(later[0][0], later[0][1], later[0][2].toLongLong() != 0));
+    if (pg::Session *session = db.session()) {
+        // On a server in one statement for all the rows.
+        QList<ReversedRow> rows;
+        rows.reserve(keys.size());
+        for (const auto &[table, key] : std::as_const(keys))
+            rows.append({table, key, lastChange.value(rowId(table, key))});
+        for (const LaterChange &later : laterChangesOnServer(*session, rows, batch))
+            changed << QStringLiteral("%1: %2").arg(rowText(rows[later.row].table, rows[later.row].key),
+                                                    byWhom(later.user, later.time, later.otherProgram));
+    } else {
+        for (const auto &[table, key] : std::as_const(keys)) {
+            const QList<LogRow> later = db.rows(
+                QStringLiteral("SELECT B.UserID, coalesce(B.ChangedAt, L.ChangedAt), L.BatchID IS NULL FROM ChangeLog L "
+                               "LEFT JOIN ChangeBatch B ON B.BatchID = L.BatchID "
+                               "WHERE L.TableName = ?1 AND L.RowKey = ?2 AND L.ChangeID > ?3 "
+                               "AND (L.BatchID IS NULL OR L.BatchID <> ?4) ORDER BY L.ChangeID DESC LIMIT 1"),
+                {table, key, lastChange.value(rowId(table, key)), batch});
+            if (!later.isEmpty())
+                changed << QStringLiteral("%1: %2").arg(rowText(table, key),
+                                                        byWhom(later[0][0], later[0][1], later[0][2].toLongLong() != 0));
+        }
     }
     if (!changed.isEmpty())
         throw ChangeRefused(refusedText + QStringLiteral("以下记录此后又被修改过:\n") + listOf(changed));
 
+    // On a server a few statements per table set the rows back where they can.
+    if (db.session() && reverseOnServer(*db.session(), entries))
+        return;
     for (int i = int(entries.size()) - 1; i >= 0; --i) {
         const LogEntry &e = entries[i];
         const LoggedTable &table = tableOf(e);
@@ -166,6 +181,10 @@ void reverseEntries(LogDb &db, qint64 batch, const QList<LogEntry> &entries, con
 
 void markEntriesUndone(LogDb &db, const QList<LogEntry> &entries, qint64 by)
 {
+    if (db.session()) {
+        markUndoneOnServer(*db.session(), entries, by);
+        return;
+    }
     for (const LogEntry &e : entries)
         db.exec(QStringLiteral("UPDATE ChangeLog SET UndoneBy = ?1 WHERE ChangeID = ?2"), {by, e.id});
 }
@@ -286,6 +305,12 @@ namespace {
 // The delete entries still in the recycle bin, in the order given.
 QList<LogEntry> deletedEntries(LogDb &db, const QList<qint64> &ids)
 {
+    if (db.session()) {
+        const QList<LogEntry> entries = deletedEntriesOnServer(*db.session(), ids);
+        if (entries.size() != ids.size())
+            throw ChangeRefused(QStringLiteral("回收站中已没有所选的记录,请重新打开回收站。"));
+        return entries;
+    }
     QList<LogEntry> entries;
     for (qint64 id : ids) {
         const QList<LogRow> found = db.rows(QStringLiteral("SELECT ChangeID, BatchID, TableName, RowKey, OldValue FROM "
@@ -318,6 +343,13 @@ QStringList missingReferences(Connection &connection, const QList<qint64> &delet
 {
     LogDb db(connection);
     QStringList missing;
+    if (pg::Session *session = db.session()) {
+        const QList<LogEntry> entries = deletedEntries(db, deletes);
+        for (const MissingReference &m : missingReferencesOnServer(*session, entries))
+            missing << QStringLiteral("%1: %2 %3 不存在").arg(rowText(entries[m.entry].table, entries[m.entry].key),
+                                                              loggedTable(m.master)->caption, m.value);
+        return missing;
+    }
     for (const LogEntry &e : deletedEntries(db, deletes)) {
         for (const auto &[column, value] : decodeRow(db, e.table, e.oldValue)) {
             const QString master = referencedTable(e.table, column);
@@ -352,13 +384,21 @@ qint64 restoreDeleted(Connection &connection, const QList<qint64> &deletes, cons
     // cannot take one between the check and the restore.
     ChangeBatch batch(connection, {QStringLiteral("还原"), window, QStringLiteral("还原 ") + what});
     QStringList taken;
-    for (const LogEntry &e : entries)
-        if (keyTaken(db, tableOf(e), e.key))
-            taken << rowText(e.table, e.key);
+    if (db.session()) {
+        for (const LogEntry &e : entries)
+            tableOf(e);
+        for (int i : takenKeysOnServer(*db.session(), entries))
+            taken << rowText(entries[i].table, entries[i].key);
+    } else {
+        for (const LogEntry &e : entries)
+            if (keyTaken(db, tableOf(e), e.key))
+                taken << rowText(e.table, e.key);
+    }
     if (!taken.isEmpty())
         throw ChangeRefused(refusedText + QStringLiteral("以下记录的编号已被其他记录使用:\n") + listOf(taken));
-    for (const LogEntry &e : entries)
-        storeRow(db, tableOf(e), e.key, decodeRow(db, e.table, e.oldValue));
+    if (!db.session() || !restoreOnServer(*db.session(), entries))
+        for (const LogEntry &e : entries)
+            storeRow(db, tableOf(e), e.key, decodeRow(db, e.table, e.oldValue));
     markEntriesUndone(db, entries, batch.id());
     batch.commit();
     return batch.id();

@@ -732,7 +732,8 @@ bool ImportRun::matchRows(TableReader &reader, const Progress &progress,
     if (st.matchFields.isEmpty())
         return true;
     if (st.server) {
-        st.server->match(m_plan.mode);
+        if (!st.server->match(m_plan.mode, [&progress] { return !progress || progress(950, 1000); }))
+            return false;
         return noteAmbiguous(reader, st.server->takeAmbiguous(), headerText);
     }
     qint64 staged = 0;

@@ -31,6 +31,17 @@ QVector<QVariant> toParams(const QVariantList &list)
     return QVector<QVariant>(list.cbegin(), list.cend());
 }
 
+std::function<void()> &beforeMatch()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+}
+
+void ServerStage::setBeforeMatchForTesting(std::function<void()> hook)
+{
+    beforeMatch() = std::move(hook);
 }
 
 ServerStage::ServerStage(dravon::Connection &connection) : m_connection(connection)
@@ -359,20 +370,26 @@ QString ServerStage::matchSelect() const
         .arg(pairs);
 }
 
-void ServerStage::match(ImportMode mode)
+bool ServerStage::match(ImportMode mode, const std::function<bool()> &keepGoing)
 {
     if (m_matchFields.isEmpty())
-        return;
+        return true;
     dravon::pg::Session &session = m_connection.session();
     // The planner knows nothing of a temporary table's rows until told.
     session.exec(QStringLiteral("ANALYZE import_stage"));
     const int existing = mode == ImportMode::AddOnly ? 4 : 2;
-    session.exec(QStringLiteral("UPDATE import_stage s SET _found = m.n, _target = m.target, _same = m.same::integer, "
-                                "_seen = m.seen, _action = CASE WHEN m.same THEN 3 WHEN m.n = 1 OR %1 THEN %2 ELSE 5 END "
-                                "FROM (%3) AS m WHERE s._sid = m.sid")
-                     .arg(mode == ImportMode::AddOnly ? QStringLiteral("true") : QStringLiteral("false"))
-                     .arg(existing)
-                     .arg(matchSelect()));
+    if (beforeMatch())
+        beforeMatch()();
+    // One statement, writing only the stage; stopped, the check is made anew.
+    return session
+        .execWhile(QStringLiteral("UPDATE import_stage s SET _found = m.n, _target = m.target, _same = m.same::integer, "
+                                  "_seen = m.seen, _action = CASE WHEN m.same THEN 3 WHEN m.n = 1 OR %1 THEN %2 ELSE 5 END "
+                                  "FROM (%3) AS m WHERE s._sid = m.sid")
+                       .arg(mode == ImportMode::AddOnly ? QStringLiteral("true") : QStringLiteral("false"))
+                       .arg(existing)
+                       .arg(matchSelect()),
+                   {}, keepGoing ? keepGoing : [] { return true; })
+        .has_value();
 }
 
 QHash<qint64, qint64> ServerStage::takeAmbiguous()
@@ -452,6 +469,9 @@ ApplyResult ServerStage::apply(const QString &window, const Progress &progress)
     }
     const qint64 total = adds + updates;
     qint64 done = 0;
+    // A cancel stops the running statement on the server; the batch's
+    // transaction then takes back everything written so far.
+    const std::function<bool()> keepGoing = [&] { return !progress || progress(done, total); };
     try {
         // Other clerks' writes to the table wait until this transaction ends;
         // what they wrote before it is looked at now: every row the check
@@ -459,12 +479,17 @@ ApplyResult ServerStage::apply(const QString &window, const Progress &progress)
         // other row may have come to match.
         session.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(q(target.table)));
         if (!m_matchFields.isEmpty()) {
-            const dravon::pg::Result changed = session.exec(
+            const std::optional<dravon::pg::Result> changed = session.execWhile(
                 QStringLiteral("SELECT 1 FROM import_stage s LEFT JOIN (%1) AS m ON m.sid = s._sid "
                                "WHERE s._found IS DISTINCT FROM m.n OR s._target IS DISTINCT FROM m.target "
                                "OR s._seen IS DISTINCT FROM m.seen LIMIT 1")
-                    .arg(matchSelect()));
-            if (changed.rows() > 0) {
+                    .arg(matchSelect()),
+                {}, keepGoing);
+            if (!changed) {
+                batch.reset();
+                return result;
+            }
+            if (changed->rows() > 0) {
                 batch.reset();
                 throw StaleCheck(QStringLiteral("检查之后数据库已被其他程序修改,需要重新检查。"));
             }
@@ -479,11 +504,13 @@ ApplyResult ServerStage::apply(const QString &window, const Progress &progress)
             const bool inserting = sql == &insert;
             // In the file's order, a part of the file at a time.
             for (qint64 from = 0; from < lastLine; from += rowsPerApplyStep) {
-                if (progress && !progress(done, total)) {
+                const std::optional<dravon::pg::Result> step =
+                    keepGoing() ? session.execWhile(*sql, {from, from + rowsPerApplyStep}, keepGoing) : std::nullopt;
+                if (!step) {
                     batch.reset();
                     return result;
                 }
-                const qint64 n = session.exec(*sql, {from, from + rowsPerApplyStep}).affected();
+                const qint64 n = step->affected();
                 done += n;
                 (inserting ? result.added : result.updated) += n;
             }

@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 namespace importing {
 
@@ -57,8 +58,10 @@ public:
     // server refused, and takes back the rest of such a row.
     void stage(QList<StagedRow> &rows);
     // Finds each staged row's existing rows and decides what the row does,
-    // as the file's match does; remembers what each found row held.
-    void match(ImportMode mode);
+    // as the file's match does; remembers what each found row held. The
+    // statement is stopped on the server when keepGoing() returns false:
+    // false then, and the stage is to be made anew.
+    bool match(ImportMode mode, const std::function<bool()> &keepGoing = {});
     // Rows that several table rows match (line -> how many), taken out of the stage.
     QHash<qint64, qint64> takeAmbiguous();
     QHash<int, qint64> actionCounts();
@@ -71,6 +74,10 @@ public:
     // change log, after making sure, with the table locked against other
     // writers, that every row the check found is still as it was.
     ApplyResult apply(const QString &window, const Progress &progress);
+
+    // Tests: called on the session's thread just before the match statement
+    // is sent, so that a test can make the statement wait on the server.
+    static void setBeforeMatchForTesting(std::function<void()> hook);
 
 private:
     bool insertOne(const StagedRow &row, int part);

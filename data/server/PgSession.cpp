@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QByteArrayList>
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace dravon::pg {
 
@@ -236,7 +237,7 @@ qint64 Result::affected() const
     return m_result ? QByteArray(PQcmdTuples(m_result)).toLongLong() : 0;
 }
 
-Session::Session(const ServerAddress &address) : m_address(address)
+Session::Session(const ServerAddress &address, Access access) : m_address(address), m_access(access)
 {
     connect();
 }
@@ -265,8 +266,13 @@ void Session::connect()
                           // another session's scan happens to be: a statement without
                           // an order gives its rows in the same order each time it runs,
                           // so a page read by running it again fits the pages before it.
+                          // A large statement is planned for its whole result while the
+                          // windows read its first page: compiling it to machine code
+                          // (JIT) costs some 100 ms before the first rows and saves nothing.
                           + " options='-c DateStyle=ISO,YMD -c standard_conforming_strings=on"
-                            " -c synchronize_seqscans=off'";
+                            " -c synchronize_seqscans=off -c jit=off"
+                          // Set at connection: it costs no statement of its own.
+                          + (m_access == Access::ReadOnly ? " -c default_transaction_read_only=on" : "") + "'";
     if (!address.password.isEmpty())
         conninfo += " password=" + option(address.password);
     m_conn = PQconnectdb(conninfo.constData());
@@ -348,23 +354,36 @@ ServerError Session::failure(PGresult *result, const QString &sql) const
     return ServerError(text, state);
 }
 
+namespace {
+
+// Parameters in the server's text form; NULL as a null pointer.
+struct ParameterTexts
+{
+    explicit ParameterTexts(const QVector<QVariant> &params)
+    {
+        texts.reserve(params.size());
+        values.reserve(params.size());
+        for (const QVariant &p : params) {
+            if (p.isNull()) {
+                values.append(nullptr);
+            } else {
+                texts.append(parameterText(p));
+                values.append(texts.last().constData());
+            }
+        }
+    }
+    QByteArrayList texts;
+    QVector<const char *> values;
+};
+
+}
+
 Result Session::exec(const QString &sql, const QVector<QVariant> &params)
 {
     const QByteArray statement = sql.toUtf8();
-    QByteArrayList texts;
-    QVector<const char *> values;
-    texts.reserve(params.size());
-    values.reserve(params.size());
-    for (const QVariant &p : params) {
-        if (p.isNull()) {
-            values.append(nullptr);
-        } else {
-            texts.append(parameterText(p));
-            values.append(texts.last().constData());
-        }
-    }
-    PGresult *result = PQexecParams(m_conn, statement.constData(), int(params.size()), nullptr, values.constData(),
-                                    nullptr, nullptr, 0);
+    const ParameterTexts texts(params);
+    PGresult *result = PQexecParams(m_conn, statement.constData(), int(params.size()), nullptr,
+                                    texts.values.constData(), nullptr, nullptr, 0);
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         ServerError error = failure(result, sql);
@@ -429,17 +448,69 @@ std::vector<Result> Session::pipeline(const QStringList &statements)
         if (!result && PQstatus(m_conn) != CONNECTION_OK)
             break;
     }
-    // The pipeline's end.
-    while (PGresult *result = PQgetResult(m_conn)) {
-        const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+    // The pipeline's end. Its implicit commit can still fail here (a
+    // deferred check), or a statement timeout strike after the last
+    // statement: that failure comes before the end, after an empty result.
+    for (int empty = 0; empty < 2;) {
+        PGresult *result = PQgetResult(m_conn);
+        if (!result) {
+            if (PQstatus(m_conn) != CONNECTION_OK)
+                break;
+            ++empty;
+            continue;
+        }
+        empty = 0;
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_FATAL_ERROR && !error)
+            error = failure(result, statements.value(sent - 1));
         PQclear(result);
-        if (end)
+        if (status == PGRES_PIPELINE_SYNC)
             break;
     }
-    PQexitPipelineMode(m_conn);
+    if (PQexitPipelineMode(m_conn) != 1 && !error)
+        error = failure(nullptr, statements.value(sent - 1));
     if (error)
         throw *error;
     return results;
+}
+
+std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVariant> &params,
+                                         const std::function<bool()> &keepGoing)
+{
+    const ParameterTexts texts(params);
+    if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), int(params.size()), nullptr, texts.values.constData(),
+                          nullptr, nullptr, 0)
+        != 1)
+        throw failure(nullptr, sql);
+    bool stopped = false;
+    while (PQisBusy(m_conn)) {
+        pollfd wait{PQsocket(m_conn), POLLIN, 0};
+        ::poll(&wait, 1, 50);
+        // A lost connection: the result below says so.
+        if (PQconsumeInput(m_conn) != 1)
+            break;
+        if (stopped || !PQisBusy(m_conn) || keepGoing())
+            continue;
+        stopped = true;
+        if (PGcancel *cancel = PQgetCancel(m_conn)) {
+            char reason[256];
+            PQcancel(cancel, reason, int(sizeof reason));
+            PQfreeCancel(cancel);
+        }
+    }
+    PGresult *result = firstResultOf(m_conn);
+    if (stopped && PQstatus(m_conn) == CONNECTION_OK) {
+        if (result)
+            PQclear(result);
+        return std::nullopt;
+    }
+    if (!succeeded(result)) {
+        ServerError error = failure(result, sql);
+        if (result)
+            PQclear(result);
+        throw error;
+    }
+    return Result(result);
 }
 
 void Session::send(const QString &sql)

@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <optional>
 #include <vector>
 #include <mutex>
 
@@ -90,13 +91,17 @@ private:
     PGresult *m_result = nullptr;
 };
 
+// What a session's transactions may do: a read-only session's statements
+// that would write are refused by the server.
+enum class Access { ReadWrite, ReadOnly };
+
 class Session
 {
 public:
     // Connects; throws ServerError with a clear text when the server cannot be
     // reached, refuses the user or password, has no such database, or is
     // older than oldestServerVersion.
-    explicit Session(const ServerAddress &address);
+    explicit Session(const ServerAddress &address, Access access = Access::ReadWrite);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -104,6 +109,13 @@ public:
     const ServerAddress &address() const { return m_address; }
     // Runs one statement with parameters; throws ServerError.
     Result exec(const QString &sql, const QVector<QVariant> &params = {});
+    // Runs one statement as exec() does, calling keepGoing() about every
+    // 50 ms while the server works on it; when keepGoing() returns false the
+    // server is asked to stop the statement, and the result is nothing.
+    // A statement that ended before the request came may have done its work:
+    // run it in a transaction to take that back.
+    std::optional<Result> execWhile(const QString &sql, const QVector<QVariant> &params,
+                                    const std::function<bool()> &keepGoing);
     // Runs several statements separated by ";" (no parameters); throws ServerError.
     void execScript(const QString &sql);
     // Runs statements without parameters one after the other, sent to the
@@ -170,6 +182,7 @@ private:
     int m_connections = 0;  // times the session has connected
 
     ServerAddress m_address;
+    Access m_access = Access::ReadWrite;
     PGconn *m_conn = nullptr;
 };
 

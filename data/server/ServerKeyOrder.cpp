@@ -1,5 +1,8 @@
 #include "data/server/ServerKeyOrder.h"
 
+#include "data/server/ServerSortBlocks.h"
+#include "data/server/WorkerSession.h"
+
 #include <QThread>
 #include <algorithm>
 
@@ -96,36 +99,36 @@ SortedPages::Result ServerKeyOrder::readPages(pg::Session &session)
         if (kept.rows() > 0)
             keptEmpty = kept.value(0, 0).toLongLong() != 0;
     }
-    if (!keptEmpty) {
-        result.count = session.exec(QStringLiteral("SELECT count(*) ") + from, {m_sort.maxKey}).value(0, 0).toLongLong();
-        add(0, page({}, false, m_page, {m_sort.maxKey}));
-        const QVector<qint64> last = page({}, true, m_page, {m_sort.maxKey});
-        add(int(result.count - last.size()), last);
-        return result;
-    }
     // The rows before the chosen one in the order, never unknown (NULL).
-    const QString value = QStringLiteral("(SELECT k.%1 FROM %2 k WHERE k.\"Id\" = $2)").arg(m_sort.column, m_sort.table);
-    const QString &c = m_sort.column;
     QString before;
-    if (*keptEmpty)
-        before = m_sort.descending ? QStringLiteral("%1 IS NOT NULL OR \"Id\" < $2").arg(c)
-                                   : QStringLiteral("%1 IS NULL AND \"Id\" < $2").arg(c);
-    else
-        before = m_sort.descending
-            ? QStringLiteral("%1 > %2 OR (%1 = %2 AND \"Id\" < $2)").arg(c, value)
-            : QStringLiteral("%1 IS NULL OR %1 < %2 OR (%1 = %2 AND \"Id\" < $2)").arg(c, value);
-    before = QStringLiteral("coalesce(%1, false)").arg(before);
-    const QVector<QVariant> both{m_sort.maxKey, m_keep};
-    const pg::Result counted =
-        session.exec(QStringLiteral("SELECT count(*), count(*) FILTER (WHERE %1) ").arg(before) + from, both);
-    result.count = counted.value(0, 0).toLongLong();
-    const qint64 rank = counted.value(0, 1).toLongLong();
-    add(0, page({}, false, m_page, {m_sort.maxKey}));
-    const QVector<qint64> last = page({}, true, m_page, {m_sort.maxKey});
+    if (keptEmpty) {
+        const QString value = QStringLiteral("(SELECT k.%1 FROM %2 k WHERE k.\"Id\" = $2)").arg(m_sort.column, m_sort.table);
+        const QString &c = m_sort.column;
+        if (*keptEmpty)
+            before = m_sort.descending ? QStringLiteral("%1 IS NOT NULL OR \"Id\" < $2").arg(c)
+                                       : QStringLiteral("%1 IS NULL AND \"Id\" < $2").arg(c);
+        else
+            before = m_sort.descending
+                ? QStringLiteral("%1 > %2 OR (%1 = %2 AND \"Id\" < $2)").arg(c, value)
+                : QStringLiteral("%1 IS NULL OR %1 < %2 OR (%1 = %2 AND \"Id\" < $2)").arg(c, value);
+        before = QStringLiteral("coalesce(%1, false)").arg(before);
+    }
+    // One pass over the set for the count, the chosen row's place and the
+    // pages; a page it could not be sure of is read by itself.
+    const SortBlocks blocks = readSortBlocks(session, m_sort, before, m_keep, m_page);
+    result.count = blocks.count;
+    add(0, blocks.first ? *blocks.first : page({}, false, m_page, {m_sort.maxKey}));
+    const QVector<qint64> last = blocks.last ? *blocks.last : page({}, true, m_page, {m_sort.maxKey});
     add(int(result.count - last.size()), last);
+    if (!keptEmpty)
+        return result;
+    const QVector<QVariant> both{m_sort.maxKey, m_keep};
+    const qint64 rank = blocks.rank;
     const int around = m_page / 2;
-    const QVector<qint64> below = page(QStringLiteral(" AND %1").arg(before), true, around, both);
-    const QVector<qint64> above = page(QStringLiteral(" AND NOT %1 AND \"Id\" <> $2").arg(before), false, around, both);
+    const QVector<qint64> below =
+        blocks.below ? *blocks.below : page(QStringLiteral(" AND %1").arg(before), true, around, both);
+    const QVector<qint64> above =
+        blocks.above ? *blocks.above : page(QStringLiteral(" AND NOT %1 AND \"Id\" <> $2").arg(before), false, around, both);
     add(int(rank - below.size()), below + QVector<qint64>{m_keep} + above);
     result.keptPosition = int(rank);
     return result;
@@ -133,16 +136,13 @@ SortedPages::Result ServerKeyOrder::readPages(pg::Session &session)
 
 void ServerKeyOrder::run()
 {
-    std::unique_ptr<pg::Session> connection;
     QString failure;
     try {
-        connection = std::make_unique<pg::Session>(m_address);
-        pg::Session &session = *connection;
-        m_canceller.attach(session);
+        pg::WorkerSession worker(m_address, m_canceller);
+        pg::Session &session = worker.session();
         if (!isCancelled()) {
-            // The pages and the whole order from one snapshot; a read-only
-            // transaction on the server holds back no writer.
-            session.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+            // The pages and the whole order from one snapshot.
+            worker.beginSnapshot();
             if (m_page > 0) {
                 m_pages = readPages(session);
                 m_pagesRead = true;
@@ -163,9 +163,6 @@ void ServerKeyOrder::run()
     } catch (const Error &e) {
         failure = e.text();
     }
-    // No cancel reaches the server once the connection is gone.
-    m_canceller.detach();
-    connection.reset();
     setError(isCancelled() ? QStringLiteral("cancelled") : failure);
 }
 

@@ -40,8 +40,9 @@ ServerQuerySource::ServerQuerySource(Connection &connection, const QString &sql,
     QString statement = sql.trimmed();
     while (statement.endsWith(QLatin1Char(';')))
         statement = statement.chopped(1).trimmed();
-    m_statement = connection.dialect().rewrite(statement);
+    m_statement = connection.rewrite(statement);
     readPage(0, pageSize);
+    m_opening = false;
     if (!countKnown())
         startCopy();
 }
@@ -72,7 +73,7 @@ void ServerQuerySource::withCursor(const std::function<void(pg::Session &, bool 
     } catch (const pg::ServerError &e) {
         if (e.connectionLost())
             throw;
-        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, e.text()));
+        throw Error(refusal(e.text()));
     }
 }
 
@@ -86,6 +87,8 @@ void ServerQuerySource::readPage(int start, int rows)
             for (int c = 0; c < page.columns(); ++c)
                 m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
         for (int r = 0; r < page.rows(); ++r) {
+            if (m_opening)
+                m_shown.append(ServerResultCopy::rowKey(page, r));
             Values values(m_fields.size());
             for (int c = 0; c < m_fields.size(); ++c)
                 values[c] = page.value(r, c);
@@ -152,7 +155,7 @@ void ServerQuerySource::readFirstPages(int rows, const std::function<void(const 
     } catch (const pg::ServerError &e) {
         if (e.connectionLost())
             throw;
-        throw Error(QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, e.text()));
+        throw Error(refusal(e.text()));
     }
 }
 
@@ -167,7 +170,12 @@ int ServerQuerySource::stepToEnd()
 
 std::unique_ptr<ResultCopy> ServerQuerySource::makeCopy()
 {
-    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, int(m_fields.size()));
+    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, int(m_fields.size()), m_shown);
+}
+
+QString ServerQuerySource::refusal(const QString &reason) const
+{
+    return QStringLiteral("数据库无法执行语句 \"%1\": %2").arg(m_sql, reason);
 }
 
 }

@@ -32,8 +32,14 @@ private:
     // was the whole result.
     void readFirstPages(int rows, const std::function<void(const pg::Result &)> &keep, bool &atEnd);
 
+    QString refusal(const QString &reason) const override;
+
     QString m_sql;        // as written, for messages
     QString m_statement;  // rewritten for the server
+    // The rows read when the set opened, by ServerResultCopy::rowKey: the
+    // copy keeps them in these places, so that no row shown moves.
+    QVector<QByteArray> m_shown;
+    bool m_opening = true;
 };
 
 // How a value of one of the server's types shows (the server's type number).

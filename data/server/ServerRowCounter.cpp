@@ -1,5 +1,7 @@
 #include "data/server/ServerRowCounter.h"
 
+#include "data/server/WorkerSession.h"
+
 namespace dravon {
 
 ServerRowCounter::ServerRowCounter(const pg::ServerAddress &address, const QString &rows, qint64 maxKey, int stride)
@@ -22,11 +24,9 @@ void ServerRowCounter::cancel()
 void ServerRowCounter::run()
 {
     Result result;
-    std::unique_ptr<pg::Session> connection;
     try {
-        connection = std::make_unique<pg::Session>(m_address);
-        pg::Session &session = *connection;
-        m_canceller.attach(session);
+        pg::WorkerSession worker(m_address, m_canceller);
+        pg::Session &session = worker.session();
         if (!isCancelled()) {
             // A read on the server holds back no writer. The checkpoints are
             // read after the count has been told, in a snapshot of their own,
@@ -56,9 +56,6 @@ void ServerRowCounter::run()
         result.ok = false;
         result.error = e.text();
     }
-    // No cancel reaches the server once the connection is gone.
-    m_canceller.detach();
-    connection.reset();
     if (isCancelled()) {
         result.ok = false;
         result.error = QStringLiteral("cancelled");

@@ -5,7 +5,7 @@
 #include "data/Dialect.h"
 #include "data/Error.h"
 #include "data/ReadStatement.h"
-#include "data/server/PgSession.h"
+#include "data/server/WorkerSession.h"
 #include "data/server/ServerSchema.h"
 
 #include <QFile>
@@ -40,12 +40,9 @@ ReadTarget ReadTarget::of(const dravon::Connection &connection)
 ReadConnection::ReadConnection(const ReadTarget &target)
 {
     if (target.server) {
-        m_session = std::make_unique<dravon::pg::Session>(*target.server);
-        m_dialect = std::make_unique<dravon::PostgresDialect>(dravon::pg::serverNames(*m_session));
-        // Only reads: a statement that would write is refused by the server.
-        m_session->exec(QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY"));
         m_canceller = std::make_unique<dravon::pg::Canceller>();
-        m_canceller->attach(*m_session);
+        m_session = std::make_unique<dravon::pg::WorkerSession>(*target.server, *m_canceller);
+        m_dialect = std::make_unique<dravon::PostgresDialect>(dravon::pg::serverNames(session()));
         return;
     }
     const QString &path = target.path;

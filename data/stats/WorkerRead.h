@@ -4,7 +4,7 @@
 // column, scans of the score table in short read transactions (so a Save of
 // the program never waits behind them), and a worker thread that runs one
 // such piece of work and can be cancelled at any moment.
-#include "data/server/PgSession.h"
+#include "data/server/WorkerSession.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,9 +20,6 @@
 namespace dravon {
 class Connection;
 class Dialect;
-namespace pg {
-class Canceller;
-}
 }
 
 struct sqlite3;
@@ -50,8 +47,8 @@ struct ReadTarget
 class ReadConnection
 {
 public:
-    // Opens the file read-only, or connects to the server (a session of its
-    // own, whose statements only read); throws dravon::Error when it cannot.
+    // Opens the file read-only, or connects to the server (a worker session
+    // of its own); throws dravon::Error when it cannot.
     explicit ReadConnection(const ReadTarget &target);
     ~ReadConnection();
     ReadConnection(const ReadConnection &) = delete;
@@ -60,7 +57,7 @@ public:
     // The file's handle; null on the server.
     sqlite3 *handle() const { return m_db; }
     bool isServer() const { return m_session != nullptr; }
-    dravon::pg::Session &session() const { return *m_session; }
+    dravon::pg::Session &session() const { return m_session->session(); }
     const dravon::Dialect &dialect() const { return *m_dialect; }
     // From any thread: the running statement stops and the reading throws Cancelled.
     void cancel();
@@ -69,8 +66,9 @@ public:
 
 private:
     sqlite3 *m_db = nullptr;
-    std::unique_ptr<dravon::pg::Session> m_session;
+    // The canceller outlives the session that it lets go of as it ends.
     std::unique_ptr<dravon::pg::Canceller> m_canceller;
+    std::unique_ptr<dravon::pg::WorkerSession> m_session;
     std::unique_ptr<dravon::Dialect> m_dialect;
     std::atomic<bool> m_cancelled{false};
 };

@@ -3,8 +3,12 @@
 // (tst_killconsistency). Each round stores three new rows as one batch
 // "导入", changes a mark (one batch "保存") and deletes two rows with one
 // Ctrl+Del batch "批量删除".
-//   BatchWriter <database> <seed>
+//   BatchWriter <seed> file <path>
+//   BatchWriter <seed> server <host> <port> <database> <user>
+// The server's password comes from PGPASSWORD or the password file. Once
+// connected it prints "ready".
 #include "data/Dravon.h"
+#include "HelperPlace.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
@@ -13,11 +17,11 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3)
-        return 2;
+    const QStringList args = app.arguments();
     dravon::Connection connection;
-    connection.setConnectionString(QStringLiteral("Data Source=") + QString::fromLocal8Bit(argv[1]));
-    QRandomGenerator random(quint32(QByteArray(argv[2]).toUInt()));
+    if (args.size() < 2 || !pointAtPlace(connection, args.mid(2)))
+        return 2;
+    QRandomGenerator random(args[1].toUInt());
     try {
         connection.open();
         std::printf("ready\n");

@@ -16,6 +16,7 @@
 //   slowest <ms> / lost <remark> (an Add whose Save failed) / error <text>;
 // or, when it cannot open the database, "unusable <text>" and exit code 1.
 #include "data/Dravon.h"
+#include "HelperPlace.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,18 +43,8 @@ int main(int argc, char **argv)
     const int clerk = args[1].toInt();
     const qint64 milliseconds = qint64(args[2].toDouble() * 1000);
     dravon::Connection connection;
-    if (args[3] == QLatin1String("server") && args.size() == 8) {
-        dravon::pg::ServerAddress address;
-        address.host = args[4];
-        address.port = args[5].toInt();
-        address.database = args[6];
-        address.user = args[7];
-        connection.setServerAddress(address);
-    } else if (args[3] == QLatin1String("file")) {
-        connection.setConnectionString(QStringLiteral("Data Source=") + args[4]);
-    } else {
+    if (!pointAtPlace(connection, args.mid(3)))
         return 2;
-    }
 
     QRandomGenerator random(quint32(clerk) * 7919u + 17u);
     const QString student = QStringLiteral("C%1").arg(clerk);

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <cstdlib>
+#include <utility>
 
 namespace testsupport {
 
@@ -122,9 +123,20 @@ ServerDatabase::ServerDatabase(const QString &templateName)
 {
 }
 
+ServerDatabase::ServerDatabase(Existing existing)
+    : m_name(std::move(existing.name))
+{
+}
+
 ServerDatabase::~ServerDatabase()
 {
-    TestServer::instance().dropDatabase(m_name);
+    if (!m_name.isEmpty())
+        TestServer::instance().dropDatabase(m_name);
+}
+
+QString ServerDatabase::release()
+{
+    return std::exchange(m_name, QString());
 }
 
 }

@@ -47,7 +47,15 @@ class ServerDatabase
 public:
     // templateName: a database of the test server to copy; empty for an empty one.
     explicit ServerDatabase(const QString &templateName = {});
+    // A database of the test server made before (see release()), dropped afterwards.
+    struct Existing
+    {
+        QString name;
+    };
+    explicit ServerDatabase(Existing existing);
     ~ServerDatabase();
+    // Gives the database up without dropping it; its name.
+    QString release();
     QString name() const { return m_name; }
     dravon::pg::ServerAddress address() const { return TestServer::instance().address(m_name); }
     void exec(const QString &sql) const { TestServer::instance().exec(m_name, sql); }

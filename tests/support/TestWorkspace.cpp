@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QThread>
+#include <utility>
 #include <sqlite3.h>
 
 namespace testsupport {
@@ -126,24 +128,157 @@ bool testsOnServer()
 
 namespace {
 
-// A database set up for the program once per test program; each workspace
-// gets a copy of it, which the server makes faster than the setup.
-const QString &programTemplate()
+// The objects of the program's schemas, their definitions and rights, and
+// the database's own settings, as one digest: equal digests, equal structure.
+const QString structureDigestSql = QStringLiteral(R"SQL(
+WITH ns AS (SELECT oid, nspname FROM pg_namespace WHERE nspname NOT LIKE 'pg\_%' AND nspname <> 'information_schema')
+SELECT md5(string_agg(x, E'\n' ORDER BY x)) FROM (
+  SELECT 'n ' || nspname || ' ' || coalesce(n.nspacl::text, '') FROM pg_namespace n WHERE n.oid IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'c ' || c.oid::regclass::text || ' ' || c.relkind::text || c.relpersistence::text || ' ' || coalesce(c.relacl::text, '')
+    FROM pg_class c WHERE c.relnamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'a ' || c.oid::regclass::text || ' ' || a.attnum || ' ' || a.attname || ' '
+      || format_type(a.atttypid, a.atttypmod) || a.attnotnull::text || a.attidentity::text || a.attgenerated::text || ' '
+      || coalesce(pg_get_expr(d.adbin, d.adrelid), '')
+    FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid
+    LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum
+    WHERE c.relnamespace IN (SELECT oid FROM ns) AND a.attnum > 0 AND NOT a.attisdropped
+  UNION ALL SELECT 'i ' || pg_get_indexdef(i.indexrelid) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid
+    WHERE c.relnamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'k ' || k.conname || ' ' || k.conrelid::regclass::text || ' ' || pg_get_constraintdef(k.oid)
+    FROM pg_constraint k WHERE k.connamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 't ' || pg_get_triggerdef(t.oid) || t.tgenabled::text FROM pg_trigger t WHERE NOT t.tgisinternal
+  UNION ALL SELECT 'p ' || p.oid::regprocedure::text || ' ' || md5(coalesce(p.prosrc, ''))
+    FROM pg_proc p WHERE p.pronamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'v ' || c.oid::regclass::text || ' ' || pg_get_viewdef(c.oid)
+    FROM pg_class c WHERE c.relkind IN ('v', 'm') AND c.relnamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'r ' || r.ev_class::regclass::text || ' ' || r.rulename FROM pg_rewrite r
+    JOIN pg_class c ON c.oid = r.ev_class WHERE r.rulename <> '_RETURN' AND c.relnamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 'y ' || t.oid::regtype::text FROM pg_type t WHERE t.typnamespace IN (SELECT oid FROM ns)
+  UNION ALL SELECT 's ' || coalesce(s.setconfig::text, '') FROM pg_db_role_setting s
+    WHERE s.setdatabase = (SELECT oid FROM pg_database WHERE datname = current_database())
+  UNION ALL SELECT 'd ' || datconnlimit || datallowconn || coalesce(datacl::text, '')
+    FROM pg_database WHERE datname = current_database()
+  UNION ALL SELECT 'e ' || extname FROM pg_extension
+  UNION ALL SELECT 'l ' || count(*) FROM pg_largeobject_metadata
+  UNION ALL SELECT 'w ' || count(*) FROM pg_event_trigger
+) f(x)
+)SQL");
+
+const QString userTablesSql = QStringLiteral(
+    "SELECT c.oid::regclass::text FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE c.relkind IN ('r', 'p') AND n.nspname NOT LIKE 'pg\\_%' AND n.nspname <> 'information_schema' "
+    "ORDER BY 1");
+
+// A copy of a database costs the server more than a second under load, so
+// a test program keeps one database made from the program's template and
+// brings it back to the template's state after each test: its rows and its
+// sequences, when its structure is still the template's. A database whose
+// structure a test changed is dropped, and the next test gets a new copy.
+class ServerDatabases
 {
-    static const QString name = [] {
-        const QString made = TestServer::instance().createDatabase();
-        dravon::pg::Session session(TestServer::instance().address(made));
+public:
+    static ServerDatabases &instance()
+    {
+        static ServerDatabases databases;
+        return databases;
+    }
+
+    std::unique_ptr<ServerDatabase> take()
+    {
+        if (!m_spare.isEmpty())
+            return std::make_unique<ServerDatabase>(ServerDatabase::Existing{std::exchange(m_spare, QString())});
+        return std::make_unique<ServerDatabase>(m_template);
+    }
+
+    void giveBack(std::unique_ptr<ServerDatabase> database)
+    {
+        if (m_spare.isEmpty() && reset(database->address()))
+            m_spare = database->release();
+    }
+
+private:
+    ServerDatabases()
+    {
+        try {
+            makeTemplate();
+        } catch (const dravon::Error &e) {
+            qFatal("the test server's template database: %s", qPrintable(e.text()));
+        }
+    }
+
+    void makeTemplate()
+    {
+        m_template = TestServer::instance().createDatabase();
+        dravon::pg::Session session(TestServer::instance().address(m_template));
         dravon::pg::prepareServerSchema(session);
-        return made;
-    }();
-    return name;
-}
+        m_digest = session.exec(structureDigestSql).text(0, 0);
+        // The template's rows and sequences as statements that put them back.
+        const dravon::pg::Result tables = session.exec(userTablesSql);
+        for (int i = 0; i < tables.rows(); ++i) {
+            const QString table = tables.text(i, 0);
+            const dravon::pg::Result rows = session.exec(QStringLiteral("SELECT json_agg(t)::text FROM %1 t").arg(table));
+            if (!rows.isNull(0, 0))
+                m_restore += session.exec(QStringLiteral("SELECT format('INSERT INTO %1 OVERRIDING SYSTEM VALUE "
+                                                         "SELECT * FROM json_populate_recordset(NULL::%1, %L);', $1::text)")
+                                              .arg(table),
+                                          {rows.text(0, 0)})
+                                 .text(0, 0);
+        }
+        const dravon::pg::Result sequences = session.exec(QStringLiteral(
+            "SELECT format('SELECT setval(%L, %s, %L);', quote_ident(schemaname) || '.' || quote_ident(sequencename), "
+            "coalesce(last_value, start_value), last_value IS NOT NULL) FROM pg_sequences"));
+        for (int i = 0; i < sequences.rows(); ++i)
+            m_restore += sequences.text(i, 0);
+    }
+
+    // Empties the database and puts the template's rows and sequences back;
+    // false when the database is gone, or its structure is not the template's.
+    bool reset(const dravon::pg::ServerAddress &address) const
+    {
+        try {
+            dravon::pg::Session session(address);
+            // Sessions the test left (workers, other programs) end first.
+            for (int tries = 0;; ++tries) {
+                const int others = session.exec(QStringLiteral(
+                    "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                    "WHERE datname = current_database() AND pid <> pg_backend_pid()")).value(0, 0).toInt();
+                if (others == 0)
+                    break;
+                if (tries == 100)
+                    return false;
+                QThread::msleep(20);
+            }
+            if (session.exec(structureDigestSql).text(0, 0) != m_digest)
+                return false;
+            // Without triggers: the change log is not to record the reset.
+            session.execScript(QStringLiteral(
+                "SET session_replication_role = replica;\n"
+                "DO $$ DECLARE t text; filled boolean; tables text := ''; BEGIN\n"
+                "  FOR t IN %1 LOOP\n"
+                "    EXECUTE format('SELECT EXISTS (SELECT FROM %s)', t) INTO filled;\n"
+                "    IF filled THEN tables := tables || ', ' || t; END IF;\n"
+                "  END LOOP;\n"
+                "  IF tables <> '' THEN EXECUTE 'TRUNCATE ' || substr(tables, 3); END IF;\n"
+                "END $$;\n")
+                                   .arg(userTablesSql)
+                               + m_restore.join(QLatin1Char('\n')));
+            return true;
+        } catch (const dravon::Error &) {
+            return false;
+        }
+    }
+
+    QString m_template;
+    QString m_digest;
+    QStringList m_restore;
+    QString m_spare;
+};
 
 }
 
 void TestWorkspace::useServer()
 {
-    m_server = std::make_unique<ServerDatabase>(programTemplate());
+    m_server = ServerDatabases::instance().take();
     dravon::pg::ServerAddress address = m_server->address();
     {
         dravon::pg::Session session(address);
@@ -163,7 +298,7 @@ TestWorkspace::~TestWorkspace()
     if (m_server) {
         SetServerWayOfferedForTesting(false);
         qunsetenv("PGPASSFILE");
-        m_server.reset();
+        ServerDatabases::instance().giveBack(std::move(m_server));
     }
     settings::setExecutableDirForTesting(QString());
 }
@@ -207,6 +342,11 @@ void TestWorkspace::openConnection(dravon::Connection &connection) const
 QStringList TestWorkspace::query(const QString &sql) const
 {
     return m_server ? m_server->query(m_dialect->rewrite(sql)) : querySql(m_dbPath, sql);
+}
+
+QString TestWorkspace::statementForEngine(const QString &sql) const
+{
+    return m_server ? m_dialect->rewrite(sql) : sql;
 }
 
 QString TestWorkspace::iniPath() const

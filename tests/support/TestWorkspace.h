@@ -24,6 +24,13 @@ class ServerDatabase;
 // some suites a second time with VELTRANA_TEST_ENGINE=server.
 bool testsOnServer();
 
+// A case about the database file itself (its locks, journal, path, mode,
+// upgrades, the sqlite3 shell): on a server database it does not apply, for
+// the reason given in one line.
+#define FILE_ONLY(why)                    \
+    if (testsupport::testsOnServer())     \
+    QSKIP(why)
+
 QString schemaFile();
 // The folder where the build put the program and its libraries.
 QString buildBinDir();
@@ -63,6 +70,8 @@ public:
     QString connectionString() const { return connectionStringFor(m_dbPath); }
     void exec(const QString &sql) const;
     QStringList query(const QString &sql) const;
+    // A statement written for the file as the server runs it (the same text on the file).
+    QString statementForEngine(const QString &sql) const;
     // Rewrites ConfigDB.ini with this content.
     void writeIni(const QByteArray &content) const;
 

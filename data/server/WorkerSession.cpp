@@ -1,0 +1,27 @@
+#include "data/server/WorkerSession.h"
+
+namespace dravon::pg {
+
+WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller)
+    : m_session(address, Access::ReadOnly), m_canceller(canceller)
+{
+    m_canceller.attach(m_session);
+}
+
+WorkerSession::~WorkerSession()
+{
+    m_canceller.detach();
+}
+
+QString WorkerSession::snapshotStatement()
+{
+    // A read on the server holds back no writer.
+    return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+}
+
+void WorkerSession::beginSnapshot()
+{
+    m_session.exec(snapshotStatement());
+}
+
+}
