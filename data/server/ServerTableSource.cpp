@@ -260,14 +260,7 @@ Values ServerTableSource::reread(int row, const Values &read)
         }
         const pg::Result found =
             run(QStringLiteral("SELECT \"Id\" FROM %1 WHERE %2").arg(m_quotedTable, terms.join(QStringLiteral(" AND "))), params);
-        const qint64 now = found.rows() > 0 ? found.value(0, 0).toLongLong() : -1;
-        if (now != key) {
-            settle(row);
-            if (key >= 0)
-                m_values.remove(key);
-            m_map.replaceKey(row, now);
-            key = now;
-        }
+        key = rekeyRow(row, found.rows() > 0 ? found.value(0, 0).toLongLong() : -1);
     }
     if (key < 0 || !readOne(key))
         return Values();
