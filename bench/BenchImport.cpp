@@ -15,6 +15,7 @@
 // the user from PGUSER, default veltrana, the password from PGPASSWORD or the
 // password file), beside the server's own least work: COPY of the CSV into a
 // temporary table and the same INSERT ... SELECT, rolled back.
+#include "bench/BenchSupport.h"
 #include "bench/Generator.h"
 #include "data/Dravon.h"
 #include "data/export/TableExport.h"
@@ -36,17 +37,6 @@ using namespace importing;
 
 namespace {
 
-double statusMiB(const char *key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
 void resetPeak()
 {
     QFile f(QStringLiteral("/proc/self/clear_refs"));
@@ -64,14 +54,14 @@ struct Phase
 template<typename F>
 Phase measure(F &&work)
 {
-    const double before = statusMiB("VmRSS:");
+    const double before = bench::statusMb("VmRSS:");
     resetPeak();
     QElapsedTimer timer;
     timer.start();
     work();
     Phase p;
     p.ms = timer.nsecsElapsed() / 1e6;
-    p.peakAboveMiB = statusMiB("VmHWM:") - before;
+    p.peakAboveMiB = bench::statusMb("VmHWM:") - before;
     return p;
 }
 
@@ -166,19 +156,6 @@ double runServerCopy(const dravon::pg::ServerAddress &address, const QString &cs
     return ms;
 }
 
-dravon::pg::ServerAddress serverAddressOf(const QString &text)
-{
-    dravon::pg::ServerAddress address;
-    const int colon = int(text.indexOf(QLatin1Char(':')));
-    const int slash = int(text.indexOf(QLatin1Char('/')));
-    address.host = text.left(colon);
-    address.port = text.mid(colon + 1, slash - colon - 1).toInt();
-    address.database = text.mid(slash + 1);
-    address.user = qEnvironmentVariable("PGUSER", QStringLiteral("veltrana"));
-    address.password = qEnvironmentVariable("PGPASSWORD");
-    return address;
-}
-
 double runSqlite(const QString &dbPath, const QString &csv)
 {
     const QString script = QStringLiteral(
@@ -205,24 +182,16 @@ double runSqlite(const QString &dbPath, const QString &csv)
 
 int main(int argc, char **argv)
 {
+    const bench::CommandLine args(argc, argv,
+                                  {{"--students", "--scores", "--reps", "--folder", "--server"},
+                                   {},
+                                   {},
+                                   {"[--students N] [--scores N] [--reps N] [--folder DIR] [--server host:port/database]"}});
     QCoreApplication app(argc, argv);
-    long long students = 30000, scores = 1000000;
-    int reps = 1;
-    QString folder = QStringLiteral("/tmp/veltrana-bench-import");
-    QString server;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--students"))
-            students = args[i + 1].toLongLong();
-        else if (args[i] == QLatin1String("--scores"))
-            scores = args[i + 1].toLongLong();
-        else if (args[i] == QLatin1String("--reps"))
-            reps = qMax(1, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--folder"))
-            folder = args[i + 1];
-        else if (args[i] == QLatin1String("--server"))
-            server = args[i + 1];
-    }
+    const long long students = args.count("--students", 30000), scores = args.count("--scores", 1000000);
+    const int reps = args.count("--reps", 1);
+    const QString folder = args.text("--folder", QStringLiteral("/tmp/veltrana-bench-import"));
+    const QString server = args.text("--server");
     if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty()) {
         std::fprintf(stderr, "BenchImport: the sqlite3 shell is missing (scripts/install-deps.sh installs it)\n");
         return 2;
@@ -319,7 +288,7 @@ int main(int argc, char **argv)
         if (server.isEmpty())
             continue;
         // The same on a new server database holding what the file held.
-        const dravon::pg::ServerAddress maintenance = serverAddressOf(server);
+        const dravon::pg::ServerAddress maintenance = bench::serverAddressOf(server);
         dravon::pg::ServerAddress target = maintenance;
         target.database = QStringLiteral("veltrana_bench_import");
         try {
@@ -337,17 +306,13 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     auto med = [&](const std::vector<ImportFigures> &runs, Phase ImportFigures::*phase, bool memory) {
         std::vector<double> v;
         for (const ImportFigures &f : runs)
             v.push_back(memory ? (f.*phase).peakAboveMiB : (f.*phase).ms);
-        return median(v);
+        return bench::median(v);
     };
-    const double sqliteMs = median(sqliteRuns);
+    const double sqliteMs = bench::median(sqliteRuns);
     const ImportFigures &s = studentRuns.back(), &c = scoreRuns.back(), &a = againRuns.back();
     std::printf("import: %lld students from .xlsx, %lld scores from CSV; %d repetition(s), medians\n\n", students, scores, reps);
     std::printf("%-46s %10s %10s %7s %10s %12s\n", "operation", "program", "SQLite", "ratio", "target", "peak memory");
@@ -374,7 +339,7 @@ int main(int argc, char **argv)
                 static_cast<long long>(c.counts.added), static_cast<long long>(c.counts.errorRows),
                 static_cast<long long>(a.counts.unchanged), static_cast<long long>(a.counts.added));
     if (!server.isEmpty()) {
-        const double copyMs = median(serverCopyRuns);
+        const double copyMs = bench::median(serverCopyRuns);
         const ImportFigures &ss = serverStudentRuns.back(), &sc = serverScoreRuns.back(), &sa = serverAgainRuns.back();
         std::printf("\nthe same on the server (beside: COPY of the CSV + INSERT ... SELECT on the server)\n");
         std::printf("%-46s %10s %10s %7s %10s %12s\n", "operation", "program", "server", "ratio", "file", "peak memory");

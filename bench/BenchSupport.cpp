@@ -43,15 +43,20 @@ double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-double residentMb()
+double statusMb(const char *key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
+}
+
+double residentMb()
+{
+    return statusMb("VmRSS:");
 }
 
 PaintWatch::PaintWatch(QWidget *widget) : m_widget(widget)

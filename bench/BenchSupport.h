@@ -90,6 +90,8 @@ dravon::pg::ServerAddress serverAddressOf(const QString &text);
 void prepareHeadless();
 // Resident memory of this process, in MB.
 double residentMb();
+// A memory figure of this process's /proc status ("VmRSS:", "VmHWM:"), in MB; 0 when unknown.
+double statusMb(const char *key);
 
 // Waits until the widget has painted (the window shows its rows).
 class PaintWatch : public QObject

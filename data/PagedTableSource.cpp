@@ -137,6 +137,18 @@ Values PagedTableSource::values(int row)
     return remember(row, *v);
 }
 
+qint64 PagedTableSource::rekeyRow(int row, qint64 now)
+{
+    const qint64 key = m_map.keyAt(row);
+    if (now != key) {
+        settle(row);
+        if (key >= 0)
+            m_values.remove(key);
+        m_map.replaceKey(row, now);
+    }
+    return now;
+}
+
 bool PagedTableSource::readOne(qint64 key)
 {
     forgetMemo();

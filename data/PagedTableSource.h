@@ -80,6 +80,9 @@ protected:
     void readFront(int wanted);
     // Reads the row again; false when it is gone (it then shows empty).
     bool readOne(qint64 key);
+    // The row found again by its declared key stands under row key now (-1:
+    // it is gone); what was kept under its old key goes. Returns now.
+    qint64 rekeyRow(int row, qint64 now);
     std::optional<int> positionOfKey(qint64 key);
     // The first of these rows in the set's order.
     std::optional<int> firstPositionOf(const QVector<qint64> &keys);

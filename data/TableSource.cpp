@@ -302,13 +302,7 @@ Values TableSource::reread(int row, const Values &read)
             s.bind(b + 1, bound[b]);
         const qint64 now = s.step() ? s.int64(0) : -1;
         s.reset();
-        if (now != key) {
-            settle(row);
-            if (key >= 0)
-                m_values.remove(key);
-            m_map.replaceKey(row, now);
-            key = now;
-        }
+        key = rekeyRow(row, now);
     }
     if (key < 0 || !readOne(key))
         return Values();

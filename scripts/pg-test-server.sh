@@ -8,6 +8,11 @@
 #   pg-test-server.sh stop <folder>      stops the server after a checkpoint (the folder stays)
 #   pg-test-server.sh restart <folder>   starts it again on the same port
 #   pg-test-server.sh remove <folder>    stops the server and removes the folder
+#   pg-test-server.sh run-start <file> <password>
+#                                        starts the server of a whole test run (a CTest
+#                                        fixture) and writes "<folder> <port>" into file;
+#                                        the server is also removed once the run ends
+#   pg-test-server.sh run-stop <file>    removes the server file names, and the file
 #
 # initdb makes a cluster in <folder>/data whose superuser "veltrana" has the
 # given password; the server listens on 127.0.0.1 on a free port (password
@@ -56,7 +61,7 @@ case "$command" in
 fsync = off
 synchronous_commit = off
 full_page_writes = off
-max_connections = 60
+max_connections = 100
 logging_collector = off
 EOF
     # A port another program took between the choice and the start is tried again.
@@ -75,6 +80,26 @@ EOF
     cat "$folder/server.log" >&2 2>/dev/null || true
     rm -rf "$folder"
     exit 1
+    ;;
+  run-start)
+    file=${2:?file missing}
+    rm -f "$file"
+    # This script's parent is the test run (ctest): should the run end
+    # without its cleanup, the server goes with it all the same.
+    out=$("$0" start "${3:?password missing}" "$PPID")
+    printf '%s\n' "$out" >"$file"
+    echo "$out"
+    ;;
+  run-stop)
+    file=${2:?file missing}
+    [ -f "$file" ] || { echo "no test server named in $file" >&2; exit 1; }
+    folder=$(cut -d' ' -f1 "$file")
+    rm -f "$file"
+    "$0" remove "$folder"
+    if pgrep -f -- "-D $folder/data" >/dev/null; then
+      echo "the test server in $folder is still running" >&2
+      exit 1
+    fi
     ;;
   watch)
     folder=${2:?folder missing}

@@ -686,6 +686,33 @@ private slots:
         QCOMPARE(logLines(*ws), before);
         QVERIFY((ws->onServer() ? dravon::changeLogBytes(*db->serverAddress()) : dravon::changeLogBytes(ws->dbPath())) > 0);
     }
+
+    // The program ends while its pruner waits on the server (another
+    // session holds the log): the cancel stops the waiting statement, so the
+    // program is not kept waiting; nothing is removed and no error is told.
+    void cancelledPrunerStopsItsStatementOnTheServer()
+    {
+        if (!ws->onServer())
+            QSKIP("the file's pruner waits for a lock in steps of its own; a statement stopped on the server");
+        ws->exec("INSERT INTO ChangeBatch (ChangedAt, Action, Description) VALUES (datetime('now', 'localtime', '-400 days'), '保存', 'old');"
+                 "INSERT INTO ChangeLog (BatchID, TableName, RowKey, Operation, Field) "
+                 "VALUES ((SELECT max(BatchID) FROM ChangeBatch), 'Score', 1, 'U', 'Remark');");
+        dravon::pg::Session holder(*ws->serverAddress());
+        holder.exec(QStringLiteral("BEGIN"));
+        holder.exec(QStringLiteral("LOCK TABLE \"ChangeLog\" IN ACCESS EXCLUSIVE MODE"));
+        dravon::ChangeLogPruner pruner(*db, dravon::LogLimits{});
+        pruner.start();
+        QTRY_COMPARE_WITH_TIMEOUT(ws->query("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
+                                            "AND wait_event_type = 'Lock'"),
+                                  QStringList{"1"}, 20000);
+        pruner.cancel();
+        QVERIFY(pruner.wait(5000));
+        QVERIFY2(pruner.outcome().error.isEmpty(), qPrintable(pruner.outcome().error));
+        QCOMPARE(pruner.outcome().entries, 0);
+        holder.exec(QStringLiteral("ROLLBACK"));
+        QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog"), QStringList{"1"});
+        QCOMPARE(ws->query("SELECT count(*) FROM ChangeBatch WHERE Action = '清理'"), QStringList{"0"});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestChangeLog)

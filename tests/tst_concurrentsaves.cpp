@@ -108,7 +108,7 @@ private slots:
         // The query may be running as its own statement or under a cursor's
         // FETCH (and on a worker's copy as well): look for the sleep itself.
         QTRY_VERIFY_WITH_TIMEOUT(db.query(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep' "
-                                                         "AND pid <> pg_backend_pid()"))
+                                                         "AND datname = current_database() AND pid <> pg_backend_pid()"))
                                          .value(0)
                                          .toInt() >= 1,
                                  20000);

@@ -501,7 +501,8 @@ private slots:
             QCOMPARE(rs->recNo(), 1500);
             QCOMPARE(rs->text(0, sid), student(1));
             QTRY_COMPARE_WITH_TIMEOUT(m_db->query(QStringLiteral("SELECT count(*) FROM pg_stat_activity "
-                                                                 "WHERE wait_event_type = 'Lock' AND pid <> pg_backend_pid()")),
+                                                                 "WHERE wait_event_type = 'Lock' AND datname = current_database() "
+                                                                 "AND pid <> pg_backend_pid()")),
                                       QStringList{"0"}, 2000);
             holder.exec(QStringLiteral("ROLLBACK"));
         }

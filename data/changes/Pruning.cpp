@@ -9,6 +9,7 @@
 #include "data/changes/LogDb.h"
 #include "data/server/PgSession.h"
 #include "data/server/ServerSchema.h"
+#include "data/server/WorkerSession.h"
 
 #include <QFile>
 #include <functional>
@@ -211,11 +212,14 @@ PruneOutcome pruneChangeLog(const QString &databasePath, const LogLimits &limits
     return outcome;
 }
 
-PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &limits, const std::atomic<bool> *cancel)
+PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &limits, const std::atomic<bool> *cancel,
+                            pg::Canceller *canceller)
 {
     PruneOutcome outcome;
+    pg::Canceller unused;
     try {
-        pg::Session session(address);
+        pg::WorkerSession worker(address, canceller ? *canceller : unused, pg::Access::ReadWrite);
+        pg::Session &session = worker.session();
         const PostgresDialect dialect(pg::serverNames(session));
         LogDb db(session, dialect);
         pruneLog(db,
@@ -223,7 +227,9 @@ PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &l
                   [&] { session.exec(QStringLiteral("COMMIT")); }, [&] { session.rollbackQuietly(); }},
                  limits, cancel, outcome);
     } catch (const Error &e) {
-        outcome.error = e.text();
+        // A statement stopped by the cancel: pruning ends as asked.
+        if (!(cancel && cancel->load()))
+            outcome.error = e.text();
     }
     return outcome;
 }
@@ -234,6 +240,12 @@ ChangeLogPruner::ChangeLogPruner(const Connection &connection, const LogLimits &
 {
 }
 
+void ChangeLogPruner::cancel()
+{
+    m_cancelled = true;
+    m_canceller.cancel();
+}
+
 ChangeLogPruner::~ChangeLogPruner()
 {
     cancel();
@@ -242,7 +254,8 @@ ChangeLogPruner::~ChangeLogPruner()
 
 void ChangeLogPruner::run()
 {
-    m_outcome = m_server ? pruneChangeLog(*m_server, m_limits, &m_cancelled) : pruneChangeLog(m_path, m_limits, &m_cancelled);
+    m_outcome = m_server ? pruneChangeLog(*m_server, m_limits, &m_cancelled, &m_canceller)
+                         : pruneChangeLog(m_path, m_limits, &m_cancelled);
     if (!m_outcome.error.isEmpty())
         qWarning("change log not pruned: %s", qPrintable(m_outcome.error));
 }

@@ -35,9 +35,12 @@ struct PruneOutcome
 // "清理". Stops early when cancel becomes true.
 PruneOutcome pruneChangeLog(const QString &databasePath, const LogLimits &limits,
                             const std::atomic<bool> *cancel = nullptr);
-// The same on a server database, through a session of its own.
+// The same on a server database, through a worker session of its own; with
+// a canceller, a cancel also stops the statement the server is running
+// (the short transaction it was in is rolled back). A stop on cancel is no
+// error.
 PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &limits,
-                            const std::atomic<bool> *cancel = nullptr);
+                            const std::atomic<bool> *cancel = nullptr, pg::Canceller *canceller = nullptr);
 
 // The size the log takes in the file, in bytes (its tables and indexes).
 qint64 changeLogBytes(const QString &databasePath);
@@ -51,7 +54,8 @@ public:
     // connection of its own.
     ChangeLogPruner(const Connection &connection, const LogLimits &limits, QObject *parent = nullptr);
     ~ChangeLogPruner() override;
-    void cancel() { m_cancelled = true; }
+    // Stops at the next step; on a server also the statement running there.
+    void cancel();
     PruneOutcome outcome() const { return m_outcome; }
 
 protected:
@@ -62,6 +66,7 @@ private:
     std::optional<pg::ServerAddress> m_server;
     LogLimits m_limits;
     std::atomic<bool> m_cancelled{false};
+    pg::Canceller m_canceller;
     PruneOutcome m_outcome;
 };
 

@@ -55,6 +55,8 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
     for (const pg::CatalogColumn &column : connection.serverColumnsOf(table)) {
         if (column.name == QLatin1String("Id") && !column.primaryKey)
             continue;
+        if (column.primaryKey && column.name != QLatin1String("Id"))
+            m_declaredKey.append(int(m_fields.size()));
         m_fields.append({column.name, typeFromDeclaration(column.type)});
         names << connection.dialect().quoteName(column.name);
     }
@@ -242,11 +244,24 @@ void ServerTableSource::deleteRows(const QVector<int> &rows, const QVector<Value
         session.transaction(work);
 }
 
-Values ServerTableSource::reread(int row, const Values &)
+Values ServerTableSource::reread(int row, const Values &read)
 {
     completeOrder();
     forgetMemo();
-    const qint64 key = m_map.keyAt(row);
+    qint64 key = m_map.keyAt(row);
+    if (!m_declaredKey.isEmpty()) {
+        // By the declared key, as on the file: a row deleted and written again
+        // under the same row key (by another tool) is another row, never this one.
+        QStringList terms;
+        QVector<QVariant> params;
+        for (int field : std::as_const(m_declaredKey)) {
+            params << read.value(field);
+            terms << QStringLiteral("%1 = $%2").arg(m_connection.dialect().quoteName(m_fields[field].name)).arg(params.size());
+        }
+        const pg::Result found =
+            run(QStringLiteral("SELECT \"Id\" FROM %1 WHERE %2").arg(m_quotedTable, terms.join(QStringLiteral(" AND "))), params);
+        key = rekeyRow(row, found.rows() > 0 ? found.value(0, 0).toLongLong() : -1);
+    }
     if (key < 0 || !readOne(key))
         return Values();
     return *m_values.object(key);

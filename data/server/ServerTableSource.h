@@ -63,6 +63,7 @@ private:
     QString m_serverCondition;  // the condition rewritten for the server; empty for none
     QString m_columns;          // "Id", then the fields, quoted
     ServerSort m_sort;          // the current sort, for its whole order
+    QVector<int> m_declaredKey; // the fields of the declared primary key other than "Id"
 };
 
 }

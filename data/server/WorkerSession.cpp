@@ -2,8 +2,8 @@
 
 namespace dravon::pg {
 
-WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller)
-    : m_session(address, Access::ReadOnly), m_canceller(canceller)
+WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller, Access access)
+    : m_session(address, access), m_canceller(canceller)
 {
     m_canceller.attach(m_session);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // A worker thread's own session on the PostgreSQL server, started the same
 // way for every worker: connected to the address of the program's
-// connection (with the settings every program session has), read-only (a
-// statement that would write is refused), and stoppable from another thread
+// connection (with the settings every program session has), read-only
+// unless the worker writes (a statement that would write is then refused),
+// and stoppable from another thread
 // through the worker's canceller, also in the middle of a statement. The
 // canceller lets go of the session before the connection ends, so that no
 // cancel is sent to a connection that is gone.
@@ -14,7 +15,7 @@ class WorkerSession
 {
 public:
     // Connects and attaches the canceller; throws ServerError.
-    WorkerSession(const ServerAddress &address, Canceller &canceller);
+    WorkerSession(const ServerAddress &address, Canceller &canceller, Access access = Access::ReadOnly);
     ~WorkerSession();
     WorkerSession(const WorkerSession &) = delete;
     WorkerSession &operator=(const WorkerSession &) = delete;

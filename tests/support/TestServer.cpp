@@ -37,17 +37,30 @@ TestServer &TestServer::instance()
 
 TestServer::TestServer()
 {
-    const QStringList out = runScript({QStringLiteral("start"), password(),
-                                       QString::number(QCoreApplication::applicationPid())})
-                                .split(QLatin1Char(' '));
-    if (out.size() != 2)
-        qFatal("pg-test-server.sh start printed %s", qPrintable(out.join(QLatin1Char(' '))));
+    // "<folder> <port>", as the script prints it: of the run's server, or of one of this program's own.
+    QString started;
+    const QString runServer = qEnvironmentVariable("VELTRANA_TEST_SERVER");
+    if (!runServer.isEmpty()) {
+        QFile file(runServer);
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("the test run's server should be named in %s: %s", qPrintable(runServer), qPrintable(file.errorString()));
+        started = QString::fromUtf8(file.readAll()).trimmed();
+        m_shared = true;
+    } else {
+        started = runScript({QStringLiteral("start"), password(), QString::number(QCoreApplication::applicationPid())});
+    }
+    const QStringList out = started.split(QLatin1Char(' '));
+    if (out.size() != 2 || out.at(1).toInt() <= 0)
+        qFatal("not a test server's folder and port: %s", qPrintable(started));
     m_folder = out.at(0);
     m_port = out.at(1).toInt();
 }
 
 TestServer::~TestServer()
 {
+    // The run's server goes at the end of the run, with this program's databases.
+    if (m_shared)
+        return;
     // At exit, without an event loop: a plain command.
     const QByteArray command = QFile::encodeName(script()) + " remove '" + QFile::encodeName(m_folder) + "'";
     if (std::system(command.constData()) != 0)
@@ -56,7 +69,7 @@ TestServer::~TestServer()
 
 QString TestServer::password()
 {
-    return QStringLiteral("test-secret-1");
+    return QStringLiteral(VELTRANA_TEST_SERVER_PASSWORD);
 }
 
 dravon::pg::ServerAddress TestServer::address(const QString &database) const
@@ -72,7 +85,7 @@ dravon::pg::ServerAddress TestServer::address(const QString &database) const
 
 QString TestServer::createDatabase(const QString &templateName)
 {
-    const QString name = QStringLiteral("test_%1").arg(++m_databases);
+    const QString name = QStringLiteral("test_%1_%2").arg(QCoreApplication::applicationPid()).arg(++m_databases);
     exec(QStringLiteral("postgres"), templateName.isEmpty()
                                          ? QStringLiteral("CREATE DATABASE %1").arg(name)
                                          : QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(name, templateName));
@@ -110,11 +123,15 @@ QStringList TestServer::query(const QString &database, const QString &sql) const
 
 void TestServer::stop()
 {
+    if (m_shared)
+        qFatal("this suite stops its server: it must keep its own, not the run's (tests/CMakeLists.txt)");
     runScript({QStringLiteral("stop"), m_folder});
 }
 
 void TestServer::start()
 {
+    if (m_shared)
+        qFatal("this suite restarts its server: it must keep its own, not the run's (tests/CMakeLists.txt)");
     runScript({QStringLiteral("restart"), m_folder});
 }
 

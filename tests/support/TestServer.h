@@ -1,8 +1,12 @@
 #pragma once
-// A throw-away PostgreSQL server for one test program (scripts/pg-test-server.sh):
-// started on first use, in a temporary folder, on a free local port, and
-// removed when the program ends (or dies). Each test takes a fresh empty
-// database of its own.
+// A throw-away PostgreSQL server for the tests (scripts/pg-test-server.sh).
+// A test run starts one for all its programs (a CTest fixture, see
+// tests/CMakeLists.txt) and names it in the file VELTRANA_TEST_SERVER gives;
+// a program run without it starts one of its own on first use, in a
+// temporary folder, on a free local port, removed when the program ends (or
+// dies). Each test takes a fresh database of its own, named after the
+// program's process, so that programs running at once on the run's server
+// never meet.
 #include "data/server/PgSession.h"
 
 #include <QString>
@@ -13,8 +17,10 @@ namespace testsupport {
 class TestServer
 {
 public:
-    // The server of this test program; started by the first call.
+    // The server of this test program: the run's, or its own, started by the first call.
     static TestServer &instance();
+    // Whether the server is the test run's, shared with other programs.
+    bool shared() const { return m_shared; }
     ~TestServer();
 
     int port() const { return m_port; }
@@ -30,7 +36,8 @@ public:
     void exec(const QString &database, const QString &sql) const;
     QStringList query(const QString &database, const QString &sql) const;
 
-    // Fault tests: stop the server (open connections break) and start it again on the same port.
+    // Fault tests: stop the server (open connections break) and start it again
+    // on the same port. Only a program's own server: such a suite is not given the run's.
     void stop();
     void start();
 
@@ -39,6 +46,7 @@ private:
     QString m_folder;
     int m_port = 0;
     int m_databases = 0;
+    bool m_shared = false;
 };
 
 // A fresh database on the test server for one test, dropped afterwards.

@@ -196,6 +196,17 @@ public:
             m_spare = database->release();
     }
 
+    ~ServerDatabases()
+    {
+        // The run's server goes on serving other programs: this one's
+        // databases go when it ends (a server of its own goes whole).
+        if (!TestServer::instance().shared())
+            return;
+        for (const QString &name : {m_spare, m_template})
+            if (!name.isEmpty())
+                TestServer::instance().dropDatabase(name);
+    }
+
 private:
     ServerDatabases()
     {
