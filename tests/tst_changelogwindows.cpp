@@ -55,6 +55,25 @@ INSERT INTO Score (Id, StudentID, ScoreDateTime, Term, SubjectID, ClassID, Score
 DELETE FROM ChangeLog;
 )SQL";
 
+// A view's row count when its viewport is first painted.
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(QAbstractItemView *view) : m_view(view) { view->viewport()->installEventFilter(this); }
+    int rows = -1;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && rows < 0)
+            rows = m_view->model()->rowCount();
+        return false;
+    }
+
+private:
+    QAbstractItemView *m_view;
+};
+
 void click(QPushButton *button)
 {
     QVERIFY(button);
@@ -349,6 +368,41 @@ private slots:
         QCOMPARE(bin->DataRecycleBin->dataSet()->recordCount(), 0);
         click(bin->btnPurge);
         QCOMPARE(recorder->last().text, QStringLiteral("回收站中没有 %1 以前删除的记录。").arg(day));
+    }
+
+    // A bin of several pages paints its first page at once; the rest follow
+    // once the window shows, in the log's order (latest delete first), each
+    // row once, and one of them is restored.
+    void recycleBinOfSeveralPages()
+    {
+        ws->exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 101 UNION ALL SELECT i + 1 FROM n WHERE i < 700) "
+                                "INSERT INTO Score (Id, StudentID, Remark) SELECT i, '2007001', 'r' || i FROM n"));
+        ws->exec(QStringLiteral("DELETE FROM Score WHERE Id > 100"));
+        const QStringList deleted = ws->query(QStringLiteral(
+            "SELECT RowKey FROM ChangeLog WHERE TableName = 'Score' AND Operation = 'D' ORDER BY ChangeID DESC"));
+        QCOMPARE(deleted.size(), 600);
+
+        frmTeachMain->menuItem(QStringLiteral("N10"))->trigger();
+        TfrmRecycleBin *bin = frmRecycleBin;
+        QVERIFY(bin);
+        FirstPaint painted(bin->DBGrid1);
+        QTRY_VERIFY(painted.rows >= 0);
+        QCOMPARE(painted.rows, 128);
+        dravon::RecordSet *rows = bin->DataRecycleBin->dataSet();
+        QTRY_VERIFY(rows->countKnown());
+        QCOMPARE(rows->recordCount(), 600);
+        QStringList shown;
+        for (int row = 0; row < 600; ++row)
+            shown << bin->DBGrid1->model()->index(row, 3).data().toString();
+        QCOMPARE(shown, deleted);
+
+        bin->DBGrid1->setFocus();
+        bin->DBGrid1->setCurrentIndex(bin->DBGrid1->model()->index(300, 0));
+        click(bin->btnRestore);
+        QCOMPARE(recorder->last().text, QStringLiteral("已还原 1 条成绩记录。"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT Remark FROM Score WHERE Id = %1").arg(deleted.at(300))),
+                 QStringList{QStringLiteral("r%1").arg(deleted.at(300))});
+        QTRY_COMPARE(bin->DataRecycleBin->dataSet()->recordCount(), 599);
     }
 
     // A backup carries the log; restoring it brings back the backup's own

@@ -184,23 +184,31 @@ private slots:
     {
         QTest::addColumn<QString>("where");
         QTest::addColumn<int>("expected");
-        QTest::addColumn<bool>("knownAtOnce");
+        QTest::addColumn<bool>("readWhole");
         QTest::newRow("large") << QString() << scoreRows << false;
-        QTest::newRow("a few pages, read whole at once") << QStringLiteral(" And B.Id <= 700") << 700 << true;
+        QTest::newRow("a few pages, read whole after the first") << QStringLiteral(" And B.Id <= 700") << 700 << true;
         QTest::newRow("one page") << QStringLiteral(" And B.Id <= 50") << 50 << true;
     }
     void queryResultIsCopiedAndSortsAsOnTheFile()
     {
         QFETCH(QString, where);
         QFETCH(int, expected);
-        QFETCH(bool, knownAtOnce);
+        QFETCH(bool, readWhole);
+        const int program = otherConnections();
         auto rs = open(QStringLiteral("Select B.StudentID, B.Score, B.Term From SubjectInfo A, Score B "
                                       "Where A.SubjectID = B.SubjectID%1 Order By B.Id")
                            .arg(where));
         QVERIFY(rs->isReadOnly());
-        QCOMPARE(rs->countKnown(), knownAtOnce);
-        QVERIFY(rs->rowsFetched() <= 128 + 1024);
+        // The first page alone before the events posted meanwhile (the paint) have run.
+        QCOMPARE(rs->countKnown(), expected < 128);
+        QCOMPARE(rs->rowsFetched(), qint64(qMin(expected, 128)));
         QCOMPARE(rs->text(0, 0), student(1));
+        if (readWhole) {
+            // The rest of a few pages follows without a worker.
+            QTRY_VERIFY(rs->countKnown());
+            QCOMPARE(rs->rowsFetched(), qint64(expected));
+            QCOMPARE(otherConnections(), program);
+        }
         rs->waitForCount();
         QCOMPARE(rs->recordCount(), expected);
         QCOMPARE(rs->text(expected - 1, 0), student(expected));
@@ -219,18 +227,18 @@ private slots:
         check(2, true);
     }
 
-    // A result of several of the worker's batches (the next batch is asked
-    // for while the last one is written): every row once, in order, across
-    // the batches' seams; a failure in a later batch is tried once more and
-    // then reaches the user with the server's reason, and the program's
-    // session stays usable.
+    // A result of many of the worker's batches (the rows of one insert):
+    // every row once, in order, across the batches' seams and in the last,
+    // short one; a failure late in the result is tried once more and then
+    // reaches the user with the server's reason, and the program's session
+    // stays usable.
     void longResultIsCopiedAcrossBatches()
     {
         auto rs = open(QStringLiteral("Select g, 'r' || g From generate_series(1, 12345) g"));
         QVERIFY(!rs->countKnown());
         rs->waitForCount();
         QCOMPARE(rs->recordCount(), 12345);
-        for (int row : {0, 4998, 4999, 5000, 9999, 10000, 12344}) {
+        for (int row : {0, 63, 64, 127, 128, 4999, 5000, 12287, 12288, 12344}) {
             QCOMPARE(rs->text(row, 0), QString::number(row + 1));
             QCOMPARE(rs->text(row, 1), QStringLiteral("r%1").arg(row + 1));
         }
@@ -257,6 +265,55 @@ private slots:
         QVERIFY(!failing->countKnown());
         QCOMPARE(failing->text(127, 0), QStringLiteral("128"));
         QCOMPARE(open(QStringLiteral("Select count(*) From Score"))->text(0, 0), QString::number(scoreRows));
+    }
+
+    // Values of every kind come out of the worker's copy as the first page
+    // showed them: NULL and the text \N, tabs, line ends and backslashes,
+    // Chinese, truth values and numbers (sorted as numbers, not as text),
+    // dates; a statement ending in a comment is copied too; and a result
+    // many times the connection's buffers arrives whole and in order.
+    void copyKeepsEveryValueAsTheFirstPageShowedIt()
+    {
+        auto rs = open(QStringLiteral(
+            "Select g, CASE g % 5 WHEN 0 THEN NULL WHEN 1 THEN 'a' || chr(9) || 'b' || chr(10) || 'c' || chr(92) || g "
+            "WHEN 2 THEN chr(92) || 'N' WHEN 3 THEN '' ELSE '王' || g END As v, g % 2 = 0 As even, 1000.5 - g * 0.5 As half, "
+            "CAST('2020-01-01' AS date) + g As day From generate_series(1, 3000) g Order By g -- the last line"));
+        auto expectRow = [&](int row) {
+            const int g = row + 1;
+            rs->moveTo(row);
+            const QVariant v = rs->fieldValue(QStringLiteral("v"));
+            switch (g % 5) {
+            case 0: QVERIFY2(v.isNull(), qPrintable(QString::number(g))); break;
+            case 1: QCOMPARE(v.toString(), QStringLiteral("a\tb\nc\\%1").arg(g)); break;
+            case 2: QCOMPARE(v.toString(), QStringLiteral("\\N")); break;
+            case 3: QVERIFY(!v.isNull()); QCOMPARE(v.toString(), QString()); break;
+            default: QCOMPARE(v.toString(), QStringLiteral("王%1").arg(g));
+            }
+            QCOMPARE(rs->fieldValue(QStringLiteral("even")).toLongLong(), g % 2 == 0 ? 1 : 0);
+            QCOMPARE(rs->fieldValue(QStringLiteral("half")).toDouble(), 1000.5 - g * 0.5);
+            QCOMPARE(rs->fieldValue(QStringLiteral("day")).toDate(), QDate(2020, 1, 1).addDays(g));
+        };
+        for (int row = 0; row < 5; ++row)
+            expectRow(row);
+        QVERIFY(!rs->countKnown());
+        rs->waitForCount();
+        QCOMPARE(rs->recordCount(), 3000);
+        for (int row : {0, 1, 2, 3, 4, 1500, 1501, 1502, 1503, 1504, 2999})
+            expectRow(row);
+        QVERIFY(rs->sortBy(3, false));
+        QCOMPARE(rs->text(0, 0), QStringLiteral("3000"));
+        QCOMPARE(rs->text(2999, 0), QStringLiteral("1"));
+        QVERIFY(rs->sortBy(2, false));
+        QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
+        QCOMPARE(rs->text(1500, 0), QStringLiteral("2"));
+
+        const int rows = 100000;
+        auto large = open(QStringLiteral("Select g, repeat(chr(19990 + g % 50), 60) || g From generate_series(1, %1) g").arg(rows));
+        large->waitForCount();
+        QCOMPARE(large->recordCount(), rows);
+        for (int row = 0; row < rows; row += 997)
+            QCOMPARE(large->text(row, 1), QString(60, QChar(19990 + (row + 1) % 50)) + QString::number(row + 1));
+        QCOMPARE(large->text(rows - 1, 0), QString::number(rows));
     }
 
     // The tables and columns are read once per connection: a table made
@@ -340,6 +397,8 @@ private slots:
         m_db->exec(stopped);
         auto rs = open(QStringLiteral("Select \"Id\" From \"Big\""));
         QCOMPARE(rs->text(0, 0), QStringLiteral("1"));
+        // The rows read on after the first page (or the copy).
+        QTRY_VERIFY_WITH_TIMEOUT(rs->recordCount() > 1000, 20000);
         QCOMPARE(rs->text(1000, 0), QStringLiteral("1001"));
         m_db->exec(stopped);
         rs->waitForCount();
@@ -362,6 +421,10 @@ private slots:
         QTest::newRow("equal rows") << QStringLiteral("Select g % 40, 'r' || (g % 3) From generate_series(1, 3000) g "
                                                       "Order By random()")
                                     << true;
+        QTest::newRow("tabs, line ends, backslashes")
+            << QStringLiteral("Select g, 'r' || chr(9) || (g % 7) || chr(10) || chr(92) From generate_series(1, 3000) g "
+                              "Order By random()")
+            << true;
         QTest::newRow("other rows each time")
             << QStringLiteral("Select g, 'r' || g From generate_series(1, 3000) g Where random() < 0.9 Order By random()")
             << false;
@@ -539,6 +602,44 @@ private slots:
         QCOMPARE(m_db->query(QStringLiteral("SELECT \"StudentID\" FROM \"Score\" WHERE \"Remark\" = '改过'")),
                  QStringList{kept});
         QCOMPARE(rs->data(rs->index(unknown, sid)).toString(), expected[unknown]);
+    }
+
+    // The read of a few pages more, sent with the first page, is still under
+    // way when other statements come on the session: they wait for it, the
+    // set still gets its rows (also when it asks before its events ran), in
+    // order and once each, and no transaction is left open.
+    void fewPagesReadOnWhileOthersRead()
+    {
+        const int program = otherConnections();
+        const QString sql = QStringLiteral("Select g, 'r' || g From generate_series(1, 700) g");
+        auto first = open(sql);
+        auto between = open(QStringLiteral("Select count(*) From Score"));
+        QCOMPARE(between->text(0, 0), QString::number(scoreRows));
+        QVERIFY(!m_conn->session().inTransaction());
+        auto last = open(sql);
+        QVERIFY(!last->countKnown());
+        last->last();
+        QCOMPARE(last->recNo(), 699);
+        QVERIFY(last->countKnown());
+        auto scrolled = open(sql);
+        QVERIFY(scrolled->canFetchMore({}));
+        scrolled->fetchMore({});
+        QVERIFY(scrolled->countKnown());
+        auto waiting = open(sql);
+        waiting->waitForCount();
+        QTRY_VERIFY(first->countKnown());
+        for (dravon::RecordSet *rs : {first.get(), last.get(), scrolled.get(), waiting.get()}) {
+            QCOMPARE(rs->recordCount(), 700);
+            QCOMPARE(rs->rowsFetched(), qint64(700));
+            for (int row : {0, 127, 128, 129, 699})
+                QCOMPARE(rs->text(row, 1), QStringLiteral("r%1").arg(row + 1));
+        }
+        QCOMPARE(otherConnections(), program);
+        QVERIFY(!m_conn->session().inTransaction());
+        // A set closed before it took its rows leaves the session as usable.
+        open(sql).reset();
+        QCOMPARE(open(QStringLiteral("Select count(*) From Score"))->text(0, 0), QString::number(scoreRows));
+        QVERIFY(!m_conn->session().inTransaction());
     }
 
     // A result the server produces slowly: the first page, then the rest by

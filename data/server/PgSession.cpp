@@ -1,6 +1,8 @@
 #include "data/server/PgSession.h"
 
+#include <exception>
 #include <optional>
+#include <utility>
 
 #include <QDate>
 #include <QByteArrayList>
@@ -244,6 +246,7 @@ Session::Session(const ServerAddress &address, Access access) : m_address(addres
 
 void Session::reconnect()
 {
+    abandonLater();
     if (m_conn)
         PQfinish(m_conn);
     m_conn = nullptr;
@@ -305,6 +308,7 @@ void Session::connect()
 
 Session::~Session()
 {
+    abandonLater();
     if (m_conn)
         PQfinish(m_conn);
 }
@@ -324,6 +328,7 @@ bool Session::inTransaction() const
 {
     if (!m_conn)
         return false;
+    settle();
     const PGTransactionStatusType status = PQtransactionStatus(m_conn);
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
 }
@@ -380,6 +385,7 @@ struct ParameterTexts
 
 Result Session::exec(const QString &sql, const QVector<QVariant> &params)
 {
+    settle();
     const QByteArray statement = sql.toUtf8();
     const ParameterTexts texts(params);
     PGresult *result = PQexecParams(m_conn, statement.constData(), int(params.size()), nullptr,
@@ -418,65 +424,174 @@ bool succeeded(PGresult *result)
 
 }
 
-std::vector<Result> Session::pipeline(const QStringList &statements)
+// A pipeline sent to the server and how far its results have been read.
+struct Session::PipelineRead
+{
+    PipelineRead() = default;
+    PipelineRead(PipelineRead &&other) noexcept
+        : statements(std::move(other.statements)), sent(other.sent), next(other.next),
+          kept(std::exchange(other.kept, nullptr)), ending(other.ending), empty(other.empty),
+          results(std::move(other.results)), error(std::move(other.error))
+    {
+    }
+    ~PipelineRead()
+    {
+        if (kept)
+            PQclear(kept);
+    }
+
+    QStringList statements;
+    int sent = 0;              // statements the server was sent
+    int next = 0;              // the statement whose results come next
+    PGresult *kept = nullptr;  // its first result so far
+    bool ending = false;       // past the statements: their end (the sync) comes
+    int empty = 0;             // null results in a row after the statements
+    std::vector<Result> results;
+    std::optional<ServerError> error;
+};
+
+Session::PipelineRead Session::sendPipeline(const QStringList &statements)
 {
     if (PQenterPipelineMode(m_conn) != 1)
         throw failure(nullptr, statements.value(0));
-    std::optional<ServerError> error;
-    int sent = 0;
+    PipelineRead read;
+    read.statements = statements;
     for (const QString &sql : statements) {
         if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
-            error = failure(nullptr, sql);
+            read.error = failure(nullptr, sql);
             break;
         }
-        ++sent;
+        ++read.sent;
     }
-    if (PQpipelineSync(m_conn) != 1 && !error)
-        error = failure(nullptr, statements.value(sent));
-    std::vector<Result> results;
-    for (int i = 0; i < sent; ++i) {
-        PGresult *result = firstResultOf(m_conn);
+    if (PQpipelineSync(m_conn) != 1 && !read.error)
+        read.error = failure(nullptr, statements.value(read.sent));
+    return read;
+}
+
+bool Session::readPipeline(PipelineRead &p, bool wait, int upTo) const
+{
+    // Whether the next result can be taken without waiting for the server
+    // (a lost connection gives its failure at once).
+    auto ready = [&] { return wait || PQconsumeInput(m_conn) != 1 || !PQisBusy(m_conn); };
+    const int last = upTo < 0 ? p.sent : qMin(upTo, p.sent);
+    while (!p.ending && p.next < last) {
+        if (!ready())
+            return false;
+        if (PGresult *result = PQgetResult(m_conn)) {
+            // A statement's results end with a null result; the first is kept.
+            if (!p.kept)
+                p.kept = result;
+            else
+                PQclear(result);
+            continue;
+        }
+        PGresult *result = std::exchange(p.kept, nullptr);
+        const QString &sql = p.statements.at(p.next++);
         if (succeeded(result)) {
-            results.emplace_back(result);
+            p.results.emplace_back(result);
             continue;
         }
         // After a failure the server skips the rest up to the pipeline's end.
-        if ((!result || PQresultStatus(result) != PGRES_PIPELINE_ABORTED) && !error)
-            error = failure(result, statements.at(i));
+        if ((!result || PQresultStatus(result) != PGRES_PIPELINE_ABORTED) && !p.error)
+            p.error = failure(result, sql);
         if (result)
             PQclear(result);
         if (!result && PQstatus(m_conn) != CONNECTION_OK)
-            break;
+            p.ending = true;
     }
+    if (upTo >= 0 && p.next >= last && !p.ending)
+        return true;
+    p.ending = true;
     // The pipeline's end. Its implicit commit can still fail here (a
     // deferred check), or a statement timeout strike after the last
     // statement: that failure comes before the end, after an empty result.
-    for (int empty = 0; empty < 2;) {
+    while (p.empty < 2) {
+        if (!ready())
+            return false;
         PGresult *result = PQgetResult(m_conn);
         if (!result) {
             if (PQstatus(m_conn) != CONNECTION_OK)
                 break;
-            ++empty;
+            ++p.empty;
             continue;
         }
-        empty = 0;
+        p.empty = 0;
         const ExecStatusType status = PQresultStatus(result);
-        if (status == PGRES_FATAL_ERROR && !error)
-            error = failure(result, statements.value(sent - 1));
+        if (status == PGRES_FATAL_ERROR && !p.error)
+            p.error = failure(result, p.statements.value(p.sent - 1));
         PQclear(result);
         if (status == PGRES_PIPELINE_SYNC)
             break;
     }
-    if (PQexitPipelineMode(m_conn) != 1 && !error)
-        error = failure(nullptr, statements.value(sent - 1));
-    if (error)
-        throw *error;
-    return results;
+    p.empty = 2;
+    if (PQexitPipelineMode(m_conn) != 1 && !p.error)
+        p.error = failure(nullptr, p.statements.value(p.sent - 1));
+    return true;
+}
+
+std::vector<Result> Session::pipeline(const QStringList &statements)
+{
+    settle();
+    PipelineRead read = sendPipeline(statements);
+    readPipeline(read, true);
+    if (read.error)
+        throw *read.error;
+    return std::move(read.results);
+}
+
+std::vector<Result> Session::pipelineAhead(const QStringList &statements, int now, std::shared_ptr<LaterResults> later)
+{
+    settle();
+    auto read = std::make_unique<PipelineRead>(sendPipeline(statements));
+    readPipeline(*read, true, now);
+    if (read->error) {
+        // The rest were skipped by the server: their end is read now.
+        readPipeline(*read, true);
+        throw *read->error;
+    }
+    std::vector<Result> first = std::move(read->results);
+    read->results.clear();
+    m_pending = std::move(read);
+    m_later = std::move(later);
+    return first;
+}
+
+bool Session::settle(bool wait) const
+{
+    if (!m_pending)
+        return true;
+    if (!readPipeline(*m_pending, wait))
+        return false;
+    const std::unique_ptr<PipelineRead> read = std::move(m_pending);
+    const std::shared_ptr<LaterResults> later = std::move(m_later);
+    // No one waits to end what the statements left open: it ends here.
+    const PGTransactionStatusType status = PQtransactionStatus(m_conn);
+    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) {
+        if (PGresult *result = PQexec(m_conn, "ROLLBACK"))
+            PQclear(result);
+    }
+    later->results = std::move(read->results);
+    later->error = std::move(read->error);
+    later->done = true;
+    return true;
+}
+
+void Session::abandonLater()
+{
+    if (!m_pending)
+        return;
+    m_pending.reset();
+    if (const std::shared_ptr<LaterResults> later = std::exchange(m_later, nullptr)) {
+        later->error = ServerError(QStringLiteral("与数据库服务器 %1 的连接中断了。").arg(m_address.display()),
+                                   QStringLiteral("08006"));
+        later->done = true;
+    }
 }
 
 std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVariant> &params,
                                          const std::function<bool()> &keepGoing)
 {
+    settle();
     const ParameterTexts texts(params);
     if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), int(params.size()), nullptr, texts.values.constData(),
                           nullptr, nullptr, 0)
@@ -515,6 +630,7 @@ std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVari
 
 void Session::send(const QString &sql)
 {
+    settle();
     if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1)
         throw failure(nullptr, sql);
 }
@@ -533,6 +649,7 @@ Result Session::takeResult()
 
 void Session::execScript(const QString &sql)
 {
+    settle();
     PGresult *result = PQexec(m_conn, sql.toUtf8().constData());
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -547,6 +664,7 @@ void Session::execScript(const QString &sql)
 
 qint64 Session::copyIn(const QString &copySql, const std::function<bool(QByteArray &chunk)> &produce)
 {
+    settle();
     PGresult *start = PQexec(m_conn, copySql.toUtf8().constData());
     if (!start || PQresultStatus(start) != PGRES_COPY_IN) {
         ServerError error = failure(start, copySql);
@@ -594,10 +712,87 @@ qint64 Session::copyIn(const QString &copySql, const std::function<bool(QByteArr
     return finish(nullptr);
 }
 
+CopyRow::~CopyRow()
+{
+    if (m_data)
+        PQfreemem(m_data);
+}
+
+CopyRow::CopyRow(CopyRow &&other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)), m_length(std::exchange(other.m_length, 0))
+{
+}
+
+CopyRow &CopyRow::operator=(CopyRow &&other) noexcept
+{
+    if (this != &other) {
+        if (m_data)
+            PQfreemem(m_data);
+        m_data = std::exchange(other.m_data, nullptr);
+        m_length = std::exchange(other.m_length, 0);
+    }
+    return *this;
+}
+
+qint64 Session::copyOut(const QString &copySql, const std::function<bool(CopyRow &&row)> &take)
+{
+    settle();
+    PGresult *start = PQexec(m_conn, copySql.toUtf8().constData());
+    if (!start || PQresultStatus(start) != PGRES_COPY_OUT) {
+        ServerError error = failure(start, copySql);
+        if (start)
+            PQclear(start);
+        throw error;
+    }
+    PQclear(start);
+    qint64 rows = 0;
+    bool stopped = false;
+    std::exception_ptr thrown;
+    for (;;) {
+        char *data = nullptr;
+        // Waits for the next row; -1 at the copy's end, -2 when it failed
+        // (the result below says why).
+        const int length = PQgetCopyData(m_conn, &data, 0);
+        if (length < 0)
+            break;
+        CopyRow row(data, length);
+        if (stopped)
+            continue;
+        try {
+            if (take(std::move(row))) {
+                ++rows;
+                continue;
+            }
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        stopped = true;
+        if (PGcancel *cancel = PQgetCancel(m_conn)) {
+            char reason[256];
+            PQcancel(cancel, reason, int(sizeof reason));
+            PQfreeCancel(cancel);
+        }
+    }
+    PGresult *end = firstResultOf(m_conn);
+    // A copy stopped here ends as cancelled (or complete, when the request came late).
+    if (!stopped && !succeeded(end)) {
+        ServerError error = failure(end, copySql);
+        if (end)
+            PQclear(end);
+        throw error;
+    }
+    if (end)
+        PQclear(end);
+    if (thrown)
+        std::rethrow_exception(thrown);
+    return rows;
+}
+
 void Session::rollbackQuietly()
 {
     if (!isOk())
         return;
+    settle();
     PGresult *result = PQexec(m_conn, "ROLLBACK");
     if (result)
         PQclear(result);

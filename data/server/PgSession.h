@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 #include <mutex>
@@ -91,6 +92,39 @@ private:
     PGresult *m_result = nullptr;
 };
 
+// One row of a "COPY ... TO STDOUT" in the server's text format, as it came
+// (its line end included); its bytes are the holder's to change.
+class CopyRow
+{
+public:
+    CopyRow() = default;
+    CopyRow(char *data, int length) : m_data(data), m_length(length) {}
+    ~CopyRow();
+    CopyRow(CopyRow &&other) noexcept;
+    CopyRow &operator=(CopyRow &&other) noexcept;
+    CopyRow(const CopyRow &) = delete;
+    CopyRow &operator=(const CopyRow &) = delete;
+
+    char *data() const { return m_data; }
+    int length() const { return m_length; }
+
+private:
+    char *m_data = nullptr;
+    int m_length = 0;
+};
+
+// The results of a pipeline's later statements, read after the caller went
+// on (Session::pipelineAhead).
+struct LaterResults
+{
+    bool done = false;  // every result is in
+    // The statements' results in order, up to the first that failed.
+    std::vector<Result> results;
+    // The first failure (the rest were skipped by the server); a lost
+    // connection also when the session connected again meanwhile.
+    std::optional<ServerError> error;
+};
+
 // What a session's transactions may do: a read-only session's statements
 // that would write are refused by the server.
 enum class Access { ReadWrite, ReadOnly };
@@ -124,6 +158,16 @@ public:
     // in order; throws ServerError for the first that failed (the rest were
     // skipped by the server).
     std::vector<Result> pipeline(const QStringList &statements);
+    // Sends statements as pipeline() does but waits only for the results of
+    // the first `now` of them, and returns those (throws ServerError for the
+    // first of them that failed). The others are read while the caller goes
+    // on: by settle(), at the latest before the session's next statement,
+    // into `later`. What the statements leave open (a transaction whose
+    // end was skipped after a failure) is rolled back then.
+    std::vector<Result> pipelineAhead(const QStringList &statements, int now, std::shared_ptr<LaterResults> later);
+    // Reads the results of a pipelineAhead() still under way; wait false:
+    // only those the server has sent by now. True when none are left.
+    bool settle(bool wait = true) const;
     // Sends one statement without waiting for it, so that the caller can
     // work while the server runs it; takeResult() waits for its result
     // (throws ServerError). Nothing else runs on the session in between.
@@ -158,6 +202,14 @@ public:
     // is rethrown; a refusal by the server throws ServerError. Returns the
     // number of rows the server took.
     qint64 copyIn(const QString &copySql, const std::function<bool(QByteArray &chunk)> &produce);
+    // Runs a "COPY (query) TO STDOUT" and hands each row to take() as soon
+    // as it comes: the rows are read while the caller works on them, so the
+    // server waits for no more than the connection's buffers hold. take()
+    // returning false (or throwing, which is rethrown) stops the copy: the
+    // server is asked to end the statement, what it sent meanwhile is passed
+    // over, and the session stays usable. Returns the rows taken; throws
+    // ServerError when the server refused or failed the copy.
+    qint64 copyOut(const QString &copySql, const std::function<bool(CopyRow &&row)> &take);
     // The server's version as a number (150018 for 15.18).
     int serverVersion() const;
     // The password this connection logged in with: the address's own, or
@@ -173,6 +225,15 @@ public:
     PGconn *handle() const { return m_conn; }
 
 private:
+    struct PipelineRead;
+    PipelineRead sendPipeline(const QStringList &statements);
+    // Reads a pipeline's results in order, the first upTo statements' or
+    // (-1) all of them and its end; wait false: only as far as the server's
+    // answers have come. True when it got that far.
+    bool readPipeline(PipelineRead &read, bool wait, int upTo = -1) const;
+    // A pipeline read on later is given up (the connection is gone).
+    void abandonLater();
+
     // Connects to m_address; throws ServerError (connection refused, login
     // refused, server too old), leaving no connection.
     void connect();
@@ -184,6 +245,8 @@ private:
     ServerAddress m_address;
     Access m_access = Access::ReadWrite;
     PGconn *m_conn = nullptr;
+    mutable std::unique_ptr<PipelineRead> m_pending;  // of pipelineAhead, still being read
+    mutable std::shared_ptr<LaterResults> m_later;
 };
 
 // Stops the statement a worker runs on its session, from another thread:

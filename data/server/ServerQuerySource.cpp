@@ -4,6 +4,8 @@
 #include "data/Error.h"
 #include "data/server/ServerResultCopy.h"
 
+#include <QTimer>
+
 namespace dravon {
 
 namespace {
@@ -43,8 +45,83 @@ ServerQuerySource::ServerQuerySource(Connection &connection, const QString &sql,
     m_statement = connection.rewrite(statement);
     readPage(0, pageSize);
     m_opening = false;
-    if (!countKnown())
+    if (m_moreRows) {
+        // After the paint (a timer fires after the events already posted).
+        QTimer::singleShot(1, this, [this] { pollMoreRows(); });
+    } else if (!countKnown()) {
         startCopy();
+    }
+}
+
+void ServerQuerySource::keepPage(const pg::Result &page, int start, bool shown)
+{
+    if (m_fields.isEmpty()) {
+        for (int c = 0; c < page.columns(); ++c) {
+            m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
+            m_types.append(page.columnType(c));
+        }
+    }
+    int end = start;
+    for (int r = 0; r < page.rows(); ++r) {
+        if (shown)
+            m_shown.append(ServerResultCopy::rowKey(page, r));
+        Values values(m_fields.size());
+        for (int c = 0; c < m_fields.size(); ++c)
+            values[c] = page.value(r, c);
+        keepRow(end++, values);
+    }
+}
+
+void ServerQuerySource::pollMoreRows()
+{
+    if (!m_moreRows)
+        return;
+    if (m_moreRows->done || m_connection.session().settle(false))
+        takeMoreRows();
+    else
+        QTimer::singleShot(2, this, [this] { pollMoreRows(); });
+}
+
+bool ServerQuerySource::takeMoreRows()
+{
+    if (!m_moreRows)
+        return false;
+    const std::shared_ptr<pg::LaterResults> more = std::exchange(m_moreRows, nullptr);
+    if (!more->done)
+        m_connection.session().settle();
+    // Its statements: the time limit, the read, the end of the transaction.
+    // A read that ran out of time (or failed) leaves the rest to the worker.
+    const int start = count();
+    int end = start;
+    bool atEnd = false;
+    if (more->results.size() >= 2) {
+        const pg::Result &rows = more->results[1];
+        keepPage(rows, start, true);
+        end += rows.rows();
+        atEnd = rows.rows() < moreRows;
+    }
+    grow(end, atEnd);
+    if (!atEnd)
+        startCopy();
+    return true;
+}
+
+void ServerQuerySource::waitForCount()
+{
+    takeMoreRows();
+    QuerySource::waitForCount();
+}
+
+int ServerQuerySource::loadLast()
+{
+    takeMoreRows();
+    return QuerySource::loadLast();
+}
+
+std::optional<int> ServerQuerySource::sortBy(int field, bool descending, int keep, const Progress &progress)
+{
+    takeMoreRows();
+    return QuerySource::sortBy(field, descending, keep, progress);
 }
 
 void ServerQuerySource::withCursor(const std::function<void(pg::Session &, bool ownTransaction)> &work)
@@ -79,27 +156,16 @@ void ServerQuerySource::withCursor(const std::function<void(pg::Session &, bool 
 
 void ServerQuerySource::readPage(int start, int rows)
 {
+    // The opening's rows read on come first; rows now there are not read again.
+    if (takeMoreRows() && start < count())
+        return;
     forgetMemo();  // a statement run again may give other rows
-    int end = start;
-    bool atEnd = false;
-    auto keep = [&](const pg::Result &page) {
-        if (m_fields.isEmpty())
-            for (int c = 0; c < page.columns(); ++c)
-                m_fields.append({page.columnName(c), fieldTypeOfServerType(page.columnType(c))});
-        for (int r = 0; r < page.rows(); ++r) {
-            if (m_opening)
-                m_shown.append(ServerResultCopy::rowKey(page, r));
-            Values values(m_fields.size());
-            for (int c = 0; c < m_fields.size(); ++c)
-                values[c] = page.value(r, c);
-            keepRow(end++, values);
-        }
-    };
     if (start == 0 && !m_connection.session().inTransaction()) {
-        readFirstPages(rows, keep, atEnd);
-        grow(end, atEnd);
+        readFirstPages(rows);
         return;
     }
+    int end = start;
+    bool atEnd = false;
     withCursor([&](pg::Session &session, bool) {
         if (start > 0) {
             // Rows before the page are stepped over on the server, not sent.
@@ -111,47 +177,47 @@ void ServerQuerySource::readPage(int start, int rows)
             }
         }
         const pg::Result page = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName));
-        keep(page);
+        keepPage(page, start, false);
+        end = start + page.rows();
         atEnd = page.rows() < rows;
     });
     grow(end, atEnd);
 }
 
-void ServerQuerySource::readFirstPages(int rows, const std::function<void(const pg::Result &)> &keep, bool &atEnd)
+void ServerQuerySource::readFirstPages(int rows)
 {
     // The statement's first rows in one round trip to the server, in a
     // read-only transaction of their own: nothing stays open between events.
+    // When the set opens, a result of a few pages (a student's scores, a
+    // dormitory's places) is read whole too when the server has it at hand,
+    // so that it needs no worker; a result the server is slow to produce is
+    // left to the worker. That read is sent with the first page and taken
+    // in after the paint.
+    QStringList statements{QStringLiteral("BEGIN READ ONLY"),
+                           QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(cursorName, m_statement),
+                           QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName)};
+    if (m_opening)
+        statements << QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs)
+                   << QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName);
+    // Read only: the end of the transaction (failed or not) loses nothing.
+    statements << QStringLiteral("ROLLBACK");
     pg::Session &session = m_connection.session();
+    auto more = std::make_shared<pg::LaterResults>();
     try {
         try {
-            const std::vector<pg::Result> opened = session.pipeline(
-                {QStringLiteral("BEGIN READ ONLY"),
-                 QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR %2").arg(cursorName, m_statement),
-                 QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName)});
-            keep(opened.back());
-            atEnd = opened.back().rows() < rows;
-            if (!atEnd) {
-                // A result of a few pages (a student's scores, a dormitory's
-                // places) is read whole now when the server has it at hand,
-                // so it needs no worker; a result the server is slow to
-                // produce is left to the worker.
-                try {
-                    const std::vector<pg::Result> more = session.pipeline(
-                        {QStringLiteral("SET LOCAL statement_timeout = %1").arg(moreRowsMs),
-                         QStringLiteral("FETCH %1 FROM %2").arg(moreRows).arg(cursorName)});
-                    keep(more.back());
-                    atEnd = more.back().rows() < moreRows;
-                } catch (const pg::ServerError &e) {
-                    if (e.connectionLost())
-                        throw;
-                }
-            }
+            const std::vector<pg::Result> opened = session.pipelineAhead(statements, 3, more);
+            const pg::Result &page = opened.back();
+            keepPage(page, 0, m_opening);
+            const bool atEnd = page.rows() < rows;
+            if (m_opening && !atEnd)
+                m_moreRows = more;
+            else
+                session.settle();
+            grow(page.rows(), atEnd);
         } catch (...) {
             session.rollbackQuietly();
             throw;
         }
-        // Read only: the end of the transaction (failed or not) loses nothing.
-        session.exec(QStringLiteral("ROLLBACK"));
     } catch (const pg::ServerError &e) {
         if (e.connectionLost())
             throw;
@@ -170,7 +236,7 @@ int ServerQuerySource::stepToEnd()
 
 std::unique_ptr<ResultCopy> ServerQuerySource::makeCopy()
 {
-    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, int(m_fields.size()), m_shown);
+    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, m_types, m_shown);
 }
 
 QString ServerQuerySource::refusal(const QString &reason) const

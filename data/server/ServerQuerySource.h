@@ -4,7 +4,9 @@
 // cursor that is closed before control returns to the event loop, then a
 // worker with a connection of its own copies the whole result into a private
 // file, from which any row is read (and the result sorted) once it is done.
-// Memory holds a bounded number of rows however long the result.
+// Memory holds a bounded number of rows however long the result. A result of
+// a few pages is read whole while the first page is painted, so that it
+// needs no worker.
 #include "data/QuerySource.h"
 #include "data/server/PgSession.h"
 
@@ -18,6 +20,10 @@ public:
     // refuses it.
     ServerQuerySource(Connection &connection, const QString &sql, QObject *parent = nullptr);
 
+    void waitForCount() override;
+    int loadLast() override;
+    std::optional<int> sortBy(int field, bool descending, int keep, const Progress &progress) override;
+
 protected:
     void readPage(int start, int rows) override;
     int stepToEnd() override;
@@ -30,16 +36,26 @@ private:
     // The first page, and the next ones too when the server has them at
     // hand, when no transaction of the caller's is open; atEnd when that
     // was the whole result.
-    void readFirstPages(int rows, const std::function<void(const pg::Result &)> &keep, bool &atEnd);
+    void readFirstPages(int rows);
+    // The rows of a page from position start on (shown: they are the
+    // opening's rows, which the copy keeps in their places).
+    void keepPage(const pg::Result &page, int start, bool shown);
+    // The opening's read of more rows, sent with the first page: polled
+    // after the paint, taken in at the latest before any other read of the
+    // set. True when it was taken in now.
+    void pollMoreRows();
+    bool takeMoreRows();
 
     QString refusal(const QString &reason) const override;
 
     QString m_sql;        // as written, for messages
     QString m_statement;  // rewritten for the server
+    QVector<unsigned> m_types;  // the server's type of each column
     // The rows read when the set opened, by ServerResultCopy::rowKey: the
     // copy keeps them in these places, so that no row shown moves.
     QVector<QByteArray> m_shown;
     bool m_opening = true;
+    std::shared_ptr<pg::LaterResults> m_moreRows;  // while the opening's read of more rows is under way
 };
 
 // How a value of one of the server's types shows (the server's type number).

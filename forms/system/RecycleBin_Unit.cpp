@@ -170,9 +170,12 @@ QString TfrmRecycleBin::currentTable() const
 void TfrmRecycleBin::cmbxTableChange()
 {
     DBGrid1->setColumns(tableColumns(currentTable()));
+    // Read before the rows are opened: on a server the rows' set reads on
+    // after the paint, and a statement here would wait for that read.
+    const QVector<dravon::Field> fields = dravon::tableFields(connection(), currentTable());
     auto rows = SQLDataSet(dravon::recycleBinSql(currentTable(), connection().engine()), connection());
     // The kept values come out of the log as they were stored: dates show as dates.
-    for (const dravon::Field &f : dravon::tableFields(connection(), currentTable()))
+    for (const dravon::Field &f : fields)
         if (rows->fieldIndex(f.name) >= 0)
             rows->setFieldType(f.name, f.type);
     DataRecycleBin->setDataSet(std::move(rows));
