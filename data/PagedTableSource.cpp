@@ -329,8 +329,11 @@ bool PagedTableSource::awaitOrder(const Progress &progress)
     const std::shared_ptr<KeyOrder> worker = m_sortWorker;
     const QPointer<PagedTableSource> alive(this);
     const bool done = worker->await(count(), progress);
-    if (!alive || worker != m_sortWorker)
+    if (!alive)
         return false;
+    // The worker's end may have been taken in by the events of the wait.
+    if (worker != m_sortWorker)
+        return !m_map.isPartial();
     if (!done) {
         if (worker->wasCancelled()) {
             // The rows known stay as they are; the others are read when asked again.

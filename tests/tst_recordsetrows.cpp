@@ -825,6 +825,30 @@ private slots:
         QCOMPARE(rs->data(rs->index(unknown, tag)).toString(), expected[unknown]);
     }
 
+    // The order may come in while a move waits for it (the wait's progress
+    // runs events, and the worker's end is taken in there): the move goes on.
+    void orderTakenInDuringTheWaitMoves()
+    {
+        auto rs = openMixed();
+        const QStringList expected = ws->query(QStringLiteral("SELECT tag FROM Mixed ORDER BY v IS NULL DESC, v, rowid"));
+        const int tag = rs->fieldIndex(QStringLiteral("tag"));
+        dravon::KeyOrder::holdForTesting(true);
+        QVERIFY(rs->sortBy(rs->fieldIndex(QStringLiteral("v")), false));
+        int unknown = 200;
+        while (!rs->data(rs->index(unknown, tag)).toString().isEmpty())
+            ++unknown;
+        rs->setLongWait([&](const std::function<void(const dravon::Progress &)> &work) {
+            work([&](qint64, qint64) {
+                dravon::KeyOrder::holdForTesting(false);
+                return QTest::qWaitFor([&] { return !rs->orderPending(); }, 30000);
+            });
+        });
+        rs->moveTo(unknown);
+        QVERIFY(!rs->orderPending());
+        QCOMPARE(rs->recNo(), unknown);
+        QCOMPARE(rs->fieldText(QStringLiteral("tag")), expected[unknown]);
+    }
+
     void rowIndicatorShowsTheStateAtOnce()
     {
         ws->exec(QStringLiteral("INSERT INTO DormInfo (DormID) VALUES ('2007001'), ('2007002')"));
