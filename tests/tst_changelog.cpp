@@ -207,6 +207,15 @@ private slots:
                                              "User '1002' U UserPassword NULL NULL", "User '1002' U Remark NULL 'r'"}));
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog WHERE BatchID IS NULL AND ChangedAt LIKE '____-__-__ __:__:__'"),
                  QStringList{"5"});
+        // A row's text as logged, whatever its values look like.
+        ws->exec(QStringLiteral("INSERT INTO TeacherInfo (TeacherID, TchName, TchAge, Remark) "
+                                "VALUES ('2007099', '王\"一\\,', 50, ',\"Id\":7}');"
+                                "DELETE FROM TeacherInfo WHERE TeacherID = '2007099'"));
+        const QString row = QStringLiteral("{\"TeacherID\":\"2007099\",\"TchName\":\"王\\\"一\\\\,\",\"TchSex\":null,"
+                                           "\"TchAge\":50,\"Duty\":null,\"TchContact\":null,\"Remark\":\",\\\"Id\\\":7}\"}");
+        QCOMPARE(ws->query("SELECT Operation || ' ' || coalesce(OldValue, NewValue) FROM ChangeLog "
+                           "WHERE TableName = 'TeacherInfo' AND RowKey = '2007099' ORDER BY ChangeID"),
+                 QStringList({"I " + row, "D " + row}));
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog WHERE OldValue LIKE '%secret%' OR NewValue LIKE '%secret%' "
                            "OR OldValue LIKE '%other%' OR NewValue LIKE '%other%'"),
                  QStringList{"0"});
