@@ -352,6 +352,35 @@ private slots:
         QCOMPARE(ws->query(QStringLiteral("SELECT %1 FROM %2").arg(column, table)), QStringList({"mine"}));
     }
 
+    // Several rows deleted at once go only as they were read, whatever their
+    // values: an empty text is not NULL, nor the text NULL, and a number is
+    // matched exactly. One row changed elsewhere keeps them all.
+    void severalRowsAreDeletedOnlyAsRead()
+    {
+        const QString rows = QStringLiteral(
+            "INSERT INTO Score (StudentID, ScoreDateTime, Score, CreditHour, Remark) VALUES "
+            "('1', '2005-01-24', 0.1, NULL, ''), ('2', NULL, 1e-300, 2.5, NULL), ('3', '2005-02-01', 60, 4, 'NULL'), "
+            "('4', NULL, -7.25, 1, 'a\"b\\c {x,y} 王'), ('5', '2005-03-01', 99.99, 3, ' ');");
+        ws->exec(rows);
+        auto rs = open(QStringLiteral("Select * From Score"));
+        QCOMPARE(rs->recordCount(), 5);
+        OtherProgram other(*ws);
+        // '' and NULL told apart: a change from one to the other is a change.
+        QCOMPARE(other.exec(QStringLiteral("UPDATE Score SET Remark = NULL WHERE StudentID = '1'")), QString());
+        QVERIFY(failureOf([&] { rs->deleteRows({0, 1, 2, 3, 4}); }).contains(QStringLiteral("已被其他用户或程序修改或删除")));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"5"}));
+        QCOMPARE(other.exec(QStringLiteral("UPDATE Score SET Score = 0.1000001 WHERE StudentID = '1'")), QString());
+        QVERIFY(failureOf([&] { rs->deleteRows({2, 0, 4}); }).contains(QStringLiteral("已被其他用户或程序修改或删除")));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"5"}));
+
+        // As shown now, they all go.
+        rs->deleteRows({0, 1, 2, 3, 4});
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM Score")), QStringList({"0"}));
+        QVERIFY(rs->isEmpty());
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM ChangeLog WHERE TableName = 'Score' AND Operation = 'D'")),
+                 QStringList({"5"}));
+    }
+
     void deletedAndReplacedRowIsNeverTouched()
     {
         ws->exec(QStringLiteral("INSERT INTO StudentInfo (StudentID, StuName) VALUES ('2007001', '甲'), ('2007002', '乙')"));

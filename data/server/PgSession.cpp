@@ -68,6 +68,27 @@ VersionForTesting &versionForTesting()
 
 }
 
+QString arrayText(const QVector<QVariant> &values)
+{
+    // Every value quoted, so that an empty text, the text NULL, braces,
+    // commas and blanks stay values; quotes and backslashes escaped.
+    QByteArray text = "{";
+    for (const QVariant &value : values) {
+        if (text.size() > 1)
+            text += ',';
+        if (value.isNull()) {
+            text += "NULL";
+            continue;
+        }
+        QByteArray element = parameterText(value);
+        element.replace('\\', "\\\\");
+        element.replace('"', "\\\"");
+        text += '"' + element + '"';
+    }
+    text += '}';
+    return QString::fromUtf8(text);
+}
+
 void setServerVersionForTesting(int number, const QString &text)
 {
     versionForTesting() = {number, text};

@@ -269,6 +269,11 @@ private:
 // of an older server is tried without one; number 0 ends it.
 void setServerVersionForTesting(int number, const QString &text = {});
 
+// One parameter holding many values: an array's text ("{...}") as the server
+// reads it, each value written as a parameter of its own would be, NULL for
+// a null value. Cast it to the values' type ("$1::date[]").
+QString arrayText(const QVector<QVariant> &values);
+
 // The text of a connection failure for a person: what went wrong, in Chinese,
 // followed by the server's own words.
 QString connectionFailureText(const ServerAddress &address, const QString &libpqText, const QString &sqlState);

@@ -58,6 +58,7 @@ ServerTableSource::ServerTableSource(Connection &connection, const QString &tabl
         if (column.primaryKey && column.name != QLatin1String("Id"))
             m_declaredKey.append(int(m_fields.size()));
         m_fields.append({column.name, typeFromDeclaration(column.type)});
+        m_fieldTypes.append(column.type);
         names << connection.dialect().quoteName(column.name);
     }
     m_columns = names.join(QStringLiteral(", "));
@@ -224,17 +225,44 @@ void ServerTableSource::updateRow(int row, const Values &read, const Values &val
 void ServerTableSource::deleteRows(const QVector<int> &rows, const QVector<Values> &read)
 {
     completeOrder();
+    QVector<QVariant> keys;
+    for (int row : rows) {
+        const qint64 key = m_map.keyAt(row);
+        if (key < 0)
+            throw Conflict{};
+        keys << key;
+    }
     pg::Session &session = m_connection.session();
     auto work = [&] {
-        for (int i = 0; i < rows.size(); ++i) {
-            const qint64 key = m_map.keyAt(rows[i]);
-            if (key < 0)
-                throw Conflict{};
+        if (rows.size() == 1) {
             QVector<QVariant> bound;
-            const QString condition = unchangedSince(m_connection.dialect(), m_fields, read.value(i), &bound, key);
+            const QString condition = unchangedSince(m_connection.dialect(), m_fields, read.value(0), &bound, keys[0].toLongLong());
             if (write(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_quotedTable, condition), bound).affected() == 0)
                 throw Conflict{};
+            return;
         }
+        // Several rows by one statement: each field's values as read go in
+        // one array, and a row is deleted only where every field is as read.
+        // The statement's trigger then logs all the rows at once.
+        QVector<QVariant> bound{pg::arrayText(keys)};
+        QStringList arrays{QStringLiteral("$1::bigint[]")}, names{QStringLiteral("k")};
+        QStringList terms{QStringLiteral("t.\"Id\" = v.k")};
+        for (int f = 0; f < m_fields.size(); ++f) {
+            QVector<QVariant> column;
+            column.reserve(rows.size());
+            for (int i = 0; i < rows.size(); ++i)
+                column << read.value(i).value(f);
+            bound << pg::arrayText(column);
+            arrays << QStringLiteral("$%1::%2[]").arg(bound.size()).arg(m_fieldTypes[f]);
+            names << QStringLiteral("f%1").arg(f);
+            terms << QStringLiteral("t.%1 IS NOT DISTINCT FROM v.f%2").arg(m_connection.dialect().quoteName(m_fields[f].name)).arg(f);
+        }
+        const pg::Result r = write(QStringLiteral("DELETE FROM %1 AS t USING unnest(%2) AS v(%3) WHERE %4")
+                                       .arg(m_quotedTable, arrays.join(QStringLiteral(", ")), names.join(QStringLiteral(", ")),
+                                            terms.join(QStringLiteral(" AND "))),
+                                   bound);
+        if (r.affected() != rows.size())
+            throw Conflict{};
     };
     // All or none: inside the caller's transaction (a batch), whose rollback
     // undoes the rows deleted before a conflict, or in one of its own.

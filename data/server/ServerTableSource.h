@@ -62,6 +62,7 @@ private:
     QString m_quotedTable;
     QString m_serverCondition;  // the condition rewritten for the server; empty for none
     QString m_columns;          // "Id", then the fields, quoted
+    QStringList m_fieldTypes;   // each field's type as the server writes it ("double precision")
     ServerSort m_sort;          // the current sort, for its whole order
     QVector<int> m_declaredKey; // the fields of the declared primary key other than "Id"
 };
