@@ -343,6 +343,83 @@ private slots:
         QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007002'")), QStringList({"西二!"}));
     }
 
+    // A grid and a lookup keep the model their views were given: a record
+    // set replaced (a query, F5) or gone is shown through that model, whose
+    // rows, titles, row indicator and list are those of the new set.
+    // Giving a view a model anew is the dearest step of a window's opening.
+    void viewsKeepTheirModelWhenTheRecordSetIsReplaced()
+    {
+        ws->exec(QStringLiteral("INSERT INTO Dorm (StudentID, DormID) VALUES ('2007001', '2007003'), ('2007002', '2007001')"));
+        auto *grid = new DataGrid(form.get());
+        form->layout()->addWidget(grid);
+        grid->setDataSource(source);
+        QAbstractItemModel *gridModel = grid->model();
+        new QAbstractItemModelTester(gridModel, QAbstractItemModelTester::FailureReportingMode::QtTest, gridModel);
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+        QCOMPARE(gridModel->columnCount(), 2);
+        QCOMPARE(gridModel->rowCount(), 0);
+        QCOMPARE(gridModel->headerData(1, Qt::Horizontal).toString(), QStringLiteral("名称"));
+
+        auto *places = new DataSource(QStringLiteral("DataDormPlace"), form.get());
+        auto *lookup = new DBLookupComboBox(form.get());
+        form->layout()->addWidget(lookup);
+        lookup->setList(source, QStringLiteral("DormID"), QStringLiteral("DormID;DormName"), 200);
+        lookup->bind(places, QStringLiteral("DormID"));
+        QAbstractItemModel *listModel = lookup->model();
+        QAbstractItemView *listView = lookup->view();
+        new QAbstractItemModelTester(listModel, QAbstractItemModelTester::FailureReportingMode::QtTest, listModel);
+        QCOMPARE(listView->model(), listModel);
+        places->setDataSet(SQLDataSet(QStringLiteral("Select * From Dorm"), *conn));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+        openDorms();
+        QCOMPARE(gridModel->rowCount(), 3);
+        QCOMPARE(gridModel->index(2, 1).data().toString(), QStringLiteral("南三"));
+        QCOMPARE(lookup->count(), 3);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007003"));
+        QCOMPARE(lookup->currentIndex(), -1);  // the list opens at the stored row, not at its first
+
+        // A query for fewer rows, then F5 in the grid: the same models show them.
+        source->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo where DormID < '2007003'"), *conn));
+        QCOMPARE(gridModel->rowCount(), 2);
+        QCOMPARE(lookup->count(), 2);
+        QCOMPARE(lookup->model()->index(1, 1).data().toString(), QStringLiteral("西二"));
+        QCOMPARE(lookup->shownText(), QString());  // 2007003 is not in the list now
+        rs()->moveTo(1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_F5);
+        QCOMPARE(rs()->recNo(), 1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QCOMPARE(gridModel->headerData(1, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+        rs()->insert();
+        QCOMPARE(gridModel->rowCount(), 3);
+        QCOMPARE(gridModel->headerData(1, Qt::Vertical).toString(), QStringLiteral("*"));
+        rs()->cancel();
+        QCOMPARE(gridModel->rowCount(), 2);
+        QCOMPARE(grid->model(), gridModel);
+        QCOMPARE(lookup->model(), listModel);
+        QCOMPARE(lookup->view()->model(), listModel);
+
+        // A row changed in the record set shows at once, in every column.
+        places->dataSet()->moveTo(1);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007001"));
+        rs()->edit();
+        rs()->setFieldText(QStringLiteral("DormName"), QStringLiteral("西二楼"));
+        QCOMPARE(gridModel->index(1, 1).data().toString(), QStringLiteral("西二楼"));
+        rs()->cancel();
+
+        // The record set gone (its data source too): no rows, nothing dangling.
+        delete source;
+        source = nullptr;
+        QCOMPARE(gridModel->rowCount(), 0);
+        QCOMPARE(lookup->count(), 0);
+        QCOMPARE(lookup->shownText(), QString());
+        grid->viewport()->repaint();
+        lookup->repaint();
+    }
+
     void gridFollowsTheRecordSetBothWays()
     {
         auto *grid = new DataGrid(form.get());

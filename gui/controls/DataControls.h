@@ -13,6 +13,7 @@
 
 class QWidget;
 class LookupFilterModel;
+class GridColumnsModel;
 
 // No length limit on a single-line box: QLineEdit cuts typed, pasted and set
 // text at 32,767 characters without a word, which would shorten a stored value.
@@ -159,6 +160,7 @@ private:
     void showKey(const QString &key);
 
     FieldLink m_link;
+    GridColumnsModel *m_list = nullptr;  // the list's record set in its columns
     QPointer<LookupFilterModel> m_filter;
     QString m_filterText;
     QPointer<DataSource> m_listSource;

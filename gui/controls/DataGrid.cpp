@@ -15,30 +15,65 @@
 using dravon::DataSetState;
 
 GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
-    : QIdentityProxyModel(parent), m_columns(columns)
+    : QAbstractTableModel(parent)
 {
-    for (const GridColumn &c : columns)
-        m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
-    setSourceModel(dataSet);
-    if (!dataSet)
-        return;
-    // A changed record is told for all of its columns: every shown column of
-    // the rows changes (the identity mapping would name source columns).
-    disconnect(dataSet, &QAbstractItemModel::dataChanged, this, nullptr);
-    connect(dataSet, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-        if (!m_columns.isEmpty())
-            emit dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), int(m_columns.size()) - 1));
-    });
-    // The base already lets go of a destroyed set; the views hear of it.
-    connect(dataSet, &QObject::destroyed, this, [this] {
-        beginResetModel();
-        endResetModel();
-    });
+    attach(dataSet, columns);
 }
 
-dravon::RecordSet *GridColumnsModel::dataSet() const
+void GridColumnsModel::show(dravon::RecordSet *dataSet, const QList<GridColumn> &columns)
 {
-    return qobject_cast<dravon::RecordSet *>(sourceModel());
+    beginResetModel();
+    detach();
+    attach(dataSet, columns);
+    endResetModel();
+}
+
+void GridColumnsModel::detach()
+{
+    for (const QMetaObject::Connection &c : std::as_const(m_connections))
+        disconnect(c);
+    m_connections.clear();
+    m_dataSet = nullptr;
+}
+
+void GridColumnsModel::attach(dravon::RecordSet *dataSet, const QList<GridColumn> &columns)
+{
+    m_dataSet = dataSet;
+    m_columns = columns;
+    m_fieldIndex.clear();
+    for (const GridColumn &c : columns)
+        m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
+    if (!dataSet)
+        return;
+    // The record set's rows are this model's rows, one for one.
+    using M = QAbstractItemModel;
+    auto &c = m_connections;
+    c << connect(dataSet, &M::rowsAboutToBeInserted, this,
+                 [this](const QModelIndex &, int first, int last) { beginInsertRows({}, first, last); });
+    c << connect(dataSet, &M::rowsInserted, this, [this] { endInsertRows(); });
+    c << connect(dataSet, &M::rowsAboutToBeRemoved, this,
+                 [this](const QModelIndex &, int first, int last) { beginRemoveRows({}, first, last); });
+    c << connect(dataSet, &M::rowsRemoved, this, [this] { endRemoveRows(); });
+    c << connect(dataSet, &M::modelAboutToBeReset, this, [this] { beginResetModel(); });
+    c << connect(dataSet, &M::modelReset, this, [this] { endResetModel(); });
+    // A changed record is told for all of its columns: every shown column of
+    // the rows changes.
+    c << connect(dataSet, &M::dataChanged, this, [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+        if (!m_columns.isEmpty() && topLeft.isValid() && bottomRight.isValid())
+            emit dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), int(m_columns.size()) - 1));
+    });
+    // The row indicator.
+    c << connect(dataSet, &M::headerDataChanged, this, [this](Qt::Orientation orientation, int first, int last) {
+        if (orientation == Qt::Vertical)
+            emit headerDataChanged(orientation, first, last);
+    });
+    // A record set that goes while shown leaves no rows.
+    c << connect(dataSet, &QObject::destroyed, this, [this] { show(nullptr, m_columns); });
+}
+
+int GridColumnsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_dataSet ? 0 : m_dataSet->rowCount();
 }
 
 int GridColumnsModel::columnCount(const QModelIndex &parent) const
@@ -46,26 +81,9 @@ int GridColumnsModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QModelIndex GridColumnsModel::index(int row, int column, const QModelIndex &parent) const
+Qt::ItemFlags GridColumnsModel::flags(const QModelIndex &index) const
 {
-    return hasIndex(row, column, parent) ? createIndex(row, column) : QModelIndex();
-}
-
-QModelIndex GridColumnsModel::sibling(int row, int column, const QModelIndex &) const
-{
-    return index(row, column);
-}
-
-QModelIndex GridColumnsModel::mapToSource(const QModelIndex &proxyIndex) const
-{
-    const int field = proxyIndex.isValid() ? fieldAt(proxyIndex.column()) : -1;
-    return field >= 0 && sourceModel() ? sourceModel()->index(proxyIndex.row(), field) : QModelIndex();
-}
-
-QModelIndex GridColumnsModel::mapFromSource(const QModelIndex &sourceIndex) const
-{
-    const int column = sourceIndex.isValid() ? int(m_fieldIndex.indexOf(sourceIndex.column())) : -1;
-    return column >= 0 ? createIndex(sourceIndex.row(), column) : QModelIndex();
+    return fieldAt(index.column()) >= 0 ? QAbstractTableModel::flags(index) : Qt::NoItemFlags;
 }
 
 QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
@@ -76,7 +94,10 @@ QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
         return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    return QIdentityProxyModel::data(index, role);
+    const int field = fieldAt(index.column());
+    if (field < 0 || !m_dataSet)
+        return {};
+    return m_dataSet->data(m_dataSet->index(index.row(), field), role);
 }
 
 QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -88,7 +109,18 @@ QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, 
             return m_columns[section].title;
         return {};
     }
-    return sourceModel() ? sourceModel()->headerData(section, orientation, role) : QVariant();
+    return m_dataSet ? m_dataSet->headerData(section, orientation, role) : QVariant();
+}
+
+bool GridColumnsModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && m_dataSet && m_dataSet->canFetchMore({});
+}
+
+void GridColumnsModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid() && m_dataSet)
+        m_dataSet->fetchMore({});
 }
 
 DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
@@ -143,12 +175,15 @@ void DataGrid::setMultiSelect(bool on)
 
 void DataGrid::rebind()
 {
-    QAbstractItemModel *old = model();
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
-    setModel(new GridColumnsModel(rs, m_columns, this));
-    if (old && old->parent() == this)
-        old->deleteLater();
-    if (rs) {
+    // The grid's one model shows the record set and columns of the moment.
+    if (auto *shown = qobject_cast<GridColumnsModel *>(model()); shown && shown->parent() == this)
+        shown->show(rs, m_columns);
+    else
+        setModel(new GridColumnsModel(rs, m_columns, this));
+    const bool another = rs != m_followed;
+    m_followed = rs;
+    if (rs && another) {
         connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);
         connect(rs, &dravon::RecordSet::orderChanged, this, &DataGrid::showSortOrder);
         // The current record where it now stands, once the rows are laid out
