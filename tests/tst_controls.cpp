@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QScrollBar>
 #include <QTest>
@@ -418,6 +419,64 @@ private slots:
         QCOMPARE(lookup->shownText(), QString());
         grid->viewport()->repaint();
         lookup->repaint();
+    }
+
+    // A grid that owns its data source (the computed grids do) is deleted
+    // before the source, which tells its views as it goes: nothing of that
+    // may reach the half-deleted grid, nor the grid's model, and the record
+    // set is freed cleanly (a stale reference to it corrupted the heap).
+    void aGridOwningItsDataSourceIsDeletedCleanly()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("shared QObject|deleted directly")));
+        for (const bool sourceFirst : {false, true}) {
+            // The source made before the grid's model, and after it (as the computed grids do).
+            auto *grid = new DataGrid(form.get());
+            form->layout()->addWidget(grid);
+            DataSource *own = sourceFirst ? new DataSource(QStringLiteral("DataOwn"), grid) : nullptr;
+            grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+            if (!own)
+                own = new DataSource(QStringLiteral("DataOwn"), grid);
+            grid->setDataSource(own);
+            own->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            own->dataSet()->moveTo(2);
+            QCOMPARE(grid->currentIndex().row(), 2);
+            // Replaced once, as a new computation does.
+            own->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+            QPointer<dravon::RecordSet> shown = own->dataSet();
+            QPointer<QAbstractItemModel> model = grid->model();
+            bool reachedDeletedGrid = false;
+            const auto watch = [&] {
+                if (!grid->inherits("DataGrid"))
+                    reachedDeletedGrid = true;
+            };
+            for (auto signal : {&QAbstractItemModel::modelAboutToBeReset, &QAbstractItemModel::modelReset})
+                connect(model, signal, model, watch);
+            connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, model, watch);
+            connect(shown, &QObject::destroyed, model, watch);
+            delete grid;
+            QVERIFY(!reachedDeletedGrid);
+            QVERIFY(!shown);
+            QVERIFY(!model);
+            // The heap is sound: objects made and freed after it come and go without harm.
+            for (int i = 0; i < 3; ++i) {
+                auto *again = new DataGrid(form.get());
+                again->setDataSource(source);
+                openDorms();
+                QCOMPARE(again->model()->rowCount(), 3);
+                delete again;
+            }
+        }
+        // A lookup that owns the source of its list, likewise.
+        auto *lookup = new DBLookupComboBox(form.get());
+        auto *list = new DataSource(QStringLiteral("DataOwnList"), lookup);
+        list->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+        lookup->setList(list, QStringLiteral("DormID"), QStringLiteral("DormID;DormName"), 200);
+        QCOMPARE(lookup->count(), 3);
+        QPointer<dravon::RecordSet> listed = list->dataSet();
+        delete lookup;
+        QVERIFY(!listed);
     }
 
     void gridFollowsTheRecordSetBothWays()

@@ -433,6 +433,14 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     });
 }
 
+DBLookupComboBox::~DBLookupComboBox()
+{
+    // The list's models go before the box's last part: a list source that
+    // goes later (or with the box) must not rebuild them.
+    if (m_listSource)
+        disconnect(m_listSource, nullptr, this, nullptr);
+}
+
 void DBLookupComboBox::setList(DataSource *listSource, const QString &keyField, const QString &listFields,
                                int dropDownWidth)
 {

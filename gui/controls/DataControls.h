@@ -130,6 +130,7 @@ class DBLookupComboBox : public QComboBox
     Q_OBJECT
 public:
     explicit DBLookupComboBox(QWidget *parent = nullptr);
+    ~DBLookupComboBox() override;
     void bind(DataSource *source, const QString &field) { m_link.bind(source, field); }
     // listFields: "ClassID;ClaName"; keyField: the column whose value is stored.
     void setList(DataSource *listSource, const QString &keyField, const QString &listFields, int dropDownWidth);

@@ -148,6 +148,20 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setToolTip(QStringLiteral("F5 重新读取  Ctrl+P 打印  Shift+F10 菜单"));
 }
 
+DataGrid::~DataGrid()
+{
+    // A data source or model that is the grid's child goes only after this
+    // part of the grid (children are deleted by the widget's destructor), and
+    // a data source tells its views as it goes: nothing of it may reach the
+    // grid from now on. The model lets go of the record set with the grid.
+    if (m_source)
+        disconnect(m_source, nullptr, this, nullptr);
+    if (m_followed)
+        disconnect(m_followed, nullptr, this, nullptr);
+    if (auto *own = qobject_cast<GridColumnsModel *>(model()); own && own->parent() == this)
+        delete own;
+}
+
 void DataGrid::setDataSource(DataSource *source)
 {
     if (m_source)
@@ -182,6 +196,8 @@ void DataGrid::rebind()
     else
         setModel(new GridColumnsModel(rs, m_columns, this));
     const bool another = rs != m_followed;
+    if (another && m_followed)
+        disconnect(m_followed, nullptr, this, nullptr);
     m_followed = rs;
     if (rs && another) {
         connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);

@@ -56,6 +56,7 @@ class DataGrid : public QTableView
     Q_OBJECT
 public:
     explicit DataGrid(QWidget *parent = nullptr);
+    ~DataGrid() override;
 
     void setDataSource(DataSource *source);
     DataSource *dataSource() const { return m_source; }
