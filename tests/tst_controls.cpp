@@ -479,6 +479,49 @@ private slots:
         QVERIFY(!listed);
     }
 
+    // The grid measures its row marks and fitted columns once per text; the
+    // sizes stay those of a plain view over the same rows, as rows, marks
+    // and the font change.
+    void gridMeasuresAsAPlainView()
+    {
+        ws->exec(QStringLiteral("INSERT INTO DormInfo (DormID, DormName) VALUES ('2007004', '东一'), ('2007005', '东一')"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")},
+                          {QStringLiteral("Remark"), QStringLiteral("备注")}});
+        grid->setDataSource(source);
+        openDorms();
+        auto *plain = new QTableView(form.get());
+        plain->setWordWrap(false);
+        plain->setModel(grid->model());
+        const auto same = [&](const char *when) {
+            QAbstractItemModel *m = grid->model();
+            for (int r = 0; r < m->rowCount(); ++r)
+                for (int c = 0; c < 3; ++c) {
+                    const QSize mine = grid->sizeHintForIndex(m->index(r, c)), theirs = plain->sizeHintForIndex(m->index(r, c));
+                    if (mine != theirs)
+                        return QStringLiteral("%1: cell %2,%3 %4 != %5").arg(when).arg(r).arg(c).arg(mine.width()).arg(theirs.width());
+                }
+            if (grid->verticalHeader()->sizeHint() != plain->verticalHeader()->sizeHint())
+                return QStringLiteral("%1: row marks %2 != %3").arg(when).arg(grid->verticalHeader()->sizeHint().width()).arg(plain->verticalHeader()->sizeHint().width());
+            return QString();
+        };
+        QCOMPARE(same("opened"), QString());
+        rs()->moveTo(4);
+        rs()->edit();
+        rs()->setFieldText(QStringLiteral("DormName"), QStringLiteral("东一楼北侧新建的第二栋"));
+        rs()->setFieldText(QStringLiteral("Remark"), QString());
+        QCOMPARE(same("edited"), QString());
+        rs()->post();
+        rs()->insert();  // the mark "*"
+        QCOMPARE(same("inserting"), QString());
+        rs()->cancel();
+        QFont larger = grid->font();
+        larger.setPointSize(larger.pointSize() + 6);
+        grid->setFont(larger);
+        plain->setFont(larger);
+        QCOMPARE(same("larger font"), QString());
+    }
+
     void gridFollowsTheRecordSetBothWays()
     {
         auto *grid = new DataGrid(form.get());

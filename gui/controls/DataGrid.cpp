@@ -7,12 +7,101 @@
 #include "gui/controls/GridFindBar.h"
 #include "gui/import/ImportWizard.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
+#include <QStyledItemDelegate>
 
 using dravon::DataSetState;
+
+namespace {
+
+// The row indicator column. Its width is measured over the first and last
+// hundred rows each time the rows change, though they show only a few
+// different marks ("▶", "*", "I", none): each mark is measured once.
+class RowIndicatorHeader : public QHeaderView
+{
+public:
+    explicit RowIndicatorHeader(QWidget *parent) : QHeaderView(Qt::Vertical, parent) {}
+
+protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override
+    {
+        QAbstractItemModel *m = model();
+        // Only a plain text mark is measured by its text alone.
+        if (!m || isSortIndicatorShown())
+            return QHeaderView::sectionSizeFromContents(logicalIndex);
+        for (const int role : {int(Qt::SizeHintRole), int(Qt::FontRole), int(Qt::DecorationRole)})
+            if (m->headerData(logicalIndex, Qt::Vertical, role).isValid())
+                return QHeaderView::sectionSizeFromContents(logicalIndex);
+        // Measured in the header's font and style as they are now (a change
+        // of either can be measured by the view before the header hears of it).
+        if (font() != m_font || style() != m_style) {
+            m_sizes.clear();
+            m_font = font();
+            m_style = style();
+        }
+        const QString mark = m->headerData(logicalIndex, Qt::Vertical, Qt::DisplayRole).toString();
+        if (const auto known = m_sizes.constFind(mark); known != m_sizes.cend())
+            return *known;
+        const QSize size = QHeaderView::sectionSizeFromContents(logicalIndex);
+        m_sizes.insert(mark, size);
+        return size;
+    }
+
+private:
+    mutable QHash<QString, QSize> m_sizes;
+    mutable QFont m_font;
+    mutable QPointer<QStyle> m_style;
+};
+
+// The cells as the standard delegate shows them. Fitting the columns to
+// their contents lays out the text of each of many cells, though many show
+// the same text (a date, a user, a term): a plain text is measured once.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (const QVariant given = index.data(Qt::SizeHintRole); given.isValid())
+            return given.toSize();
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QWidget *widget = cell.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        // A wrapped text's size depends on its cell's width; an icon or a
+        // check box on more than the text.
+        constexpr auto other = QStyleOptionViewItem::WrapText | QStyleOptionViewItem::HasDecoration
+                               | QStyleOptionViewItem::HasCheckIndicator;
+        if (cell.features & other)
+            return style->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), widget);
+        if (cell.font != m_font || style != m_style || m_sizes[0].size() + m_sizes[1].size() > 4096) {
+            m_sizes[0].clear();
+            m_sizes[1].clear();
+            m_font = cell.font;
+            m_style = style;
+        }
+        // A value shown as an empty text takes a line's height, none takes none.
+        QHash<QString, QSize> &sizes = m_sizes[cell.features.testFlag(QStyleOptionViewItem::HasDisplay) ? 1 : 0];
+        if (const auto known = sizes.constFind(cell.text); known != sizes.cend())
+            return *known;
+        const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), widget);
+        sizes.insert(cell.text, size);
+        return size;
+    }
+
+private:
+    mutable QHash<QString, QSize> m_sizes[2];
+    mutable QFont m_font;
+    mutable QPointer<QStyle> m_style;
+};
+
+}
 
 GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
     : QAbstractTableModel(parent)
@@ -139,6 +228,8 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::sortByTitle);
+    setVerticalHeader(new RowIndicatorHeader(this));
+    setItemDelegate(new CellDelegate(this));
     // Rows have one height: the header then copes with millions of them.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
