@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QScrollBar>
 #include <QTest>
@@ -341,6 +342,184 @@ private slots:
         QTest::keyClicks(edit, QStringLiteral("!"));
         rs()->post();
         QCOMPARE(ws->query(QStringLiteral("SELECT DormName FROM DormInfo WHERE DormID='2007002'")), QStringList({"西二!"}));
+    }
+
+    // A grid and a lookup keep the model their views were given: a record
+    // set replaced (a query, F5) or gone is shown through that model, whose
+    // rows, titles, row indicator and list are those of the new set.
+    // Giving a view a model anew is the dearest step of a window's opening.
+    void viewsKeepTheirModelWhenTheRecordSetIsReplaced()
+    {
+        ws->exec(QStringLiteral("INSERT INTO Dorm (StudentID, DormID) VALUES ('2007001', '2007003'), ('2007002', '2007001')"));
+        auto *grid = new DataGrid(form.get());
+        form->layout()->addWidget(grid);
+        grid->setDataSource(source);
+        QAbstractItemModel *gridModel = grid->model();
+        new QAbstractItemModelTester(gridModel, QAbstractItemModelTester::FailureReportingMode::QtTest, gridModel);
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+        QCOMPARE(gridModel->columnCount(), 2);
+        QCOMPARE(gridModel->rowCount(), 0);
+        QCOMPARE(gridModel->headerData(1, Qt::Horizontal).toString(), QStringLiteral("名称"));
+
+        auto *places = new DataSource(QStringLiteral("DataDormPlace"), form.get());
+        auto *lookup = new DBLookupComboBox(form.get());
+        form->layout()->addWidget(lookup);
+        lookup->setList(source, QStringLiteral("DormID"), QStringLiteral("DormID;DormName"), 200);
+        lookup->bind(places, QStringLiteral("DormID"));
+        QAbstractItemModel *listModel = lookup->model();
+        QAbstractItemView *listView = lookup->view();
+        new QAbstractItemModelTester(listModel, QAbstractItemModelTester::FailureReportingMode::QtTest, listModel);
+        QCOMPARE(listView->model(), listModel);
+        places->setDataSet(SQLDataSet(QStringLiteral("Select * From Dorm"), *conn));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+
+        openDorms();
+        QCOMPARE(gridModel->rowCount(), 3);
+        QCOMPARE(gridModel->index(2, 1).data().toString(), QStringLiteral("南三"));
+        QCOMPARE(lookup->count(), 3);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007003"));
+        QCOMPARE(lookup->currentIndex(), -1);  // the list opens at the stored row, not at its first
+
+        // A query for fewer rows, then F5 in the grid: the same models show them.
+        source->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo where DormID < '2007003'"), *conn));
+        QCOMPARE(gridModel->rowCount(), 2);
+        QCOMPARE(lookup->count(), 2);
+        QCOMPARE(lookup->model()->index(1, 1).data().toString(), QStringLiteral("西二"));
+        QCOMPARE(lookup->shownText(), QString());  // 2007003 is not in the list now
+        rs()->moveTo(1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_F5);
+        QCOMPARE(rs()->recNo(), 1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QCOMPARE(gridModel->headerData(1, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+        rs()->insert();
+        QCOMPARE(gridModel->rowCount(), 3);
+        QCOMPARE(gridModel->headerData(1, Qt::Vertical).toString(), QStringLiteral("*"));
+        rs()->cancel();
+        QCOMPARE(gridModel->rowCount(), 2);
+        QCOMPARE(grid->model(), gridModel);
+        QCOMPARE(lookup->model(), listModel);
+        QCOMPARE(lookup->view()->model(), listModel);
+
+        // A row changed in the record set shows at once, in every column.
+        places->dataSet()->moveTo(1);
+        QCOMPARE(lookup->shownText(), QStringLiteral("2007001"));
+        rs()->edit();
+        rs()->setFieldText(QStringLiteral("DormName"), QStringLiteral("西二楼"));
+        QCOMPARE(gridModel->index(1, 1).data().toString(), QStringLiteral("西二楼"));
+        rs()->cancel();
+
+        // The record set gone (its data source too): no rows, nothing dangling.
+        delete source;
+        source = nullptr;
+        QCOMPARE(gridModel->rowCount(), 0);
+        QCOMPARE(lookup->count(), 0);
+        QCOMPARE(lookup->shownText(), QString());
+        grid->viewport()->repaint();
+        lookup->repaint();
+    }
+
+    // A grid that owns its data source (the computed grids do) is deleted
+    // before the source, which tells its views as it goes: nothing of that
+    // may reach the half-deleted grid, nor the grid's model, and the record
+    // set is freed cleanly (a stale reference to it corrupted the heap).
+    void aGridOwningItsDataSourceIsDeletedCleanly()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("shared QObject|deleted directly")));
+        for (const bool sourceFirst : {false, true}) {
+            // The source made before the grid's model, and after it (as the computed grids do).
+            auto *grid = new DataGrid(form.get());
+            form->layout()->addWidget(grid);
+            DataSource *own = sourceFirst ? new DataSource(QStringLiteral("DataOwn"), grid) : nullptr;
+            grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")}});
+            if (!own)
+                own = new DataSource(QStringLiteral("DataOwn"), grid);
+            grid->setDataSource(own);
+            own->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            own->dataSet()->moveTo(2);
+            QCOMPARE(grid->currentIndex().row(), 2);
+            // Replaced once, as a new computation does.
+            own->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+            QPointer<dravon::RecordSet> shown = own->dataSet();
+            QPointer<QAbstractItemModel> model = grid->model();
+            bool reachedDeletedGrid = false;
+            const auto watch = [&] {
+                if (!grid->inherits("DataGrid"))
+                    reachedDeletedGrid = true;
+            };
+            for (auto signal : {&QAbstractItemModel::modelAboutToBeReset, &QAbstractItemModel::modelReset})
+                connect(model, signal, model, watch);
+            connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, model, watch);
+            connect(shown, &QObject::destroyed, model, watch);
+            delete grid;
+            QVERIFY(!reachedDeletedGrid);
+            QVERIFY(!shown);
+            QVERIFY(!model);
+            // The heap is sound: objects made and freed after it come and go without harm.
+            for (int i = 0; i < 3; ++i) {
+                auto *again = new DataGrid(form.get());
+                again->setDataSource(source);
+                openDorms();
+                QCOMPARE(again->model()->rowCount(), 3);
+                delete again;
+            }
+        }
+        // A lookup that owns the source of its list, likewise.
+        auto *lookup = new DBLookupComboBox(form.get());
+        auto *list = new DataSource(QStringLiteral("DataOwnList"), lookup);
+        list->setDataSet(SQLDataSet(QStringLiteral("Select * From DormInfo"), *conn));
+        lookup->setList(list, QStringLiteral("DormID"), QStringLiteral("DormID;DormName"), 200);
+        QCOMPARE(lookup->count(), 3);
+        QPointer<dravon::RecordSet> listed = list->dataSet();
+        delete lookup;
+        QVERIFY(!listed);
+    }
+
+    // The grid measures its row marks and fitted columns once per text; the
+    // sizes stay those of a plain view over the same rows, as rows, marks
+    // and the font change.
+    void gridMeasuresAsAPlainView()
+    {
+        ws->exec(QStringLiteral("INSERT INTO DormInfo (DormID, DormName) VALUES ('2007004', '东一'), ('2007005', '东一')"));
+        auto *grid = new DataGrid(form.get());
+        grid->setColumns({{QStringLiteral("DormID"), QStringLiteral("编号")}, {QStringLiteral("DormName"), QStringLiteral("名称")},
+                          {QStringLiteral("Remark"), QStringLiteral("备注")}});
+        grid->setDataSource(source);
+        openDorms();
+        auto *plain = new QTableView(form.get());
+        plain->setWordWrap(false);
+        plain->setModel(grid->model());
+        const auto same = [&](const char *when) {
+            QAbstractItemModel *m = grid->model();
+            for (int r = 0; r < m->rowCount(); ++r)
+                for (int c = 0; c < 3; ++c) {
+                    const QSize mine = grid->sizeHintForIndex(m->index(r, c)), theirs = plain->sizeHintForIndex(m->index(r, c));
+                    if (mine != theirs)
+                        return QStringLiteral("%1: cell %2,%3 %4 != %5").arg(when).arg(r).arg(c).arg(mine.width()).arg(theirs.width());
+                }
+            if (grid->verticalHeader()->sizeHint() != plain->verticalHeader()->sizeHint())
+                return QStringLiteral("%1: row marks %2 != %3").arg(when).arg(grid->verticalHeader()->sizeHint().width()).arg(plain->verticalHeader()->sizeHint().width());
+            return QString();
+        };
+        QCOMPARE(same("opened"), QString());
+        rs()->moveTo(4);
+        rs()->edit();
+        rs()->setFieldText(QStringLiteral("DormName"), QStringLiteral("东一楼北侧新建的第二栋"));
+        rs()->setFieldText(QStringLiteral("Remark"), QString());
+        QCOMPARE(same("edited"), QString());
+        rs()->post();
+        rs()->insert();  // the mark "*"
+        QCOMPARE(same("inserting"), QString());
+        rs()->cancel();
+        QFont larger = grid->font();
+        larger.setPointSize(larger.pointSize() + 6);
+        grid->setFont(larger);
+        plain->setFont(larger);
+        QCOMPARE(same("larger font"), QString());
     }
 
     void gridFollowsTheRecordSetBothWays()

@@ -230,6 +230,37 @@ private slots:
         QCOMPARE(next.back().value(0, 0).toLongLong(), 2);
     }
 
+    // The first results of statements sent at once are taken as soon as the
+    // server has them, not when a later statement ends (a window's first page
+    // waited for the read of more rows sent after it): here the later
+    // statement waits for a lock that another session holds until then.
+    void firstResultsComeBeforeTheLaterStatementsEnd()
+    {
+        ServerDatabase db;
+        dravon::pg::Session holder(db.address()), session(db.address());
+        holder.exec(QStringLiteral("CREATE TABLE held (k int)"));
+        holder.exec(QStringLiteral("INSERT INTO held VALUES (7)"));
+        holder.exec(QStringLiteral("BEGIN"));
+        holder.exec(QStringLiteral("LOCK TABLE held IN ACCESS EXCLUSIVE MODE"));
+        auto later = std::make_shared<dravon::pg::LaterResults>();
+        const std::vector<dravon::pg::Result> first = session.pipelineAhead(
+            {QStringLiteral("BEGIN"), QStringLiteral("SELECT 1"), QStringLiteral("SET LOCAL lock_timeout = '3s'"),
+             QStringLiteral("SELECT k FROM held"), QStringLiteral("ROLLBACK")},
+            2, later);
+        QCOMPARE(first.size(), size_t(2));
+        QCOMPARE(first.back().value(0, 0).toLongLong(), 1);
+        // The later read still waits for the lock.
+        QVERIFY(!session.settle(false));
+        QVERIFY(!later->done);
+        holder.exec(QStringLiteral("COMMIT"));
+        QVERIFY(session.settle());
+        QVERIFY(later->done);
+        QVERIFY2(!later->error, later->error ? qPrintable(later->error->text()) : "");
+        QCOMPARE(later->results.size(), size_t(3));
+        QCOMPARE(later->results[1].value(0, 0).toLongLong(), 7);
+        QCOMPARE(session.exec(QStringLiteral("SELECT 2")).value(0, 0).toLongLong(), 2);
+    }
+
     void refusedLoginLeavesTheConnectionClosed()
     {
         ServerDatabase db;

@@ -471,7 +471,7 @@ struct Session::PipelineRead
     std::optional<ServerError> error;
 };
 
-Session::PipelineRead Session::sendPipeline(const QStringList &statements)
+Session::PipelineRead Session::sendPipeline(const QStringList &statements, int flushAfter)
 {
     if (PQenterPipelineMode(m_conn) != 1)
         throw failure(nullptr, statements.value(0));
@@ -483,6 +483,10 @@ Session::PipelineRead Session::sendPipeline(const QStringList &statements)
             break;
         }
         ++read.sent;
+        if (read.sent == flushAfter && read.sent < statements.size() && PQsendFlushRequest(m_conn) != 1) {
+            read.error = failure(nullptr, sql);
+            break;
+        }
     }
     if (PQpipelineSync(m_conn) != 1 && !read.error)
         read.error = failure(nullptr, statements.value(read.sent));
@@ -563,7 +567,7 @@ std::vector<Result> Session::pipeline(const QStringList &statements)
 std::vector<Result> Session::pipelineAhead(const QStringList &statements, int now, std::shared_ptr<LaterResults> later)
 {
     settle();
-    auto read = std::make_unique<PipelineRead>(sendPipeline(statements));
+    auto read = std::make_unique<PipelineRead>(sendPipeline(statements, now));
     readPipeline(*read, true, now);
     if (read->error) {
         // The rest were skipped by the server: their end is read now.

@@ -226,7 +226,10 @@ public:
 
 private:
     struct PipelineRead;
-    PipelineRead sendPipeline(const QStringList &statements);
+    // flushAfter: the server is asked to send the results of that many
+    // statements as soon as it has them (it would otherwise keep the end of
+    // them in its output buffer until later statements fill it or end).
+    PipelineRead sendPipeline(const QStringList &statements, int flushAfter = -1);
     // Reads a pipeline's results in order, the first upTo statements' or
     // (-1) all of them and its end; wait false: only as far as the server's
     // answers have come. True when it got that far.

@@ -93,6 +93,17 @@ class DropDownListStyle : public QProxyStyle
 {
 public:
     DropDownListStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    // One for every lookup box, made with the first: a style is a whole
+    // set of painters, too much to make for each box of a window.
+    static DropDownListStyle *shared()
+    {
+        static QPointer<DropDownListStyle> style;
+        if (!style) {
+            style = new DropDownListStyle;
+            style->setParent(qApp);
+        }
+        return style;
+    }
     int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
                   QStyleHintReturn *returnData) const override
     {
@@ -385,9 +396,12 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     // The list may hold many rows: never measure them all.
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMinimumContentsLength(8);
-    auto *style = new DropDownListStyle;
-    style->setParent(this);
-    setStyle(style);
+    setStyle(DropDownListStyle::shared());
+    // One list model for the box's life: another record set for the list is
+    // shown through it (rebuildList), the views keep it.
+    m_list = new LookupListModel(nullptr, {}, nullptr);
+    m_filter = new LookupFilterModel(m_list, this);
+    setModel(m_filter);
     auto *view = new LookupListView(this);
     view->horizontalHeader()->hide();
     view->verticalHeader()->hide();
@@ -419,6 +433,14 @@ DBLookupComboBox::DBLookupComboBox(QWidget *parent)
     });
 }
 
+DBLookupComboBox::~DBLookupComboBox()
+{
+    // The list's models go before the box's last part: a list source that
+    // goes later (or with the box) must not rebuild them.
+    if (m_listSource)
+        disconnect(m_listSource, nullptr, this, nullptr);
+}
+
 void DBLookupComboBox::setList(DataSource *listSource, const QString &keyField, const QString &listFields,
                                int dropDownWidth)
 {
@@ -439,12 +461,12 @@ void DBLookupComboBox::rebuildList()
     for (const QString &f : std::as_const(m_listFields))
         columns.append({f, f});
     dravon::RecordSet *rs = m_listSource ? m_listSource->dataSet() : nullptr;
-    m_filter = new LookupFilterModel(new LookupListModel(rs, columns, nullptr), this);
     m_filterText.clear();
-    // The combo box deletes its previous model itself.
+    // The box would make the list's first row current as the rows change.
     {
         const QSignalBlocker block(this);
-        setModel(m_filter);
+        m_filter->clearRows();
+        m_list->show(rs, columns);
         setModelColumn(0);
         setCurrentIndex(-1);
     }

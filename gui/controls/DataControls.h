@@ -13,6 +13,7 @@
 
 class QWidget;
 class LookupFilterModel;
+class GridColumnsModel;
 
 // No length limit on a single-line box: QLineEdit cuts typed, pasted and set
 // text at 32,767 characters without a word, which would shorten a stored value.
@@ -129,6 +130,7 @@ class DBLookupComboBox : public QComboBox
     Q_OBJECT
 public:
     explicit DBLookupComboBox(QWidget *parent = nullptr);
+    ~DBLookupComboBox() override;
     void bind(DataSource *source, const QString &field) { m_link.bind(source, field); }
     // listFields: "ClassID;ClaName"; keyField: the column whose value is stored.
     void setList(DataSource *listSource, const QString &keyField, const QString &listFields, int dropDownWidth);
@@ -159,6 +161,7 @@ private:
     void showKey(const QString &key);
 
     FieldLink m_link;
+    GridColumnsModel *m_list = nullptr;  // the list's record set in its columns
     QPointer<LookupFilterModel> m_filter;
     QString m_filterText;
     QPointer<DataSource> m_listSource;

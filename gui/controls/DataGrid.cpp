@@ -7,38 +7,162 @@
 #include "gui/controls/GridFindBar.h"
 #include "gui/import/ImportWizard.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
+#include <QStyledItemDelegate>
 
 using dravon::DataSetState;
 
-GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
-    : QIdentityProxyModel(parent), m_columns(columns)
+namespace {
+
+// The row indicator column. Its width is measured over the first and last
+// hundred rows each time the rows change, though they show only a few
+// different marks ("▶", "*", "I", none): each mark is measured once.
+class RowIndicatorHeader : public QHeaderView
 {
-    for (const GridColumn &c : columns)
-        m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
-    setSourceModel(dataSet);
-    if (!dataSet)
-        return;
-    // A changed record is told for all of its columns: every shown column of
-    // the rows changes (the identity mapping would name source columns).
-    disconnect(dataSet, &QAbstractItemModel::dataChanged, this, nullptr);
-    connect(dataSet, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
-        if (!m_columns.isEmpty())
-            emit dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), int(m_columns.size()) - 1));
-    });
-    // The base already lets go of a destroyed set; the views hear of it.
-    connect(dataSet, &QObject::destroyed, this, [this] {
-        beginResetModel();
-        endResetModel();
-    });
+public:
+    explicit RowIndicatorHeader(QWidget *parent) : QHeaderView(Qt::Vertical, parent) {}
+
+protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override
+    {
+        QAbstractItemModel *m = model();
+        // Only a plain text mark is measured by its text alone.
+        if (!m || isSortIndicatorShown())
+            return QHeaderView::sectionSizeFromContents(logicalIndex);
+        for (const int role : {int(Qt::SizeHintRole), int(Qt::FontRole), int(Qt::DecorationRole)})
+            if (m->headerData(logicalIndex, Qt::Vertical, role).isValid())
+                return QHeaderView::sectionSizeFromContents(logicalIndex);
+        // Measured in the header's font and style as they are now (a change
+        // of either can be measured by the view before the header hears of it).
+        if (font() != m_font || style() != m_style) {
+            m_sizes.clear();
+            m_font = font();
+            m_style = style();
+        }
+        const QString mark = m->headerData(logicalIndex, Qt::Vertical, Qt::DisplayRole).toString();
+        if (const auto known = m_sizes.constFind(mark); known != m_sizes.cend())
+            return *known;
+        const QSize size = QHeaderView::sectionSizeFromContents(logicalIndex);
+        m_sizes.insert(mark, size);
+        return size;
+    }
+
+private:
+    mutable QHash<QString, QSize> m_sizes;
+    mutable QFont m_font;
+    mutable QPointer<QStyle> m_style;
+};
+
+// The cells as the standard delegate shows them. Fitting the columns to
+// their contents lays out the text of each of many cells, though many show
+// the same text (a date, a user, a term): a plain text is measured once.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (const QVariant given = index.data(Qt::SizeHintRole); given.isValid())
+            return given.toSize();
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QWidget *widget = cell.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        // A wrapped text's size depends on its cell's width; an icon or a
+        // check box on more than the text.
+        constexpr auto other = QStyleOptionViewItem::WrapText | QStyleOptionViewItem::HasDecoration
+                               | QStyleOptionViewItem::HasCheckIndicator;
+        if (cell.features & other)
+            return style->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), widget);
+        if (cell.font != m_font || style != m_style || m_sizes[0].size() + m_sizes[1].size() > 4096) {
+            m_sizes[0].clear();
+            m_sizes[1].clear();
+            m_font = cell.font;
+            m_style = style;
+        }
+        // A value shown as an empty text takes a line's height, none takes none.
+        QHash<QString, QSize> &sizes = m_sizes[cell.features.testFlag(QStyleOptionViewItem::HasDisplay) ? 1 : 0];
+        if (const auto known = sizes.constFind(cell.text); known != sizes.cend())
+            return *known;
+        const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), widget);
+        sizes.insert(cell.text, size);
+        return size;
+    }
+
+private:
+    mutable QHash<QString, QSize> m_sizes[2];
+    mutable QFont m_font;
+    mutable QPointer<QStyle> m_style;
+};
+
 }
 
-dravon::RecordSet *GridColumnsModel::dataSet() const
+GridColumnsModel::GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent)
+    : QAbstractTableModel(parent)
 {
-    return qobject_cast<dravon::RecordSet *>(sourceModel());
+    attach(dataSet, columns);
+}
+
+void GridColumnsModel::show(dravon::RecordSet *dataSet, const QList<GridColumn> &columns)
+{
+    beginResetModel();
+    detach();
+    attach(dataSet, columns);
+    endResetModel();
+}
+
+void GridColumnsModel::detach()
+{
+    for (const QMetaObject::Connection &c : std::as_const(m_connections))
+        disconnect(c);
+    m_connections.clear();
+    m_dataSet = nullptr;
+}
+
+void GridColumnsModel::attach(dravon::RecordSet *dataSet, const QList<GridColumn> &columns)
+{
+    m_dataSet = dataSet;
+    m_columns = columns;
+    m_fieldIndex.clear();
+    for (const GridColumn &c : columns)
+        m_fieldIndex << (dataSet ? dataSet->fieldIndex(c.field) : -1);
+    if (!dataSet)
+        return;
+    // The record set's rows are this model's rows, one for one.
+    using M = QAbstractItemModel;
+    auto &c = m_connections;
+    c << connect(dataSet, &M::rowsAboutToBeInserted, this,
+                 [this](const QModelIndex &, int first, int last) { beginInsertRows({}, first, last); });
+    c << connect(dataSet, &M::rowsInserted, this, [this] { endInsertRows(); });
+    c << connect(dataSet, &M::rowsAboutToBeRemoved, this,
+                 [this](const QModelIndex &, int first, int last) { beginRemoveRows({}, first, last); });
+    c << connect(dataSet, &M::rowsRemoved, this, [this] { endRemoveRows(); });
+    c << connect(dataSet, &M::modelAboutToBeReset, this, [this] { beginResetModel(); });
+    c << connect(dataSet, &M::modelReset, this, [this] { endResetModel(); });
+    // A changed record is told for all of its columns: every shown column of
+    // the rows changes.
+    c << connect(dataSet, &M::dataChanged, this, [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+        if (!m_columns.isEmpty() && topLeft.isValid() && bottomRight.isValid())
+            emit dataChanged(index(topLeft.row(), 0), index(bottomRight.row(), int(m_columns.size()) - 1));
+    });
+    // The row indicator.
+    c << connect(dataSet, &M::headerDataChanged, this, [this](Qt::Orientation orientation, int first, int last) {
+        if (orientation == Qt::Vertical)
+            emit headerDataChanged(orientation, first, last);
+    });
+    // A record set that goes while shown leaves no rows.
+    c << connect(dataSet, &QObject::destroyed, this, [this] { show(nullptr, m_columns); });
+}
+
+int GridColumnsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() || !m_dataSet ? 0 : m_dataSet->rowCount();
 }
 
 int GridColumnsModel::columnCount(const QModelIndex &parent) const
@@ -46,26 +170,9 @@ int GridColumnsModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QModelIndex GridColumnsModel::index(int row, int column, const QModelIndex &parent) const
+Qt::ItemFlags GridColumnsModel::flags(const QModelIndex &index) const
 {
-    return hasIndex(row, column, parent) ? createIndex(row, column) : QModelIndex();
-}
-
-QModelIndex GridColumnsModel::sibling(int row, int column, const QModelIndex &) const
-{
-    return index(row, column);
-}
-
-QModelIndex GridColumnsModel::mapToSource(const QModelIndex &proxyIndex) const
-{
-    const int field = proxyIndex.isValid() ? fieldAt(proxyIndex.column()) : -1;
-    return field >= 0 && sourceModel() ? sourceModel()->index(proxyIndex.row(), field) : QModelIndex();
-}
-
-QModelIndex GridColumnsModel::mapFromSource(const QModelIndex &sourceIndex) const
-{
-    const int column = sourceIndex.isValid() ? int(m_fieldIndex.indexOf(sourceIndex.column())) : -1;
-    return column >= 0 ? createIndex(sourceIndex.row(), column) : QModelIndex();
+    return fieldAt(index.column()) >= 0 ? QAbstractTableModel::flags(index) : Qt::NoItemFlags;
 }
 
 QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
@@ -76,7 +183,10 @@ QVariant GridColumnsModel::data(const QModelIndex &index, int role) const
         return int(Qt::AlignCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
-    return QIdentityProxyModel::data(index, role);
+    const int field = fieldAt(index.column());
+    if (field < 0 || !m_dataSet)
+        return {};
+    return m_dataSet->data(m_dataSet->index(index.row(), field), role);
 }
 
 QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -88,7 +198,18 @@ QVariant GridColumnsModel::headerData(int section, Qt::Orientation orientation, 
             return m_columns[section].title;
         return {};
     }
-    return sourceModel() ? sourceModel()->headerData(section, orientation, role) : QVariant();
+    return m_dataSet ? m_dataSet->headerData(section, orientation, role) : QVariant();
+}
+
+bool GridColumnsModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && m_dataSet && m_dataSet->canFetchMore({});
+}
+
+void GridColumnsModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid() && m_dataSet)
+        m_dataSet->fetchMore({});
 }
 
 DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
@@ -107,6 +228,8 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::sortByTitle);
+    setVerticalHeader(new RowIndicatorHeader(this));
+    setItemDelegate(new CellDelegate(this));
     // Rows have one height: the header then copes with millions of them.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -114,6 +237,20 @@ DataGrid::DataGrid(QWidget *parent) : QTableView(parent)
     verticalHeader()->setHighlightSections(false);
     verticalHeader()->setSectionsClickable(false);
     horizontalHeader()->setToolTip(QStringLiteral("F5 重新读取  Ctrl+P 打印  Shift+F10 菜单"));
+}
+
+DataGrid::~DataGrid()
+{
+    // A data source or model that is the grid's child goes only after this
+    // part of the grid (children are deleted by the widget's destructor), and
+    // a data source tells its views as it goes: nothing of it may reach the
+    // grid from now on. The model lets go of the record set with the grid.
+    if (m_source)
+        disconnect(m_source, nullptr, this, nullptr);
+    if (m_followed)
+        disconnect(m_followed, nullptr, this, nullptr);
+    if (auto *own = qobject_cast<GridColumnsModel *>(model()); own && own->parent() == this)
+        delete own;
 }
 
 void DataGrid::setDataSource(DataSource *source)
@@ -143,12 +280,17 @@ void DataGrid::setMultiSelect(bool on)
 
 void DataGrid::rebind()
 {
-    QAbstractItemModel *old = model();
     dravon::RecordSet *rs = m_source ? m_source->dataSet() : nullptr;
-    setModel(new GridColumnsModel(rs, m_columns, this));
-    if (old && old->parent() == this)
-        old->deleteLater();
-    if (rs) {
+    // The grid's one model shows the record set and columns of the moment.
+    if (auto *shown = qobject_cast<GridColumnsModel *>(model()); shown && shown->parent() == this)
+        shown->show(rs, m_columns);
+    else
+        setModel(new GridColumnsModel(rs, m_columns, this));
+    const bool another = rs != m_followed;
+    if (another && m_followed)
+        disconnect(m_followed, nullptr, this, nullptr);
+    m_followed = rs;
+    if (rs && another) {
         connect(rs, &dravon::RecordSet::recordChanged, this, &DataGrid::followRecordSet);
         connect(rs, &dravon::RecordSet::orderChanged, this, &DataGrid::showSortOrder);
         // The current record where it now stands, once the rows are laid out

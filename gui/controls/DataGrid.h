@@ -7,7 +7,7 @@
 // a column title sorts the rows by that column.
 #include "gui/controls/DataSource.h"
 
-#include <QIdentityProxyModel>
+#include <QAbstractTableModel>
 #include <QPointer>
 #include <QTableView>
 
@@ -19,27 +19,36 @@ struct GridColumn
 
 // The declared columns of a record set, in order, with their titles, centred.
 // Rows, their coming and going and resets pass through from the record set
-// unchanged; only the columns are chosen and ordered.
-class GridColumnsModel : public QIdentityProxyModel
+// unchanged; only the columns are chosen and ordered. A view keeps one such
+// model for its life: another record set or other columns are shown through
+// a reset of the model (setting a view's model anew costs far more).
+class GridColumnsModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     GridColumnsModel(dravon::RecordSet *dataSet, const QList<GridColumn> &columns, QObject *parent = nullptr);
 
-    dravon::RecordSet *dataSet() const;
+    dravon::RecordSet *dataSet() const { return m_dataSet; }
+    // Shows another record set (none: no rows) in the given columns.
+    void show(dravon::RecordSet *dataSet, const QList<GridColumn> &columns);
     // The record set's field a column shows; -1 when the set has no such field.
     int fieldAt(int column) const { return m_fieldIndex.value(column, -1); }
+    int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
-    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
-    QModelIndex sibling(int row, int column, const QModelIndex &index) const override;
-    QModelIndex mapToSource(const QModelIndex &proxyIndex) const override;
-    QModelIndex mapFromSource(const QModelIndex &sourceIndex) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
 
 private:
+    void attach(dravon::RecordSet *dataSet, const QList<GridColumn> &columns);
+    void detach();
+
+    QPointer<dravon::RecordSet> m_dataSet;
     QList<GridColumn> m_columns;
     QVector<int> m_fieldIndex;
+    QList<QMetaObject::Connection> m_connections;
 };
 
 class DataGrid : public QTableView
@@ -47,6 +56,7 @@ class DataGrid : public QTableView
     Q_OBJECT
 public:
     explicit DataGrid(QWidget *parent = nullptr);
+    ~DataGrid() override;
 
     void setDataSource(DataSource *source);
     DataSource *dataSource() const { return m_source; }
@@ -86,6 +96,8 @@ private:
     void showSortOrder();
 
     QPointer<DataSource> m_source;
+    // The record set whose moves and order the grid follows.
+    QPointer<dravon::RecordSet> m_followed;
     QList<GridColumn> m_columns;
     bool m_following = false;
     bool m_sortsByTitle = true;
