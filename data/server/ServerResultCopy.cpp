@@ -37,14 +37,24 @@ double realOf(const char *text, int length)
     return value;
 }
 
-// A row's hash with one more value; value null for NULL. Each value is
-// hashed with the hash so far as its seed: the same values in the same
-// columns, the same hash, whatever the engine's part they came through.
-quint64 withValue(quint64 hash, const char *value, int length)
+// One value's part of a row's key; value null for NULL. A row's hash is
+// that of its key (its values one after another, each with its length):
+// the same values in the same columns, the same hash, whatever the engine's
+// part they came through.
+void appendKey(QByteArray &key, const char *value, int length)
 {
-    if (!value)
-        return qHash(hash ^ 0x9e3779b97f4a7c15ull, 1);
-    return qHash(QByteArrayView(value, length), size_t(hash));
+    if (!value) {
+        key.append('\0');
+        return;
+    }
+    key.append('\1');
+    key.append(reinterpret_cast<const char *>(&length), sizeof length);
+    key.append(value, length);
+}
+
+quint64 hashOf(const QByteArray &key)
+{
+    return qHash(QByteArrayView(key));
 }
 
 // A value of COPY's text format: NULL as \N, the delimiter, line ends and
@@ -209,13 +219,13 @@ ServerResultCopy::ServerResultCopy(const pg::ServerAddress &address, const QStri
 
 quint64 ServerResultCopy::rowHash(const pg::Result &result, int row)
 {
-    quint64 hash = 0;
+    QByteArray key;
     for (int c = 0; c < result.columns(); ++c) {
         int length = 0;
         const char *value = result.raw(row, c, &length);
-        hash = withValue(hash, value, length);
+        appendKey(key, value, length);
     }
-    return hash;
+    return hashOf(key);
 }
 
 ServerResultCopy::~ServerResultCopy()
@@ -251,15 +261,16 @@ QString ServerResultCopy::copyRows(RowWriter &rows)
     batch.reserve(batchRows);
     std::vector<Value> values(size_t(batchRows) * size_t(columns));
     bool writing = true;
+    QByteArray key;  // its room kept from row to row
     auto store = [&] {
         const int count = int(batch.size());
         for (int r = 0; r < count && writing; ++r) {
             const Value *row = values.data() + size_t(r) * size_t(columns);
             if (m_seen) {
-                quint64 hash = 0;
+                key.resize(0);
                 for (int c = 0; c < columns; ++c)
-                    hash = withValue(hash, row[c].text, row[c].length);
-                hashes.push_back(hash);
+                    appendKey(key, row[c].text, row[c].length);
+                hashes.push_back(hashOf(key));
             }
             writing = rows.add(
                 [&](sqlite3_stmt *insert, int first) {
