@@ -54,8 +54,8 @@ public:
         using Bind = std::function<void(sqlite3_stmt *insert, int first)>;
         virtual bool add(const Bind &bind, qint64 rowNumber = 0, qint64 following = 0) = 0;
         // Gives rows already stored other numbers, each pair (from, to);
-        // the numbers to are the numbers from in another order. False when
-        // the copy failed.
+        // each number to is free once the rows moved have left their
+        // numbers. False when the copy failed.
         virtual bool renumber(const QVector<QPair<qint64, qint64>> &moves) = 0;
 
     protected:

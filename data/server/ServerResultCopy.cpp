@@ -37,24 +37,15 @@ double realOf(const char *text, int length)
     return value;
 }
 
-// One value's part of a row's key; value null for NULL. A row's hash is
-// that of its key (its values one after another, each with its length):
-// the same values in the same columns, the same hash, whatever the engine's
+// A row's hash with one more value; value null for NULL. Each value is
+// hashed with the hash so far as its seed (no copy of the row's bytes): the
+// same values in the same columns, the same hash, whatever the engine's
 // part they came through.
-void appendKey(QByteArray &key, const char *value, int length)
+quint64 withValue(quint64 hash, const char *value, int length)
 {
-    if (!value) {
-        key.append('\0');
-        return;
-    }
-    key.append('\1');
-    key.append(reinterpret_cast<const char *>(&length), sizeof length);
-    key.append(value, length);
-}
-
-quint64 hashOf(const QByteArray &key)
-{
-    return qHash(QByteArrayView(key));
+    if (!value)
+        return qHash(hash ^ 0x9e3779b97f4a7c15ull, 1);
+    return qHash(QByteArrayView(value, length), size_t(hash));
 }
 
 // A value of COPY's text format: NULL as \N, the delimiter, line ends and
@@ -143,6 +134,12 @@ int SeenRows::startCopy()
     return ++m_copy;
 }
 
+QHash<qint64, quint64> SeenRows::soFar()
+{
+    std::lock_guard lock(m_mutex);
+    return m_rows;
+}
+
 QHash<qint64, quint64> SeenRows::take(int copy)
 {
     std::lock_guard lock(m_mutex);
@@ -219,13 +216,13 @@ ServerResultCopy::ServerResultCopy(const pg::ServerAddress &address, const QStri
 
 quint64 ServerResultCopy::rowHash(const pg::Result &result, int row)
 {
-    QByteArray key;
+    quint64 hash = 0;
     for (int c = 0; c < result.columns(); ++c) {
         int length = 0;
         const char *value = result.raw(row, c, &length);
-        appendKey(key, value, length);
+        hash = withValue(hash, value, length);
     }
-    return hashOf(key);
+    return hash;
 }
 
 ServerResultCopy::~ServerResultCopy()
@@ -251,9 +248,27 @@ QString ServerResultCopy::copyRows(RowWriter &rows)
         types[c] = fieldTypeOfServerType(m_types[c]);
         truth[c] = m_types[c] == boolType;
     }
-    // Each row's hash, by its number: the rows seen are looked for among
-    // them once all are in.
+    // The rows seen before the copy began have their places kept for them:
+    // each takes its own as it comes (no row of the file moves afterwards);
+    // the other rows take the places left, in the order they come.
+    QHash<quint64, QVector<qint64>> keptFor;  // a row's hash: its numbers kept, ascending
+    QSet<qint64> kept;
+    qint64 awaited = 0, nextFree = 1, added = 0, lastKept = 0;
+    if (m_seen) {
+        const QHash<qint64, quint64> before = m_seen->soFar();
+        QList<qint64> positions = before.keys();
+        std::sort(positions.begin(), positions.end());
+        for (qint64 p : std::as_const(positions)) {
+            keptFor[before.value(p)].append(p + 1);
+            kept.insert(p + 1);
+        }
+        awaited = positions.size();
+        lastKept = positions.isEmpty() ? 0 : positions.last() + 1;
+    }
+    // Each row's hash, by its number: the rows seen while the copy ran are
+    // looked for among them once all are in.
     std::vector<quint64> hashes;
+    std::vector<bool> used;  // by number: a row has it
 
     // A batch of rows, their bytes kept (and bound without a copy) until
     // the writer has stored the last of them.
@@ -261,16 +276,34 @@ QString ServerResultCopy::copyRows(RowWriter &rows)
     batch.reserve(batchRows);
     std::vector<Value> values(size_t(batchRows) * size_t(columns));
     bool writing = true;
-    QByteArray key;  // its room kept from row to row
     auto store = [&] {
         const int count = int(batch.size());
         for (int r = 0; r < count && writing; ++r) {
             const Value *row = values.data() + size_t(r) * size_t(columns);
+            qint64 number = 0;  // after the rows so far
             if (m_seen) {
-                key.resize(0);
+                quint64 hash = 0;
                 for (int c = 0; c < columns; ++c)
-                    appendKey(key, row[c].text, row[c].length);
-                hashes.push_back(hashOf(key));
+                    hash = withValue(hash, row[c].text, row[c].length);
+                if (awaited > 0) {
+                    const auto place = keptFor.find(hash);
+                    if (place != keptFor.end() && !place->isEmpty()) {
+                        number = place->takeFirst();
+                        --awaited;
+                    }
+                }
+                if (number == 0) {
+                    while (nextFree <= lastKept && kept.contains(nextFree))
+                        ++nextFree;
+                    number = nextFree++;
+                }
+                if (qint64(hashes.size()) < number) {
+                    hashes.resize(size_t(number), 0);
+                    used.resize(size_t(number), false);
+                }
+                hashes[size_t(number - 1)] = hash;
+                used[size_t(number - 1)] = true;
+                ++added;
             }
             writing = rows.add(
                 [&](sqlite3_stmt *insert, int first) {
@@ -288,7 +321,7 @@ QString ServerResultCopy::copyRows(RowWriter &rows)
                             sqlite3_bind_text(insert, first + c, value.text, value.length, SQLITE_STATIC);
                     }
                 },
-                0, count - r - 1);
+                number, count - r - 1);
         }
         batch.clear();
         return writing;
@@ -308,10 +341,27 @@ QString ServerResultCopy::copyRows(RowWriter &rows)
                 return int(batch.size()) < batchRows || store();
             });
             if (!isCancelled() && writing && store() && m_seen) {
-                // Every row is in: the rows the set has read keep their
-                // places; a row it reads from now on comes from the copy.
+                // Every row is in. The places kept for rows the copy no
+                // longer holds go to the rows numbered past the end.
+                QVector<qint64> holes;
+                for (const QVector<qint64> &numbers : std::as_const(keptFor))
+                    for (qint64 n : numbers)
+                        if (n <= added)
+                            holes.append(n);
+                std::sort(holes.begin(), holes.end());
+                QVector<QPair<qint64, qint64>> filled;
+                for (qint64 n = qint64(hashes.size()); n > added && filled.size() < holes.size(); --n) {
+                    if (!used[size_t(n - 1)])
+                        continue;
+                    const qint64 to = holes[filled.size()];
+                    filled.append({n, to});
+                    hashes[size_t(to - 1)] = hashes[size_t(n - 1)];
+                }
+                hashes.resize(size_t(added));
+                // The rows the set read while the copy ran keep their
+                // places too; a row it reads from now on comes from the copy.
                 const QVector<QPair<qint64, qint64>> moves = placesOfRowsSeen(m_seen->take(m_copyNumber), hashes);
-                if (!moves.isEmpty())
+                if ((filled.isEmpty() || rows.renumber(filled)) && !moves.isEmpty())
                     rows.renumber(moves);
             }
         }

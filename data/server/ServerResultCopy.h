@@ -29,6 +29,9 @@ public:
     bool add(qint64 position, quint64 hash);
     // A new copy starts; returns its number for take().
     int startCopy();
+    // The rows seen so far (the copy keeps their places for them as their
+    // rows come).
+    QHash<qint64, quint64> soFar();
     // The rows seen, for the copy numbered copy; rows seen from now on are
     // not in it (add() says so) until another copy starts.
     QHash<qint64, quint64> take(int copy);
