@@ -195,7 +195,9 @@ void Connection::noteUserAction()
 
 void Connection::openServer()
 {
-    auto session = std::make_unique<pg::Session>(*m_server);
+    // The clerk's writes wait for another session's lock about as long as on
+    // the file, then fail with the file's lock message (the typed values kept).
+    auto session = std::make_unique<pg::Session>(*m_server, pg::Access::ReadWrite, pg::LockWait::Limited);
     pg::prepareServerSchema(*session);
     m_postgres = std::make_unique<PostgresDialect>(pg::serverNames(*session));
     m_catalog = pg::ServerCatalog::read(*session);

@@ -15,4 +15,12 @@ private:
     QString m_text;
 };
 
+// What the clerk is told when another program's lock kept a write (or a
+// read) from going on within the wait allowed, on either engine; detail is
+// the engine's own words. Nothing was written, and it may be tried again.
+inline QString lockedText(const QString &detail)
+{
+    return QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n%1").arg(detail);
+}
+
 }

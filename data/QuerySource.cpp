@@ -312,18 +312,23 @@ Values QuerySource::values(int row)
     if (remembers(row))
         return remembered();
     const Values *v = nullptr;
+    if (!m_copyDb) {
+        v = m_rows.object(row);
+        if (!v) {
+            readPage(row - row % pageSize, pageSize);
+            // The read may have taken the copy in (its rows from now on).
+            if (!m_copyDb)
+                v = m_rows.object(row);
+            else if (row >= m_count)
+                return Values(m_fields.size());
+        }
+    }
     if (m_copyDb) {
         const qint64 key = copyKey(row);
         v = m_copied.object(key);
         if (!v) {
             readCopied(row);
             v = m_copied.object(key);
-        }
-    } else {
-        v = m_rows.object(row);
-        if (!v) {
-            readPage(row - row % pageSize, pageSize);
-            v = m_rows.object(row);
         }
     }
     if (!v)

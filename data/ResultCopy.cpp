@@ -86,6 +86,28 @@ public:
         return stored(insert, rowsPerInsert);
     }
 
+    bool renumber(const QVector<QPair<qint64, qint64>> &moves) override
+    {
+        // Each row to the negative of its new number first, so that no two
+        // rows ever share a number, then all of them back at once.
+        sqlite3_stmt *move = nullptr;
+        const QByteArray table = ResultCopy::tableName().toUtf8();
+        bool ok = sqlite3_prepare_v2(m_copy, "UPDATE " + table + " SET rowid = ?2 WHERE rowid = ?1", -1, &move, nullptr)
+                  == SQLITE_OK;
+        for (int i = 0; ok && i < moves.size(); ++i) {
+            sqlite3_bind_int64(move, 1, moves[i].first);
+            sqlite3_bind_int64(move, 2, -moves[i].second);
+            ok = sqlite3_step(move) == SQLITE_DONE;
+            sqlite3_reset(move);
+        }
+        sqlite3_finalize(move);
+        ok = ok && sqlite3_exec(m_copy, "UPDATE " + table + " SET rowid = -rowid WHERE rowid < 0", nullptr, nullptr, nullptr)
+                       == SQLITE_OK;
+        if (!ok && m_error.isEmpty())
+            m_error = QString::fromUtf8(sqlite3_errmsg(m_copy));
+        return ok;
+    }
+
 private:
     bool prepared(int rows, sqlite3_stmt **statement)
     {

@@ -5,7 +5,9 @@
 // count. The worker gives up its read lock on the database as soon as a
 // write of this program waits (it then runs the statement again and steps
 // over the rows already copied).
+#include <QPair>
 #include <QThread>
+#include <QVector>
 #include <QTemporaryFile>
 #include <atomic>
 #include <mutex>
@@ -51,6 +53,10 @@ public:
         // copy failed.
         using Bind = std::function<void(sqlite3_stmt *insert, int first)>;
         virtual bool add(const Bind &bind, qint64 rowNumber = 0, qint64 following = 0) = 0;
+        // Gives rows already stored other numbers, each pair (from, to);
+        // each number to is free once the rows moved have left their
+        // numbers. False when the copy failed.
+        virtual bool renumber(const QVector<QPair<qint64, qint64>> &moves) = 0;
 
     protected:
         ~RowWriter() = default;

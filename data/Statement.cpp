@@ -9,18 +9,12 @@
 
 namespace dravon {
 
-namespace {
-
-const QString lockedText = QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n%1");
-
-}
-
 [[noreturn]] void failEngine(sqlite3 *db, const QString &what)
 {
     const QString text = engineErrorText(db);
     const int code = db ? sqlite3_errcode(db) & 0xff : SQLITE_ERROR;
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-        throw Error(lockedText.arg(text));
+        throw Error(lockedText(text));
     throw Error(QStringLiteral("%1: %2").arg(what, text));
 }
 
@@ -99,7 +93,7 @@ void Statement::execWrite(Bindings after)
     const int code = rc & 0xff;
     sqlite3_clear_bindings(m_stmt);
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-        throw Error(lockedText.arg(text));
+        throw Error(lockedText(text));
     throw WriteRefused{text};
 }
 

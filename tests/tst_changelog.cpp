@@ -9,10 +9,12 @@
 #include "data/changes/History.h"
 #include "data/changes/Pruning.h"
 #include "data/changes/Reversal.h"
+#include "data/server/PgSession.h"
 #include "support/ChangeLogLines.h"
 #include "support/TestWorkspace.h"
 
 #include <QtTest>
+#include <functional>
 #include <sqlite3.h>
 
 using testsupport::logLines;
@@ -109,6 +111,7 @@ private slots:
 
     void cleanup()
     {
+        dravon::pg::setLockWaitForTesting(0);
         db.reset();
         ws.reset();
         CurrentUserID.clear();
@@ -449,6 +452,58 @@ private slots:
         QCOMPARE(logLines(*ws), logNow);
     }
 
+    // Another session holds rows an undo and a restore must write (an open
+    // transaction in another tool): each waits about as long as a Save on
+    // the file, then is refused with the file's lock message, and nothing of
+    // it is written; once that session ends both go through.
+    void undoAndRestoreOfRowsHeldElsewhereAreRefusedAsLocked()
+    {
+        if (!ws->onServer())
+            QSKIP("another session's row lock; the file's lock is the whole file's (tst_recordsetrows)");
+        const QString window = QStringLiteral("frmStudentScore");
+        auto rs = scores();
+        rs->deleteRows({1});
+        rs->moveTo(0);
+        rs->edit();
+        rs->setFieldText(QStringLiteral("Remark"), QStringLiteral("edited"));
+        rs->post();
+        const qint64 deleted = ws->query("SELECT ChangeID FROM ChangeLog WHERE Operation = 'D'").value(0).toLongLong();
+        const QString rowsBefore = scoreRows(*ws);
+        const QStringList logBefore = logLines(*ws);
+
+        // The edited row is held; a row under the deleted row's key is being written.
+        dravon::pg::Session holder(*ws->serverAddress());
+        holder.exec(QStringLiteral("BEGIN"));
+        holder.exec(QStringLiteral("UPDATE \"Score\" SET \"Remark\" = \"Remark\" WHERE \"Id\" = 1"));
+        holder.exec(QStringLiteral("INSERT INTO \"Score\" (\"Id\", \"StudentID\") VALUES (2, '2007050')"));
+        auto refusal = [&](const std::function<void()> &work) {
+            QElapsedTimer clock;
+            clock.start();
+            QString text;
+            try {
+                work();
+            } catch (const dravon::Error &e) {
+                text = e.text();
+            }
+            if (clock.elapsed() < 900 || clock.elapsed() > 15000)
+                text += QStringLiteral(" after %1 ms").arg(clock.elapsed());
+            return text;
+        };
+        const QString undo = refusal([&] { dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window); });
+        QVERIFY2(undo.startsWith(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n")) && !undo.contains(" ms"),
+                 qPrintable(undo));
+        const QString restore = refusal([&] { dravon::restoreDeleted(*db, {deleted}, QStringLiteral("frmRecycleBin")); });
+        QVERIFY2(restore.startsWith(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n")) && !restore.contains(" ms"),
+                 qPrintable(restore));
+        QCOMPARE(scoreRows(*ws), rowsBefore);
+        QCOMPARE(logLines(*ws), logBefore);
+
+        holder.exec(QStringLiteral("ROLLBACK"));
+        dravon::undoBatch(*db, dravon::batchToUndo(*db, window)->id, window);
+        dravon::restoreDeleted(*db, {deleted}, QStringLiteral("frmRecycleBin"));
+        QCOMPARE(scoreRows(*ws), QStringLiteral("1:2007001:60.0:a 2:2007002:70.0:b 3:2007003:80.0:c 4:2007004:90.0:d"));
+    }
+
     // A master row whose key an edit changed: undo finds it under its new
     // key, sets every column back, and a later change under either key stops it.
     void undoFollowsAChangedKey()
@@ -699,6 +754,7 @@ private slots:
     // The program ends while its pruner waits on the server (another
     // session holds the log): the cancel stops the waiting statement, so the
     // program is not kept waiting; nothing is removed and no error is told.
+    // Not cancelled, the pruner's wait has the clerk's limit.
     void cancelledPrunerStopsItsStatementOnTheServer()
     {
         if (!ws->onServer())
@@ -709,6 +765,8 @@ private slots:
         dravon::pg::Session holder(*ws->serverAddress());
         holder.exec(QStringLiteral("BEGIN"));
         holder.exec(QStringLiteral("LOCK TABLE \"ChangeLog\" IN ACCESS EXCLUSIVE MODE"));
+        // Waiting longer than its limit, so that the cancel finds it waiting.
+        dravon::pg::setLockWaitForTesting(120000);
         dravon::ChangeLogPruner pruner(*db, dravon::LogLimits{});
         pruner.start();
         QTRY_COMPARE_WITH_TIMEOUT(ws->query("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
@@ -718,6 +776,19 @@ private slots:
         QVERIFY(pruner.wait(5000));
         QVERIFY2(pruner.outcome().error.isEmpty(), qPrintable(pruner.outcome().error));
         QCOMPARE(pruner.outcome().entries, 0);
+
+        // Left alone, it gives up about as soon as a clerk's Save would,
+        // letting go of what it holds, and says why; it prunes at its next run.
+        dravon::pg::setLockWaitForTesting(0);
+        dravon::ChangeLogPruner limited(*db, dravon::LogLimits{});
+        QElapsedTimer clock;
+        clock.start();
+        limited.start();
+        QVERIFY(limited.wait(15000));
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(limited.outcome().error.startsWith(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。")),
+                 qPrintable(limited.outcome().error));
+        QCOMPARE(limited.outcome().entries, 0);
         holder.exec(QStringLiteral("ROLLBACK"));
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeLog"), QStringList{"1"});
         QCOMPARE(ws->query("SELECT count(*) FROM ChangeBatch WHERE Action = '清理'"), QStringList{"0"});

@@ -21,8 +21,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using dravon::DataSetState;
@@ -93,10 +95,17 @@ private slots:
     void initTestCase() { qputenv("VELTRANA_TEST_ENGINE", "server"); }
     void init()
     {
+        // The faults strike while the Save waits for a lock: it must not give up first.
+        dravon::pg::setLockWaitForTesting(
+            QTest::currentTestFunction() == QLatin1String("saveCutOffKeepsTheTypedValues") ? 120000 : 0);
         startProgram(QStringLiteral("INSERT INTO TeacherInfo (TeacherID, TchName) VALUES ('2007001', '甲'), ('2007002', '乙')"),
                      Screen::LoggedIn);
     }
-    void cleanup() { stopProgram(); }
+    void cleanup()
+    {
+        stopProgram();
+        dravon::pg::setLockWaitForTesting(0);
+    }
 
     // The Save waits for a row another program holds; meanwhile the server
     // ends it one way or another.
@@ -162,6 +171,61 @@ private slots:
         QCOMPARE(state(w), DataSetState::Browse);
         QCOMPARE(storedName(QStringLiteral("2007002")), QStringLiteral("乙改"));
         QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM TeacherInfo")), QStringList{"2"});
+    }
+
+    // Another session keeps a teacher's row in an open transaction (a tool
+    // left open): the Save and the Delete of that row wait about as long as
+    // on the file and are refused with the file's lock message; nothing of
+    // them is written, the typed values stay, and each goes through once
+    // the other session ends.
+    void aRowHeldElsewhereIsReportedAsLocked()
+    {
+        TfrmDictionaryBase *w = openTeachers();
+        QVERIFY(w);
+        const QString batches = ws->query(QStringLiteral("SELECT count(*) FROM ChangeBatch")).join('|');
+        dravon::pg::Session holder(TestServer::instance().address(databaseName()));
+        auto hold = [&] {
+            holder.exec(QStringLiteral("BEGIN"));
+            holder.exec(QStringLiteral("UPDATE \"TeacherInfo\" SET \"Remark\" = \"Remark\" WHERE \"TeacherID\" = '2007002'"));
+        };
+        auto refusedInTime = [&](const std::function<void()> &action, int messagesBefore) {
+            QElapsedTimer clock;
+            clock.start();
+            action();
+            const qint64 waited = clock.elapsed();
+            QVERIFY2(recorder->messages.size() == messagesBefore + 1, qPrintable(recorder->texts().join('\n')));
+            const QString text = recorder->last().text;
+            QVERIFY2(text.startsWith(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n")), qPrintable(text));
+            QVERIFY2(waited >= 900 && waited < 15000, qPrintable(QString::number(waited)));
+        };
+        hold();
+        clickRow(w, 1);
+        focus(w->edtName);
+        testsupport::typeText(w->edtName, QStringLiteral("改"));
+        refusedInTime([&] { QTest::keyClick(w->edtName, Qt::Key_S, Qt::ControlModifier); }, 0);
+        QCOMPARE(state(w), DataSetState::Edit);
+        QCOMPARE(w->edtName->text(), QStringLiteral("乙改"));
+        QCOMPARE(storedName(QStringLiteral("2007002")), QStringLiteral("乙"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM ChangeBatch")).join('|'), batches);
+
+        holder.exec(QStringLiteral("ROLLBACK"));
+        focus(w->edtName);
+        QTest::keyClick(w->edtName, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY2(recorder->messages.size() == 1, qPrintable(recorder->texts().join('\n')));
+        QCOMPARE(state(w), DataSetState::Browse);
+        QCOMPARE(storedName(QStringLiteral("2007002")), QStringLiteral("乙改"));
+
+        hold();
+        clickRow(w, 1);
+        refusedInTime([&] { QTest::mouseClick(w->btnDel, Qt::LeftButton); }, 2);
+        QCOMPARE(recorder->texts().value(1), QStringLiteral("确定要删除此条记录?"));
+        QCOMPARE(ws->query(QStringLiteral("SELECT TchName FROM TeacherInfo ORDER BY TeacherID")), (QStringList{"甲", "乙改"}));
+        QCOMPARE(w->mainSource()->dataSet()->recordCount(), 2);
+        holder.exec(QStringLiteral("ROLLBACK"));
+        clickRow(w, 1);
+        QTest::mouseClick(w->btnDel, Qt::LeftButton);
+        QVERIFY2(recorder->messages.size() == 4, qPrintable(recorder->texts().join('\n')));
+        QCOMPARE(ws->query(QStringLiteral("SELECT TchName FROM TeacherInfo ORDER BY TeacherID")), QStringList{"甲"});
     }
 
     // The window is open over more rows than it has read; the connection

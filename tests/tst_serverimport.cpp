@@ -3,7 +3,8 @@
 // was waiting on a lock another program held) and the program's session
 // goes on to import the same file; another clerk's Save made while the
 // apply holds its table lock waits and then goes on, or is refused as any
-// Save of a row changed meanwhile, with nothing lost on either side.
+// Save of a row changed meanwhile, with nothing lost on either side; a row
+// another session holds on to ends the apply with the lock message.
 #include "app/DM_Unit.h"
 #include "app/TeachMain_Unit.h"
 #include "data/Dravon.h"
@@ -17,6 +18,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -82,7 +84,11 @@ private slots:
     }
     void init()
     {
+        // These cases hold a lock on purpose while the program waits for it;
+        // the limit of a lock wait is tried on a connection of its own.
+        dravon::pg::setLockWaitForTesting(120000);
         startProgram({}, Screen::LoggedIn);
+        dravon::pg::setLockWaitForTesting(0);
         testsupport::seedSchool(*ws);
         files = std::make_unique<QTemporaryDir>();
         csv = files->filePath(QStringLiteral("students.csv"));
@@ -92,6 +98,7 @@ private slots:
     }
     void cleanup()
     {
+        dravon::pg::setLockWaitForTesting(0);
         ServerStage::setBeforeMatchForTesting({});
         SetOpenFileNameHandler({});
         stopProgram();
@@ -173,6 +180,42 @@ private slots:
         QVERIFY2(recorder->messages.isEmpty(), qPrintable(recorder->texts().join('\n')));
     }
 
+    // Another session holds a student's row (an open transaction in another
+    // tool): the apply waits for its table lock about as long as a Save on
+    // the file, then fails with the lock message and writes nothing; once
+    // that session ends, the same check is applied.
+    void aRowHeldElsewhereEndsTheApplyAsLocked()
+    {
+        dravon::Connection connection;
+        ws->openConnection(connection);
+        testsupport::PreparedImport prepared = testsupport::prepareImport(connection, csv, QStringLiteral("StudentInfo"));
+        ImportRun run(connection, prepared.plan);
+        QVERIFY(run.check(*prepared.reader));
+        const QStringList before = ws->query(students);
+        dravon::pg::Session holder(TestServer::instance().address(databaseName()));
+        holder.exec(QStringLiteral("BEGIN"));
+        holder.exec(QStringLiteral("UPDATE \"StudentInfo\" SET \"StuContact\" = \"StuContact\" WHERE \"StudentID\" = '0024003'"));
+        QElapsedTimer clock;
+        clock.start();
+        QString failure;
+        try {
+            applyImport(run);
+        } catch (const dravon::Error &e) {
+            failure = e.text();
+        }
+        const qint64 waited = clock.elapsed();
+        QVERIFY2(failure.startsWith(QStringLiteral("导入失败,已全部撤销,数据库与导入前相同。\n原因: "
+                                                   "数据库正被其他操作占用(已锁定),请稍后再试。")),
+                 qPrintable(failure));
+        QVERIFY2(waited >= 900 && waited < 15000, qPrintable(QString::number(waited)));
+        QCOMPARE(ws->query(students), before);
+        QCOMPARE(ws->query(QStringLiteral("SELECT count(*) FROM ChangeBatch WHERE Action = '导入'")), QStringList{"0"});
+        holder.exec(QStringLiteral("ROLLBACK"));
+        const ApplyResult result = applyImport(run);
+        QVERIFY(result.completed);
+        QCOMPARE(ws->query(students), (QStringList{"0024001|张三|", "0024002|李思|", "0024003|王五|", "0024010|甲|"}));
+    }
+
     // Another program's clerk has a student's row open and saves it while
     // the apply holds the table: the Save waits for the import's end.
     void aSaveDuringTheApplyWaitsThenGoesOn_data()
@@ -201,8 +244,11 @@ private slots:
         QString saved;
         std::thread clerk([&] {
             try {
+                // Its Save waits for the import however long it takes here.
+                dravon::pg::setLockWaitForTesting(120000);
                 dravon::Connection connection;
                 ws->openConnection(connection);
+                dravon::pg::setLockWaitForTesting(0);
                 auto rows = SQLDataSet(
                     QStringLiteral("Select * From StudentInfo Where StudentID = '%1'").arg(student), connection);
                 rows->edit();

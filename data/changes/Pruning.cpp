@@ -218,7 +218,10 @@ PruneOutcome pruneChangeLog(const pg::ServerAddress &address, const LogLimits &l
     PruneOutcome outcome;
     pg::Canceller unused;
     try {
-        pg::WorkerSession worker(address, canceller ? *canceller : unused, pg::Access::ReadWrite);
+        // Limited as the clerk's own writes: a pruner left waiting behind
+        // another session's lock would hold the log rows it already deleted
+        // from an undo of them; it gives up instead and prunes at its next run.
+        pg::WorkerSession worker(address, canceller ? *canceller : unused, pg::Access::ReadWrite, pg::LockWait::Limited);
         pg::Session &session = worker.session();
         const PostgresDialect dialect(pg::serverNames(session));
         LogDb db(session, dialect);

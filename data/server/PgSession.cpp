@@ -1,5 +1,6 @@
 #include "data/server/PgSession.h"
 
+#include <atomic>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -94,6 +95,17 @@ void setServerVersionForTesting(int number, const QString &text)
     versionForTesting() = {number, text};
 }
 
+namespace {
+
+std::atomic<int> lockWaitForTesting{0};
+
+}
+
+void setLockWaitForTesting(int milliseconds)
+{
+    lockWaitForTesting = milliseconds;
+}
+
 QString ServerAddress::display() const
 {
     return QStringLiteral("%1:%2/%3").arg(host).arg(port).arg(database);
@@ -116,8 +128,6 @@ QString abortReason(const QString &sqlState)
         return QStringLiteral("与其他用户同时进行的修改冲突");
     if (sqlState == QLatin1String("40P01"))
         return QStringLiteral("与其他用户的操作互相等待");
-    if (sqlState == QLatin1String("55P03"))
-        return QStringLiteral("记录被其他用户锁定");
     return {};
 }
 
@@ -125,7 +135,7 @@ QString abortReason(const QString &sqlState)
 
 bool ServerError::abortedByServer() const
 {
-    return !abortReason(m_sqlState).isEmpty();
+    return m_sqlState == QLatin1String("55P03") || !abortReason(m_sqlState).isEmpty();
 }
 
 QString connectionFailureText(const ServerAddress &address, const QString &libpqText, const QString &sqlState)
@@ -260,7 +270,8 @@ qint64 Result::affected() const
     return m_result ? QByteArray(PQcmdTuples(m_result)).toLongLong() : 0;
 }
 
-Session::Session(const ServerAddress &address, Access access) : m_address(address), m_access(access)
+Session::Session(const ServerAddress &address, Access access, LockWait lockWait)
+    : m_address(address), m_access(access), m_lockWait(lockWait)
 {
     connect();
 }
@@ -296,7 +307,11 @@ void Session::connect()
                           + " options='-c DateStyle=ISO,YMD -c standard_conforming_strings=on"
                             " -c synchronize_seqscans=off -c jit=off"
                           // Set at connection: it costs no statement of its own.
-                          + (m_access == Access::ReadOnly ? " -c default_transaction_read_only=on" : "") + "'";
+                          + (m_access == Access::ReadOnly ? " -c default_transaction_read_only=on" : "")
+                          + (m_lockWait == LockWait::Limited
+                                 ? " -c lock_timeout=" + QByteArray::number(lockWaitForTesting ? lockWaitForTesting.load() : lockWaitMs)
+                                 : QByteArray())
+                          + "'";
     if (!address.password.isEmpty())
         conninfo += " password=" + option(address.password);
     m_conn = PQconnectdb(conninfo.constData());
@@ -373,6 +388,9 @@ ServerError Session::failure(PGresult *result, const QString &sql) const
         text = QStringLiteral("与数据库服务器 %1 的连接中断了,这次的操作没有完成,修改没有保存。"
                               "服务器恢复后,程序会重新连接。\n%2")
                    .arg(m_address.display(), text);
+    } else if (state == QLatin1String("55P03")) {
+        // The lock wait ran out: told as the file tells its lock.
+        text = lockedText(text);
     } else if (const QString reason = abortReason(state); !reason.isEmpty()) {
         text = QStringLiteral("数据库服务器中止了这次操作(%1),修改没有保存。可以再试一次。\n%2").arg(reason, text);
     }

@@ -129,13 +129,23 @@ struct LaterResults
 // that would write are refused by the server.
 enum class Access { ReadWrite, ReadOnly };
 
+// How long a session's statements wait for a lock another session holds (a
+// row being saved, a table being imported into). Limited: about as long as
+// a Save on the file waits for the file's lock (lockWaitMs), then the
+// statement fails with SQLSTATE 55P03 and the file's lock message; nothing
+// of it is kept. Unlimited: until the lock is given, as the server does by
+// default (a transaction may still limit its own with SET LOCAL).
+enum class LockWait { Unlimited, Limited };
+constexpr int lockWaitMs = 1000;
+
 class Session
 {
 public:
     // Connects; throws ServerError with a clear text when the server cannot be
     // reached, refuses the user or password, has no such database, or is
     // older than oldestServerVersion.
-    explicit Session(const ServerAddress &address, Access access = Access::ReadWrite);
+    explicit Session(const ServerAddress &address, Access access = Access::ReadWrite,
+                     LockWait lockWait = LockWait::Unlimited);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -247,6 +257,7 @@ private:
 
     ServerAddress m_address;
     Access m_access = Access::ReadWrite;
+    LockWait m_lockWait = LockWait::Unlimited;
     PGconn *m_conn = nullptr;
     mutable std::unique_ptr<PipelineRead> m_pending;  // of pipelineAhead, still being read
     mutable std::shared_ptr<LaterResults> m_later;
@@ -271,6 +282,10 @@ private:
 // (as server_version_num and server_version report them), so that the check
 // of an older server is tried without one; number 0 ends it.
 void setServerVersionForTesting(int number, const QString &text = {});
+// Tests: the wait of LockWait::Limited sessions connected from now on, in
+// milliseconds (a fault that has to strike while a Save waits for a lock);
+// 0 puts lockWaitMs back.
+void setLockWaitForTesting(int milliseconds);
 
 // One parameter holding many values: an array's text ("{...}") as the server
 // reads it, each value written as a parameter of its own would be, NULL for

@@ -53,7 +53,7 @@ ServerQuerySource::ServerQuerySource(Connection &connection, const QString &sql,
     }
 }
 
-void ServerQuerySource::keepPage(const pg::Result &page, int start, bool shown)
+bool ServerQuerySource::keepPage(const pg::Result &page, int start)
 {
     if (m_fields.isEmpty()) {
         for (int c = 0; c < page.columns(); ++c) {
@@ -62,14 +62,15 @@ void ServerQuerySource::keepPage(const pg::Result &page, int start, bool shown)
         }
     }
     int end = start;
+    bool copyOpen = true;
     for (int r = 0; r < page.rows(); ++r) {
-        if (shown)
-            m_shown.append(ServerResultCopy::rowKey(page, r));
+        copyOpen = m_seen->add(end, ServerResultCopy::rowHash(page, r)) && copyOpen;
         Values values(m_fields.size());
         for (int c = 0; c < m_fields.size(); ++c)
             values[c] = page.value(r, c);
         keepRow(end++, values);
     }
+    return copyOpen;
 }
 
 void ServerQuerySource::pollMoreRows()
@@ -94,14 +95,17 @@ bool ServerQuerySource::takeMoreRows()
     const int start = count();
     int end = start;
     bool atEnd = false;
+    bool copyOpen = true;
     if (more->results.size() >= 2) {
         const pg::Result &rows = more->results[1];
-        keepPage(rows, start, true);
+        copyOpen = keepPage(rows, start);
         end += rows.rows();
         atEnd = rows.rows() < moreRows;
     }
     grow(end, atEnd);
-    if (!atEnd)
+    if (!copyOpen)
+        takeCopyNow();
+    else if (!atEnd)
         startCopy();
     return true;
 }
@@ -166,6 +170,7 @@ void ServerQuerySource::readPage(int start, int rows)
     }
     int end = start;
     bool atEnd = false;
+    bool copyOpen = true;
     withCursor([&](pg::Session &session, bool) {
         if (start > 0) {
             // Rows before the page are stepped over on the server, not sent.
@@ -177,11 +182,20 @@ void ServerQuerySource::readPage(int start, int rows)
             }
         }
         const pg::Result page = session.exec(QStringLiteral("FETCH %1 FROM %2").arg(rows).arg(cursorName));
-        keepPage(page, start, false);
+        copyOpen = keepPage(page, start);
         end = start + page.rows();
         atEnd = page.rows() < rows;
     });
     grow(end, atEnd);
+    if (!copyOpen)
+        takeCopyNow();
+}
+
+void ServerQuerySource::takeCopyNow()
+{
+    // Its rows seen are all in place; these rows, read after, might not be:
+    // what shows from now on is the copy's.
+    QuerySource::waitForCount();
 }
 
 void ServerQuerySource::readFirstPages(int rows)
@@ -203,11 +217,12 @@ void ServerQuerySource::readFirstPages(int rows)
     statements << QStringLiteral("ROLLBACK");
     pg::Session &session = m_connection.session();
     auto more = std::make_shared<pg::LaterResults>();
+    bool copyOpen = true;
     try {
         try {
             const std::vector<pg::Result> opened = session.pipelineAhead(statements, 3, more);
             const pg::Result &page = opened.back();
-            keepPage(page, 0, m_opening);
+            copyOpen = keepPage(page, 0);
             const bool atEnd = page.rows() < rows;
             if (m_opening && !atEnd)
                 m_moreRows = more;
@@ -223,6 +238,8 @@ void ServerQuerySource::readFirstPages(int rows)
             throw;
         throw Error(refusal(e.text()));
     }
+    if (!copyOpen)
+        takeCopyNow();
 }
 
 int ServerQuerySource::stepToEnd()
@@ -236,7 +253,7 @@ int ServerQuerySource::stepToEnd()
 
 std::unique_ptr<ResultCopy> ServerQuerySource::makeCopy()
 {
-    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, m_types, m_shown);
+    return std::make_unique<ServerResultCopy>(m_connection.session().address(), m_statement, m_types, m_seen);
 }
 
 QString ServerQuerySource::refusal(const QString &reason) const

@@ -9,6 +9,7 @@
 // needs no worker.
 #include "data/QuerySource.h"
 #include "data/server/PgSession.h"
+#include "data/server/ServerResultCopy.h"
 
 namespace dravon {
 
@@ -37,9 +38,12 @@ private:
     // hand, when no transaction of the caller's is open; atEnd when that
     // was the whole result.
     void readFirstPages(int rows);
-    // The rows of a page from position start on (shown: they are the
-    // opening's rows, which the copy keeps in their places).
-    void keepPage(const pg::Result &page, int start, bool shown);
+    // The rows of a page from position start on, which the copy keeps in
+    // their places. False when the copy under way took the rows seen
+    // before these: it is then taken (takeCopyNow).
+    bool keepPage(const pg::Result &page, int start);
+    // Every row from now on from the copy that has all its rows in.
+    void takeCopyNow();
     // The opening's read of more rows, sent with the first page: polled
     // after the paint, taken in at the latest before any other read of the
     // set. True when it was taken in now.
@@ -51,9 +55,9 @@ private:
     QString m_sql;        // as written, for messages
     QString m_statement;  // rewritten for the server
     QVector<unsigned> m_types;  // the server's type of each column
-    // The rows read when the set opened, by ServerResultCopy::rowKey: the
-    // copy keeps them in these places, so that no row shown moves.
-    QVector<QByteArray> m_shown;
+    // Every row read by the cursor, by position (ServerResultCopy::rowHash):
+    // the copy keeps them in these places, so that no row handed out moves.
+    std::shared_ptr<SeenRows> m_seen = std::make_shared<SeenRows>();
     bool m_opening = true;
     std::shared_ptr<pg::LaterResults> m_moreRows;  // while the opening's read of more rows is under way
 };

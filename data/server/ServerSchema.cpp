@@ -199,6 +199,10 @@ void prepareServerSchema(Session &session)
 void prepareServerSchemaWithin(Session &session)
 {
     const QString where = session.address().display();
+    // A program that starts while another sets up or upgrades the database
+    // waits for the finished database (a copy of a large file may take
+    // minutes), however its session limits lock waits otherwise.
+    session.exec(QStringLiteral("SET LOCAL lock_timeout = 0"));
     session.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(setupLock));
     const ServerDatabaseState state = inspectServerDatabase(session);
     if (state.kind == ServerDatabaseState::Kind::Empty) {

@@ -2,8 +2,8 @@
 
 namespace dravon::pg {
 
-WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller, Access access)
-    : m_session(address, access), m_canceller(canceller)
+WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller, Access access, LockWait lockWait)
+    : m_session(address, access, lockWait), m_canceller(canceller)
 {
     m_canceller.attach(m_session);
 }

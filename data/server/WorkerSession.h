@@ -15,7 +15,8 @@ class WorkerSession
 {
 public:
     // Connects and attaches the canceller; throws ServerError.
-    WorkerSession(const ServerAddress &address, Canceller &canceller, Access access = Access::ReadOnly);
+    WorkerSession(const ServerAddress &address, Canceller &canceller, Access access = Access::ReadOnly,
+                  LockWait lockWait = LockWait::Unlimited);
     ~WorkerSession();
     WorkerSession(const WorkerSession &) = delete;
     WorkerSession &operator=(const WorkerSession &) = delete;

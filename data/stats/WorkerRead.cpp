@@ -160,7 +160,7 @@ bool Rows::next()
     if (rc == SQLITE_INTERRUPT || m_connection.cancelled())
         throw Cancelled();
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-        throw dravon::Error(QStringLiteral("数据库正被其他操作占用(已锁定),请稍后再试。\n%1").arg(text));
+        throw dravon::Error(dravon::lockedText(text));
     throw dravon::Error(QStringLiteral("读取数据失败: %1").arg(text));
 }
 
