@@ -257,10 +257,7 @@ void pressKey(QWidget *widget, int key, Qt::KeyboardModifiers modifiers = Qt::No
 // Waits until the bar's search and count are over.
 void waitForFind(GridFindBar *bar)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (bar->isSearching() && waited.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    bench::waitUntil([&] { return !bar->isSearching(); }, 120000);
     if (bar->isSearching())
         fail(QStringLiteral("the find bar did not finish"));
 }
@@ -273,10 +270,7 @@ GridFindBar *findBarWith(DataGrid *grid, const QString &typed)
     // The clerk types once the window has settled: its row count and row
     // positions are known (taking them in holds the window by itself).
     dravon::RecordSet *set = grid->dataSource()->dataSet();
-    QElapsedTimer settled;
-    settled.start();
-    while ((!set->countKnown() || !set->positionsKnown()) && settled.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    bench::waitUntil([&] { return set->countKnown() && set->positionsKnown(); }, 60000);
     settle();
     grid->dataSource()->dataSet()->first();
     grid->setFocus();
@@ -299,10 +293,7 @@ double typedToPainted(GridFindBar *bar, QChar last, int expectRow)
     const double ms = timed([&] {
         PaintWatch painted(grid->viewport());
         typeKey(bar->edtFind, last);
-        QElapsedTimer waited;
-        waited.start();
-        while (rs->recNo() != expectRow && waited.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+        bench::waitUntil([&] { return rs->recNo() == expectRow; }, 60000);
         painted.wait();
     });
     if (rs->recNo() != expectRow)
@@ -330,10 +321,7 @@ double longestHold(GridFindBar *bar, const QString &typed)
         typeKey(bar->edtFind, c);
         QCoreApplication::processEvents();
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (bar->isSearching() && waited.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+    bench::waitUntil([&] { return !bar->isSearching(); }, 120000);
     return longest;
 }
 
@@ -344,10 +332,7 @@ double longestHold(GridFindBar *bar, const QString &typed)
 // Waits until the record set knows its true row count.
 void waitForCount(dravon::RecordSet *rs)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!rs->countKnown() && waited.elapsed() < 300000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    bench::waitUntil([&] { return rs->countKnown(); }, 300000);
     if (!rs->countKnown())
         fail(QStringLiteral("the row count was not learnt within 300 s"));
 }
@@ -520,10 +505,7 @@ Measure pickAndPaint(const char *menu, QPointer<W> &window, const std::function<
         if (!window)
             fail(QStringLiteral("the window of %1 did not open").arg(QString::fromLatin1(menu)));
         window->runner->waitUntilIdle(600000);
-        QElapsedTimer terms;
-        terms.start();
-        while (window->cmbxTerm->count() < 2 && terms.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        bench::waitUntil([&] { return window->cmbxTerm->count() >= 2; }, 60000);
         if (prepare)
             prepare(window);
         window->runner->waitUntilIdle(600000);
@@ -753,10 +735,7 @@ int main(int argc, char **argv)
                           QAbstractItemView *grid = w.grid();
                           rs = w.records();
                           QScrollBar *bar = grid->verticalScrollBar();
-                          QElapsedTimer waited;
-                          waited.start();
-                          while ((!rs->countKnown() || bar->maximum() < rs->recordCount() - 200) && waited.elapsed() < 60000)
-                              QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+                          bench::waitUntil([&] { return rs->countKnown() && bar->maximum() >= rs->recordCount() - 200; }, 60000);
                           // The rows as they stand then, painted (the paint is asked for:
                           // the one the count caused may be over already).
                           grid->viewport()->update();
@@ -800,12 +779,9 @@ int main(int argc, char **argv)
                       waitForPaint(grid->viewport());
                       // The user drags once the scroll bar shows the whole table.
                       dravon::RecordSet *rs = w.records();
-                      QElapsedTimer waited;
-                      waited.start();
                       QScrollBar *bar = grid->verticalScrollBar();
                       // The bar's range follows the rows in the view's next layout.
-                      while ((!rs->countKnown() || bar->maximum() < rs->recordCount() - 200) && waited.elapsed() < 30000)
-                          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+                      bench::waitUntil([&] { return rs->countKnown() && bar->maximum() >= rs->recordCount() - 200; }, 30000);
                       if (bar->maximum() < rs->recordCount() - 200)
                           fail(QStringLiteral("the score grid's scroll bar did not take the row count"));
                       const qint64 before = rs->rowsFetched();
@@ -1275,8 +1251,7 @@ int main(int argc, char **argv)
                       m.ms = timed([&] {
                           PaintWatch painted(grid->viewport());
                           pressKey(bar->edtFind, Qt::Key_F3);
-                          while (rs->recNo() == from && bar->isSearching())
-                              QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+                          bench::waitUntil([&] { return rs->recNo() != from || !bar->isSearching(); }, 600000);
                           painted.wait();
                       });
                       if (rs->recNo() == from)

@@ -107,10 +107,7 @@ struct Figures
 
 void waitForCount(dravon::RecordSet *rs)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!rs->countKnown() && waited.elapsed() < 600000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    bench::waitUntil([&] { return rs->countKnown(); }, 600000);
     if (!rs->countKnown())
         fail(QStringLiteral("the row count was not learnt within 600 s"));
 }

@@ -72,11 +72,7 @@ PaintWatch::~PaintWatch()
 
 void PaintWatch::wait()
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!m_painted && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (!m_painted)
+    if (!waitUntil([this] { return m_painted; }, 10000))
         fail(QStringLiteral("a window did not paint within 10 s"));
 }
 
@@ -119,6 +115,18 @@ void prepareHeadless()
         if (!text.startsWith(QLatin1String("This plugin does not support")))
             std::fprintf(stderr, "%s%s\n", type == QtWarningMsg ? "warning: " : "", qPrintable(text));
     });
+}
+
+bool waitUntil(const std::function<bool()> &done, int limitMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(2);
+    while (!done() && waited.elapsed() < limitMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
 }
 
 void settle()

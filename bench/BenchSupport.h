@@ -117,6 +117,11 @@ void clickAt(QWidget *widget, const QPoint &at);
 int gridColumnTitled(QAbstractItemView *grid, const QString &title);
 // Runs the events posted so far, deferred deletes included.
 void settle();
+// Runs events until done() holds or limitMs have passed; true when it holds.
+// Sleeps between events as the program's own event loop does, so that its
+// workers and the server have the processors meanwhile; a timer wakes it
+// every 2 ms for a state that changes without an event of this thread.
+bool waitUntil(const std::function<bool()> &done, int limitMs);
 
 // The program started in this process on a database: its folder (an ini file
 // pointing to the database and the settings library), every message box
