@@ -70,10 +70,14 @@ void QuerySource::keepRow(int position, const Values &values)
     ++m_rowsFetched;
 }
 
-void QuerySource::startCopy()
+void QuerySource::startCopy(bool rowsPainted)
 {
     m_copy = makeCopy();
     watchCopy();
+    if (rowsPainted) {
+        m_copy->start(QThread::LowPriority);
+        return;
+    }
     // The copy starts once the first rows have been painted (a timer fires
     // after the events already posted), so it does not compete with them.
     QTimer::singleShot(1, this, [this] {

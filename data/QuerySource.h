@@ -44,7 +44,9 @@ protected:
     virtual QString refusal(const QString &reason) const;
     void keepRow(int position, const Values &values);
     void grow(int newCount, bool final);
-    void startCopy();
+    // Makes the copy and starts it once the first rows have been painted;
+    // at once when they already have been (rowsPainted).
+    void startCopy(bool rowsPainted = false);
     static constexpr int pageSize = 128;
 
 private:

@@ -106,7 +106,7 @@ bool ServerQuerySource::takeMoreRows()
     if (!copyOpen)
         takeCopyNow();
     else if (!atEnd)
-        startCopy();
+        startCopy(true);  // taken in after the paint, or for a caller who waits
     return true;
 }
 
