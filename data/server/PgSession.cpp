@@ -647,8 +647,10 @@ std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVari
         // A lost connection: the result below says so.
         if (PQconsumeInput(m_conn) != 1)
             break;
-        if (stopped || !PQisBusy(m_conn) || keepGoing())
+        if (!PQisBusy(m_conn) || (!stopped && keepGoing()))
             continue;
+        // Asked again at every look until the statement ends: the server
+        // drops a request that comes before it has begun the statement.
         stopped = true;
         if (PGcancel *cancel = PQgetCancel(m_conn)) {
             char reason[256];

@@ -155,7 +155,8 @@ public:
     Result exec(const QString &sql, const QVector<QVariant> &params = {});
     // Runs one statement as exec() does, calling keepGoing() about every
     // 50 ms while the server works on it; when keepGoing() returns false the
-    // server is asked to stop the statement, and the result is nothing.
+    // server is asked to stop the statement (again at every look until it
+    // ends), and the result is nothing.
     // A statement that ended before the request came may have done its work:
     // run it in a transaction to take that back.
     std::optional<Result> execWhile(const QString &sql, const QVector<QVariant> &params,
