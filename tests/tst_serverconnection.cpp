@@ -10,6 +10,7 @@
 #include "data/ProgramSettings.h"
 #include "data/ServerSettings.h"
 #include "data/SettingsClient.h"
+#include "data/server/WorkerSession.h"
 #include "gui/ServerAddressBox.h"
 #include "gui/SharedConnection.h"
 #include "support/GuiHelpers.h"
@@ -259,6 +260,52 @@ private slots:
         QCOMPARE(later->results.size(), size_t(3));
         QCOMPARE(later->results[1].value(0, 0).toLongLong(), 7);
         QCOMPARE(session.exec(QStringLiteral("SELECT 2")).value(0, 0).toLongLong(), 2);
+    }
+
+    // A worker's cancel is never lost: one that came while its session was
+    // idle (the server drops it there) stops the next statement and copy at
+    // once, and one that comes while a statement is being begun is asked
+    // again until the statement ends.
+    void aWorkersCancelIsNeverLost()
+    {
+        ServerDatabase db;
+        const QString sleep = QStringLiteral("SELECT pg_sleep(5)");
+        const auto run = [&](dravon::pg::Session &session, bool copy) {
+            try {
+                if (copy)
+                    session.copyOut(QStringLiteral("COPY (%1) TO STDOUT").arg(sleep), [](dravon::pg::CopyRow &&) { return true; });
+                else
+                    session.exec(sleep);
+            } catch (const dravon::pg::ServerError &e) {
+                return e.sqlState();
+            }
+            return QStringLiteral("ran to its end");
+        };
+        {
+            dravon::pg::Canceller canceller;
+            dravon::pg::WorkerSession worker(db.address(), canceller);
+            canceller.cancel();
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(run(worker.session(), false), QStringLiteral("57014"));
+            QCOMPARE(run(worker.session(), true), QStringLiteral("57014"));
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        }
+        for (const bool copy : {false, true}) {
+            for (const int delayUs : {0, 300, 1000, 3000, 10000}) {
+                dravon::pg::Canceller canceller;
+                dravon::pg::WorkerSession worker(db.address(), canceller);
+                QString state;
+                std::thread statement([&] { state = run(worker.session(), copy); });
+                std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+                QElapsedTimer clock;
+                clock.start();
+                canceller.cancel();
+                statement.join();
+                QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+                QCOMPARE(state, QStringLiteral("57014"));
+            }
+        }
     }
 
     void refusedLoginLeavesTheConnectionClosed()

@@ -258,6 +258,7 @@ void Canceller::detach()
 
 void Canceller::cancel()
 {
+    m_requested = true;
     std::lock_guard lock(m_mutex);
     if (m_cancel) {
         char reason[256];
@@ -424,6 +425,12 @@ struct ParameterTexts
 
 Result Session::exec(const QString &sql, const QVector<QVariant> &params)
 {
+    if (m_stopRequest) {
+        std::optional<Result> result = execWhile(sql, params, [] { return true; });
+        if (!result)
+            throw stoppedByRequest(sql);
+        return std::move(*result);
+    }
     settle();
     const QByteArray statement = sql.toUtf8();
     const ParameterTexts texts(params);
@@ -635,6 +642,8 @@ std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVari
                                          const std::function<bool()> &keepGoing)
 {
     settle();
+    if (stopRequested())
+        return std::nullopt;
     const ParameterTexts texts(params);
     if (PQsendQueryParams(m_conn, sql.toUtf8().constData(), int(params.size()), nullptr, texts.values.constData(),
                           nullptr, nullptr, 0)
@@ -647,16 +656,12 @@ std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVari
         // A lost connection: the result below says so.
         if (PQconsumeInput(m_conn) != 1)
             break;
-        if (!PQisBusy(m_conn) || (!stopped && keepGoing()))
+        if (!PQisBusy(m_conn) || (!stopped && !stopRequested() && keepGoing()))
             continue;
         // Asked again at every look until the statement ends: the server
         // drops a request that comes before it has begun the statement.
         stopped = true;
-        if (PGcancel *cancel = PQgetCancel(m_conn)) {
-            char reason[256];
-            PQcancel(cancel, reason, int(sizeof reason));
-            PQfreeCancel(cancel);
-        }
+        askServerToStop();
     }
     PGresult *result = firstResultOf(m_conn);
     if (stopped && PQstatus(m_conn) == CONNECTION_OK) {
@@ -671,6 +676,20 @@ std::optional<Result> Session::execWhile(const QString &sql, const QVector<QVari
         throw error;
     }
     return Result(result);
+}
+
+ServerError Session::stoppedByRequest(const QString &sql) const
+{
+    return ServerError(QStringLiteral("语句已按请求停止: %1").arg(sql), QStringLiteral("57014"));
+}
+
+void Session::askServerToStop() const
+{
+    if (PGcancel *cancel = PQgetCancel(m_conn)) {
+        char reason[256];
+        PQcancel(cancel, reason, int(sizeof reason));
+        PQfreeCancel(cancel);
+    }
 }
 
 void Session::send(const QString &sql)
@@ -782,6 +801,8 @@ CopyRow &CopyRow::operator=(CopyRow &&other) noexcept
 qint64 Session::copyOut(const QString &copySql, const std::function<bool(CopyRow &&row)> &take)
 {
     settle();
+    if (stopRequested())
+        throw stoppedByRequest(copySql);
     PGresult *start = PQexec(m_conn, copySql.toUtf8().constData());
     if (!start || PQresultStatus(start) != PGRES_COPY_OUT) {
         ServerError error = failure(start, copySql);
@@ -792,17 +813,38 @@ qint64 Session::copyOut(const QString &copySql, const std::function<bool(CopyRow
     PQclear(start);
     qint64 rows = 0;
     bool stopped = false;
+    bool byRequest = false;  // stopped by the session's stop request, not by take()
     std::exception_ptr thrown;
     for (;;) {
         char *data = nullptr;
-        // Waits for the next row; -1 at the copy's end, -2 when it failed
-        // (the result below says why).
-        const int length = PQgetCopyData(m_conn, &data, 0);
+        // The next row; 0 while none has come whole (a session that may be
+        // stopped looks at its request in between), -1 at the copy's end,
+        // -2 when it failed (the result below says why).
+        const int length = PQgetCopyData(m_conn, &data, m_stopRequest ? 1 : 0);
+        if (length == 0) {
+            if (!stopped && stopRequested())
+                stopped = byRequest = true;
+            // Asked again at every look: the first request may have come
+            // before the server began the statement.
+            if (stopped)
+                askServerToStop();
+            pollfd wait{PQsocket(m_conn), POLLIN, 0};
+            ::poll(&wait, 1, 50);
+            // A lost connection: the result below says so.
+            if (PQconsumeInput(m_conn) != 1)
+                break;
+            continue;
+        }
         if (length < 0)
             break;
         CopyRow row(data, length);
         if (stopped)
             continue;
+        if (stopRequested()) {
+            stopped = byRequest = true;
+            askServerToStop();
+            continue;
+        }
         try {
             if (take(std::move(row))) {
                 ++rows;
@@ -812,11 +854,7 @@ qint64 Session::copyOut(const QString &copySql, const std::function<bool(CopyRow
             thrown = std::current_exception();
         }
         stopped = true;
-        if (PGcancel *cancel = PQgetCancel(m_conn)) {
-            char reason[256];
-            PQcancel(cancel, reason, int(sizeof reason));
-            PQfreeCancel(cancel);
-        }
+        askServerToStop();
     }
     PGresult *end = firstResultOf(m_conn);
     // A copy stopped here ends as cancelled (or complete, when the request came late).
@@ -830,6 +868,9 @@ qint64 Session::copyOut(const QString &copySql, const std::function<bool(CopyRow
         PQclear(end);
     if (thrown)
         std::rethrow_exception(thrown);
+    // Not every row was taken: the caller must not take it for the whole copy.
+    if (byRequest)
+        throw stoppedByRequest(copySql);
     return rows;
 }
 

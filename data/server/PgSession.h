@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -151,6 +152,12 @@ public:
     Session &operator=(const Session &) = delete;
 
     const ServerAddress &address() const { return m_address; }
+    // A worker's session, stopped from another thread: once *requested is
+    // true, a statement or copy begun is refused (as cancelled, 57014) and
+    // one under way is asked to stop at every look until it ends, since the
+    // server drops a request that comes before it has begun a statement.
+    void stopWhen(const std::atomic<bool> *requested) { m_stopRequest = requested; }
+    bool stopRequested() const { return m_stopRequest && m_stopRequest->load(); }
     // Runs one statement with parameters; throws ServerError.
     Result exec(const QString &sql, const QVector<QVariant> &params = {});
     // Runs one statement as exec() does, calling keepGoing() about every
@@ -253,6 +260,11 @@ private:
     void connect();
     ServerError failure(PGresult *result, const QString &sql) const;
     ServerError lostTransaction() const;
+    // What a statement stopped by the stop request fails with.
+    ServerError stoppedByRequest(const QString &sql) const;
+    // Asks the server to stop the statement under way; a request it drops
+    // (the statement not yet begun or already ended) does no harm.
+    void askServerToStop() const;
 
     int m_connections = 0;  // times the session has connected
 
@@ -260,12 +272,15 @@ private:
     Access m_access = Access::ReadWrite;
     LockWait m_lockWait = LockWait::Unlimited;
     PGconn *m_conn = nullptr;
+    const std::atomic<bool> *m_stopRequest = nullptr;
     mutable std::unique_ptr<PipelineRead> m_pending;  // of pipelineAhead, still being read
     mutable std::shared_ptr<LaterResults> m_later;
 };
 
 // Stops the statement a worker runs on its session, from another thread:
-// the worker attaches its session and detaches it before it goes.
+// the worker attaches its session and detaches it before it goes. The
+// request is kept: a session stopped by it (Session::stopWhen) goes on
+// asking while its statement runs and begins none after it.
 class Canceller
 {
 public:
@@ -273,10 +288,12 @@ public:
     void attach(const Session &session);
     void detach();
     void cancel();
+    const std::atomic<bool> *request() const { return &m_requested; }
 
 private:
     std::mutex m_mutex;
     PGcancel *m_cancel = nullptr;
+    std::atomic<bool> m_requested{false};
 };
 
 // Tests: the version number and text a session takes the server to have

@@ -6,6 +6,7 @@ WorkerSession::WorkerSession(const ServerAddress &address, Canceller &canceller,
     : m_session(address, access, lockWait), m_canceller(canceller)
 {
     m_canceller.attach(m_session);
+    m_session.stopWhen(m_canceller.request());
 }
 
 WorkerSession::~WorkerSession()
