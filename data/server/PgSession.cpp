@@ -298,6 +298,15 @@ void Session::connect()
     QByteArray conninfo = "host=" + option(address.host) + " port=" + QByteArray::number(address.port)
                           + " dbname=" + option(address.database) + " user=" + option(address.user)
                           + " connect_timeout=5 client_encoding=UTF8 application_name=Veltrana"
+                          // A network that goes silent (a cable pulled, the server's
+                          // machine gone) sends no end: the session would wait for the
+                          // answer without end. The system asks the server's machine
+                          // after 10 s of silence and gives the connection up within
+                          // about 30 s, and the program then says it was lost and
+                          // connects again. A long statement is not cut: the server's
+                          // machine answers these requests while it runs.
+                          + " keepalives=1 keepalives_idle=10 keepalives_interval=5 keepalives_count=3"
+                            " tcp_user_timeout=30000"
                           // Scans of a large table start at its first row, not where
                           // another session's scan happens to be: a statement without
                           // an order gives its rows in the same order each time it runs,
