@@ -134,13 +134,8 @@ bool Rows::next()
                 QVector<QVariant> params;
                 for (int old : dense.original)
                     params << s.binds.value(old - 1);
-                // A cancel that reached the server before the statement did
-                // is lost there: it is asked for again until the statement ends.
-                std::optional<dravon::pg::Result> result = m_connection.session().execWhile(
-                    dense.sql, params, [this] { return !m_connection.cancelled(); });
-                if (!result)
-                    throw Cancelled();  // stopped: only a cancel stops it
-                s.result = std::move(*result);
+                // The worker's session keeps a cancel until the statement ends.
+                s.result = m_connection.session().exec(dense.sql, params);
             } catch (const dravon::Error &e) {
                 m_connection.throwIfCancelled();
                 throw dravon::Error(QStringLiteral("读取数据失败: %1").arg(e.text()));
